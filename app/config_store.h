@@ -1,0 +1,33 @@
+// The configuration store: "velmarind.ini", "dirlst.ini", the autostart file and LoadSettings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/main_state.h"
+
+namespace vm {
+
+// Reads "dirlst.ini": one entry per line (CR LF, lone CR or LF end a line; a zero byte ends
+// the text). A missing file gives an empty list.
+std::vector<std::string> ReadSharedFolderFile(const std::string& path);
+// Rewrites "dirlst.ini" whole: each entry followed by CR LF.
+void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries);
+
+// A text read as a whole number, fallback when it is not one.
+int StrToIntDef(const std::string& text, int fallback);
+
+// Base URL from the local address and the port.
+std::string MakeBaseURL(const std::string& localAddress, int port);
+
+// The autostart file: $XDG_CONFIG_HOME/autostart/velmarind.desktop (default ~/.config).
+std::string AutostartFilePath();
+// Creates it with Exec = executable + " -j"; throws on failure.
+void WriteAutostartEntry(const std::string& executablePath);
+// Deletes it; its absence is not an error.
+void DeleteAutostartEntry();
+
+// LoadSettings in its nine steps, on the state's program folder.
+bool LoadSettings(TMainState& state);
+
+}  // namespace vm

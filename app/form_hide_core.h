@@ -1,0 +1,45 @@
+// The core of the resident main window: its state, its server and its handlers, without Qt.
+// The desktop start-up wraps it in the hidden window; the headless start-up uses it alone.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/main_state.h"
+#include "http/http_server.h"
+
+namespace vm {
+
+class TFormHideCore {
+ public:
+  // programFolder empty: the folder of the executable.
+  explicit TFormHideCore(std::string programFolder = "");
+  ~TFormHideCore();  // stops the server before the state goes
+
+  TMainState& State() { return state_; }
+  TIdHTTPServer& Server() { return IdHTTPServer1; }
+  const std::string& ExecutablePath() const { return executablePath_; }
+
+  // Local address, program folder, lists, LoadSettings, then DefaultPort and Active.
+  // Throws the engine's bind error (after the settings are loaded).
+  void FormCreate();
+  // Stops the listener and waits for running requests, deletes the page folder's "*.html"
+  // files, releases the shared-folder list.
+  void FormClose();
+  // Writes "page/gohome.html" and returns its path (throws EFCreateError).
+  std::string WriteGoHomePage();
+  // Writes gohome.html and opens it with xdg-open when there is one.
+  void URLU1Click();
+
+  void IdHTTPServer1CreatePostStream(TIdPeerThread* thread, std::unique_ptr<TStream>& stream);
+  void IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
+                               TIdHTTPResponseInfo& response);
+
+ private:
+  std::string programFolderOverride_;
+  std::string executablePath_;
+  TMainState state_;
+  TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
+};
+
+}  // namespace vm

@@ -1,0 +1,79 @@
+#include "app/main_state.h"
+
+#include <algorithm>
+
+namespace vm {
+
+TMainState::TMainState() : folders_(std::make_shared<const TSharedFolderList>()) {}
+
+void TMainState::SetProgramFolder(std::string folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  programFolder_ = std::move(folder);
+}
+
+void TMainState::SetLocalAddress(std::string address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  localAddress_ = std::move(address);
+}
+
+TStateSnapshot TMainState::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return TStateSnapshot{programFolder_, localAddress_, settings_, folders_};
+}
+
+std::string TMainState::ProgramFolder() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programFolder_;
+}
+
+std::string TMainState::LocalAddress() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return localAddress_;
+}
+
+TSettings TMainState::Settings() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return settings_;
+}
+
+std::shared_ptr<const TSharedFolderList> TMainState::SharedFolders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return folders_;
+}
+
+void TMainState::Replace(TSettings settings, TSharedFolderList folders) {
+  auto list = std::make_shared<const TSharedFolderList>(std::move(folders));
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_ = std::move(settings);
+  folders_ = std::move(list);
+}
+
+void TMainState::ReplaceSharedFolders(TSharedFolderList folders) {
+  auto list = std::make_shared<const TSharedFolderList>(std::move(folders));
+  std::lock_guard<std::mutex> lock(mutex_);
+  folders_ = std::move(list);
+}
+
+void TMainState::SetAutoRun(int autoRun) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_.AutoRun = autoRun;
+}
+
+void TMainState::ReleaseSharedFolders() { ReplaceSharedFolders({}); }
+
+bool TMainState::IsAdmitted(const std::string& address) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::find(admitted_.begin(), admitted_.end(), address) != admitted_.end();
+}
+
+void TMainState::Admit(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  admitted_.push_back(address);
+}
+
+std::vector<std::string> TMainState::AdmittedClients() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return admitted_;
+}
+
+}  // namespace vm

@@ -1,0 +1,69 @@
+// The state of the resident main window that the connection threads read.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vm {
+
+using TSharedFolderList = std::vector<std::string>;  // entries "name;;path"
+
+// The configuration values as LoadSettings last computed them.
+struct TSettings {
+  std::string BaseURL;
+  std::string Password;     // plain, Shift_JIS bytes
+  int AutoRun = 0;          // 1 = start at log-in
+  int Port = 80;
+  bool PassFlag = false;    // password required
+};
+
+// A consistent copy of the state, taken under the lock.
+struct TStateSnapshot {
+  std::string ProgramFolder;  // ends in "/"
+  std::string LocalAddress;
+  TSettings Settings;
+  std::shared_ptr<const TSharedFolderList> SharedFolders;  // never null
+};
+
+// Guarded by one mutex. Readers get whole snapshots, so a reader never sees a half-rebuilt
+// shared-folder list: LoadSettings builds the new list aside and swaps it in.
+class TMainState {
+ public:
+  TMainState();
+
+  // Fixed by the creation handler before the server starts.
+  void SetProgramFolder(std::string folder);
+  void SetLocalAddress(std::string address);
+
+  TStateSnapshot Snapshot() const;
+  std::string ProgramFolder() const;
+  std::string LocalAddress() const;
+  TSettings Settings() const;
+  std::shared_ptr<const TSharedFolderList> SharedFolders() const;
+
+  // Replaces the settings and the shared-folder list at once (LoadSettings).
+  void Replace(TSettings settings, TSharedFolderList folders);
+  // Replaces only the shared-folder list (the settings window's OK, before LoadSettings).
+  void ReplaceSharedFolders(TSharedFolderList folders);
+  // Direct update of the auto-start field by the settings window.
+  void SetAutoRun(int autoRun);
+  // Releases the shared-folder list (close handler): it becomes empty.
+  void ReleaseSharedFolders();
+
+  // Admitted-client list: exact, case-sensitive address match; it only grows.
+  bool IsAdmitted(const std::string& address) const;
+  void Admit(const std::string& address);
+  std::vector<std::string> AdmittedClients() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::string programFolder_;                        // guarded by mutex_
+  std::string localAddress_;                         // guarded by mutex_
+  TSettings settings_;                               // guarded by mutex_
+  std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_
+  std::vector<std::string> admitted_;                // guarded by mutex_
+};
+
+}  // namespace vm

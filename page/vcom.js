@@ -1,0 +1,2 @@
+function exf(id, name, path) {}
+function cmd_text() {}

@@ -1,0 +1,15 @@
+// Facts about the running program and the host.
+#pragma once
+
+#include <string>
+
+namespace vm {
+
+// Full path of the executable (from /proc/self/exe).
+std::string ExecutablePath();
+// Folder of the executable, ending in "/".
+std::string ProgramFolderOf(const std::string& executablePath);
+// First non-loopback IPv4 address of the interfaces, dotted; "127.0.0.1" when there is none.
+std::string FindLocalAddress();
+
+}  // namespace vm

@@ -1,0 +1,16 @@
+// File download: the branch of the dispatcher for "download.html".
+#pragma once
+
+#include <string>
+
+#include "app/main_state.h"
+#include "http/response_info.h"
+
+namespace vm {
+
+// Sets the response's content type and Content-Disposition line for the file named by the "file"
+// parameter, and returns the path to serve (system text).
+std::string PrepareDownload(const TStateSnapshot& state, const std::string& params,
+                            TIdHTTPResponseInfo& response);
+
+}  // namespace vm

@@ -1,0 +1,29 @@
+// The page generators: each writes one page file for one request.
+#pragma once
+
+#include <string>
+
+#include "app/main_state.h"
+
+namespace vm {
+
+// Login form; variant "r" adds the wrong-password line.
+void MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
+                   const std::string& variant);
+// Login-complete page that sends the browser on to the base URL.
+void MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,
+                       const std::string& pageFile);
+// The index page with one link per shared folder.
+void MakeIndexPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+// The text-creation page.
+void MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+// The blank page (answer to a new-text post).
+void MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+// The folder listing data (one line).
+void MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+
+// The login's password check: pw lower-cased and hex-decoded equals the stored password; or pw
+// equals, ignoring case, what the login page's str2hex sends for the stored password.
+bool PasswordMatches(const std::string& params, const std::string& storedPassword);
+
+}  // namespace vm

@@ -1,0 +1,19 @@
+// Upload and new-text handling: the body stream and its parser.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/main_state.h"
+#include "platform/stream.h"
+
+namespace vm {
+
+// The stream into which the engine reads a request body.
+std::unique_ptr<TStream> CreatePostStream();
+
+// Keeps the body in "pastdata.txt", saves an upload or a new text into a shared folder, and
+// returns the parameter text the dispatcher goes on with (see the parser's sections).
+std::string ParsePostBody(const TStateSnapshot& state, TStream& body);
+
+}  // namespace vm
