@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Velmarind needs, only those that are missing.
+#   tools/setup.sh build   what building and running needs
+#   tools/setup.sh test    that, plus what the tests need (display server, tray host, browser, node)
+set -euo pipefail
+
+build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev)
+test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3)
+
+wanted=("${build_packages[@]}")
+if [[ "${1:-build}" == "test" ]]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing Debian packages: ${missing[*]}"
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  echo "These packages are missing and this account cannot install them: ${missing[*]}" >&2
+  echo "Ask an administrator to run: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: unit and socket tests (CTest), the sanitizer build of the
+# core tests, the desktop test under Xvfb and the browser tests in headless Chromium.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+tools/setup.sh test
+
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+
+failed=()
+passed=0
+run() {  # run NAME COMMAND...: runs one suite and records its outcome
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then echo "=== $name: passed"; passed=$((passed + 1)); else echo "=== $name: FAILED"; failed+=("$name"); fi
+}
+
+run "unit and socket tests" ctest --test-dir build --output-on-failure -j"$jobs"
+
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMARIND_SANITIZE=ON -DVELMARIND_DESKTOP=OFF >/dev/null
+run "sanitizer build" cmake --build build-asan -j"$jobs"
+run "tests under AddressSanitizer and UBSan" ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [[ -x tests/desktop/run.sh ]]; then
+  run "desktop tray test" tests/desktop/run.sh "$root/build"
+fi
+if [[ -x tests/e2e/run.sh ]]; then
+  run "browser tests" tests/e2e/run.sh "$root/build"
+fi
+
+echo "suites: $passed passed, ${#failed[@]} failed"
+if [[ ${#failed[@]} -gt 0 ]]; then
+  echo "Failed suites: ${failed[*]}"
+  exit 1
+fi

@@ -1,0 +1,116 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/fs_names.h"
+#include "web/page_file.h"
+#include "web/pages.h"
+#include "web/sjis_texts.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+
+namespace {
+
+constexpr char kWrongPasswordVariant[] = "r";
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// What the login page's str2hex sends for text: each UTF-16 unit in lowercase hex without
+// leading zeros (the browser sends upper case; callers compare after lower-casing).
+std::string BrowserHex(const std::u16string& units) {
+  std::string hex;
+  for (char16_t unit : units) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(unit));
+    hex += digits;
+  }
+  return hex;
+}
+
+}  // namespace
+
+bool PasswordMatches(const std::string& params, const std::string& storedPassword) {
+  const std::string pw = LowerAscii(GetParam(params, "pw"));
+  if (HexDecode(pw) == storedPassword) return true;
+  // The browser sends the code of each character, not its Shift_JIS bytes, so a password with
+  // characters outside 0x10-0x7F can only match in that form. A stored text that is not valid
+  // Shift_JIS has no such form: converting it could drop bytes and match a shorter "pw".
+  if (storedPassword.empty() || !ShiftJisToUtf8Strict(storedPassword)) return false;
+  return pw == BrowserHex(ShiftJisToWide(storedPassword));
+}
+
+void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
+                   const std::string& variant) {
+  std::vector<std::string> lines = {
+      "<HTML>",
+      "<HEAD>",
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+      "<TITLE>Velmarind</TITLE>",
+      "</HEAD>",
+      "<BODY>",
+      "<center><h1>Velmarind</h1></center><hr>",
+  };
+  if (variant == kWrongPasswordVariant) {
+    lines.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
+                    "</b></font><br>");
+  }
+  const std::vector<std::string> rest = {
+      "<form name=\"mform\" action=\"login.html\" method=\"GET\">",
+      "<input type=\"hidden\" name=\"pw\" value=\"\">",
+      "<b style=\"font-size:15pt\">Password:</b><input type=\"password\" name=\"passwd\" "
+      "value=\"\" size=30  style=\"font-size:15pt\">",
+      "<input type=\"button\" onclick=\"cmd_go()\" value=\"LOGIN\" style=\"font-size:15pt\">",
+      "<input type=\"hidden\" name=\"tt\" value=\"" + RequestStamp() + "\">",
+      "</form>",
+      "</BODY>",
+      "<script language=\"JavaScript\">",
+      "<!--",
+      "function cmd_go()",
+      "{",
+      "   mform.pw.value=str2hex(mform.passwd.value);",
+      "   mform.passwd.value=\"\";",
+      "   mform.submit();",
+      "}",
+      "function str2hex(sval){",
+      "\tvar hexStr= \"\";",
+      "\tfor ( var i=0; i<sval.length; i++ ) {",
+      "      hexStr += sval.charCodeAt(i).toString(16).toUpperCase();",
+      "\t}",
+      "\treturn hexStr;",
+      "}",
+      "//-->",
+      "</script>",
+      "</HTML>",
+  };
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  WritePageFile(pageFile, lines);
+}
+
+void MakeLoginDonePage(const TStateSnapshot& state, const std::string&,
+                       const std::string& pageFile) {
+  const std::string& baseUrl = state.Settings.BaseURL;
+  const std::string target = baseUrl + "index.html?tt=" + RequestStamp();
+  WritePageFile(pageFile, {
+                              "<HTML>",
+                              "<HEAD>",
+                              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+                              "<meta http-equiv=\"Refresh\" content=\"0; url=" + target + "\">",
+                              "<TITLE>Velmarind</TITLE>",
+                              "</HEAD>",
+                              "<BODY>",
+                              "<center><h1>Velmarind</h1></center><hr>",
+                              "<font color=\"green\" size=\"+1\"><b>" + texts::LoginDone() +
+                                  "</b></font><br>",
+                              "<p><a href=\"" + target + "\">" + baseUrl + "</a></p>",
+                              "</BODY>",
+                              "</HTML>",
+                          });
+}
+
+}  // namespace vm
