@@ -74,8 +74,17 @@ size_t FindFoldPoint(std::string_view text, size_t limit) {
   return lastBreak != std::string_view::npos ? lastBreak : text.size();
 }
 
+// Removes trailing blanks, but never the second byte of a double-byte character.
 std::string TrimRightBlanks(std::string text) {
-  while (!text.empty() && IsBlank(text.back())) text.pop_back();
+  size_t contentEnd = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+      contentEnd = ++i + 1;
+    } else if (!IsBlank(text[i])) {
+      contentEnd = i + 1;
+    }
+  }
+  text.resize(contentEnd);
   return text;
 }
 

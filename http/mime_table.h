@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vm {
@@ -25,6 +26,7 @@ class TIdMimeTable {
  private:
   std::vector<std::string> extensions_;
   std::vector<std::string> types_;
+  std::unordered_map<std::string, size_t> index_;  // lower-cased extension -> position in both lists
 };
 
 // The 136 built-in extension=type lines, in their order.
