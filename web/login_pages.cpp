@@ -96,21 +96,22 @@ void MakeLoginDonePage(const TStateSnapshot& state, const std::string&,
                        const std::string& pageFile) {
   const std::string& baseUrl = state.Settings.BaseURL;
   const std::string target = baseUrl + "index.html?tt=" + RequestStamp();
-  WritePageFile(pageFile, {
-                              "<HTML>",
-                              "<HEAD>",
-                              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-                              "<meta http-equiv=\"Refresh\" content=\"0; url=" + target + "\">",
-                              "<TITLE>Velmarind</TITLE>",
-                              "</HEAD>",
-                              "<BODY>",
-                              "<center><h1>Velmarind</h1></center><hr>",
-                              "<font color=\"green\" size=\"+1\"><b>" + texts::LoginDone() +
-                                  "</b></font><br>",
-                              "<p><a href=\"" + target + "\">" + baseUrl + "</a></p>",
-                              "</BODY>",
-                              "</HTML>",
-                          });
+  WritePageFile(
+      pageFile,
+      {
+          "<HTML>",
+          "<HEAD>",
+          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+          "<meta http-equiv=\"Refresh\" content=\"0; url=" + target + "\">",
+          "<TITLE>Velmarind</TITLE>",
+          "</HEAD>",
+          "<BODY>",
+          "<center><h1>Velmarind</h1></center><hr>",
+          "<font color=\"green\" size=\"+1\"><b>" + texts::LoginDone() + "</b></font><br>",
+          "<p><a href=\"" + target + "\">" + baseUrl + "</a></p>",
+          "</BODY>",
+          "</HTML>",
+      });
 }
 
 }  // namespace vm

@@ -1,12 +1,13 @@
 #include "web/page_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/exception.h"
 #include "platform/fs_names.h"
@@ -73,7 +74,8 @@ std::string RequestStamp() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const auto sinceEpoch = now.time_since_epoch();
-  const std::time_t seconds = static_cast<std::time_t>(duration_cast<std::chrono::seconds>(sinceEpoch).count());
+  const std::time_t seconds =
+      static_cast<std::time_t>(duration_cast<std::chrono::seconds>(sinceEpoch).count());
   const int millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch).count() % 1000);
   std::tm local{};
   localtime_r(&seconds, &local);

@@ -1,0 +1,108 @@
+#include "web/page_file.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/exception.h"
+#include "support/page_lines.h"
+#include "web/sjis_texts.h"
+
+namespace vm {
+namespace {
+
+using vmtest::JoinCrLf;
+using vmtest::ReadFileBytes;
+using vmtest::TTempFolder;
+
+TEST(PageFile, WritesLinesWithCrLfAndNoByteOrderMark) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "index_127.0.0.1.html";
+  WritePageFile(page, {"<HTML>", "", Sjis("送信"), "</HTML>"});
+  EXPECT_EQ(ReadFileBytes(page), "<HTML>\r\n\r\n\x91\x97\x90\x4d\r\n</HTML>\r\n");
+}
+
+TEST(PageFile, RewriteReplacesTheWholePageAndLeavesNoTemporaryFile) {
+  TTempFolder folder;
+  const std::string pageFolder = folder.MakeSubfolder("page");
+  const std::string page = pageFolder + "text_127.0.0.1.html";
+  WritePageFile(page, {"a much longer first page", "with two lines"});
+  WritePageFile(page, {"short"});
+  EXPECT_EQ(ReadFileBytes(page), "short\r\n");
+  EXPECT_EQ(folder.List("page"), std::vector<std::string>{"text_127.0.0.1.html"});
+}
+
+TEST(PageFile, MissingFolderThrowsCreateErrorWithThePath) {
+  TTempFolder folder;
+  const std::string page = folder.Path() + "page/login_127.0.0.1.html";
+  try {
+    WritePageFile(page, {"x"});
+    FAIL() << "no exception";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), Sjis("ファイル ") + page + Sjis(" を作成できません"));
+  }
+  EXPECT_TRUE(folder.List().empty());
+}
+
+TEST(PageFile, PathNamesKindAndAddress) {
+  EXPECT_EQ(PageFilePath("/opt/vm/", "blank", "192.168.0.12"),
+            "/opt/vm/page/blank_192.168.0.12.html");
+}
+
+// Two requests of one kind from one address write the same page file at once; each answer
+// must be a complete page, never a mix or a truncated file.
+TEST(PageFile, ConcurrentWritersNeverShowATornPage) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "index_127.0.0.1.html";
+  const std::vector<std::string> first(300, std::string(40, 'a'));
+  const std::vector<std::string> second(150, std::string(90, 'b'));
+  const std::string firstBytes = JoinCrLf(first);
+  const std::string secondBytes = JoinCrLf(second);
+  WritePageFile(page, first);
+
+  constexpr int kWritesPerThread = 200;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::atomic<int> writersDone{0};
+  auto writer = [&](const std::vector<std::string>& lines) {
+    for (int i = 0; i < kWritesPerThread && std::chrono::steady_clock::now() < deadline; ++i) {
+      WritePageFile(page, lines);
+    }
+    ++writersDone;
+  };
+  std::thread a(writer, std::cref(first));
+  std::thread b(writer, std::cref(second));
+  int reads = 0;
+  int torn = 0;
+  while (writersDone < 2 && std::chrono::steady_clock::now() < deadline) {
+    const std::string bytes = ReadFileBytes(page);
+    if (bytes != firstBytes && bytes != secondBytes) ++torn;
+    ++reads;
+  }
+  a.join();
+  b.join();
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(folder.List("page").size(), 1u) << "a temporary file was left behind";
+}
+
+TEST(RequestStamp, FifteenDigitsFromTheLocalClock) {
+  const std::string before = RequestStamp();
+  const std::string stamp = RequestStamp();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::string after = RequestStamp();
+  EXPECT_TRUE(vmtest::IsStamp(stamp)) << stamp;
+  EXPECT_LE(before, stamp);
+  EXPECT_LT(stamp, after);
+
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char dayHour[16];
+  std::strftime(dayHour, sizeof dayHour, "%y%m%d", &local);
+  EXPECT_EQ(stamp.substr(0, 6), dayHour);  // fails only in the second around midnight
+}
+
+}  // namespace
+}  // namespace vm

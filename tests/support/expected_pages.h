@@ -1,0 +1,25 @@
+// The generated pages as the browser must receive them, line by line (Shift_JIS bytes).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vmtest {
+
+// Login form; wrongPassword adds the red line; stamp is the "tt" value.
+std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp);
+// Login-complete page redirecting to baseUrl + "index.html?tt=" + stamp.
+std::vector<std::string> ExpectedLoginDonePage(const std::string& baseUrl,
+                                               const std::string& stamp);
+// Index page with the given link lines.
+std::vector<std::string> ExpectedIndexPage(const std::vector<std::string>& links);
+// One link line of the index page.
+std::string IndexLink(const std::string& hexName, const std::string& hexPath,
+                      const std::string& text);
+// Text-creation page with the values of the dirname field, the shown name and the file name.
+std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std::string& shownName,
+                                          const std::string& fname);
+// Blank page: reloads the opener and closes its window.
+std::vector<std::string> ExpectedBlankPage();
+
+}  // namespace vmtest

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/expected_pages.h"
+#include "support/page_lines.h"
+#include "web/page_file.h"
+#include "web/pages.h"
+#include "web/sjis_texts.h"
+
+namespace vm {
+namespace {
+
+using vmtest::ExpectedBlankPage;
+using vmtest::ExpectedTextPage;
+using vmtest::JoinCrLf;
+using vmtest::ReadFileBytes;
+using vmtest::SplitCrLf;
+using vmtest::TTempFolder;
+
+struct TextPageCase {
+  const char* label;
+  std::string params;
+  std::string dirValue;   // line 10's value
+  std::string shownName;  // line 11's bold text
+};
+
+TEST(TextPage, ByteExactWithEscapedValues) {
+  const TextPageCase cases[] = {
+      {"plain hex and name", "dirname=50686f746f73&tt=1", "50686f746f73", "Photos"},
+      {"Japanese name as Shift_JIS", "dirname=955c", "955c", Sjis("表")},
+      {"absent dirname", "tt=1", "", ""},
+      {"markup in the decoded name", "dirname=3c623e2622", "3c623e2622", "&lt;b&gt;&amp;&quot;"},
+  };
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
+  const std::regex fnamePattern(R"~(name="fname" value="(__vupd_text_(\d{15})\.txt)")~");
+  for (const TextPageCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string before = RequestStamp();
+    MakeTextPage(TStateSnapshot{}, c.params, page);
+    const std::string after = RequestStamp();
+    const std::string bytes = ReadFileBytes(page);
+    const std::vector<std::string> lines = SplitCrLf(bytes);
+    ASSERT_EQ(lines.size(), 36u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(lines[12], m, fnamePattern)) << lines[12];
+    EXPECT_EQ(m[1].length(), 31);
+    EXPECT_LE(before, m[2].str());
+    EXPECT_LE(m[2].str(), after);
+    EXPECT_EQ(bytes, JoinCrLf(ExpectedTextPage(c.dirValue, c.shownName, m[1])));
+  }
+}
+
+TEST(TextPage, CraftedDirnameCannotLeaveTheAttribute) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
+  MakeTextPage(TStateSnapshot{}, "dirname=\"><script>alert('x')</script>", page);
+  const std::vector<std::string> lines = SplitCrLf(ReadFileBytes(page));
+  ASSERT_EQ(lines.size(), 36u);
+  EXPECT_EQ(
+      lines[9],
+      R"(<input type="hidden" name="dirname" value="&quot;&gt;&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;">)");
+  // Whatever the loose hex decoding makes of it, the shown name holds no markup of its own.
+  const std::string shown = lines[10].substr(29, lines[10].size() - 29 - 8);
+  EXPECT_EQ(lines[10].substr(0, 29), R"(<p style="font-size:13pt"><b>)");
+  EXPECT_EQ(shown.find_first_of("<>\"'"), std::string::npos) << shown;
+}
+
+// Closing the window right after submit() let the browser cancel the post and lose the text;
+// the page only submits, and the blank page (the post's answer) reloads the opener and closes.
+TEST(TextPage, SaveButtonOnlySubmits) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
+  MakeTextPage(TStateSnapshot{}, "", page);
+  const std::string bytes = ReadFileBytes(page);
+  EXPECT_EQ(bytes.find("opener"), std::string::npos);
+  EXPECT_NE(bytes.find("   mform.submit();\r\n}\r\n"), std::string::npos);
+}
+
+TEST(BlankPage, ReloadsTheOpenerAndClosesWhateverTheParameters) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "blank_127.0.0.1.html";
+  const std::string expected = JoinCrLf(ExpectedBlankPage());
+  for (const char* params : {"", "menu=newtext&dirname=41&fname=a.txt&tbody=x"}) {
+    MakeBlankPage(TStateSnapshot{}, params, page);
+    EXPECT_EQ(ReadFileBytes(page), expected) << params;
+  }
+}
+
+}  // namespace
+}  // namespace vm

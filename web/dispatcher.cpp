@@ -1,0 +1,127 @@
+#include "web/dispatcher.h"
+
+#include <string>
+
+#include "web/download.h"
+#include "web/page_file.h"
+#include "web/pages.h"
+#include "web/post_body.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+
+namespace {
+
+enum class TAnswer { Index, Listing, Download, Text, Blank, StyleSheet, Script };
+
+struct TDocumentRow {
+  const char* key;  // matched as a case-sensitive substring of the document
+  TAnswer answer;
+};
+
+// Tested in this order; the first key found anywhere in the document wins, so
+// "/x/script.html/index.html" gets the index page.
+// clang-format off
+constexpr TDocumentRow kDocumentTable[] = {
+    {"index.html",    TAnswer::Index},
+    {"script.html",   TAnswer::Listing},
+    {"download.html", TAnswer::Download},
+    {"text.html",     TAnswer::Text},
+    {"blank.html",    TAnswer::Blank},
+    {"vcom.css",      TAnswer::StyleSheet},
+    {"vcom.js",       TAnswer::Script},
+};
+// clang-format on
+
+constexpr char kLoginDocument[] = "login.html";
+
+TAnswer AnswerFor(const std::string& document) {
+  for (const TDocumentRow& row : kDocumentTable) {
+    if (document.find(row.key) != std::string::npos) return row.answer;
+  }
+  return TAnswer::Index;  // no "not found": every other document gets the index page
+}
+
+// The login gate for a client that must log in; returns the page file to serve.
+std::string AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
+                              const std::string& address, const std::string& document,
+                              const std::string& params) {
+  const std::string& folder = snapshot.ProgramFolder;
+  if (document.find(kLoginDocument) == std::string::npos) {
+    const std::string page = PageFilePath(folder, "login", address);
+    MakeLoginPage(snapshot, params, page, "");
+    return page;
+  }
+  if (PasswordMatches(params, snapshot.Settings.Password)) {
+    state.Admit(address);
+    const std::string page = PageFilePath(folder, "index", address);
+    MakeLoginDonePage(snapshot, params, page);
+    return page;
+  }
+  const std::string page = PageFilePath(folder, "login", address);
+  MakeLoginPage(snapshot, params, page, "r");
+  return page;
+}
+
+// Routes by the document table and has the answer written; returns the file to serve.
+std::string AnswerDocument(const TStateSnapshot& snapshot, const std::string& address,
+                           const std::string& document, const std::string& params,
+                           TIdHTTPResponseInfo& response) {
+  const std::string& folder = snapshot.ProgramFolder;
+  switch (AnswerFor(document)) {
+    case TAnswer::Index: {
+      const std::string page = PageFilePath(folder, "index", address);
+      MakeIndexPage(snapshot, params, page);
+      return page;
+    }
+    case TAnswer::Listing: {
+      const std::string page = PageFilePath(folder, "script", address);
+      MakeListingPage(snapshot, params, page);
+      return page;
+    }
+    case TAnswer::Download:
+      return PrepareDownload(snapshot, params, response);
+    case TAnswer::Text: {
+      const std::string page = PageFilePath(folder, "text", address);
+      MakeTextPage(snapshot, params, page);
+      return page;
+    }
+    case TAnswer::Blank: {
+      const std::string page = PageFilePath(folder, "blank", address);
+      MakeBlankPage(snapshot, params, page);
+      return page;
+    }
+    case TAnswer::StyleSheet:
+      return folder + "page/vcom.css";
+    case TAnswer::Script:
+      return folder + "page/vcom.js";
+  }
+  return PageFilePath(folder, "index", address);
+}
+
+}  // namespace
+
+void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TIdPeerThread* thread,
+                             TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+  // One snapshot for the whole request: the settings window may rebuild the state meanwhile.
+  const TStateSnapshot snapshot = state.Snapshot();
+  const std::string address = request.RemoteIP;
+  const std::string document = request.Document;
+  std::string params = PercentDecoded(request.RawParams);
+
+  const bool gated = snapshot.Settings.PassFlag && !state.IsAdmitted(address);
+  std::string fileToServe;
+  if (gated) {
+    // A client that must still log in gets no say over the shared folders: its body is
+    // neither parsed nor saved (the login form itself is sent with GET).
+    fileToServe = AnswerGatedClient(state, snapshot, address, document, params);
+  } else {
+    if (request.PostStream && request.PostStream->Size() > 0) {
+      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream));
+    }
+    fileToServe = AnswerDocument(snapshot, address, document, params, response);
+  }
+  server.ServeFile(thread, response, fileToServe);
+}
+
+}  // namespace vm

@@ -1,0 +1,63 @@
+#include <string>
+#include <vector>
+
+#include "web/page_file.h"
+#include "web/pages.h"
+#include "web/sjis_texts.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+
+namespace {
+
+// A folder path typed by hand may lack the final "/"; the listing and the uploads put names
+// directly after the path, so the link always carries it with the separator.
+std::string WithFinalSeparator(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+// "&nbsp;&nbsp;<a ... exf('m1','<hex name>','<hex path>')">name</a>": the page script addresses
+// a shared folder by these two hex texts; the name is shown as it stands.
+std::string FolderLinkLine(const std::string& entry) {
+  const std::string name = GetField(entry, 0);
+  const std::string path = WithFinalSeparator(GetField(entry, 1));
+  return "&nbsp;&nbsp;<a class=\"sh1\" href=\"javascript:exf('m1','" + HexEncode(name) + "','" +
+         HexEncode(path) + "')\">" + name + "</a>";
+}
+
+}  // namespace
+
+void MakeIndexPage(const TStateSnapshot& state, const std::string&, const std::string& pageFile) {
+  std::vector<std::string> lines = {
+      "<HTML>",
+      "<HEAD>",
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+      "<TITLE>Velmarind</TITLE>",
+      "<link rel=\"stylesheet\" type=\"text/css\" href=\"vcom.css\">",
+      "<script type=\"text/javascript\" src=\"vcom.js\"></script>",
+      "</HEAD>",
+      "<BODY>",
+      "<center><h1>Velmarind</h1></center><hr>",
+  };
+  for (const std::string& entry : *state.SharedFolders) lines.push_back(FolderLinkLine(entry));
+  const std::vector<std::string> rest = {
+      "<hr>",
+      "<form name=\"mform\" action=\"index.html\" method=\"POST\" enctype=\"multipart/form-data\" "
+      "style=\"display:none;\">",
+      "<input type=\"hidden\" name=\"menu\" value=\"updimg\">",
+      "<b style=\"font-size:13pt\">Upload:</b><input type=\"file\" name=\"ifile\" size=50>",
+      "<input type=\"hidden\" name=\"dirname\" value=\"\" style=\"font-size:13pt\">",
+      "<input type=\"submit\" value=\"" + texts::Send() + "\" style=\"font-size:13pt\">",
+      "&nbsp; &nbsp; <input type=\"button\" onclick=\"cmd_text()\" value=\"" + texts::CreateText() +
+          "\" style=\"font-size:13pt\">",
+      "<hr></form>",
+      "<div id=\"m1\"><div>",
+      "</BODY>",
+      "</HTML>",
+  };
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  WritePageFile(pageFile, lines);
+}
+
+}  // namespace vm
