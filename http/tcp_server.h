@@ -43,6 +43,10 @@ class TIdTCPServer {
   int TerminateWaitTime = 5000;  // milliseconds to wait for connection threads at deactivation
   // The address to bind; empty = all local IPv4 addresses. Tests bind "127.0.0.1".
   std::string BindAddress;
+  // A client that sends no byte for this long while its request is read is closed, so that idle
+  // or stalled clients cannot hold a thread for ever. Milliseconds; 0 = wait without limit.
+  static constexpr int kDefaultIdleTimeoutMs = 60000;
+  int IdleTimeout = kDefaultIdleTimeoutMs;
 
   bool Active() const;
   // true: binds, listens and starts the listener thread (throws on failure, undoing the partial
@@ -52,6 +56,10 @@ class TIdTCPServer {
   int BoundPort() const;
   // Number of connection threads alive now.
   int ConnectionCount() const;
+  // Deactivates without throwing: connection threads that outlive TerminateWaitTime are waited
+  // for without limit. For destructors; every class that overrides DoExecute calls it from its
+  // own destructor, because no connection thread may run DoExecute while its class is torn down.
+  void DeactivateForDestruction() noexcept;
 
  protected:
   // Runs one accepted connection to its end, on its own thread.
@@ -59,6 +67,13 @@ class TIdTCPServer {
 
  private:
   struct Impl;
+  void Activate();
+  void Deactivate();
+  void ListenLoop();
+  void StartPeer(int socket, std::string peerIP);
+  void RunPeer(TIdPeerThread* thread);
+  // Joins and frees connection threads that have ended.
+  void ReapFinished();
   std::unique_ptr<Impl> impl_;
 };
 

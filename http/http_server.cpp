@@ -1,0 +1,283 @@
+#include "http/http_server.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+
+#include "http/engine_errors.h"
+#include "http/http_date.h"
+#include "http/tcp_connection.h"
+#include "http/url_decode.h"
+#include "platform/fs_names.h"
+
+namespace vm {
+
+namespace {
+
+// The request line and header lines together may not pass this, so that a client sending
+// header lines without end cannot hold a thread and grow the record for ever.
+constexpr size_t kMaxHeadBytes = 64 * 1024;
+// The engine's own body stream is pre-sized only up to this; beyond it grows with the bytes
+// that actually arrive, so that a false Content-Length cannot make us commit memory.
+constexpr int64_t kOwnStreamPresizeLimit = 1 << 20;
+// An "Expires" given in seconds is clamped to this many seconds (about 300 years) each way.
+constexpr int64_t kMaxExpiresSeconds = int64_t{10'000'000'000};
+constexpr double kSecondsPerDay = 86400.0;
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// A whole (trimmed) decimal integer with an optional sign; false for anything else.
+bool ParseInteger(std::string_view text, int64_t& value) {
+  std::string trimmed = Trim(text);
+  std::string_view digits = trimmed;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty()) return false;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return error == std::errc() && end == digits.data() + digits.size();
+}
+
+int64_t IntegerOrZero(std::string_view text) {
+  int64_t value = 0;
+  return ParseInteger(text, value) ? value : 0;
+}
+
+TDateTime ParseDateOrZero(const std::string& text) {
+  if (text.empty()) return 0;
+  try {
+    return GMTToLocalDateTime(text);
+  } catch (const std::exception&) {
+    return 0;  // an unreadable date is no reason to refuse the request
+  }
+}
+
+// Reads the head's lines while keeping count of its size.
+class HeadReader {
+ public:
+  explicit HeadReader(TIdTCPConnection& connection) : connection_(connection) {}
+  std::string ReadLine() {
+    std::string line = connection_.ReadLn();
+    used_ += line.size() + 2;
+    if (used_ > kMaxHeadBytes) throw EIdHTTPHeadTooLarge();
+    return line;
+  }
+
+ private:
+  TIdTCPConnection& connection_;
+  size_t used_ = 0;
+};
+
+void ReadHeaderLines(HeadReader& reader, TIdHeaderList& headers) {
+  for (;;) {
+    std::string line = reader.ReadLine();
+    if (line.empty()) return;
+    if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
+    headers.Add(std::move(line));
+  }
+}
+
+void FillRange(TIdHTTPRequestInfo& request, const std::string& range) {
+  const size_t equals = range.find('=');
+  const std::string spec = equals == std::string::npos ? std::string() : range.substr(equals + 1);
+  const size_t dash = spec.find('-');
+  request.ContentRangeStart = IntegerOrZero(spec.substr(0, dash));
+  if (dash == std::string::npos) return;
+  std::string end = spec.substr(dash + 1);
+  request.ContentRangeEnd = IntegerOrZero(end.substr(0, end.find(' ')));
+}
+
+// "Expires" as seconds from now, or as an HTTP date. Any integer is accepted: a value far in
+// the future or past must not fail the request.
+TDateTime ParseExpires(const std::string& value) {
+  int64_t seconds = 0;
+  if (ParseInteger(value, seconds) && seconds != -1) {
+    seconds = std::clamp(seconds, -kMaxExpiresSeconds, kMaxExpiresSeconds);
+    return NowLocal() + static_cast<double>(seconds) / kSecondsPerDay;
+  }
+  return ParseDateOrZero(value);
+}
+
+void FillHeaderFields(TIdHTTPRequestInfo& request) {
+  const TIdHeaderList& headers = request.RawHeaders;
+  request.Accept = headers.Values("Accept");
+  request.AcceptCharSet = headers.Values("Accept-Charset");
+  request.AcceptEncoding = headers.Values("Accept-Encoding");
+  request.AcceptLanguage = headers.Values("Accept-Language");
+  request.Host = headers.Values("Host");
+  request.From = headers.Values("From");
+  request.Referer = headers.Values("Referer");
+  request.UserAgent = headers.Values("User-Agent");
+  const std::string range = headers.Values("Range");
+  if (!range.empty()) FillRange(request, range);
+  request.Connection = headers.Values("Connection");
+  request.ContentVersion = headers.Values("Content-Version");
+  request.ContentEncoding = headers.Values("Content-Encoding");
+  request.ContentLanguage = headers.Values("Content-Language");
+  request.ContentType = headers.Values("Content-Type");
+  int64_t length = -1;
+  if (!ParseInteger(headers.Values("Content-Length"), length)) length = -1;
+  request.ContentLength = length;
+  request.Date = ParseDateOrZero(headers.Values("Date"));
+  request.LastModified = ParseDateOrZero(headers.Values("Last-Modified"));
+  request.Expires = ParseExpires(headers.Values("Expires"));
+  request.Pragma = headers.Values("Pragma");
+}
+
+void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, bool ownStream) {
+  TStream& stream = *request.PostStream;
+  if (request.ContentLength > 0) {
+    // Pre-sized so that it grows once; a file-backed stream decides for itself what that costs.
+    if (!ownStream || request.ContentLength <= kOwnStreamPresizeLimit)
+      stream.SetSize(stream.Position() + request.ContentLength);
+    connection.ReadStream(stream, request.ContentLength);
+    if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  } else if (request.Command == "POST" && !request.HasContentLength()) {
+    connection.ReadStreamUntilClose(stream);
+  }
+}
+
+void FillParamsAndDocument(TIdHTTPRequestInfo& request, std::string target, bool parseParams) {
+  const size_t question = target.find('?');
+  if (question != std::string::npos) {
+    request.QueryString = target.substr(question + 1);
+    target.erase(question);
+  }
+  if (!request.QueryString.empty()) {
+    request.RawParams = request.RawParams.empty() ? request.QueryString
+                                                  : request.RawParams + "&" + request.QueryString;
+  }
+  if (parseParams) {
+    std::string type = request.ContentType;
+    for (char& c : type) c = AsciiLower(c);
+    request.Params = DecodeParams(type == "application/x-www-form-urlencoded" ? request.RawParams
+                                                                            : request.QueryString);
+  }
+  std::vector<std::string> cookieValues;
+  request.RawHeaders.Extract("cookie", cookieValues);
+  for (const std::string& value : cookieValues) ParseCookieValue(value, request.Cookies);
+
+  std::string host;
+  request.Document = DocumentFromTarget(target, &host);
+  if (request.Host.empty() && !host.empty()) request.Host = host;
+}
+
+}  // namespace
+
+TIdCustomHTTPServer::TIdCustomHTTPServer() { DefaultPort = 80; }
+
+TIdCustomHTTPServer::~TIdCustomHTTPServer() { DeactivateForDestruction(); }
+
+void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
+  TIdTCPConnection& connection = *thread.Connection();
+  bool closeAfter = !KeepAlive;
+  do {
+    HeadReader head(connection);
+    const std::string requestLine = head.ReadLine();
+    const size_t lastSpace = requestLine.rfind(' ');
+    if (lastSpace == std::string::npos) throw EIdHTTPErrorParsingCommand();
+    const std::string version = requestLine.substr(lastSpace + 1);
+    const std::string rest = requestLine.substr(0, lastSpace);
+    const size_t firstSpace = rest.find(' ');
+    std::string command = rest.substr(0, firstSpace);
+    for (char& c : command) c = AsciiUpper(c);
+    const std::string target = firstSpace == std::string::npos ? "" : rest.substr(firstSpace + 1);
+    if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
+      return;  // other methods: closed without a response
+    }
+
+    TIdHTTPRequestInfo request;
+    request.RequestLine = requestLine;
+    request.RemoteIP = connection.PeerIP();
+    request.Command = command;
+    ReadHeaderLines(head, request.RawHeaders);
+    FillHeaderFields(request);
+
+    if (OnCreatePostStream) OnCreatePostStream(&thread, request.PostStream);
+    const bool ownStream = !request.PostStream;
+    if (ownStream) request.PostStream = std::make_unique<TMemoryStream>();
+    ReadBody(connection, request, ownStream);
+    if (ownStream) {
+      request.FormText = std::string(request.PostStream->View());
+      request.RawParams = request.FormText;
+      request.PostStream.reset();
+    }
+    FillParamsAndDocument(request, target, ParseParams);
+    request.Version = version;
+    const std::string authorization = request.RawHeaders.Values("Authorization");
+    request.HasAuthorization = !authorization.empty();
+    if (request.HasAuthorization)
+      ParseBasicAuthorization(authorization, request.AuthUsername, request.AuthPassword);
+
+    TIdHTTPResponseInfo response(&connection);
+    response.SetCloseConnection(!(KeepAlive && EqualsIgnoringCase(request.Connection, "Keep-alive")));
+    response.HeadOnly = command == "HEAD";
+    if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+    try {
+      OnCommandGet(&thread, request, response);
+    } catch (const EIdSocketError&) {
+      throw;
+    } catch (const EIdClosedSocket&) {
+      throw;
+    } catch (const std::exception& e) {
+      response.SetResponseCode(500);
+      response.ContentText = e.what();
+    }
+    if (!response.HeaderWritten()) response.WriteHeader();
+    if (!response.ContentText.empty() || response.ContentStream) response.WriteContent();
+    closeAfter = response.CloseConnection();
+  } while (!closeAfter);
+}
+
+uint64_t TIdCustomHTTPServer::ServeFile(TIdPeerThread* /*thread*/, TIdHTTPResponseInfo& response,
+                                        const std::string& fileName) {
+  if (response.ContentType.empty()) response.ContentType = mimeTable_.GetFileMIMEType(fileName);
+  const std::string nativePath = SystemToNative(fileName);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below anyway).
+  const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) close(fd);
+    throw EFOpenError(fileName);
+  }
+  // The descriptor stays open from sizing to sending, so the bytes sent are those of the file
+  // that was sized, even when it is renamed or deleted in between.
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
+  } closer{fd};
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  response.ContentLength = static_cast<int64_t>(size);
+  response.WriteHeader();
+  TIdTCPConnection* connection = response.Connection();
+  if (response.HeadOnly || connection == nullptr) return 0;
+  const uint64_t sent = connection->WriteFile(fd, 0, size);
+  if (sent < size) {
+    // Cut short while being sent: the announced length cannot be met, and any further bytes
+    // would be taken for file content. End the connection without another byte.
+    throw EIdSocketError(EIO, "File \"" + fileName + "\" changed while being sent");
+  }
+  return sent;
+}
+
+}  // namespace vm

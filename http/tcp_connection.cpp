@@ -1,0 +1,315 @@
+#include "http/tcp_connection.h"
+
+#include <poll.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "http/engine_errors.h"
+
+namespace vm {
+
+namespace {
+
+// One sendfile call hands the kernel at most this much, so that a stalled peer is noticed
+// within one send timeout rather than after a whole large file.
+constexpr size_t kSendFileChunk = 1 << 20;
+// The consumed front of the input buffer is erased once it is this large (and more than half
+// of the buffer), so that a long body does not copy the buffer on every read.
+constexpr size_t kCompactThreshold = 65536;
+
+using Clock = std::chrono::steady_clock;
+
+bool IsPeerGoneError(int errorCode) {
+  return errorCode == ECONNRESET || errorCode == EPIPE || errorCode == ECONNABORTED;
+}
+
+}  // namespace
+
+TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
+    : socket_(socket), peerIP_(std::move(peerIP)) {}
+
+TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
+
+void TIdTCPConnection::SetReadTimeout(int milliseconds) {
+  ReadTimeout = milliseconds;
+  // A send that cannot hand over a single byte for this long fails with EAGAIN (see SendAll).
+  timeval tv{};
+  tv.tv_sec = milliseconds / 1000;
+  tv.tv_usec = (milliseconds % 1000) * 1000;
+  std::lock_guard<std::mutex> lock(socketLock_);
+  if (socket_ >= 0) setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+[[noreturn]] void TIdTCPConnection::FailSocket(int errorCode, const char* call) {
+  throw EIdSocketError(errorCode, std::string("Socket Error # ") + std::to_string(errorCode) +
+                                      " (" + call + "): " +
+                                      std::system_category().message(errorCode));
+}
+
+TIdTCPConnection::WaitResult TIdTCPConnection::WaitFor(short events, int timeoutMs) {
+  if (socket_ < 0) throw EIdClosedSocket();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs > 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return WaitResult::TimedOut;
+      wait = static_cast<int>(left.count());
+    }
+    pollfd p{socket_, events, 0};
+    int r = poll(&p, 1, wait);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      FailSocket(errno, "poll");
+    }
+    if (r == 0) return WaitResult::TimedOut;
+    if (p.revents & POLLNVAL) throw EIdClosedSocket();
+    return WaitResult::Ready;  // readable, or an error/hang-up that the next call reports
+  }
+}
+
+size_t TIdTCPConnection::ReceiveInto(char* buffer, size_t count) {
+  if (closedGracefully_) return 0;
+  for (;;) {
+    if (WaitFor(POLLIN, ReadTimeout) == WaitResult::TimedOut) throw EIdReadTimeout();
+    ssize_t n = recv(socket_, buffer, count, 0);
+    if (n > 0) return static_cast<size_t>(n);
+    if (n == 0) {
+      closedGracefully_ = true;
+      return 0;
+    }
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    int code = errno;
+    if (IsPeerGoneError(code)) CloseNow(false);
+    FailSocket(code, "recv");
+  }
+}
+
+bool TIdTCPConnection::ReceiveMore() {
+  if (inputStart_ > kCompactThreshold && inputStart_ * 2 > inputBuffer_.size()) {
+    inputBuffer_.erase(0, inputStart_);
+    inputStart_ = 0;
+  }
+  char block[kRecvBufferSize];
+  size_t n = ReceiveInto(block, sizeof block);
+  if (n == 0) return false;
+  inputBuffer_.append(block, n);
+  return true;
+}
+
+std::string TIdTCPConnection::ReadLn() {
+  // The longest acceptable line plus its CR LF.
+  const size_t window = MaxLineLength + 2;
+  for (;;) {
+    const char* base = inputBuffer_.data() + inputStart_;
+    const size_t limit = std::min(InputBufferSize(), window);
+    if (lineSearched_ < limit) {
+      const void* lf = std::memchr(base + lineSearched_, '\n', limit - lineSearched_);
+      if (lf != nullptr) {
+        size_t length = static_cast<size_t>(static_cast<const char*>(lf) - base);
+        std::string line(base, length);
+        inputStart_ += length + 1;
+        lineSearched_ = 0;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > MaxLineLength) throw EIdMaxLineLengthExceeded();
+        return line;
+      }
+      lineSearched_ = limit;  // the next search resumes here
+    }
+    if (InputBufferSize() >= window) throw EIdMaxLineLengthExceeded();
+    if (!ReceiveMore()) throw EIdConnClosedGracefully();
+  }
+}
+
+void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
+  if (count <= 0) return;
+  uint64_t remaining = static_cast<uint64_t>(count);
+  size_t buffered = static_cast<size_t>(std::min<uint64_t>(InputBufferSize(), remaining));
+  if (buffered > 0) {
+    stream.Write(inputBuffer_.data() + inputStart_, buffered);
+    inputStart_ += buffered;
+    lineSearched_ = 0;
+    remaining -= buffered;
+  }
+  if (remaining == 0) return;
+  std::vector<char> block(static_cast<size_t>(std::min<uint64_t>(kRecvBufferSize, remaining)));
+  while (remaining > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(block.size(), remaining));
+    size_t got = 0;
+    while (got < want) {
+      size_t n = ReceiveInto(block.data() + got, want - got);
+      if (n == 0) throw EIdConnClosedGracefully();
+      got += n;
+    }
+    stream.Write(block.data(), want);
+    remaining -= want;
+  }
+}
+
+void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
+  if (InputBufferSize() > 0) {
+    stream.Write(inputBuffer_.data() + inputStart_, InputBufferSize());
+    inputStart_ = inputBuffer_.size();
+    lineSearched_ = 0;
+  }
+  std::vector<char> block(kRecvBufferSize);
+  for (;;) {
+    size_t n = ReceiveInto(block.data(), block.size());
+    if (n == 0) return;
+    stream.Write(block.data(), n);
+  }
+}
+
+void TIdTCPConnection::SendAll(const char* data, size_t size) {
+  while (size > 0) {
+    if (socket_ < 0) throw EIdClosedSocket();
+    // MSG_NOSIGNAL: a peer that went away must fail this send, not kill the process.
+    ssize_t n = send(socket_, data, size, MSG_NOSIGNAL);
+    if (n >= 0) {
+      sentAny_ = true;
+      data += n;
+      size -= static_cast<size_t>(n);
+      continue;
+    }
+    int code = errno;
+    if (code == EINTR) continue;
+    if (code == EAGAIN || code == EWOULDBLOCK) code = ETIMEDOUT;  // the send timeout ran out
+    if (IsPeerGoneError(code)) CloseNow(false);
+    FailSocket(code, "send");
+  }
+}
+
+void TIdTCPConnection::Write(std::string_view bytes) {
+  if (writeBufferOpen_) {
+    writeBuffer_.append(bytes);
+    return;
+  }
+  SendAll(bytes.data(), bytes.size());
+}
+
+void TIdTCPConnection::WriteLn(std::string_view line) {
+  std::string withEnd;
+  withEnd.reserve(line.size() + 2);
+  withEnd.append(line).append("\r\n");
+  Write(withEnd);
+}
+
+void TIdTCPConnection::WriteStream(TStream& stream) {
+  stream.SetPosition(0);
+  std::vector<char> block(kSendBufferSize);
+  int64_t remaining = stream.Size();
+  while (remaining > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(remaining, kSendBufferSize));
+    size_t n = stream.Read(block.data(), want);
+    if (n == 0) throw EIdNoDataToRead();
+    Write(std::string_view(block.data(), n));
+    remaining -= static_cast<int64_t>(n);
+  }
+}
+
+uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64_t count) {
+  uint64_t sent = 0;
+  off_t position = static_cast<off_t>(offset);
+  bool useSendFile = true;
+  std::vector<char> block;
+  while (sent < count) {
+    if (socket_ < 0) throw EIdClosedSocket();
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(count - sent, kSendFileChunk));
+    if (useSendFile) {
+      ssize_t n = sendfile(socket_, fileDescriptor, &position, chunk);
+      if (n > 0) {
+        sentAny_ = true;
+        sent += static_cast<uint64_t>(n);
+        continue;
+      }
+      if (n == 0) break;  // the file is shorter than announced
+      int code = errno;
+      if (code == EINTR) continue;
+      if (code == EINVAL || code == ENOSYS) {  // a file system without sendfile: copy by hand
+        useSendFile = false;
+        continue;
+      }
+      if (code == EAGAIN || code == EWOULDBLOCK) code = ETIMEDOUT;
+      if (IsPeerGoneError(code)) CloseNow(false);
+      FailSocket(code, "sendfile");
+    }
+    block.resize(kSendBufferSize);
+    ssize_t n = pread(fileDescriptor, block.data(), std::min(chunk, block.size()), position);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailSocket(errno, "read");
+    }
+    if (n == 0) break;
+    SendAll(block.data(), static_cast<size_t>(n));
+    position += n;
+    sent += static_cast<uint64_t>(n);
+  }
+  return sent;
+}
+
+void TIdTCPConnection::OpenWriteBuffer() {
+  writeBufferOpen_ = true;
+  writeBuffer_.clear();
+}
+
+void TIdTCPConnection::FlushWriteBuffer() {
+  std::string pending;
+  pending.swap(writeBuffer_);
+  SendAll(pending.data(), pending.size());
+}
+
+void TIdTCPConnection::CloseWriteBuffer() {
+  writeBufferOpen_ = false;
+  FlushWriteBuffer();
+}
+
+void TIdTCPConnection::Disconnect() { CloseNow(true); }
+
+void TIdTCPConnection::CloseSocket() {
+  std::lock_guard<std::mutex> lock(socketLock_);
+  if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
+}
+
+bool TIdTCPConnection::Connected() const {
+  return socket_ >= 0 && (!closedGracefully_ || InputBufferSize() > 0);
+}
+
+void TIdTCPConnection::CloseNow(bool linger) {
+  const int fd = socket_;  // only the owning thread changes socket_
+  if (fd < 0) return;
+  shutdown(fd, SHUT_WR);
+  if (linger && sentAny_ && !closedGracefully_) {
+    // The peer reads our FIN after the response and closes; wait for that (briefly).
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kLingerMs);
+    size_t drained = 0;
+    char scratch[4096];
+    while (drained < kLingerMaxBytes) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{fd, POLLIN, 0};
+      int r = poll(&p, 1, static_cast<int>(left.count()));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      ssize_t n = recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      drained += static_cast<size_t>(n);
+    }
+  }
+  std::lock_guard<std::mutex> lock(socketLock_);
+  close(fd);
+  socket_ = -1;
+  writeBufferOpen_ = false;
+  writeBuffer_.clear();
+}
+
+}  // namespace vm

@@ -1,0 +1,103 @@
+// The buffered connection: one accepted socket, its input buffer and its write buffer.
+// Used by one connection thread; only CloseSocket may be called from another thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/stream.h"
+
+namespace vm {
+
+class TIdTCPConnection {
+ public:
+  // Largest single receive into the input buffer, and largest block of a body read.
+  static constexpr size_t kRecvBufferSize = 32768;
+  // Largest block taken from a stream for one send.
+  static constexpr size_t kSendBufferSize = 32768;
+  // A request line or header line longer than this is refused, so that a client without line
+  // ends cannot make the input buffer grow without bound.
+  static constexpr size_t kDefaultMaxLineLength = 16384;
+  // At close, unread bytes still arriving are drained for at most this long: closing with unread
+  // input makes the kernel send a reset, which can destroy the response before the peer reads it.
+  static constexpr int kLingerMs = 1000;
+  // ... and at most this many bytes, so that an endless sender cannot hold the close.
+  static constexpr size_t kLingerMaxBytes = 1 << 20;
+
+  // Takes ownership of a connected socket; peerIP is the dotted peer address.
+  TIdTCPConnection(int socket, std::string peerIP);
+  ~TIdTCPConnection();  // disconnects
+  TIdTCPConnection(const TIdTCPConnection&) = delete;
+  TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
+
+  size_t MaxLineLength = kDefaultMaxLineLength;
+  // Milliseconds a read may wait for the next byte; 0 = without limit. Also bounds a send that
+  // makes no progress (the peer stopped reading).
+  int ReadTimeout = 0;
+  void SetReadTimeout(int milliseconds);
+
+  // Reads up to the next LF; the LF and one CR before it are removed.
+  // Throws EIdMaxLineLengthExceeded, EIdConnClosedGracefully, EIdReadTimeout, EIdSocketError.
+  std::string ReadLn();
+  // Appends exactly count bytes to stream (at its position), in blocks of kRecvBufferSize.
+  void ReadStream(TStream& stream, int64_t count);
+  // Appends every byte until the peer closes its side; the close is not an error.
+  void ReadStreamUntilClose(TStream& stream);
+  // Bytes received and not yet consumed.
+  size_t InputBufferSize() const { return inputBuffer_.size() - inputStart_; }
+
+  // Sends (or collects, while the write buffer is open) the bytes.
+  void Write(std::string_view bytes);
+  // Write plus CR LF.
+  void WriteLn(std::string_view line);
+  // Sends the stream from position 0 to its end in blocks of kSendBufferSize.
+  void WriteStream(TStream& stream);
+  // Sends count bytes of an open file from offset, directly (the write buffer is bypassed).
+  // Returns the bytes sent; fewer than count when the file ended early.
+  uint64_t WriteFile(int fileDescriptor, uint64_t offset, uint64_t count);
+
+  // From now on Write collects instead of sending, without a size limit.
+  void OpenWriteBuffer();
+  // Sends what was collected; collecting goes on.
+  void FlushWriteBuffer();
+  // Sends what was collected and stops collecting.
+  void CloseWriteBuffer();
+  bool WriteBufferOpen() const { return writeBufferOpen_; }
+
+  // Shuts down sending, drains what is still arriving for a moment, and closes the socket.
+  void Disconnect();
+  // From any thread: shuts the socket down both ways so that a blocked read or send of the
+  // owning thread returns at once. The owner still closes it.
+  void CloseSocket();
+  // The socket is open and the peer has not closed its side (or there are bytes left to read).
+  bool Connected() const;
+  const std::string& PeerIP() const { return peerIP_; }
+  int Socket() const { return socket_; }
+
+ private:
+  enum class WaitResult { Ready, TimedOut };
+  WaitResult WaitFor(short events, int timeoutMs);
+  // Receives once into the input buffer; false when the peer has closed its side.
+  bool ReceiveMore();
+  // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
+  size_t ReceiveInto(char* buffer, size_t count);
+  void SendAll(const char* data, size_t size);
+  [[noreturn]] void FailSocket(int errorCode, const char* call);
+  void CloseNow(bool linger);
+
+  int socket_;  // -1 once closed; written only under socketLock_
+  mutable std::mutex socketLock_;
+  std::string peerIP_;
+  std::string inputBuffer_;
+  size_t inputStart_ = 0;   // bytes before this offset are consumed
+  size_t lineSearched_ = 0;  // bytes after inputStart_ already searched for LF
+  bool closedGracefully_ = false;
+  bool sentAny_ = false;  // a response (part) went out: closing must not reset it away
+  bool writeBufferOpen_ = false;
+  std::string writeBuffer_;
+};
+
+}  // namespace vm

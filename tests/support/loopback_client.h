@@ -1,0 +1,46 @@
+// A tiny blocking client for socket tests: connects to 127.0.0.1, sends bytes, reads until close.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vm::testing {
+
+class LoopbackClient {
+ public:
+  // Every read gives up after this long, so that a server that never answers fails the test
+  // instead of hanging it.
+  static constexpr int kReadTimeoutMs = 10000;
+
+  // Connects to 127.0.0.1:port, from sourceAddress (for example "127.0.0.2") when given.
+  // Fails the current test (and leaves the client unconnected) when it cannot.
+  explicit LoopbackClient(int port, const std::string& sourceAddress = "");
+  ~LoopbackClient();
+  LoopbackClient(const LoopbackClient&) = delete;
+  LoopbackClient& operator=(const LoopbackClient&) = delete;
+
+  bool Connected() const { return socket_ >= 0; }
+  // Sends all bytes; false when the server has gone.
+  bool Send(const std::string& bytes);
+  // Half-closes: the server sees the end of the request body.
+  void ShutdownWrite();
+  // Reads until the server closes (or the read timeout); returns everything received.
+  std::string ReadAll();
+  // Reads at least count bytes (fewer when the server closes first).
+  std::string ReadAtLeast(size_t count);
+  // Closes with a reset instead of a FIN (SO_LINGER 0).
+  void Reset();
+  // True when the server closed the connection within timeoutMs (reads and drops what arrives).
+  bool WaitForClose(int timeoutMs);
+
+ private:
+  int socket_ = -1;
+};
+
+// Sends request from a fresh connection and returns the whole answer.
+std::string Exchange(int port, const std::string& request, const std::string& sourceAddress = "");
+
+// Joins lines with CR LF after each one: the readable form of an expected header block.
+std::string CrLfLines(const std::vector<std::string>& lines);
+
+}  // namespace vm::testing
