@@ -1,13 +1,95 @@
+// File download: the response is pointed at the named file, marked as an attachment.
 #include "web/download.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "platform/exception.h"
+#include "platform/fs_names.h"
+#include "web/share_paths.h"
 #include "web/text_helpers.h"
 
 namespace vm {
 
-std::string PrepareDownload(const TStateSnapshot&, const std::string& params,
+namespace {
+
+constexpr char kDispositionEntry[] = "Content-Disposition=attachment;filename=";
+// The extended parameter of RFC 5987/6266 carries the name in UTF-8 for browsers that do not
+// take raw Shift_JIS bytes after "filename=" (they would save the file under another name).
+constexpr char kExtendedNameParameter[] = "; filename*=UTF-8''";
+
+bool IsPlainAscii(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7F) return false;
+  }
+  return true;
+}
+
+// attr-char of RFC 5987: letters, digits and !#$&+-.^_`|~ stand as they are.
+bool IsAttrChar(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '!':
+    case '#':
+    case '$':
+    case '&':
+    case '+':
+    case '-':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
+    case '|':
+    case '~':
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string DownloadFileName(std::string_view path) {
+  // "/" is never the second byte of a Shift_JIS character, so the last one is a separator.
+  // ":" is an ordinary name character here and does not split the name.
+  const size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string PercentEncodeAttrChars(std::string_view utf8) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : utf8) {
+    if (IsAttrChar(c)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string PrepareDownload(const TStateSnapshot& state, const std::string& params,
                             TIdHTTPResponseInfo& response) {
+  const std::string path = HexDecode(GetParam(params, "file"));
+  const std::string name = DownloadFileName(path);
   response.ContentType = "application/octet-stream";
-  return HexDecode(GetParam(params, "file"));
+  std::string entry = kDispositionEntry + name;
+  if (!IsPlainAscii(name)) {
+    entry +=
+        kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(SystemToNative(path)));
+  }
+  response.CustomHeaders.AddStdValues({entry});
+  // Outside the shares, or not a file: the same answer as a file that cannot be opened.
+  auto resolved = ResolveSharedPath(*state.SharedFolders, path);
+  struct stat info {};
+  if (!resolved || stat(resolved->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw EFOpenError(path);
+  }
+  return path;
 }
 
 }  // namespace vm

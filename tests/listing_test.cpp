@@ -1,0 +1,165 @@
+// The folder listing line: header, records, order, dates, sizes, names, and confinement.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/page_lines.h"
+#include "web/pages.h"
+#include "web/sjis_texts.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+namespace {
+
+using vmtest::ReadFileBytes;
+using vmtest::WriteFileBytes;
+
+// 2013-01-01 18:04:05 UTC, which is 2013/01/02_03:04:05 in the zone used below.
+constexpr time_t kStamp = 1357063445;
+
+class ListingTest : public ::testing::Test {
+ protected:
+  ListingTest() {
+    // A fixed zone nine hours east of UTC, so the expected dates do not depend on the host.
+    const char* tz = getenv("TZ");
+    oldTz_ = tz ? tz : "";
+    hadTz_ = tz != nullptr;
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    share_ = temp_.MakeSubfolder("Photos");
+    page_ = temp_.Path() + "listing.html";
+    state_.SharedFolders =
+        std::make_shared<const TSharedFolderList>(TSharedFolderList{"Photos;;" + share_});
+  }
+  ~ListingTest() override {
+    if (hadTz_)
+      setenv("TZ", oldTz_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+  // Makes a file (or a folder, for a name ending in "/") dated kStamp.
+  void Make(const std::string& name, const std::string& content = "") {
+    const std::string path = share_ + name;
+    if (name.ends_with("/"))
+      mkdir(path.c_str(), 0755);
+    else
+      WriteFileBytes(path, content);
+    const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+
+  std::string List(const std::string& path, const std::string& name = "Photos") {
+    MakeListingPage(state_, "pid=m1&name=" + HexEncode(name) + "&path=" + HexEncode(path), page_);
+    return ReadFileBytes(page_);
+  }
+
+  std::string Header(const std::string& path) const {
+    return "m1;;Photos;;" + HexEncode("Photos") + ";;" + HexEncode(path);
+  }
+  std::string File(const std::string& u8, const std::string& system,
+                   const std::string& size) const {
+    return ";;F::" + u8 + "::" + HexEncode(system) + "::" + HexEncode(share_ + system) +
+           "::2013/01/02_03:04:05::" + size;
+  }
+  std::string Folder(const std::string& u8, const std::string& system) const {
+    return ";;D::" + u8 + "::" + HexEncode(system) + "::" + HexEncode(share_ + system + "/") +
+           "::::";
+  }
+
+  vmtest::TTempFolder temp_;
+  std::string share_, page_, oldTz_;
+  bool hadTz_ = false;
+  TStateSnapshot state_;
+};
+
+TEST_F(ListingTest, EmptyFolderGivesTheHeaderAlone) {
+  EXPECT_EQ(List(share_), Header(share_) + "\r\n");
+}
+
+TEST_F(ListingTest, FoldersFirstThenFilesIgnoringCase) {
+  for (const char* name : {"b/", "A/", "C/", ".hidden/", "z.txt", "B.txt", ".profile"})
+    Make(name, "12345");
+  EXPECT_EQ(List(share_), Header(share_) + Folder(".hidden", ".hidden") + Folder("A", "A") +
+                              Folder("b", "b") + Folder("C", "C") +
+                              File(".profile", ".profile", "5") + File("B.txt", "B.txt", "5") +
+                              File("z.txt", "z.txt", "5") + "\r\n");
+}
+
+TEST_F(ListingTest, NamesInUtf8AndHexOfTheSystemText) {
+  Make("表.txt", "ab");
+  Make("Vidéos/");
+  const std::string line = List(share_);
+  // 表.txt is 95 5C 2E 74 78 74 in Shift_JIS; "Vidéos" has no Shift_JIS form and keeps its bytes.
+  EXPECT_EQ(HexEncode(Sjis("表.txt")), "955c2e747874");
+  EXPECT_EQ(line, Header(share_) + Folder("Vidéos", "Vidéos") +
+                      File("表.txt", Sjis("表.txt"), "2") + "\r\n");
+}
+
+TEST_F(ListingTest, NameThatIsNotUtf8IsShownLossilyAndStillReachable) {
+  Make("\xff\xfe.bin", "x");
+  const std::string line = List(share_);
+  const std::string prefix = Header(share_) + ";;F::\xEF\xBF\xBD\xEF\xBF\xBD.bin::";
+  ASSERT_EQ(line.substr(0, prefix.size()), prefix) << line;
+  // The full-path field leads back to the file, as a download would use it.
+  const size_t start = line.find("::", prefix.size()) + 2;
+  const std::string full = HexDecode(line.substr(start, line.find("::", start) - start));
+  MakeListingPage(state_, "pid=m1&path=" + HexEncode(full.substr(0, full.rfind('/') + 1)), page_);
+  EXPECT_NE(ReadFileBytes(page_).find(".bin::"), std::string::npos);
+}
+
+TEST_F(ListingTest, SizesPast4GiBAreShownWhole) {
+  WriteFileBytes(share_ + "big.iso", "");
+  ASSERT_EQ(truncate((share_ + "big.iso").c_str(), int64_t{4} << 30), 0);  // sparse
+  const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
+  utimensat(AT_FDCWD, (share_ + "big.iso").c_str(), times, 0);
+  EXPECT_EQ(List(share_), Header(share_) + File("big.iso", "big.iso", "4294967296") + "\r\n");
+}
+
+TEST_F(ListingTest, SubFolderAndRecordPaths) {
+  Make("Trip/");
+  Make("Trip/a.jpg", "1234");
+  const std::string sub = share_ + "Trip/";
+  EXPECT_EQ(List(sub), Header(sub) + ";;F::a.jpg::" + HexEncode("a.jpg") +
+                           "::" + HexEncode(sub + "a.jpg") + "::2013/01/02_03:04:05::4\r\n");
+}
+
+TEST_F(ListingTest, PathsOutsideTheSharesGiveTheHeaderAlone) {
+  Make("a.txt", "a");
+  const std::string sibling = temp_.MakeSubfolder("Photos2");
+  WriteFileBytes(sibling + "secret.txt", "s");
+  const std::string outside = temp_.MakeSubfolder("outside");
+  WriteFileBytes(outside + "secret.txt", "s");
+  symlink(outside.c_str(), (share_ + "away").c_str());
+  const std::vector<std::string> paths = {
+      sibling,     share_ + "../Photos2/", share_ + "../", share_ + "away/", "/", "",
+      "relative/", share_ + "missing/"};
+  for (const std::string& path : paths) {
+    EXPECT_EQ(List(path), Header(path) + "\r\n") << path;
+  }
+}
+
+TEST_F(ListingTest, LinksLeadingOutsideAreLeftOutAndInsideLinksListed) {
+  const std::string outside = temp_.MakeSubfolder("outside");
+  Make("a.txt", "a");
+  Make("inner/");
+  symlink(outside.c_str(), (share_ + "away").c_str());
+  symlink("/nonexistent/target", (share_ + "dangling").c_str());
+  symlink((share_ + "inner").c_str(), (share_ + "alias").c_str());
+  const std::string line = List(share_);
+  EXPECT_EQ(line.find("away"), std::string::npos) << line;
+  EXPECT_EQ(line.find("dangling"), std::string::npos) << line;
+  EXPECT_NE(line.find(";;D::alias::"), std::string::npos) << line;
+  EXPECT_NE(line.find(";;D::inner::"), std::string::npos) << line;
+  EXPECT_NE(line.find(";;F::a.txt::"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace vm

@@ -1,0 +1,407 @@
+// The body parser on bodies captured from real clients, the specified cases and hostile bodies.
+#include "web/post_body.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/spill_stream.h"
+#include "support/page_lines.h"
+#include "web/sjis_texts.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+namespace {
+
+using vmtest::ReadFileBytes;
+using vmtest::TTempFolder;
+
+const std::string kDataHex = HexEncode("Data1");
+
+std::string Fixture(const std::string& name) {
+  return ReadFileBytes(std::string(VELMARIND_SOURCE_DIR) + "/tests/fixtures/" + name);
+}
+
+// A program folder and one shared folder "Data1" in a fresh temporary folder.
+class PostBodyTest : public ::testing::Test {
+ protected:
+  PostBodyTest() {
+    program_ = temp_.MakeSubfolder("program");
+    share_ = temp_.MakeSubfolder("share");
+    state_.ProgramFolder = program_;
+    state_.SharedFolders = std::make_shared<const TSharedFolderList>(
+        TSharedFolderList{"Other;;" + temp_.MakeSubfolder("other"), "Data1;;" + share_});
+  }
+
+  std::string Parse(const std::string& body) {
+    TMemoryStream stream(body);
+    return ParsePostBody(state_, stream);
+  }
+  std::vector<std::string> Saved() const { return temp_.List("share"); }
+  std::string SavedBytes(const std::string& name) const { return ReadFileBytes(share_ + name); }
+
+  TTempFolder temp_;
+  std::string program_, share_;
+  TStateSnapshot state_;
+};
+
+// A multipart body from parts {headerParams, content}, as browsers build it.
+std::string Multipart(const std::vector<std::pair<std::string, std::string>>& parts,
+                      const std::string& boundary = "----b0undary") {
+  std::string body;
+  for (const auto& [params, content] : parts) {
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; " + params + "\r\n";
+    if (params.find("filename=") != std::string::npos) body += "Content-Type: image/png\r\n";
+    body += "\r\n" + content + "\r\n";
+  }
+  return body + "--" + boundary + "--\r\n";
+}
+
+// The saved upload name is the prefix, fifteen digits and the extension.
+void ExpectUploadName(const std::string& name, const std::string& extension) {
+  ASSERT_EQ(name.size(), 11 + 15 + extension.size()) << name;
+  EXPECT_EQ(name.substr(0, 11), "__vupd_img_");
+  EXPECT_TRUE(vmtest::IsStamp(name.substr(11, 15))) << name;
+  EXPECT_EQ(name.substr(26), extension);
+}
+
+TEST_F(PostBodyTest, CurlUploadOfOneFileBetweenFields) {
+  const std::string body = Fixture("curl_upload_one_file.bin");
+  const std::string result = Parse(body);
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 1u);
+  ExpectUploadName(saved[0], ".jpg");
+  EXPECT_EQ(SavedBytes(saved[0]), "first line\r\nsecond line\r\n");
+  EXPECT_EQ(result, "&menu=updimg&dirname=4461746131&ifile=" + HexEncode(saved[0]));
+  EXPECT_EQ(ReadFileBytes(program_ + "pastdata.txt"), body);
+}
+
+TEST_F(PostBodyTest, CurlUploadWithFilesLastSavesBoth) {
+  // The last file is followed directly by the closing delimiter, and its content holds the
+  // new-text marker: both files are saved, and no text file is made.
+  const std::string result = Parse(Fixture("curl_upload_two_files.bin"));
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  std::string jpg = saved[0].ends_with(".jpg") ? saved[0] : saved[1];
+  std::string txt = saved[0].ends_with(".txt") ? saved[0] : saved[1];
+  ExpectUploadName(jpg, ".jpg");
+  ExpectUploadName(txt, ".txt");
+  EXPECT_EQ(SavedBytes(jpg), "first line\r\nsecond line\r\n");
+  EXPECT_EQ(SavedBytes(txt), "menu=newtext inside a file\n");
+  EXPECT_EQ(result,
+            "&menu=updimg&dirname=4461746131&ifile=" + HexEncode(jpg) + "&ifile=" + HexEncode(txt));
+}
+
+TEST_F(PostBodyTest, ChromiumUploadOfTwoFiles) {
+  const std::string result = Parse(Fixture("chromium_upload_two_files.bin"));
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 2u);
+  // "写真.PNG" arrives in Shift_JIS; only its lower-cased extension survives. "data" has none.
+  std::string png = saved[0].ends_with(".png") ? saved[0] : saved[1];
+  std::string bare = saved[0].ends_with(".png") ? saved[1] : saved[0];
+  ExpectUploadName(png, ".png");
+  ExpectUploadName(bare, "");
+  EXPECT_EQ(SavedBytes(png), "first line\r\nsecond line\r\n");
+  EXPECT_EQ(SavedBytes(bare), std::string("\x00\x01\x02\r\n--\xff", 8));
+  EXPECT_EQ(result, "&menu=updimg&dirname=4461746131&ifile=" + HexEncode(png) +
+                        "&ifile=" + HexEncode(bare));
+}
+
+TEST_F(PostBodyTest, ChromiumNewTextKeepsAmpersandsAndLineEnds) {
+  const std::string body = Fixture("chromium_new_text.bin");
+  const std::string result = Parse(body);
+  EXPECT_EQ(Saved(), std::vector<std::string>{"メモ 1.txt"});
+  EXPECT_EQ(SavedBytes("メモ 1.txt"), Sjis("一行目 a&b\r\n100% 表\r\n"));
+  EXPECT_EQ(result, PercentDecoded(body));
+}
+
+TEST_F(PostBodyTest, UploadVariants) {
+  struct Row {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> parts;
+    std::string extension;  // of the one saved file
+    std::string content;
+  };
+  const std::vector<Row> rows = {
+      {"path and upper-case extension",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"C:\\x\\A.PNG\"", "png\r\n"},
+        {"name=\"dirname\"", kDataHex}},
+       ".png",
+       "png\r\n"},
+      {"empty file part",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"e.txt\"", ""},
+        {"name=\"dirname\"", kDataHex}},
+       ".txt",
+       ""},
+      {"no dot",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"README\"", "r"},
+        {"name=\"dirname\"", kDataHex}},
+       "",
+       "r"},
+      {"dot in a folder only",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"C:\\a.b\\c\"", "c"},
+        {"name=\"dirname\"", kDataHex}},
+       "",
+       "c"},
+      // 表 is 95 5C: its second byte is no separator, so the extension is ".表".
+      {"Shift_JIS trail byte 0x5C",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"a." + Sjis("表") + "\"", "k"},
+        {"name=\"dirname\"", kDataHex}},
+       ".表",
+       "k"},
+      {"UTF-8 name whose last byte before the dot is a lead byte",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"あ.PNG\"", "u"},
+        {"name=\"dirname\"", kDataHex}},
+       ".png",
+       "u"},
+      {"headers in capitals",
+       {{"NAME=\"menu\"", "updimg"},
+        {"NAME=\"ifile\"; FILENAME=\"b.GIF\"", "g"},
+        {"NAME=\"dirname\"", kDataHex}},
+       ".gif",
+       "g"},
+      {"file last",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"dirname\"", kDataHex},
+        {"name=\"ifile\"; filename=\"z.bin\"", "last"}},
+       ".bin",
+       "last"},
+      {"field header inside the file",
+       {{"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"f.txt\"", "x name=\"dirname\"\r\n\r\n4f74686572\r\n"},
+        {"name=\"dirname\"", kDataHex}},
+       ".txt",
+       "x name=\"dirname\"\r\n\r\n4f74686572\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    TTempFolder temp;
+    state_.SharedFolders =
+        std::make_shared<const TSharedFolderList>(TSharedFolderList{"Data1;;" + temp.Path()});
+    const std::string result = Parse(Multipart(row.parts));
+    const auto saved = temp.List();
+    ASSERT_EQ(saved.size(), 1u);
+    ExpectUploadName(saved[0], row.extension);
+    EXPECT_EQ(ReadFileBytes(temp.Path() + saved[0]), row.content);
+    EXPECT_NE(result.find("&menu=updimg"), std::string::npos) << result;
+    EXPECT_NE(result.find("&dirname=" + kDataHex), std::string::npos) << result;
+    EXPECT_TRUE(result.ends_with(
+        "=" + HexEncode("__vupd_img_" + saved[0].substr(11, 15) +
+                        (row.extension == ".表" ? "." + Sjis("表") : row.extension))))
+        << result;
+  }
+}
+
+TEST_F(PostBodyTest, UploadRefusedSavesNothing) {
+  const std::string file = "name=\"ifile\"; filename=\"a.png\"";
+  const std::vector<std::pair<const char*, std::vector<std::pair<std::string, std::string>>>> rows =
+      {
+          {"no dirname", {{"name=\"menu\"", "updimg"}, {file, "x"}}},
+          {"empty dirname", {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", ""}}},
+          {"other menu", {{"name=\"menu\"", "other"}, {file, "x"}, {"name=\"dirname\"", kDataHex}}},
+          {"no menu", {{file, "x"}, {"name=\"dirname\"", kDataHex}}},
+          {"unknown folder",
+           {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", HexEncode("Nope")}}},
+      };
+  for (const auto& [label, parts] : rows) {
+    SCOPED_TRACE(label);
+    EXPECT_EQ(Parse(Multipart(parts)), "");
+    EXPECT_TRUE(Saved().empty());
+  }
+}
+
+TEST_F(PostBodyTest, NoFileChosenGivesFieldsOnly) {
+  const std::string body = Multipart({{"name=\"menu\"", "updimg"},
+                                      {"name=\"ifile\"; filename=\"\"", ""},
+                                      {"name=\"dirname\"", kDataHex}});
+  EXPECT_EQ(Parse(body), "&menu=updimg&dirname=" + kDataHex);
+  EXPECT_TRUE(Saved().empty());
+}
+
+TEST_F(PostBodyTest, CopyLimitOnNamesAndFileNames) {
+  const std::string longName(5000, 'n'), justName(4999, 'n');
+  const std::string body =
+      Multipart({{"name=\"menu\"", "updimg"},
+                 {"name=\"" + longName + "\"", "dropped"},
+                 {"name=\"" + justName + "\"", "kept"},
+                 {"name=\"ifile\"; filename=\"" + std::string(4996, 'f') + ".png\"", "long"},
+                 {"name=\"ifile\"; filename=\"" + std::string(4995, 'f') + ".gif\"", "fits"},
+                 {"name=\"dirname\"", kDataHex}});
+  const std::string result = Parse(body);
+  EXPECT_EQ(result.find("dropped"), std::string::npos);
+  EXPECT_NE(result.find("&" + justName + "=kept"), std::string::npos);
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 1u);
+  ExpectUploadName(saved[0], ".gif");
+  EXPECT_EQ(SavedBytes(saved[0]), "fits");
+}
+
+TEST_F(PostBodyTest, BoundaryOf5000BytesIsRefused) {
+  const std::string body = Multipart({{"name=\"menu\"", "updimg"},
+                                      {"name=\"ifile\"; filename=\"a.png\"", "x"},
+                                      {"name=\"dirname\"", kDataHex}},
+                                     std::string(4998, 'b'));
+  EXPECT_EQ(Parse(body), "");
+  EXPECT_TRUE(Saved().empty());
+  EXPECT_EQ(ReadFileBytes(program_ + "pastdata.txt"), body);
+}
+
+TEST_F(PostBodyTest, TruncatedBodiesSaveWholeFilesOrNothing) {
+  // Cut at every offset: nothing crashes, and whatever is saved is a complete file.
+  const std::string body = Fixture("curl_upload_two_files.bin");
+  for (size_t cut = 1; cut < body.size(); ++cut) {
+    TTempFolder temp;
+    state_.SharedFolders =
+        std::make_shared<const TSharedFolderList>(TSharedFolderList{"Data1;;" + temp.Path()});
+    Parse(body.substr(0, cut));
+    for (const std::string& name : temp.List()) {
+      const std::string bytes = ReadFileBytes(temp.Path() + name);
+      EXPECT_TRUE(bytes == "first line\r\nsecond line\r\n" ||
+                  bytes == "menu=newtext inside a file\n")
+          << "cut " << cut << ": " << name;
+    }
+  }
+}
+
+TEST_F(PostBodyTest, NewTextCases) {
+  struct Row {
+    const char* label;
+    std::string body;
+    std::string file;  // "" when nothing may be written
+    std::string content;
+  };
+  const std::string dir = "&dirname=" + kDataHex;
+  const std::vector<Row> rows = {
+      {"plain", "menu=newtext" + dir + "&fname=a.txt&tbody=line1%0D%0Aline2", "a.txt",
+       "line1\r\nline2"},
+      {"plus and percent", "menu=newtext" + dir + "&fname=b.txt&tbody=1+%2B+1%3D2%25", "b.txt",
+       "1 + 1=2%"},
+      {"marker in capitals", "MENU=NEWTEXT" + dir + "&fname=c.txt&tbody=C", "c.txt", "C"},
+      {"no text", "menu=newtext" + dir + "&fname=d.txt", "d.txt", ""},
+      {"empty name", "menu=newtext" + dir + "&fname=&tbody=x", "", ""},
+      {"dot", "menu=newtext" + dir + "&fname=.&tbody=x", "", ""},
+      {"dot dot", "menu=newtext" + dir + "&fname=..&tbody=x", "", ""},
+      {"separator", "menu=newtext" + dir + "&fname=..%2Fescape.txt&tbody=x", "", ""},
+      {"unknown folder", "menu=newtext&dirname=" + HexEncode("Nope") + "&fname=e.txt&tbody=x", "",
+       ""},
+      {"no folder", "menu=newtext&fname=e.txt&tbody=x", "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    TTempFolder temp;
+    state_.SharedFolders = std::make_shared<const TSharedFolderList>(
+        TSharedFolderList{"Data1;;" + temp.MakeSubfolder("share")});
+    const std::string result = Parse(row.body);
+    if (row.file.empty()) {
+      EXPECT_EQ(result, "");
+      EXPECT_TRUE(temp.List("share").empty());
+      EXPECT_EQ(temp.List(), std::vector<std::string>{"share"});
+    } else {
+      EXPECT_EQ(result, PercentDecoded(row.body));
+      EXPECT_EQ(temp.List("share"), std::vector<std::string>{row.file});
+      EXPECT_EQ(ReadFileBytes(temp.Path() + "share/" + row.file), row.content);
+    }
+  }
+}
+
+TEST_F(PostBodyTest, NewTextReplacesAnExistingText) {
+  vmtest::WriteFileBytes(share_ + "a.txt", "an older and longer text");
+  Parse("menu=newtext&dirname=" + kDataHex + "&fname=a.txt&tbody=new");
+  EXPECT_EQ(SavedBytes("a.txt"), "new");
+  EXPECT_EQ(Saved(), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(PostBodyTest, OtherBodiesComeBackUnchanged) {
+  EXPECT_EQ(Parse("x=1&y=2"), "x=1&y=2");
+  EXPECT_EQ(Parse("\r\nx=1"), "\r\nx=1");
+  EXPECT_EQ(Parse(""), "");
+  EXPECT_TRUE(Saved().empty());
+}
+
+TEST_F(PostBodyTest, NothingHappensWhenPastDataCannotBeWritten) {
+  state_.ProgramFolder = temp_.Path() + "missing/";
+  EXPECT_EQ(Parse(Fixture("curl_upload_one_file.bin")), "");
+  EXPECT_EQ(Parse("menu=newtext&dirname=" + kDataHex + "&fname=a.txt&tbody=x"), "");
+  EXPECT_EQ(Parse("x=1"), "");
+  EXPECT_TRUE(Saved().empty());
+}
+
+TEST_F(PostBodyTest, UploadsInTheSameMillisecondAllSurvive) {
+  // Regression: two uploads stamped alike once replaced one another.
+  constexpr int kThreads = 2, kEach = 15;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      for (int n = 0; n < kEach; ++n) {
+        TMemoryStream stream(
+            Multipart({{"name=\"menu\"", "updimg"},
+                       {"name=\"ifile\"; filename=\"p.png\"", "t" + std::to_string(t)},
+                       {"name=\"dirname\"", kDataHex}}));
+        ParsePostBody(state_, stream);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), static_cast<size_t>(kThreads * kEach));
+  int perThread[kThreads] = {};
+  for (const std::string& name : saved) {
+    ExpectUploadName(name, ".png");
+    const std::string bytes = SavedBytes(name);
+    if (bytes == "t0") ++perThread[0];
+    if (bytes == "t1") ++perThread[1];
+  }
+  EXPECT_EQ(perThread[0], kEach);
+  EXPECT_EQ(perThread[1], kEach);
+  // The copy of the latest body is whole: one of the bodies, never a mix.
+  const std::string past = ReadFileBytes(program_ + "pastdata.txt");
+  EXPECT_TRUE(past.find("\r\n\r\nt0\r\n") != std::string::npos ||
+              past.find("\r\n\r\nt1\r\n") != std::string::npos);
+}
+
+TEST_F(PostBodyTest, LargeUploadThroughSpillStream) {
+  constexpr size_t kSize = 64u << 20;
+  std::string content(kSize, '\0');
+  uint32_t seed = 12345;
+  for (size_t k = 0; k < kSize; ++k) {
+    seed = seed * 1103515245u + 12345u;
+    content[k] = static_cast<char>(seed >> 24);
+  }
+  // Lines that look like a delimiter but are not the body's.
+  content.replace(1000, 17, "\r\n------b0undar\r\n");
+  const std::string boundary = "----b0undary";
+  std::string head =
+      "--" + boundary + "\r\nContent-Disposition: form-data; name=\"menu\"\r\n\r\nupdimg\r\n--" +
+      boundary + "\r\nContent-Disposition: form-data; name=\"ifile\"; filename=\"big.iso\"\r\n\r\n";
+  std::string tail = "\r\n--" + boundary +
+                     "\r\nContent-Disposition: form-data; name=\"dirname\"\r\n\r\n" + kDataHex +
+                     "\r\n--" + boundary + "--\r\n";
+  auto stream = CreatePostStream();
+  stream->Write(head.data(), head.size());
+  for (size_t k = 0; k < kSize; k += 1 << 16) stream->Write(content.data() + k, 1 << 16);
+  stream->Write(tail.data(), tail.size());
+  ASSERT_TRUE(dynamic_cast<TSpillStream&>(*stream).Spilled());
+  const std::string result = ParsePostBody(state_, *stream);
+  const auto saved = Saved();
+  ASSERT_EQ(saved.size(), 1u);
+  ExpectUploadName(saved[0], ".iso");
+  const std::string bytes = SavedBytes(saved[0]);
+  ASSERT_EQ(bytes.size(), content.size());
+  EXPECT_TRUE(bytes == content);
+  EXPECT_EQ(result, "&menu=updimg&dirname=" + kDataHex + "&ifile=" + HexEncode(saved[0]));
+  struct stat info {};
+  ASSERT_EQ(stat((program_ + "pastdata.txt").c_str(), &info), 0);
+  EXPECT_EQ(static_cast<size_t>(info.st_size), head.size() + kSize + tail.size());
+}
+
+}  // namespace
+}  // namespace vm
