@@ -1,7 +1,39 @@
 #include "app/desktop/desktop_main.h"
 
+#include <QIcon>
+#include <exception>
+
+#include "app/desktop/form_hide.h"
+#include "app/desktop/stop_signals.h"
+#include "app/desktop/velmarind_application.h"
+#include "ui/form_diag1.h"
+#include "ui/form_set.h"
+#include "ui/handler_guard.h"
+
 namespace vm {
 
-int RunDesktop(int, char**) { return 1; }
+int RunDesktop(int argc, char** argv) {
+  // Counted before Qt takes its own options out of the list: any argument at all, such as the
+  // "-j" of the autostart entry, starts the program with its icon only.
+  const bool showSettings = argc <= 1;
+  TVelmarindApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Velmarind"));
+  // The program lives in the tray: hiding or closing the settings window does not end it.
+  app.setQuitOnLastWindowClosed(false);
+  app.setWindowIcon(LoadProgramIcon());
+  try {
+    TFormHide formHide;
+    formHide.FormCreate();
+    TFormDiag1 formDiag1;
+    TFormSet formSet(formHide, formDiag1);
+    formHide.SetSettingsWindow(&formSet);
+    TStopSignals stopSignals([&formHide] { formHide.close(); });
+    if (showSettings) formSet.show();
+    return app.exec();
+  } catch (...) {
+    ShowErrorBox(nullptr, CurrentExceptionMessage());
+    return 1;
+  }
+}
 
 }  // namespace vm

@@ -1,0 +1,63 @@
+// The resident main window: never shown, it owns the core (state and server), the tray icon and
+// its menu, and opens the settings window.
+#pragma once
+
+#include <QWidget>
+#include <string>
+
+#include "app/form_hide_core.h"
+#include "ui/form_set_host.h"
+
+class QAction;
+class QMenu;
+
+namespace vm {
+
+class TFormSet;
+class TTaTrayIcon;
+
+class TFormHide : public QWidget, public TFormSetHost {
+  Q_OBJECT
+
+ public:
+  // programFolder empty: the folder of the executable. The icon shows at once.
+  explicit TFormHide(std::string programFolder = "");
+  ~TFormHide() override;
+
+  // The creation handler: settings and server. A failure (a port in use) is shown in one message
+  // box; the program stays in the tray with its settings loaded.
+  void FormCreate();
+  // The settings window that the menu and the double click open.
+  void SetSettingsWindow(TFormSet* formSet) { formSet_ = formSet; }
+
+  TFormHideCore& Core() { return core_; }
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Exit1 = nullptr;  // "終了(&F)"
+  QAction* S1 = nullptr;     // "設定(&S)"
+  QAction* URLU1 = nullptr;  // "URL(&U)"
+  TTaTrayIcon* TaTrayIcon1 = nullptr;
+
+  // TFormSetHost
+  TMainState& State() override { return core_.State(); }
+  std::string ExecutablePath() const override;
+  void URLU1Click() override;
+  void CloseMainWindow() override { Exit1Click(); }
+
+ public slots:
+  void Exit1Click();
+  void S1Click();
+  void TaTrayIcon1DblClick() { S1Click(); }
+
+ protected:
+  // Closing the main window ends the program: the close handler runs, then the event loop ends.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateMenu();
+
+  TFormHideCore core_;
+  TFormSet* formSet_ = nullptr;
+  bool closed_ = false;
+};
+
+}  // namespace vm

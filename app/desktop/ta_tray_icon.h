@@ -1,0 +1,50 @@
+// The notification-area icon: tip, popup menu on a right click, double-click event, and the icon
+// docked again when the tray host comes back after a restart.
+#pragma once
+
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <string>
+
+class QMenu;
+
+namespace vm {
+
+class TTaTrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  // Shows the icon at once (the application's icon) when a tray host is there.
+  explicit TTaTrayIcon(QObject* owner = nullptr);
+  ~TTaTrayIcon() override;  // removes the icon
+
+  // The tip, a system text cut to the tray's 127 bytes without splitting a character.
+  void SetTipHelp(const std::string& tip);
+  QString TipHelp() const { return tray_.toolTip(); }
+  void SetIcon(const QIcon& icon);
+  // The menu that a right click opens at the pointer.
+  void SetRButtonPopupMenu(QMenu* menu);
+  // Removes the icon for good (program end).
+  void Remove();
+  bool IsShown() const { return tray_.isVisible(); }
+
+ signals:
+  // A left double click on the icon.
+  void OnDblClick();
+
+ private:
+  void TrayActivated(QSystemTrayIcon::ActivationReason reason);
+  void WatchTrayHost();
+
+  QSystemTrayIcon tray_;
+  QTimer hostWatch_;
+  bool hostPresent_ = false;
+  bool removed_ = false;
+};
+
+// The tip as the tray holds it: at most 127 bytes of system text, cut before a character that
+// would not fit whole.
+std::string CutTipText(const std::string& tip);
+
+}  // namespace vm

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The desktop program on a real X server: Xvfb, trayer as the tray host, the program started as
+# the autostart entry starts it ("-j"). Checks that the icon docks, that a right click opens the
+# menu, that a double click opens the settings window, that the icon docks again after the tray
+# host restarts, and that the menu's exit ends the program and removes its page files.
+#   tests/desktop/run.sh BUILD_FOLDER     (screenshots go to BUILD_FOLDER/desktop-test/)
+set -uo pipefail
+
+build=$(cd "${1:?usage: run.sh BUILD_FOLDER}" && pwd)
+shots=$build/desktop-test
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+
+for tool in Xvfb trayer xdotool xwininfo import; do
+  command -v "$tool" >/dev/null || { echo "missing tool: $tool (tools/setup.sh test installs it)"; exit 1; }
+done
+[[ -x $build/velmarind ]] || { echo "no program at $build/velmarind"; exit 1; }
+
+work=$(mktemp -d /tmp/velmarind-desktop-XXXXXX)
+xvfb_pid= trayer_pid= program_pid= second_pid=
+cleanup() {
+  # Only the processes this script started, by their id.
+  for pid in $second_pid $program_pid $trayer_pid $xvfb_pid; do kill "$pid" 2>/dev/null; done
+  sleep 0.3
+  for pid in $second_pid $program_pid $trayer_pid $xvfb_pid; do kill -9 "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0 failed=0
+check() {  # check NAME COMMAND...: one named check, counted
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; passed=$((passed + 1)); else echo "FAILED: $name"; failed=$((failed + 1)); fi
+}
+# wait_for SECONDS COMMAND...: polls the command every 0.2 s until it succeeds or time is up.
+wait_for() {
+  local tries=$(($1 * 5)); shift
+  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+shot() { import -window root "$shots/$1.png" 2>/dev/null; }
+
+# --- a program folder of its own, on a free loopback-tested port -------------------------------
+mkdir -p "$work/app/page" "$work/config" "$work/share"
+cp "$build/velmarind" "$work/app/"
+cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2>/dev/null || echo 0)
+printf '[COMMON]\r\nHTTP_PORT=%s\r\n' "$port" > "$work/app/velmarind.ini"
+printf 'Share;;%s/\r\n' "$work/share" > "$work/app/dirlst.ini"
+echo "left by the user" > "$work/app/page/index_127.0.0.1.html"
+
+# --- display and tray host ---------------------------------------------------------------------
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+wait_for 10 test -s "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
+# Without a session bus Qt docks its icon through the X tray protocol, which trayer speaks.
+unset DBUS_SESSION_BUS_ADDRESS
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+
+start_trayer() {
+  trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
+    --transparent false --tint 0xcccccc >>"$work/trayer.log" 2>&1 &
+  trayer_pid=$!
+}
+start_trayer
+sleep 1
+
+# --- helpers that read the X window tree; each looks at the windows of one process ------------
+windows_of() { xdotool search --pid "$1" 2>/dev/null; }
+named() { [[ $(xdotool getwindowname "$1" 2>/dev/null) == "$2" ]]; }
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+docked() { ! xwininfo -id "$1" -tree 2>/dev/null | grep -q 'Parent window id: .*(the root window)'; }
+icon_window() {  # PID: the tray icon, a window named "Velmarind" that trayer's panel took in
+  local w
+  for w in $(windows_of "$1"); do named "$w" Velmarind && docked "$w" && { echo "$w"; return 0; }; done
+  return 1
+}
+icon_docked() { icon_window "$1" >/dev/null; }
+settings_shown() {  # PID
+  local w
+  for w in $(windows_of "$1"); do named "$w" 設定 && viewable "$w" && return 0; done
+  return 1
+}
+settings_hidden() { ! settings_shown "$1"; }
+popup_window() {  # PID: a viewable window of the process that is neither the icon nor 設定
+  local w
+  for w in $(windows_of "$1"); do
+    named "$w" 設定 && continue
+    docked "$w" && continue
+    viewable "$w" && { echo "$w"; return 0; }
+  done
+  return 1
+}
+popup_open() { popup_window "$1" >/dev/null; }
+popup_closed() { ! popup_window "$1" >/dev/null; }
+
+# --- the program, as the autostart entry starts it ----------------------------------------------
+(cd "$work/app" && exec ./velmarind -j) >"$work/program.log" 2>&1 &
+program_pid=$!
+
+check "icon docks in the tray" wait_for 15 icon_docked "$program_pid"
+sleep 0.5
+shot 1-docked
+check "started with -j the settings window stays hidden" settings_hidden "$program_pid"
+
+icon=$(icon_window "$program_pid")
+xdotool mousemove --window "$icon" 8 8 click 3
+check "a right click opens the menu" wait_for 5 popup_open "$program_pid"
+shot 2-menu
+xdotool key Escape
+wait_for 3 popup_closed "$program_pid"
+
+xdotool mousemove --window "$icon" 8 8 click --repeat 2 --delay 80 1
+check "a double click opens the window titled 設定" wait_for 5 settings_shown "$program_pid"
+sleep 0.5
+shot 3-settings
+
+kill "$trayer_pid"
+wait "$trayer_pid" 2>/dev/null
+trayer_pid=
+sleep 1
+start_trayer
+check "the icon docks again after the tray host restarts" wait_for 15 icon_docked "$program_pid"
+sleep 0.5
+shot 4-redocked
+
+# A second copy on the same port: one message box, then it stays with its icon and its settings
+# window (started without arguments) works.
+mkdir -p "$work/second/page"
+cp "$work/app/velmarind" "$work/app/velmarind.ini" "$work/app/dirlst.ini" "$work/second/"
+(cd "$work/second" && exec ./velmarind) >"$work/second.log" 2>&1 &
+second_pid=$!
+check "a port in use shows a message box" wait_for 10 popup_open "$second_pid"
+shot 5-port-in-use
+box=$(popup_window "$second_pid")
+xdotool windowactivate --sync "$box" 2>/dev/null; xdotool key Return
+check "after the box the settings window comes up" wait_for 5 settings_shown "$second_pid"
+check "after the box the icon is in the tray" wait_for 10 icon_docked "$second_pid"
+kill "$second_pid"
+second_ended() { ! kill -0 "$second_pid" 2>/dev/null; }
+check "SIGTERM ends the program" wait_for 10 second_ended
+second_pid=
+
+# "終了(&F)", the menu's first item, ends the program.
+icon=$(icon_window "$program_pid")
+xdotool mousemove --window "$icon" 8 8 click 3
+if wait_for 5 popup_open "$program_pid"; then
+  menu=$(popup_window "$program_pid")
+  xdotool mousemove --window "$menu" 30 12 click 1
+fi
+program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
+check "the menu's 終了 ends the program" wait_for 15 program_ended
+status=1
+if program_ended; then wait "$program_pid"; status=$?; program_pid=; fi
+check "the program exits with 0" test "$status" -eq 0
+html_left() { compgen -G "$work/app/page/*.html" >/dev/null; }
+check "exit removes the page files" eval '! html_left'
+check "exit keeps the installed page files" test -f "$work/app/page/vcom.js"
+
+if ((failed > 0)); then
+  echo "--- program output"; cat "$work/program.log"
+fi
+echo "screenshots: $shots"
+echo "$passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,71 @@
+// The hidden main window: its menu, what the menu and the double click open, and the close.
+#include <QAction>
+#include <QMenu>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/config_store.h"
+#include "app/desktop/form_hide.h"
+#include "app/desktop/ta_tray_icon.h"
+#include "tests/ui/ui_test_folder.h"
+#include "ui/form_diag1.h"
+#include "ui/form_set.h"
+
+class FormHideTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void menuHoldsExitSettingsAndUrlInThatOrder() {
+    vm::TFormHide form;
+    QStringList captions;
+    for (QAction* action : form.PopupMenu1->actions()) captions << action->text();
+    QCOMPARE(captions, QStringList({QStringLiteral("終了(&F)"), QStringLiteral("設定(&S)"),
+                                    QStringLiteral("URL(&U)")}));
+    QCOMPARE(form.TaTrayIcon1->TipHelp(), QString("Velmarind"));
+    QVERIFY(!form.isVisible());
+  }
+
+  void menuAndDoubleClickOpenTheOneSettingsWindow() {
+    vm::uitest::TTestFolder folder;
+    folder.Write("dirlst.ini", "A;;/a/\r\n");
+    vm::TFormHide form(folder.ProgramFolder());
+    form.State().SetProgramFolder(folder.ProgramFolder());
+    vm::LoadSettings(form.State());
+    vm::TFormDiag1 diag;
+    vm::TFormSet formSet(form, diag);
+    form.SetSettingsWindow(&formSet);
+
+    form.S1->trigger();
+    QVERIFY(formSet.isVisible());
+    QCOMPARE(formSet.ListView1->topLevelItemCount(), 1);
+    formSet.Button10Click();  // 閉じる hides it; the program goes on
+    QVERIFY(!formSet.isVisible());
+    emit form.TaTrayIcon1->OnDblClick();
+    QVERIFY(formSet.isVisible());
+  }
+
+  void exitRunsTheCloseHandlerAndEndsTheLoop() {
+    vm::uitest::TTestFolder folder;
+    folder.Write("page/index_127.0.0.1.html", "x");
+    folder.Write("page/vcom.js", "x");
+    vm::TFormHide form(folder.ProgramFolder());
+    form.State().SetProgramFolder(folder.ProgramFolder());
+    form.State().ReplaceSharedFolders({"A;;/a/"});
+    bool timedOut = false;
+    QTimer::singleShot(0, &form, [&form] { form.Exit1->trigger(); });
+    // Bounded: a close that does not end the loop fails the test instead of hanging it.
+    QTimer::singleShot(5000, qApp, [&timedOut] {
+      timedOut = true;
+      QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    QVERIFY(!timedOut);
+    QVERIFY(!QFile::exists(folder.File("page/index_127.0.0.1.html")));
+    QVERIFY(QFile::exists(folder.File("page/vcom.js")));
+    QVERIFY(form.State().SharedFolders()->empty());
+    QVERIFY(!form.TaTrayIcon1->IsShown());
+  }
+};
+
+QTEST_MAIN(FormHideTest)
+#include "form_hide_test.moc"

@@ -1,0 +1,357 @@
+// The settings window driven through its handlers, on a program folder under /tmp.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+#include "app/config_store.h"
+#include "app/ini_file.h"
+#include "tests/ui/ui_test_folder.h"
+#include "ui/form_diag1.h"
+#include "ui/form_set.h"
+#include "ui/form_set_host.h"
+
+using vm::TFormDiag1;
+using vm::TFormSet;
+
+namespace {
+
+class TFakeHost : public vm::TFormSetHost {
+ public:
+  vm::TMainState state;
+  int urlClicks = 0;
+  int closes = 0;
+  vm::TMainState& State() override { return state; }
+  // LoadSettings writes the autostart entry for the running executable too.
+  std::string ExecutablePath() const override {
+    return QCoreApplication::applicationFilePath().toStdString();
+  }
+  void URLU1Click() override { ++urlClicks; }
+  void CloseMainWindow() override { ++closes; }
+};
+
+// What the dialog held when it came up, and how the test answers it.
+struct TDialogAnswer {
+  QString shownName;
+  QString shownPath;
+};
+
+// Answers the dialog's next modal showing: notes the edits, types name and path, presses OK
+// (accept) or Cancel.
+std::shared_ptr<TDialogAnswer> AnswerDialog(TFormDiag1& diag, const QString& name,
+                                            const QString& path, bool accept = true) {
+  auto answer = std::make_shared<TDialogAnswer>();
+  QTimer::singleShot(0, &diag, [&diag, answer, name, path, accept] {
+    answer->shownName = diag.Edit1->text();
+    answer->shownPath = diag.Edit2->text();
+    diag.Edit1->setText(name);
+    diag.Edit2->setText(path);
+    (accept ? diag.Button1 : diag.Button2)->click();
+  });
+  return answer;
+}
+
+QStringList Rows(const QTreeWidget* list) {
+  QStringList rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    rows << list->topLevelItem(i)->text(0) + "|" + list->topLevelItem(i)->text(1);
+  }
+  return rows;
+}
+
+}  // namespace
+
+class FormSetTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<vm::uitest::TTestFolder> folder_;
+  std::unique_ptr<TFakeHost> host_;
+  std::unique_ptr<TFormDiag1> diag_;
+  std::unique_ptr<TFormSet> form_;
+  QStringList warnings_;
+
+  // Starts the program state from the files as they are, then shows the window.
+  void Start() {
+    host_->state.SetProgramFolder(folder_->ProgramFolder());
+    host_->state.SetLocalAddress("192.168.0.12");
+    vm::LoadSettings(host_->state);
+    form_ = std::make_unique<TFormSet>(*host_, *diag_);
+    form_->SetWarner([this](QWidget*, const QString& message) { warnings_ << message; });
+    form_->show();
+  }
+  void Select(int row) { form_->ListView1->setCurrentItem(form_->ListView1->topLevelItem(row)); }
+  bool Enabled(QPushButton* b) const { return b->isEnabled(); }
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<vm::uitest::TTestFolder>();
+    host_ = std::make_unique<TFakeHost>();
+    diag_ = std::make_unique<TFormDiag1>();
+    warnings_.clear();
+  }
+  void cleanup() {
+    form_.reset();
+    diag_.reset();
+    host_.reset();
+    folder_.reset();
+  }
+
+  void showingFillsTheControlsFromTheFiles() {
+    folder_->Write("dirlst.ini", "Photos;;/srv/photos/\r\n\r\n\x8e\xca\x90\x5e;;/srv/\x95\x5c/\r\n");
+    folder_->Write("velmarind.ini",
+                   "[COMMON]\r\nHTTP_PORT=8080\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
+    Start();
+    // The empty line is no row; the Shift_JIS name and path show as their characters.
+    QCOMPARE(Rows(form_->ListView1),
+             QStringList({"Photos|/srv/photos/", QStringLiteral("写真|/srv/表/")}));
+    QCOMPARE(form_->Edit2->text(), QString("8080"));
+    QVERIFY(form_->CheckBox2->isChecked());
+    QVERIFY(form_->CheckBox1->isChecked());
+    QCOMPARE(form_->Edit1->text(), QString("abc"));
+    QCOMPARE(form_->Edit1->echoMode(), QLineEdit::Password);
+    QCOMPARE(form_->Label5->text(), QString("http://192.168.0.12:8080/velmarind/"));
+    QCOMPARE(form_->windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(form_->PageControl1->count(), 3);
+  }
+
+  void listButtonsFollowTheSelection() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\nC;;/c/\r\n");
+    Start();
+    QVERIFY(Enabled(form_->Button5));
+    QVERIFY(!Enabled(form_->Button6) && !Enabled(form_->Button7));
+    QVERIFY(!Enabled(form_->Button8) && !Enabled(form_->Button9));
+
+    Select(0);
+    QVERIFY(Enabled(form_->Button6) && Enabled(form_->Button7));
+    QVERIFY(!Enabled(form_->Button8) && Enabled(form_->Button9));
+    Select(1);
+    QVERIFY(Enabled(form_->Button8) && Enabled(form_->Button9));
+    Select(2);
+    QVERIFY(Enabled(form_->Button8) && !Enabled(form_->Button9));
+
+    form_->Button7Click();  // deleting leaves nothing selected
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "B|/b/"}));
+    QVERIFY(!Enabled(form_->Button6) && !Enabled(form_->Button7));
+    QVERIFY(!Enabled(form_->Button8) && !Enabled(form_->Button9));
+  }
+
+  void upAndDownMoveTheRowAndItsSelection() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\nC;;/c/\r\n");
+    Start();
+    Select(0);
+    form_->Button9Click();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"B|/b/", "A|/a/", "C|/c/"}));
+    form_->Button9Click();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"B|/b/", "C|/c/", "A|/a/"}));
+    form_->Button9Click();  // already last: nothing moves
+    QCOMPARE(Rows(form_->ListView1), QStringList({"B|/b/", "C|/c/", "A|/a/"}));
+    QVERIFY(!Enabled(form_->Button9));
+    form_->Button8Click();
+    form_->Button8Click();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "B|/b/", "C|/c/"}));
+    QCOMPARE(form_->ListView1->indexOfTopLevelItem(form_->ListView1->selectedItems().value(0)), 0);
+    QVERIFY(!Enabled(form_->Button8));
+  }
+
+  void addTakesTrimmedFoldersAndKeepsTheDialogText() {
+    Start();
+    auto first = AnswerDialog(*diag_, "  Docs ", " /srv/docs ");
+    form_->Button5Click();
+    QCOMPARE(first->shownName, QString());
+    QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|/srv/docs/"}));
+
+    // The next showing still holds what was typed; an empty name, a path of spaces and Cancel
+    // add nothing.
+    auto second = AnswerDialog(*diag_, "", "/srv/x");
+    form_->Button5Click();
+    QCOMPARE(second->shownName, QString("  Docs "));
+    QCOMPARE(second->shownPath, QString(" /srv/docs "));
+    AnswerDialog(*diag_, "Spaces", "   ");
+    form_->Button5Click();
+    AnswerDialog(*diag_, "Cancelled", "/srv/c", false);
+    form_->Button5Click();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|/srv/docs/"}));
+
+    AnswerDialog(*diag_, QStringLiteral("写真"), "/srv/photos/");
+    form_->Button5Click();
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(folder_->Read("dirlst.ini"),
+             QByteArray("Docs;;/srv/docs/\r\n\x8e\xca\x90\x5e;;/srv/photos/\r\n"));
+  }
+
+  void editReplacesTheSelectedRow() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\n");
+    Start();
+    Select(1);
+    auto shown = AnswerDialog(*diag_, " Bee ", "/bee");
+    form_->Button6Click();
+    QCOMPARE(shown->shownName, QString("B"));
+    QCOMPARE(shown->shownPath, QString("/b/"));
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "Bee|/bee/"}));
+
+    // Adding after an edit shows the edited folder.
+    auto add = AnswerDialog(*diag_, "", "", false);
+    form_->Button5Click();
+    QCOMPARE(add->shownName, QString(" Bee "));
+    QCOMPARE(add->shownPath, QString("/bee"));
+
+    // A path of spaces passes the edit's test and is stored empty; an empty name does not.
+    Select(0);
+    AnswerDialog(*diag_, "A", "   ");
+    form_->Button6Click();
+    Select(0);
+    AnswerDialog(*diag_, "", "/z/");
+    form_->Button6Click();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|", "Bee|/bee/"}));
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("A;;\r\nBee;;/bee/\r\n"));
+  }
+
+  void okWithoutChangesRewritesOnlyTheFolderFile() {
+    // Lone LF line ends and a port that is no number: a rewrite of either file would show.
+    folder_->Write("dirlst.ini", "A;;/a/\nB;;/b/\n");
+    const QByteArray settings = "[common]\nhttp_port=abc\nPASSWORD=\n";
+    folder_->Write("velmarind.ini", settings);
+    Start();
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("A;;/a/\r\nB;;/b/\r\n"));
+    QCOMPARE(folder_->Read("velmarind.ini"), settings);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!QFile::exists(folder_->AutostartFile()));
+  }
+
+  void portThatIsNoNumberCountsAs80() {
+    folder_->Write("velmarind.ini", "[COMMON]\r\nHTTP_PORT=8080\r\n");
+    Start();
+    form_->Edit2->setText("abc");
+    QVERIFY(form_->Button1Click());
+    vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::string("80"));
+    QCOMPARE(ini.ReadString("COMMON", "AUTO_RUN", ""), std::string("0"));
+    QCOMPARE(host_->state.Settings().Port, 80);
+    QCOMPARE(host_->state.Settings().BaseURL, std::string("http://192.168.0.12/velmarind/"));
+
+    form_->show();
+    form_->Edit2->setText("8081");
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::string("8081"));
+    QCOMPARE(host_->state.Settings().BaseURL, std::string("http://192.168.0.12:8081/velmarind/"));
+  }
+
+  void passwordIsStoredAsHex() {
+    Start();
+    form_->CheckBox1->setChecked(true);
+    form_->Edit1->setText(QStringLiteral("pass表"));
+    QVERIFY(form_->Button1Click());
+    vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
+    QCOMPARE(ini.ReadString("COMMON", "PASS_FLG", ""), std::string("1"));
+    QCOMPARE(ini.ReadString("COMMON", "PASSWORD", ""), std::string("70617373955c"));
+    QVERIFY(host_->state.Settings().PassFlag);
+    QCOMPARE(host_->state.Settings().Password, std::string("pass\x95\x5c"));
+    // Only the password keys were written: the port and the start flag did not change.
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", "none"), std::string("none"));
+
+    form_->show();
+    QCOMPARE(form_->Edit1->text(), QStringLiteral("pass表"));
+    form_->Edit1->clear();
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(ini.ReadString("COMMON", "PASSWORD", "none"), std::string(""));
+  }
+
+  void autostartFileFollowsTheCheckBox() {
+    Start();
+    form_->CheckBox2->setChecked(true);
+    QVERIFY(form_->Button1Click());
+    QVERIFY(QFile::exists(folder_->AutostartFile()));
+    QFile entry(folder_->AutostartFile());
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QVERIFY(entry.readAll().contains("Exec=" + QCoreApplication::applicationFilePath().toUtf8() + " -j\n"));
+    QCOMPARE(host_->state.Settings().AutoRun, 1);
+
+    form_->show();
+    QVERIFY(form_->CheckBox2->isChecked());
+    form_->CheckBox2->setChecked(false);
+    QVERIFY(form_->Button1Click());
+    QVERIFY(!QFile::exists(folder_->AutostartFile()));
+    vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
+    QCOMPARE(ini.ReadString("COMMON", "AUTO_RUN", ""), std::string("0"));
+  }
+
+  void cancelLosesEdits() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\n");
+    Start();
+    Select(0);
+    form_->Button7Click();
+    form_->Edit2->setText("9999");
+    form_->Button2Click();
+    QVERIFY(!form_->isVisible());
+    form_->show();
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "B|/b/"}));
+    QCOMPARE(form_->Edit2->text(), QString("80"));
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("A;;/a/\r\nB;;/b/\r\n"));
+  }
+
+  void okRefusesUnusableInputAndWritesNothing_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("port 0") << "0" << "A" << "/a/" << "0";
+    QTest::newRow("port 65536") << "65536" << "A" << "/a/" << "65536";
+    QTest::newRow("negative port") << "-80" << "A" << "/a/" << "-80";
+    QTest::newRow(";; in a name") << "80" << "A;;B" << "/a/" << "A;;B";
+    QTest::newRow(";; in a path") << "80" << "A" << "/a;;b/" << "/a;;b/";
+  }
+  void okRefusesUnusableInputAndWritesNothing() {
+    QFETCH(QString, port);
+    QFETCH(QString, name);
+    QFETCH(QString, path);
+    QFETCH(QString, named);
+    folder_->Write("dirlst.ini", "Old;;/old/\n");
+    Start();
+    AnswerDialog(*diag_, name, path);
+    form_->Button5Click();
+    form_->Edit2->setText(port);
+    form_->CheckBox2->setChecked(true);
+    QVERIFY(!form_->Button1Click());
+    QCOMPARE(warnings_.size(), 1);
+    QVERIFY2(warnings_.first().contains(named), qPrintable(warnings_.first()));
+    QVERIFY(form_->isVisible());
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("Old;;/old/\n"));
+    QVERIFY(!QFile::exists(folder_->File("velmarind.ini")));
+    QVERIFY(!QFile::exists(folder_->AutostartFile()));
+    // "終了" refused the same way keeps the program running.
+    form_->Button3Click();
+    QCOMPARE(host_->closes, 0);
+  }
+
+  void exitStoresThenClosesTheMainWindow() {
+    Start();
+    form_->Edit2->setText("8080");
+    form_->Button3Click();
+    QCOMPARE(host_->closes, 1);
+    vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::string("8080"));
+  }
+
+  void addressLabelIsALink() {
+    Start();
+    QLabel* label = form_->Label5;
+    QTest::mouseMove(label, QPoint(label->width() / 2, label->height() / 2));
+    QCOMPARE(label->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(label, QPoint(1, label->height() / 2));
+    QCOMPARE(label->cursor().shape(), Qt::ArrowCursor);
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(label->width() / 2, label->height() / 2));
+    form_->Button4->click();
+    QCOMPARE(host_->urlClicks, 2);
+  }
+};
+
+QTEST_MAIN(FormSetTest)
+#include "form_set_test.moc"

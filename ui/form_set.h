@@ -1,0 +1,104 @@
+// The settings window: shared folders, password, port and start at log-in.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vm {
+
+class TFormDiag1;
+class TFormSetHost;
+
+class TFormSet : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Shows a refusal to the user (a warning box by default).
+  using TWarner = std::function<void(QWidget* parent, const QString& message)>;
+
+  TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent = nullptr);
+
+  QTabWidget* PageControl1 = nullptr;
+  QTreeWidget* ListView1 = nullptr;  // columns "名前" and "パス"
+  QPushButton* Button5 = nullptr;    // "追加"
+  QPushButton* Button6 = nullptr;    // "編集"
+  QPushButton* Button7 = nullptr;    // "削除"
+  QPushButton* Button8 = nullptr;    // "上へ"
+  QPushButton* Button9 = nullptr;    // "下へ"
+  QCheckBox* CheckBox1 = nullptr;    // password required
+  QLineEdit* Edit1 = nullptr;        // password, masked
+  QCheckBox* CheckBox2 = nullptr;    // start at log-in
+  QLineEdit* Edit2 = nullptr;        // HTTP port
+  QLabel* Label5 = nullptr;          // base URL, a link
+  QLabel* QrCode = nullptr;          // base URL as a QR code
+  QPushButton* Button1 = nullptr;    // "OK"
+  QPushButton* Button2 = nullptr;    // "Cancel"
+  QPushButton* Button4 = nullptr;    // "URL"
+  QPushButton* Button10 = nullptr;   // "閉じる"
+  QPushButton* Button3 = nullptr;    // "終了"
+
+  void SetWarner(TWarner warner) { warner_ = std::move(warner); }
+
+  // The row's shared folder as system texts.
+  static std::string RowName(const QTreeWidgetItem* row);
+  static std::string RowPath(const QTreeWidgetItem* row);
+
+ public slots:
+  // Reloads every control from the main window's state and "velmarind.ini".
+  void FormShow();
+  // OK: refuses unusable input with a message (false), else stores, reloads the settings and
+  // hides the window (true).
+  bool Button1Click();
+  // Cancel: hides the window, storing nothing.
+  void Button2Click();
+  // "終了": stores like OK, then closes the main window; nothing closes when OK refused.
+  void Button3Click();
+  // "URL" and a click on the address: the main window's URL action.
+  void Button4Click();
+  // Adds a shared folder through the dialog.
+  void Button5Click();
+  // Edits the selected shared folder through the dialog.
+  void Button6Click();
+  // Deletes the selected row.
+  void Button7Click();
+  // Moves the selected row up / down.
+  void Button8Click();
+  void Button9Click();
+  // "閉じる": closes the window, storing nothing.
+  void Button10Click();
+  // Enables the list buttons for the current selection.
+  void ListView1SelectItem();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* CreateFoldersTab();
+  QWidget* CreatePasswordTab();
+  QWidget* CreateSystemTab();
+  QWidget* CreatePanel1();
+  void ConnectHandlers();
+  QTreeWidgetItem* SelectedRow() const;
+  void SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path);
+  void SwapRows(int upper);
+  std::optional<QString> FindInputProblem() const;
+  void ShowBaseURL(const std::string& baseURL);
+  void Label5MouseMove(int x, int y);
+
+  TFormSetHost& host_;
+  TFormDiag1& diag_;
+  TWarner warner_;
+};
+
+}  // namespace vm

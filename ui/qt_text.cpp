@@ -1,0 +1,34 @@
+#include "ui/qt_text.h"
+
+#include "platform/fs_names.h"
+
+namespace vm {
+
+QString SystemToQString(const std::string& system) {
+  return QString::fromStdString(SystemToDisplayUtf8(system));
+}
+
+std::string QStringToSystem(const QString& text) {
+  return DisplayUtf8ToSystem(text.toStdString());
+}
+
+QString MessageToQString(const std::string& message) {
+  if (auto utf8 = ShiftJisToUtf8Strict(message)) return QString::fromStdString(*utf8);
+  return QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
+}
+
+QString TrimControls(const QString& text) {
+  qsizetype begin = 0;
+  qsizetype end = text.size();
+  while (begin < end && text.at(begin).unicode() <= 0x20) ++begin;
+  while (end > begin && text.at(end - 1).unicode() <= 0x20) --end;
+  return text.mid(begin, end - begin);
+}
+
+std::string WithFinalSlash(std::string path) {
+  // "/" (0x2F) is never the second byte of a Shift_JIS character, so the last byte decides.
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+}  // namespace vm

@@ -1,0 +1,23 @@
+// The boundary between system texts (Shift_JIS bytes) and the texts that widgets show (QString).
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace vm {
+
+// A system text (a name, a path, a setting) for a widget.
+QString SystemToQString(const std::string& system);
+// A widget's text as system text.
+std::string QStringToSystem(const QString& text);
+// An exception message (system text) for a message box; bytes that are not Shift_JIS are kept as
+// UTF-8 so that nothing of the message is lost.
+QString MessageToQString(const std::string& message);
+
+// Removes characters 0x00-0x20 from both ends, as the system trims its texts (a full-width space
+// is kept, as it is in the system's own trimming).
+QString TrimControls(const QString& text);
+// A folder path with the final "/" that the web application expects; "" stays "".
+std::string WithFinalSlash(std::string path);
+
+}  // namespace vm
