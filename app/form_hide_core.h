@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_state.h"
 #include "http/http_server.h"
@@ -36,9 +37,12 @@ class TFormHideCore {
                                TIdHTTPResponseInfo& response);
 
  private:
+  std::string ResolvedProgramFolder() const;
+
   std::string programFolderOverride_;
   std::string executablePath_;
   TMainState state_;
+  std::vector<int> openers_;  // xdg-open processes not yet reaped (user-interface thread only)
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
 };
 

@@ -1,0 +1,211 @@
+#include "app/config_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "app/ini_file.h"
+#include "platform/exception.h"
+#include "platform/fs_names.h"
+#include "platform/system_info.h"
+#include "web/page_file.h"
+#include "web/text_helpers.h"
+
+namespace vm {
+namespace {
+
+const char kSettingsFile[] = "velmarind.ini";
+const char kSharedFolderFile[] = "dirlst.ini";
+const char kSection[] = "COMMON";
+const int kDefaultPort = 80;
+
+// Shared-folder paths are used with a file name put directly after them, so a path typed
+// without its final "/" would glue the folder and the name together. Field 1 of an entry gets
+// the "/" it lacks; everything else of the line stays as it was.
+std::string WithFolderSeparator(const std::string& entry) {
+  std::string trimmed = TrimText(entry);
+  size_t nameEnd = trimmed.find(";;");
+  if (nameEnd == std::string::npos) return entry;
+  size_t pathBegin = nameEnd + 2;
+  size_t pathEnd = trimmed.find(";;", pathBegin);
+  if (pathEnd == std::string::npos) pathEnd = trimmed.size();
+  if (pathEnd == pathBegin || trimmed[pathEnd - 1] == '/') return entry;
+  size_t offset = entry.find(trimmed);  // where the trimmed text starts inside the entry
+  std::string result = entry;
+  result.insert(offset + pathEnd, "/");
+  return result;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+// "mkdir -p" for a native path.
+bool MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string part = folder.substr(0, slash);
+    if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
+// A desktop-entry Exec argument: quoted only when it holds a reserved character. Inside the
+// quotes '"', '`', '$' and the backslash take a backslash; then the whole value gets the escapes
+// of a string value (a backslash doubled), and "%" is doubled because Exec gives it a meaning.
+std::string ExecArgument(const std::string& path) {
+  const std::string reserved = " \t\n\"'\\><~|&;$*?#()`";
+  std::string argument;
+  if (path.find_first_of(reserved) == std::string::npos) {
+    argument = path;
+  } else {
+    argument = "\"";
+    for (char c : path) {
+      if (c == '"' || c == '`' || c == '$' || c == '\\') argument += '\\';
+      argument += c;
+    }
+    argument += '"';
+  }
+  std::string value;
+  for (char c : argument) {
+    if (c == '\\') {
+      value += "\\\\";
+    } else if (c == '\n') {
+      value += "\\n";
+    } else if (c == '%') {
+      value += "%%";
+    } else {
+      value += c;
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadSharedFolderFile(const std::string& path) {
+  std::string native = SystemToNative(path);
+  std::vector<std::string> entries;
+  struct stat info {};
+  if (stat(native.c_str(), &info) != 0) return entries;
+  std::ifstream in(native, std::ios::binary);
+  if (!in) throw EFOpenError(path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      entries.push_back(text.substr(start));
+      break;
+    }
+    entries.push_back(text.substr(start, end - start));
+    start = end + 1;
+    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+  }
+  return entries;
+}
+
+void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries) {
+  WritePageFile(path, entries);
+}
+
+int StrToIntDef(const std::string& text, int fallback) {
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  if (i == text.size()) return fallback;
+  long long value = 0;
+  for (size_t d = i; d < text.size(); ++d) {
+    if (text[d] < '0' || text[d] > '9') return fallback;
+    value = value * 10 + (text[d] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return fallback;
+  }
+  if (text[0] == '-') value = -value;
+  if (value < INT_MIN || value > INT_MAX) return fallback;
+  return static_cast<int>(value);
+}
+
+std::string MakeBaseURL(const std::string& localAddress, int port) {
+  if (port == kDefaultPort) return "http://" + localAddress + "/velmarind/";
+  return "http://" + localAddress + ":" + std::to_string(port) + "/velmarind/";
+}
+
+std::string AutostartFilePath() {
+  // A relative XDG_CONFIG_HOME is invalid by the base-directory rules and is ignored.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string folder = (config && config[0] == '/') ? config : HomeFolder() + "/.config";
+  return folder + "/autostart/velmarind.desktop";
+}
+
+void WriteAutostartEntry(const std::string& executablePath) {
+  std::string path = AutostartFilePath();
+  std::string content =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=Velmarind\n"
+      "Exec=" + ExecArgument(executablePath) + " -j\n"
+      "X-GNOME-Autostart-enabled=true\n";
+  std::string folder = path.substr(0, path.rfind('/'));
+  std::string temp = path + ".XXXXXX";
+  int fd = MakeFolders(folder) ? mkstemp(temp.data()) : -1;
+  bool ok = fd >= 0;
+  if (ok) {
+    fchmod(fd, 0644);
+    const char* data = content.data();
+    size_t left = content.size();
+    while (ok && left > 0) {
+      ssize_t n = write(fd, data, left);
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (ok) {
+        data += n;
+        left -= static_cast<size_t>(n);
+      }
+    }
+    ok = (close(fd) == 0) && ok;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(temp.c_str());
+  }
+  if (!ok) throw EFCreateError(NativeToSystem(path));
+}
+
+void DeleteAutostartEntry() { unlink(AutostartFilePath().c_str()); }
+
+bool LoadSettings(TMainState& state) {
+  const std::string folder = state.ProgramFolder();
+
+  // Everything is read into locals first and swapped in at once, so a connection thread sees
+  // either the old settings and list or the new ones.
+  TSharedFolderList folders = ReadSharedFolderFile(folder + kSharedFolderFile);
+  for (std::string& entry : folders) entry = WithFolderSeparator(entry);
+
+  TIniFile ini(folder + kSettingsFile);
+  TSettings settings;
+  settings.Port = StrToIntDef(ini.ReadString(kSection, "HTTP_PORT", "80"), kDefaultPort);
+  settings.AutoRun = StrToIntDef(ini.ReadString(kSection, "AUTO_RUN", "0"), 0);
+  settings.PassFlag = StrToIntDef(ini.ReadString(kSection, "PASS_FLG", "0"), 0) == 1;
+  settings.Password = HexDecode(ini.ReadString(kSection, "PASSWORD", ""));
+  settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
+  const bool autoRun = settings.AutoRun == 1;
+  state.Replace(std::move(settings), std::move(folders));
+
+  // The autostart file follows AUTO_RUN at every load; failing to write it is reported after
+  // the settings have taken effect.
+  if (autoRun) {
+    WriteAutostartEntry(ExecutablePath());
+  } else {
+    DeleteAutostartEntry();
+  }
+  return true;
+}
+
+}  // namespace vm

@@ -1,0 +1,138 @@
+#include "app/form_hide_core.h"
+
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/config_store.h"
+#include "platform/fs_names.h"
+#include "platform/system_info.h"
+#include "web/dispatcher.h"
+#include "web/page_file.h"
+#include "web/post_body.h"
+
+extern char** environ;
+
+namespace vm {
+namespace {
+
+const char kPageFolder[] = "page/";
+const char kGoHomeFile[] = "gohome.html";
+const char kOpener[] = "xdg-open";
+
+bool EndsWithHtml(const std::string& name) {
+  const std::string suffix = ".html";
+  if (name.size() < suffix.size()) return false;
+  return std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
+}
+
+// Deletes the regular "*.html" files of a folder (native path ending in "/"); folders and
+// other files stay, and a file that cannot be deleted is left as it is.
+void DeleteHtmlFiles(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != ".." && EndsWithHtml(name)) names.push_back(name);
+  }
+  closedir(dir);
+  for (const std::string& name : names) {
+    std::string path = folder + name;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+TFormHideCore::TFormHideCore(std::string programFolder)
+    : programFolderOverride_(std::move(programFolder)),
+      executablePath_(vm::ExecutablePath()) {  // qualified: the member has the same name
+  // Known from the start, so the page folder is found even before FormCreate has run.
+  state_.SetProgramFolder(ResolvedProgramFolder());
+}
+
+TFormHideCore::~TFormHideCore() {
+  IdHTTPServer1.SetActive(false);
+  for (int pid : openers_) waitpid(pid, nullptr, WNOHANG);
+}
+
+std::string TFormHideCore::ResolvedProgramFolder() const {
+  if (!programFolderOverride_.empty()) return programFolderOverride_;
+  return NativeToSystem(ProgramFolderOf(executablePath_));
+}
+
+void TFormHideCore::FormCreate() {
+  state_.SetLocalAddress(FindLocalAddress());
+  state_.SetProgramFolder(ResolvedProgramFolder());
+  // The two lists exist with the state, empty; LoadSettings fills the shared-folder list.
+  LoadSettings(state_);
+
+  IdHTTPServer1.OnCreatePostStream = [this](TIdPeerThread* thread,
+                                            std::unique_ptr<TStream>& stream) {
+    IdHTTPServer1CreatePostStream(thread, stream);
+  };
+  IdHTTPServer1.OnCommandGet = [this](TIdPeerThread* thread, TIdHTTPRequestInfo& request,
+                                      TIdHTTPResponseInfo& response) {
+    IdHTTPServer1CommandGet(thread, request, response);
+  };
+  IdHTTPServer1.SetActive(false);
+  IdHTTPServer1.DefaultPort = state_.Settings().Port;
+  IdHTTPServer1.SetActive(true);
+}
+
+void TFormHideCore::FormClose() {
+  // The listener and every running request end first, so no request writes a page file after
+  // the clean-up or reads the list after it is released.
+  IdHTTPServer1.SetActive(false);
+  DeleteHtmlFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
+  state_.ReleaseSharedFolders();
+}
+
+std::string TFormHideCore::WriteGoHomePage() {
+  const std::string path = state_.ProgramFolder() + kPageFolder + kGoHomeFile;
+  const std::string url = state_.Settings().BaseURL;
+  WritePageFile(path, {
+                          "<HTML>",
+                          "<HEAD>",
+                          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
+                          "<TITLE>Velmarind</TITLE>",
+                          "<meta http-equiv=\"Refresh\" content=\"0; url=" + url + "\">",
+                          "</HEAD>",
+                          "<BODY>",
+                          "<a href=\"" + url + "\">" + url + "</a>",
+                          "</BODY>",
+                          "</HTML>",
+                      });
+  return path;
+}
+
+void TFormHideCore::URLU1Click() {
+  // Openers that have finished since the last click are reaped here rather than waited for.
+  std::erase_if(openers_, [](int pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+
+  std::string file = SystemToNative(WriteGoHomePage());
+  char* argv[] = {const_cast<char*>(kOpener), file.data(), nullptr};
+  pid_t pid = 0;
+  // Without xdg-open the spawn fails and nothing happens, as nothing is reported either way.
+  if (posix_spawnp(&pid, kOpener, nullptr, nullptr, argv, environ) == 0) openers_.push_back(pid);
+}
+
+void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
+  stream = CreatePostStream();
+}
+
+void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
+                                            TIdHTTPResponseInfo& response) {
+  vm::IdHTTPServer1CommandGet(state_, IdHTTPServer1, thread, request, response);
+}
+
+}  // namespace vm

@@ -1,0 +1,245 @@
+#include "app/config_store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "platform/exception.h"
+#include "platform/system_info.h"
+#include "support/page_lines.h"
+
+namespace {
+
+using vmtest::FileExists;
+using vmtest::JoinCrLf;
+using vmtest::ReadFileBytes;
+using vmtest::TTempFolder;
+using vmtest::WriteFileBytes;
+
+// Points XDG_CONFIG_HOME at a temporary folder for the life of the object.
+class ScopedConfigHome {
+ public:
+  explicit ScopedConfigHome(const std::string& folder) {
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) old_ = old;
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+  }
+  ~ScopedConfigHome() {
+    if (old_) {
+      setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+// A program folder with the given files, a config home beside it, and a state bound to both.
+struct Fixture {
+  TTempFolder program;
+  TTempFolder config;
+  ScopedConfigHome home{config.Path() + "cfg"};
+  vm::TMainState state;
+
+  Fixture() {
+    state.SetProgramFolder(program.Path());
+    state.SetLocalAddress("192.168.0.12");
+  }
+  void Ini(const std::string& text) { WriteFileBytes(program.Path() + "velmarind.ini", text); }
+  void Dirlst(const std::string& text) { WriteFileBytes(program.Path() + "dirlst.ini", text); }
+  std::string Autostart() const { return config.Path() + "cfg/autostart/velmarind.desktop"; }
+};
+
+TEST(ConfigStore, MissingFilesGiveTheDefaults) {
+  Fixture f;
+  ASSERT_TRUE(vm::LoadSettings(f.state));
+  vm::TSettings s = f.state.Settings();
+  EXPECT_EQ(s.Port, 80);
+  EXPECT_EQ(s.AutoRun, 0);
+  EXPECT_FALSE(s.PassFlag);
+  EXPECT_EQ(s.Password, "");
+  EXPECT_EQ(s.BaseURL, "http://192.168.0.12/velmarind/");
+  EXPECT_TRUE(f.state.SharedFolders()->empty());
+  EXPECT_FALSE(FileExists(f.Autostart()));
+}
+
+TEST(ConfigStore, SettingsFileValues) {
+  struct Row {
+    const char* label;
+    const char* ini;
+    int port;
+    bool passFlag;
+    const char* password;
+    const char* baseUrl;
+  } rows[] = {
+      {"port 8080", "[COMMON]\r\nHTTP_PORT=8080\r\n", 8080, false, "",
+       "http://192.168.0.12:8080/velmarind/"},
+      {"port 80 has no port in the URL", "[COMMON]\r\nHTTP_PORT=80\r\n", 80, false, "",
+       "http://192.168.0.12/velmarind/"},
+      {"port abc counts as 80", "[COMMON]\r\nHTTP_PORT=abc\r\n", 80, false, "",
+       "http://192.168.0.12/velmarind/"},
+      {"names ignore case", "[common]\r\nhttp_port=8081\r\npass_flg=1\r\n", 8081, true, "",
+       "http://192.168.0.12:8081/velmarind/"},
+      {"PASS_FLG=2 stays off", "[COMMON]\r\nPASS_FLG=2\r\n", 80, false, "",
+       "http://192.168.0.12/velmarind/"},
+      {"PASS_FLG=yes stays off", "[COMMON]\r\nPASS_FLG=yes\r\n", 80, false, "",
+       "http://192.168.0.12/velmarind/"},
+      {"hex password", "[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n", 80, true, "abc",
+       "http://192.168.0.12/velmarind/"},
+      {"empty password", "[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=\r\n", 80, true, "",
+       "http://192.168.0.12/velmarind/"},
+      {"wrong section is not read", "[OTHER]\r\nHTTP_PORT=8080\r\n", 80, false, "",
+       "http://192.168.0.12/velmarind/"},
+  };
+  for (const Row& row : rows) {
+    Fixture f;
+    f.Ini(row.ini);
+    vm::LoadSettings(f.state);
+    vm::TSettings s = f.state.Settings();
+    EXPECT_EQ(s.Port, row.port) << row.label;
+    EXPECT_EQ(s.PassFlag, row.passFlag) << row.label;
+    EXPECT_EQ(s.Password, row.password) << row.label;
+    EXPECT_EQ(s.BaseURL, row.baseUrl) << row.label;
+  }
+}
+
+TEST(ConfigStore, StrToIntDefTakesOnlyWholeDecimalIntegers) {
+  struct Row {
+    const char* text;
+    int expected;
+  } rows[] = {
+      {"0", 0},           {"8080", 8080},     {"+12", 12},         {"-12", -12},
+      {"007", 7},         {"", -1},           {"-", -1},           {"+", -1},
+      {"abc", -1},        {"12a", -1},        {" 12", -1},         {"12 ", -1},
+      {"1.5", -1},        {"0x10", -1},       {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},       {"2147483648", -1},  {"99999999999999999999", -1},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(vm::StrToIntDef(row.text, -1), row.expected) << "\"" << row.text << "\"";
+  }
+}
+
+TEST(ConfigStore, SharedFolderFileLineEnds) {
+  struct Row {
+    const char* label;
+    std::string bytes;
+    std::vector<std::string> entries;
+  } rows[] = {
+      {"CR LF", "A;;/a/\r\nB;;/b/\r\n", {"A;;/a/", "B;;/b/"}},
+      {"lone LF", "A;;/a/\nB;;/b/\n", {"A;;/a/", "B;;/b/"}},
+      {"lone CR", "A;;/a/\rB;;/b/\r", {"A;;/a/", "B;;/b/"}},
+      {"LF CR is two line ends", "A;;/a/\n\rB;;/b/", {"A;;/a/", "", "B;;/b/"}},
+      {"no final line end", "A;;/a/\r\nB;;/b/", {"A;;/a/", "B;;/b/"}},
+      {"empty line in the middle", "A;;/a/\r\n\r\nB;;/b/\r\n", {"A;;/a/", "", "B;;/b/"}},
+      {"zero byte ends the text", std::string("A;;/a/\r\nB;;/b/\0C;;/c/\r\n", 23), {"A;;/a/", "B;;/b/"}},
+      {"lines kept untrimmed", "  A;;/a/ \t\r\n", {"  A;;/a/ \t"}},
+      {"empty file", "", {}},
+  };
+  for (const Row& row : rows) {
+    TTempFolder temp;
+    WriteFileBytes(temp.Path() + "dirlst.ini", row.bytes);
+    EXPECT_EQ(vm::ReadSharedFolderFile(temp.Path() + "dirlst.ini"), row.entries) << row.label;
+  }
+  TTempFolder temp;
+  EXPECT_TRUE(vm::ReadSharedFolderFile(temp.Path() + "dirlst.ini").empty()) << "missing file";
+}
+
+TEST(ConfigStore, SharedFolderFileIsWrittenWithCrLf) {
+  TTempFolder temp;
+  const std::string path = temp.Path() + "dirlst.ini";
+  WriteFileBytes(path, "old;;/old/\n");
+  vm::WriteSharedFolderFile(path, {"Photos;;/home/u/Photos/", "", "Music;;/m/"});
+  EXPECT_EQ(ReadFileBytes(path), "Photos;;/home/u/Photos/\r\n\r\nMusic;;/m/\r\n");
+  EXPECT_EQ(vm::ReadSharedFolderFile(path),
+            (std::vector<std::string>{"Photos;;/home/u/Photos/", "", "Music;;/m/"}));
+  vm::WriteSharedFolderFile(path, {});
+  EXPECT_EQ(ReadFileBytes(path), "");
+}
+
+// A shared-folder path typed without its final "/" once produced file paths such as
+// "/dataphoto.jpg"; loading now adds the "/" to field 1 and leaves the rest of the line alone.
+TEST(ConfigStore, LoadSettingsGivesEverySharedFolderPathAFinalSlash) {
+  Fixture f;
+  f.Dirlst(JoinCrLf({"Photos;;/home/u/Photos/", "", "Data;;/srv/data", " Pad ;;/p \t",
+                     "Extra;;/x;;more", "NoPath;;", "NameOnly"}));
+  vm::LoadSettings(f.state);
+  EXPECT_EQ(*f.state.SharedFolders(),
+            (std::vector<std::string>{"Photos;;/home/u/Photos/", "", "Data;;/srv/data/",
+                                      " Pad ;;/p/ \t", "Extra;;/x/;;more", "NoPath;;",
+                                      "NameOnly"}));
+}
+
+TEST(ConfigStore, LoadSettingsReplacesTheListEachTime) {
+  Fixture f;
+  f.Dirlst("Photos;;/p/\r\nMusic;;/m/\r\n");
+  vm::LoadSettings(f.state);
+  auto before = f.state.SharedFolders();
+  f.Dirlst("Music;;/m/\r\n");
+  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  vm::LoadSettings(f.state);
+  // A reader holding the old list still sees it whole.
+  EXPECT_EQ(*before, (std::vector<std::string>{"Photos;;/p/", "Music;;/m/"}));
+  EXPECT_EQ(*f.state.SharedFolders(), std::vector<std::string>{"Music;;/m/"});
+  EXPECT_EQ(f.state.Settings().BaseURL, "http://192.168.0.12:8080/velmarind/");
+}
+
+TEST(ConfigStore, AutostartFileFollowsAutoRun) {
+  Fixture f;
+  f.Ini("[COMMON]\r\nAUTO_RUN=1\r\n");
+  vm::LoadSettings(f.state);
+  EXPECT_EQ(f.state.Settings().AutoRun, 1);
+  ASSERT_EQ(vm::AutostartFilePath(), f.Autostart());
+  EXPECT_EQ(ReadFileBytes(f.Autostart()),
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Velmarind\n"
+            "Exec=" + vm::ExecutablePath() + " -j\n"
+            "X-GNOME-Autostart-enabled=true\n");
+  // Loading again keeps it; AUTO_RUN other than 1 deletes it; deleting twice is no error.
+  vm::LoadSettings(f.state);
+  EXPECT_TRUE(FileExists(f.Autostart()));
+  for (const char* value : {"0", "2", "yes"}) {
+    f.Ini(std::string("[COMMON]\r\nAUTO_RUN=") + value + "\r\n");
+    EXPECT_NO_THROW(vm::LoadSettings(f.state)) << value;
+    EXPECT_FALSE(FileExists(f.Autostart())) << value;
+  }
+}
+
+TEST(ConfigStore, AutostartExecQuotesPathsWithReservedCharacters) {
+  Fixture f;
+  vm::WriteAutostartEntry("/opt/my apps/50%/velmarind");
+  std::string text = ReadFileBytes(f.Autostart());
+  EXPECT_NE(text.find("\nExec=\"/opt/my apps/50%%/velmarind\" -j\n"), std::string::npos) << text;
+  vm::WriteAutostartEntry("/opt/a\\b/velmarind");
+  text = ReadFileBytes(f.Autostart());
+  EXPECT_NE(text.find("\nExec=\"/opt/a\\\\\\\\b/velmarind\" -j\n"), std::string::npos) << text;
+}
+
+TEST(ConfigStore, AutostartFailureThrowsAfterSettingsTookEffect) {
+  Fixture f;
+  // A file where the config folder should be makes the autostart folder impossible to create.
+  WriteFileBytes(f.config.Path() + "cfg", "not a folder");
+  f.Ini("[COMMON]\r\nAUTO_RUN=1\r\nHTTP_PORT=8080\r\n");
+  f.Dirlst("A;;/a/\r\n");
+  EXPECT_THROW(vm::LoadSettings(f.state), vm::EFCreateError);
+  EXPECT_EQ(f.state.Settings().Port, 8080);
+  EXPECT_EQ(f.state.SharedFolders()->size(), 1u);
+  // Deleting an entry that cannot exist is quiet.
+  f.Ini("[COMMON]\r\nAUTO_RUN=0\r\n");
+  EXPECT_NO_THROW(vm::LoadSettings(f.state));
+}
+
+TEST(ConfigStore, AutostartFolderDefaultsToHomeConfig) {
+  TTempFolder temp;
+  ScopedConfigHome home("relative/ignored");
+  const char* oldHome = std::getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  const std::string homeFolder = temp.Path().substr(0, temp.Path().size() - 1);
+  setenv("HOME", homeFolder.c_str(), 1);
+  EXPECT_EQ(vm::AutostartFilePath(), homeFolder + "/.config/autostart/velmarind.desktop");
+  setenv("HOME", savedHome.c_str(), 1);
+}
+
+}  // namespace
