@@ -61,7 +61,8 @@ TFormHideCore::TFormHideCore(std::string programFolder)
 }
 
 TFormHideCore::~TFormHideCore() {
-  IdHTTPServer1.SetActive(false);
+  // Never throws: a destructor must not end the process over a slow request.
+  IdHTTPServer1.DeactivateForDestruction();
   for (int pid : openers_) waitpid(pid, nullptr, WNOHANG);
 }
 
@@ -91,8 +92,9 @@ void TFormHideCore::FormCreate() {
 
 void TFormHideCore::FormClose() {
   // The listener and every running request end first, so no request writes a page file after
-  // the clean-up or reads the list after it is released.
-  IdHTTPServer1.SetActive(false);
+  // the clean-up or reads the list after it is released. This waits for every request without
+  // a time limit, so the clean-up is never skipped over a request still writing its page.
+  IdHTTPServer1.DeactivateForDestruction();
   DeleteHtmlFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
   state_.ReleaseSharedFolders();
 }

@@ -1,2 +1,657 @@
-function exf(id, name, path) {}
-function cmd_text() {}
+/*
+ * Velmarind page script.
+ *
+ * The index page calls exf(id, nameHex, pathHex) from its shared-folder links
+ * and cmd_text() from its text button; everything else here is wired up by the
+ * script itself: the folder listing with its path line and sorting, downloads,
+ * and uploads of several files (file chooser or drag and drop) with progress.
+ *
+ * The page is served as Shift_JIS, so this file stays pure ASCII: the Japanese
+ * texts below are written as \u escapes.
+ */
+(function (global) {
+  'use strict';
+
+  // Texts shown to the user (Japanese).
+  var T = {
+    pick: '\u4e0a\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u9078\u3076\u3068\u3001\u3053\u3053\u306b\u4e2d\u8eab\u304c\u8868\u793a\u3055\u308c\u307e\u3059\u3002',
+    loading: '\u8aad\u307f\u8fbc\u307f\u4e2d\u2026',
+    loadFailed: '\u4e00\u89a7\u3092\u8aad\u307f\u8fbc\u3081\u307e\u305b\u3093\u3067\u3057\u305f',
+    retry: '\u3082\u3046\u4e00\u5ea6',
+    loginNeeded: '\u30ed\u30b0\u30a4\u30f3\u3057\u76f4\u3057\u3066\u304f\u3060\u3055\u3044\u3002',
+    reloadPage: '\u30da\u30fc\u30b8\u3092\u518d\u8aad\u307f\u8fbc\u307f',
+    empty: '\u3053\u306e\u30d5\u30a9\u30eb\u30c0\u306f\u7a7a\u3067\u3059\u3002',
+    colName: '\u540d\u524d',
+    colDate: '\u66f4\u65b0\u65e5\u6642',
+    colSize: '\u30b5\u30a4\u30ba',
+    up: '\u4e0a\u306e\u30d5\u30a9\u30eb\u30c0\u3078',
+    folders: '\u30d5\u30a9\u30eb\u30c0',
+    files: '\u30d5\u30a1\u30a4\u30eb',
+    count: '\u500b',
+    refresh: '\u66f4\u65b0',
+    dropHint: '\u3053\u3053\u306b\u30d5\u30a1\u30a4\u30eb\u3092\u30c9\u30ed\u30c3\u30d7\u3057\u3066\u3082\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3067\u304d\u307e\u3059',
+    dropNow: '\u30c9\u30ed\u30c3\u30d7\u3059\u308b\u3068\u3053\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u306b\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3059',
+    chooseFiles: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3059\u308b\u30d5\u30a1\u30a4\u30eb\u3092\u9078\u3093\u3067\u304f\u3060\u3055\u3044\u3002',
+    busy: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d\u3067\u3059\u3002\u7d42\u308f\u308b\u307e\u3067\u304a\u5f85\u3061\u304f\u3060\u3055\u3044\u3002',
+    noFolder: '\u5148\u306b\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u958b\u3044\u3066\u304f\u3060\u3055\u3044\u3002',
+    uploading: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d',
+    uploadedTo: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u3092\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3057\u305f:',
+    partly: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u306e\u3046\u3061\u3001\u4fdd\u5b58\u3067\u304d\u305f\u306e\u306f',
+    partlyEnd: '\u500b\u3067\u3059:',
+    noneSaved: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u305f\u30d5\u30a1\u30a4\u30eb\u306f\u30b5\u30fc\u30d0\u30fc\u306b\u4fdd\u5b58\u3055\u308c\u307e\u305b\u3093\u3067\u3057\u305f\u3002',
+    uploadFailed: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u306b\u5931\u6557\u3057\u307e\u3057\u305f',
+    netError: '\u901a\u4fe1\u30a8\u30e9\u30fc',
+    aborted: '\u4e2d\u65ad\u3055\u308c\u307e\u3057\u305f',
+    uploadDest: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u5148:'
+  };
+
+  var LIST_DOC = 'script.html';
+  var DOWNLOAD_DOC = 'download.html';
+  var TEXT_DOC = 'text.html';
+  var UPLOAD_DOC = 'index.html';
+  // Uploads are saved under this prefix; new entries with it tell what arrived.
+  var UPLOAD_PREFIX = '__vupd_img_';
+  var STORE_KEY = 'velmarind.view.';
+  var HEX_SEP = '2f'; // "/" separates path components, never a trail byte in Shift_JIS
+
+  // Per element id: what is shown there.
+  var views = {};
+  // Hex full path of every folder seen in a listing -> its UTF-8 name.
+  var folderNames = {};
+  // The upload going on, if any.
+  var uploading = false;
+  // The share the upload form currently targets.
+  var current = null;
+  // The sort order chosen last; kept while moving between folders.
+  var sortPrefs = { key: 'name', asc: true };
+
+  function addViewport() {
+    var head = document.head || document.getElementsByTagName('head')[0];
+    if (!head || document.querySelector('meta[name="viewport"]')) return;
+    var m = document.createElement('meta');
+    m.name = 'viewport';
+    m.content = 'width=device-width, initial-scale=1';
+    head.appendChild(m);
+  }
+
+  function el(tag, cls, text) {
+    var e = document.createElement(tag);
+    if (cls) e.className = cls;
+    if (text !== undefined && text !== null) e.textContent = text;
+    return e;
+  }
+
+  function now() { return String(Date.now()); }
+
+  // ---- listing data ------------------------------------------------------
+
+  var RECORD = /;;([DF])::(.*?)::([0-9a-fA-F]*)::([0-9a-fA-F]*)::(\d{4}\/\d\d\/\d\d_\d\d:\d\d:\d\d)?::(\d*)(?=;;[DF]::|$)/g;
+
+  // Parses the one-line listing: four header fields, then D and F records.
+  // Returns null when the text is not listing data (a login page, say).
+  function parseListing(text) {
+    var line = text.replace(/[\r\n]+$/, '');
+    if (/^\s*</.test(line)) return null;
+    var parts = line.split(';;');
+    if (parts.length < 4) return null;
+    var head = { pid: parts[0], name: parts[1], nameHex: parts[2], pathHex: parts[3] };
+    var headLen = parts.slice(0, 4).join(';;').length;
+    var rest = line.substring(headLen);
+    var entries = [];
+    var m;
+    RECORD.lastIndex = 0;
+    while ((m = RECORD.exec(rest)) !== null) {
+      entries.push({
+        dir: m[1] === 'D',
+        name: m[2],
+        hex: m[3].toLowerCase(),
+        full: m[4].toLowerCase(),
+        date: m[5] || '',
+        size: m[6] === '' ? -1 : Number(m[6])
+      });
+    }
+    return { head: head, entries: entries };
+  }
+
+  function fetchListing(id, nameHex, pathHex) {
+    var url = LIST_DOC + '?pid=' + encodeURIComponent(id) + '&name=' + nameHex +
+      '&path=' + pathHex + '&tt=' + now();
+    return fetch(url, { cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
+      if (!r.ok) throw new Error('HTTP ' + r.status);
+      return r.arrayBuffer();
+    }).then(function (buf) {
+      // The data is UTF-8 although the server calls it text/html.
+      return parseListing(new TextDecoder('utf-8').decode(buf));
+    });
+  }
+
+  // ---- formatting --------------------------------------------------------
+
+  function readableSize(n) {
+    if (n < 0) return '';
+    if (n < 1024) return n + ' B';
+    var units = ['KB', 'MB', 'GB', 'TB'];
+    var v = n / 1024, u = 0;
+    while (v >= 1024 && u < units.length - 1) { v /= 1024; u++; }
+    return (v < 10 ? v.toFixed(1) : Math.round(v).toString()) + ' ' + units[u];
+  }
+
+  function groupDigits(n) {
+    return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
+  }
+
+  // "2013/04/05_09:07:30" -> day part and time part (minutes)
+  function splitDate(d) {
+    if (!d) return ['', ''];
+    return [d.substring(0, 10), d.substring(11, 16)];
+  }
+
+  function hexToBytes(hex) {
+    var out = new Uint8Array(hex.length >> 1);
+    for (var i = 0; i < out.length; i++) out[i] = parseInt(hex.substr(i * 2, 2), 16);
+    return out;
+  }
+
+  // A path component as text: the hex carries Shift_JIS bytes, or UTF-8 for
+  // names that Shift_JIS cannot hold.
+  function decodeName(hex) {
+    var bytes = hexToBytes(hex);
+    try { return new TextDecoder('utf-8', { fatal: true }).decode(bytes); } catch (e) { /* not UTF-8 */ }
+    try { return new TextDecoder('shift_jis').decode(bytes); } catch (e) { return hex; }
+  }
+
+  // ---- path line ---------------------------------------------------------
+
+  var LINK_ARGS = /exf\('[^']*','([0-9a-fA-F]*)','([0-9a-fA-F]*)'\)/;
+
+  // The index page link of a share: {link, rootHex}, or null.
+  function shareLink(nameHex) {
+    var links = document.querySelectorAll('a.sh1');
+    for (var i = 0; i < links.length; i++) {
+      var m = LINK_ARGS.exec(links[i].getAttribute('href') || '');
+      if (m && m[1].toLowerCase() === nameHex) return { link: links[i], rootHex: m[2].toLowerCase() };
+    }
+    return null;
+  }
+
+  function shareRoot(nameHex) {
+    var s = shareLink(nameHex);
+    return s ? s.rootHex : null;
+  }
+
+  // A share name that Shift_JIS cannot hold comes as its UTF-8 bytes, which
+  // the Shift_JIS page shows as half-width katakana: show the real name.
+  function fixShareLabels() {
+    var links = document.querySelectorAll('a.sh1');
+    for (var i = 0; i < links.length; i++) {
+      var m = LINK_ARGS.exec(links[i].getAttribute('href') || '');
+      if (!m || !/[\uff61-\uff9f]/.test(links[i].textContent)) continue;
+      try {
+        var text = new TextDecoder('utf-8', { fatal: true }).decode(hexToBytes(m[1]));
+        if (/[^\x00-\x7f]/.test(text)) links[i].textContent = text;
+      } catch (e) { /* a real Shift_JIS name */ }
+    }
+  }
+
+  // The name to show for a share: its link text, else what the listing says.
+  function shareLabel(nameHex, fallback) {
+    var s = shareLink(nameHex);
+    return s ? s.link.textContent : fallback;
+  }
+
+  // The folders from the share down to pathHex: [{name, hex}], the share first.
+  function crumbs(shareName, rootHex, pathHex) {
+    var list = [{ name: shareName, hex: rootHex }];
+    if (pathHex.length <= rootHex.length || pathHex.indexOf(rootHex) !== 0) return list;
+    var start = rootHex.length;
+    for (var i = start; i + 2 <= pathHex.length; i += 2) {
+      if (pathHex.substr(i, 2) !== HEX_SEP) continue;
+      var hex = pathHex.substring(0, i + 2);
+      var name = folderNames[hex] || decodeName(pathHex.substring(start, i));
+      list.push({ name: name, hex: hex });
+      start = i + 2;
+    }
+    return list;
+  }
+
+  // ---- rendering ---------------------------------------------------------
+
+  // Folders first, always; within each group by the chosen column, ties by name.
+  function sortEntries(entries, key, asc) {
+    var coll = (typeof Intl !== 'undefined' && Intl.Collator) ?
+      new Intl.Collator('ja', { numeric: true, sensitivity: 'base' }) : null;
+    function byName(a, b) {
+      if (coll) return coll.compare(a.name, b.name);
+      var x = a.name.toLowerCase(), y = b.name.toLowerCase();
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    var sign = asc ? 1 : -1;
+    return entries.slice().sort(function (a, b) {
+      if (a.dir !== b.dir) return a.dir ? -1 : 1;
+      if (a.dir) return key === 'name' ? sign * byName(a, b) : byName(a, b);
+      var c = 0;
+      if (key === 'date') c = a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
+      else if (key === 'size') c = a.size - b.size;
+      else c = byName(a, b);
+      return c !== 0 ? sign * c : byName(a, b);
+    });
+  }
+
+  function message(box, text, kind) {
+    box.textContent = '';
+    box.className = 'vm-msg' + (kind ? ' vm-' + kind : '');
+    if (text) box.appendChild(document.createTextNode(text));
+    return box;
+  }
+
+  function render(id, view) {
+    var root = document.getElementById(id);
+    if (!root) return;
+    var data = view.data;
+    root.textContent = '';
+    root.classList.add('vm-area');
+
+    var bar = el('nav', 'vm-path');
+    var trail = crumbs(view.shareName, view.rootHex, view.pathHex);
+    trail.forEach(function (c, i) {
+      if (i > 0) bar.appendChild(el('span', 'vm-sep', '/'));
+      if (i === trail.length - 1) {
+        bar.appendChild(el('span', 'vm-crumb vm-here', c.name));
+      } else {
+        var b = el('button', 'vm-crumb', c.name);
+        b.type = 'button';
+        b.addEventListener('click', function () { exf(id, view.nameHex, c.hex); });
+        bar.appendChild(b);
+      }
+    });
+    var rb = el('button', 'vm-refresh', T.refresh);
+    rb.type = 'button';
+    rb.title = T.refresh;
+    rb.addEventListener('click', function () { exf(id, view.nameHex, view.pathHex); });
+    bar.appendChild(rb);
+    root.appendChild(bar);
+
+
+    var dirs = 0, files = 0;
+    data.entries.forEach(function (e) { if (e.dir) dirs++; else files++; });
+
+    var table = el('table', 'vm-list');
+    var thead = el('thead');
+    var hr = el('tr');
+    [['name', T.colName, 'vm-n'], ['date', T.colDate, 'vm-d'], ['size', T.colSize, 'vm-s']].forEach(function (col) {
+      var th = el('th', col[2]);
+      var b = el('button', 'vm-sort', col[1]);
+      b.type = 'button';
+      if (view.sortKey === col[0]) {
+        b.className += view.sortAsc ? ' vm-asc' : ' vm-desc';
+        th.setAttribute('aria-sort', view.sortAsc ? 'ascending' : 'descending');
+      }
+      b.addEventListener('click', function () {
+        if (view.sortKey === col[0]) view.sortAsc = !view.sortAsc;
+        else { view.sortKey = col[0]; view.sortAsc = col[0] === 'name'; }
+        sortPrefs.key = view.sortKey; sortPrefs.asc = view.sortAsc;
+        render(id, view);
+      });
+      th.appendChild(b);
+      hr.appendChild(th);
+    });
+    thead.appendChild(hr);
+    table.appendChild(thead);
+
+    var tbody = el('tbody');
+    if (trail.length > 1) {
+      var upRow = el('tr', 'vm-up');
+      var upCell = el('td', 'vm-n');
+      upCell.colSpan = 3;
+      var ub = el('button', 'vm-item vm-dir', '..');
+      ub.type = 'button';
+      ub.title = T.up;
+      ub.setAttribute('aria-label', T.up);
+      ub.addEventListener('click', function () { exf(id, view.nameHex, trail[trail.length - 2].hex); });
+      upCell.appendChild(ub);
+      upRow.appendChild(upCell);
+      tbody.appendChild(upRow);
+    }
+    sortEntries(data.entries, view.sortKey, view.sortAsc).forEach(function (e) {
+      var tr = el('tr', (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : ''));
+      var n = el('td', 'vm-n');
+      var link;
+      if (e.dir) {
+        link = el('button', 'vm-item vm-dir', e.name);
+        link.type = 'button';
+        link.addEventListener('click', function () { exf(id, view.nameHex, e.full); });
+      } else {
+        link = el('a', 'vm-item vm-file', e.name);
+        link.href = DOWNLOAD_DOC + '?file=' + e.full;
+        link.setAttribute('download', e.name);
+      }
+      n.appendChild(link);
+      tr.appendChild(n);
+      var d = el('td', 'vm-d');
+      var dp = splitDate(e.date);
+      if (dp[0]) {
+        d.appendChild(el('span', 'vm-day', dp[0]));
+        d.appendChild(document.createTextNode(' '));
+        d.appendChild(el('span', 'vm-time', dp[1]));
+        d.title = e.date.replace('_', ' ');
+      }
+      tr.appendChild(d);
+      var s = el('td', 'vm-s', readableSize(e.size));
+      if (!e.dir) s.title = groupDigits(e.size) + ' B';
+      tr.appendChild(s);
+      tbody.appendChild(tr);
+    });
+    table.appendChild(tbody);
+    root.appendChild(table);
+
+    if (data.entries.length === 0) root.appendChild(el('p', 'vm-empty', T.empty));
+    root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + ' ' + T.count + ' / ' +
+      T.files + ' ' + files + ' ' + T.count));
+    root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
+  }
+
+  function renderProblem(id, text, retry, login) {
+    var root = document.getElementById(id);
+    if (!root) return;
+    root.textContent = '';
+    var box = message(el('div', 'vm-msg'), text, 'error');
+    var b = el('button', 'vm-btn', login ? T.reloadPage : T.retry);
+    b.type = 'button';
+    b.addEventListener('click', login ? function () { location.reload(); } : retry);
+    box.appendChild(document.createTextNode(' '));
+    box.appendChild(b);
+    root.appendChild(box);
+  }
+
+  // ---- the upload form ---------------------------------------------------
+
+  function form() { return document.forms.mform || null; }
+
+  function showForm(view) {
+    var f = form();
+    if (!f) return;
+    current = view;
+    if (f.dirname) f.dirname.value = view.nameHex;
+    f.style.display = 'block';
+    var links = document.querySelectorAll('a.sh1');
+    var active = shareLink(view.nameHex);
+    for (var i = 0; i < links.length; i++) links[i].classList.toggle('vm-active', !!active && links[i] === active.link);
+    f.classList.add('vm-form');
+    var dest = document.getElementById('vm-dest');
+    if (dest) dest.textContent = T.uploadDest + ' ' + view.shareName;
+  }
+
+  function setupForm() {
+    var f = form();
+    if (!f || f.getAttribute('data-vm') === '1') return;
+    f.setAttribute('data-vm', '1');
+    if (f.ifile) f.ifile.multiple = true;
+
+    var dest = el('div', 'vm-dest');
+    dest.id = 'vm-dest';
+    f.insertBefore(dest, f.firstChild);
+
+    var prog = el('div', 'vm-progress');
+    prog.id = 'vm-progress';
+    prog.hidden = true;
+    var bar = el('progress');
+    bar.max = 100;
+    bar.value = 0;
+    var label = el('span', 'vm-progress-label');
+    prog.appendChild(bar);
+    prog.appendChild(label);
+    var msg = el('div', 'vm-msg');
+    msg.id = 'vm-upload-msg';
+    msg.setAttribute('role', 'status');
+    var hr = f.getElementsByTagName('hr');
+    var anchor = hr.length && hr[hr.length - 1].parentNode === f ? hr[hr.length - 1] : null;
+    f.insertBefore(prog, anchor);
+    f.insertBefore(msg, anchor);
+
+    f.addEventListener('submit', function (ev) {
+      ev.preventDefault();
+      var list = f.ifile && f.ifile.files ? Array.prototype.slice.call(f.ifile.files) : [];
+      upload(list);
+    });
+  }
+
+  function uploadMessage(text, kind) {
+    var box = document.getElementById('vm-upload-msg');
+    if (box) message(box, text, kind);
+  }
+
+  // The names starting with the upload prefix in the share's top folder.
+  function uploadedNames(view) {
+    return fetchListing(view.id, view.nameHex, view.rootHex).then(function (d) {
+      var names = {};
+      if (d) d.entries.forEach(function (e) { if (!e.dir && e.name.indexOf(UPLOAD_PREFIX) === 0) names[e.hex] = e.name; });
+      return names;
+    }, function () { return null; });
+  }
+
+  // Sends the files as one multipart body: "menu", the file parts, then
+  // "dirname", the order in which the server reads them.
+  function upload(files) {
+    var view = current;
+    if (!view) { uploadMessage(T.noFolder, 'error'); return; }
+    if (uploading) { uploadMessage(T.busy, 'error'); return; }
+    if (!files.length) { uploadMessage(T.chooseFiles, 'error'); return; }
+    uploading = true;
+    var f = form();
+    var prog = document.getElementById('vm-progress');
+    var bar = prog.querySelector('progress');
+    var label = prog.querySelector('.vm-progress-label');
+    function progress(pct) {
+      bar.value = pct;
+      label.textContent = T.uploading + ' ' + pct + '%';
+    }
+    prog.hidden = false;
+    progress(0);
+    uploadMessage('');
+    if (f) f.classList.add('vm-busy');
+
+    uploadedNames(view).then(function (before) {
+      var body = new FormData();
+      body.append('menu', 'updimg');
+      files.forEach(function (file) { body.append('ifile', file, file.name); });
+      body.append('dirname', view.nameHex);
+
+      var xhr = new XMLHttpRequest();
+      xhr.open('POST', UPLOAD_DOC);
+      xhr.upload.onprogress = function (e) {
+        if (e.lengthComputable && e.total > 0) progress(Math.floor(e.loaded * 100 / e.total));
+      };
+      function finish(problem) {
+        uploading = false;
+        if (f) f.classList.remove('vm-busy');
+        if (problem) {
+          prog.hidden = true;
+          uploadMessage(T.uploadFailed + ' (' + problem + ')', 'error');
+          return;
+        }
+        progress(100);
+        uploadedNames(view).then(function (after) {
+          prog.hidden = true;
+          var saved = 0, fresh = {};
+          if (after) Object.keys(after).forEach(function (k) { if (!before || !(k in before)) { saved++; fresh[k] = true; } });
+          if (f && f.ifile) f.ifile.value = '';
+          var text, kind;
+          if (after === null || before === null) { text = files.length + ' ' + T.uploadedTo + ' ' + view.shareName; kind = 'ok'; }
+          else if (saved >= files.length) { text = saved + ' ' + T.uploadedTo + ' ' + view.shareName; kind = 'ok'; }
+          else if (saved > 0) { text = files.length + ' ' + T.partly + ' ' + saved + ' ' + T.partlyEnd + ' ' + view.shareName; kind = 'error'; }
+          else { text = T.noneSaved; kind = 'error'; }
+          uploadMessage(text, kind);
+          // Uploads land in the share's top folder: show it.
+          exf(view.id, view.nameHex, view.rootHex, { fresh: fresh });
+        });
+      }
+      xhr.onload = function () {
+        finish(xhr.status >= 200 && xhr.status < 300 ? null : 'HTTP ' + xhr.status);
+      };
+      xhr.onerror = function () { finish(T.netError); };
+      xhr.onabort = function () { finish(T.aborted); };
+      xhr.send(body);
+    });
+  }
+
+  function setupDrop(id) {
+    var area = document.getElementById(id);
+    if (!area || area.getAttribute('data-vm-drop') === '1') return;
+    area.setAttribute('data-vm-drop', '1');
+    function hasFiles(e) {
+      var t = e.dataTransfer && e.dataTransfer.types;
+      return t && Array.prototype.indexOf.call(t, 'Files') >= 0;
+    }
+    var depth = 0;
+    area.addEventListener('dragenter', function (e) {
+      if (!hasFiles(e) || !views[id]) return;
+      e.preventDefault();
+      depth++;
+      area.classList.add('vm-drag');
+      area.setAttribute('data-drop-text', T.dropNow);
+    });
+    area.addEventListener('dragover', function (e) {
+      if (!hasFiles(e) || !views[id]) return;
+      e.preventDefault();
+      e.dataTransfer.dropEffect = 'copy';
+    });
+    area.addEventListener('dragleave', function () {
+      if (--depth <= 0) { depth = 0; area.classList.remove('vm-drag'); }
+    });
+    area.addEventListener('drop', function (e) {
+      if (!views[id]) return;
+      e.preventDefault();
+      depth = 0;
+      area.classList.remove('vm-drag');
+      var list = e.dataTransfer && e.dataTransfer.files ? Array.prototype.slice.call(e.dataTransfer.files) : [];
+      if (list.length) {
+        showForm(views[id]);
+        upload(list);
+      }
+    });
+  }
+
+  // A file dropped beside the listing would make the browser leave the page.
+  function guardWindowDrop() {
+    ['dragover', 'drop'].forEach(function (type) {
+      window.addEventListener(type, function (e) {
+        if (!e.defaultPrevented && e.dataTransfer && Array.prototype.indexOf.call(e.dataTransfer.types || [], 'Files') >= 0) {
+          e.preventDefault();
+          if (type === 'dragover') e.dataTransfer.dropEffect = 'none';
+        }
+      });
+    });
+  }
+
+  // ---- public functions --------------------------------------------------
+
+  var seq = {};
+
+  // Shows folder pathHex of the share nameHex in the element id.
+  function exf(id, nameHex, pathHex, opts) {
+    nameHex = String(nameHex || '').toLowerCase();
+    pathHex = String(pathHex || '').toLowerCase();
+    var root = document.getElementById(id);
+    if (!root) return;
+    setupForm();
+    setupDrop(id);
+    var mine = seq[id] = (seq[id] || 0) + 1;
+    var old = views[id];
+    var busy = el('div', 'vm-loading', T.loading);
+    if (old && old.data) {
+      root.classList.add('vm-wait');
+    } else {
+      root.textContent = '';
+      root.appendChild(busy);
+    }
+    fetchListing(id, nameHex, pathHex).then(function (data) {
+      if (seq[id] !== mine) return;
+      root.classList.remove('vm-wait');
+      if (!data) { renderProblem(id, T.loginNeeded, null, true); return; }
+      data.entries.forEach(function (e) { if (e.dir) folderNames[e.full] = e.name; });
+      var rootHex = shareRoot(nameHex) || (old && old.nameHex === nameHex ? old.rootHex : pathHex);
+      var view = {
+        id: id, nameHex: nameHex, pathHex: pathHex, rootHex: rootHex,
+        shareName: shareLabel(nameHex, data.head.name), data: data,
+        sortKey: sortPrefs.key, sortAsc: sortPrefs.asc, fresh: (opts && opts.fresh) || {}
+      };
+      views[id] = view;
+      render(id, view);
+      showForm(view);
+      try { sessionStorage.setItem(STORE_KEY + id, nameHex + ' ' + pathHex); } catch (e) { /* storage off */ }
+    }).catch(function (err) {
+      if (seq[id] !== mine) return;
+      root.classList.remove('vm-wait');
+      renderProblem(id, T.loadFailed + ' (' + (err && err.message ? err.message : err) + ')', function () {
+        exf(id, nameHex, pathHex);
+      }, false);
+    });
+  }
+
+  // Opens the text-creation window for the share being shown.
+  function cmd_text() {
+    var view = current;
+    if (!view) { uploadMessage(T.noFolder, 'error'); return; }
+    var w = global.open(TEXT_DOC + '?dirname=' + view.nameHex + '&tt=' + now(), 'velmarind_text',
+      'width=760,height=640,resizable=yes,scrollbars=yes');
+    if (w) {
+      try { w.focus(); } catch (e) { /* another origin */ }
+      fitTextWindow(w);
+    }
+  }
+
+  // The text page is made for a wide screen: give it a viewport and let its
+  // fields fit a phone. Same origin, so reachable once it has loaded.
+  function fitTextWindow(w) {
+    var tries = 0;
+    var timer = setInterval(function () {
+      tries++;
+      var doc;
+      try { doc = w.closed ? null : w.document; } catch (e) { doc = null; }
+      if (!doc || tries > 100) { clearInterval(timer); return; }
+      if (doc.readyState === 'loading' || !doc.forms || !doc.forms.mform) return;
+      clearInterval(timer);
+      var head = doc.head;
+      if (head && !doc.querySelector('meta[name="viewport"]')) {
+        var m = doc.createElement('meta');
+        m.name = 'viewport';
+        m.content = 'width=device-width, initial-scale=1';
+        head.appendChild(m);
+        var link = doc.createElement('link');
+        link.rel = 'stylesheet';
+        link.type = 'text/css';
+        link.href = 'vcom.css';
+        head.appendChild(link);
+        doc.body.classList.add('vm-text-page');
+      }
+    }, 50);
+  }
+
+  function restore() {
+    var links = document.querySelectorAll('a.sh1');
+    if (!links.length) return;
+    var area = document.getElementById('m1');
+    if (!area) return;
+    var saved = null;
+    try { saved = sessionStorage.getItem(STORE_KEY + 'm1'); } catch (e) { saved = null; }
+    if (saved) {
+      var p = saved.split(' ');
+      if (shareRoot(p[0]) !== null) { exf('m1', p[0], p[1] || shareRoot(p[0])); return; }
+    }
+    area.textContent = '';
+    area.appendChild(el('p', 'vm-hint', T.pick));
+  }
+
+  function start() {
+    fixShareLabels();
+    guardWindowDrop();
+    setupForm();
+    restore();
+  }
+
+  addViewport();
+  global.exf = exf;
+  global.cmd_text = cmd_text;
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
+})(window);

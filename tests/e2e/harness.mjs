@@ -1,0 +1,165 @@
+// Runs the built program headless in a throw-away folder and drives it with
+// a headless Chromium. Everything listens and is reached on loopback only.
+import { spawn, execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const HERE = path.dirname(fileURLToPath(import.meta.url));
+export const REPO = path.resolve(HERE, '..', '..');
+export const BUILD = path.resolve(process.env.VELMARIND_BUILD || path.join(REPO, 'build'));
+export const SHOTS = path.join(BUILD, 'e2e-screenshots');
+const CHROMIUM = process.env.VELMARIND_CHROMIUM || '/usr/bin/chromium';
+// Start-up of the program and of the browser: generous for a loaded CI box.
+const START_TIMEOUT_MS = 20000;
+const STOP_TIMEOUT_MS = 8000;
+
+/** Shift_JIS (CP932) bytes of a text; null when CP932 cannot hold it. */
+export function sjis(text) {
+  try {
+    return execFileSync('iconv', ['-f', 'UTF-8', '-t', 'CP932'], { input: Buffer.from(text, 'utf8'), stdio: ['pipe', 'pipe', 'ignore'] });
+  } catch {
+    return null;
+  }
+}
+
+/** The bytes the program holds for a name or path: Shift_JIS, or UTF-8 when CP932 cannot hold it. */
+export function heldBytes(text) {
+  return sjis(text) || Buffer.from(text, 'utf8');
+}
+
+export function hex(bytes) {
+  return Buffer.from(bytes).toString('hex');
+}
+
+async function freePort() {
+  return new Promise((resolve, reject) => {
+    const s = net.createServer();
+    s.once('error', reject);
+    s.listen(0, '127.0.0.1', () => {
+      const { port } = s.address();
+      s.close(() => resolve(port));
+    });
+  });
+}
+
+/**
+ * Lays out the program folder and the shared folders, starts the program and
+ * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer } }].
+ */
+export async function startProgram(options) {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'velmarind-e2e-'));
+  try {
+    return await layOutAndStart(root, options);
+  } catch (e) {
+    if (!process.env.VELMARIND_E2E_KEEP) fs.rmSync(root, { recursive: true, force: true });
+    throw e;
+  }
+}
+
+async function layOutAndStart(root, { shares, password = null }) {
+  const app = path.join(root, 'app');
+  const data = path.join(root, 'data');
+  const config = path.join(root, 'config');
+  fs.mkdirSync(path.join(app, 'page'), { recursive: true });
+  fs.mkdirSync(config);
+  fs.copyFileSync(path.join(BUILD, 'velmarind'), path.join(app, 'velmarind'));
+  fs.chmodSync(path.join(app, 'velmarind'), 0o755);
+  for (const f of ['vcom.css', 'vcom.js']) {
+    const built = path.join(BUILD, 'page', f);
+    fs.copyFileSync(fs.existsSync(built) ? built : path.join(REPO, 'page', f), path.join(app, 'page', f));
+  }
+
+  const lines = [];
+  const dirs = {};
+  for (const share of shares) {
+    const dir = path.join(data, share.name);
+    fs.mkdirSync(dir, { recursive: true });
+    for (const [rel, content] of Object.entries(share.files || {})) {
+      const file = path.join(dir, rel);
+      fs.mkdirSync(path.dirname(file), { recursive: true });
+      if (content !== null) fs.writeFileSync(file, content);
+    }
+    dirs[share.name] = dir;
+    lines.push(Buffer.concat([heldBytes(share.name), Buffer.from(';;'), heldBytes(dir + '/'), Buffer.from('\r\n')]));
+  }
+  fs.writeFileSync(path.join(app, 'dirlst.ini'), Buffer.concat(lines));
+
+  const port = await freePort();
+  const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
+    `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`];
+  fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
+
+  const env = { ...process.env, XDG_CONFIG_HOME: config };
+  delete env.DISPLAY;
+  delete env.WAYLAND_DISPLAY;
+  const child = spawn(path.join(app, 'velmarind'), [], { cwd: app, env, stdio: ['ignore', 'pipe', 'pipe'] });
+  let out = '';
+  let err = '';
+  child.stderr.on('data', (d) => { err += d; });
+  const baseUrl = await new Promise((resolve, reject) => {
+    const timer = setTimeout(() => {
+      process.kill(child.pid, 'SIGKILL');
+      reject(new Error(`no base URL within ${START_TIMEOUT_MS} ms; stdout: ${out} stderr: ${err}`));
+    }, START_TIMEOUT_MS);
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = /http:\/\/\S+\/velmarind\//.exec(out);
+      if (m) { clearTimeout(timer); resolve(m[0]); }
+    });
+    child.once('exit', (code, signal) => { clearTimeout(timer); reject(new Error(`program ended (${code ?? signal}): ${err}`)); });
+  });
+  // The base URL names the machine's LAN address; tests stay on loopback.
+  const url = `http://127.0.0.1:${port}/velmarind/`;
+  return { root, app, data, dirs, port, url, baseUrl, child, stderr: () => err };
+}
+
+/** Ends the program by its pid (SIGTERM, then SIGKILL) and removes its folders. */
+export async function stopProgram(prog) {
+  if (!prog) return;
+  const { child } = prog;
+  if (child.exitCode === null && child.signalCode === null) {
+    const exited = new Promise((resolve) => child.once('exit', resolve));
+    process.kill(child.pid, 'SIGTERM');
+    const timer = new Promise((resolve) => setTimeout(() => resolve('timeout'), STOP_TIMEOUT_MS));
+    if ((await Promise.race([exited, timer])) === 'timeout') {
+      process.kill(child.pid, 'SIGKILL');
+      await exited;
+    }
+  }
+  if (!process.env.VELMARIND_E2E_KEEP) fs.rmSync(prog.root, { recursive: true, force: true });
+}
+
+export async function launchBrowser() {
+  return chromium.launch({
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+      '--disable-sync', '--no-first-run', '--disable-quic'],
+  });
+}
+
+/**
+ * A browser context that may only reach loopback: the login page's redirect
+ * names the LAN address, and no request may leave this machine.
+ */
+export async function loopbackContext(browser, options = {}) {
+  const ctx = await browser.newContext({ acceptDownloads: true, ...options });
+  const blocked = [];
+  await ctx.route('**/*', (route) => {
+    const u = new URL(route.request().url());
+    if (u.hostname === '127.0.0.1' || u.protocol === 'data:' || u.protocol === 'blob:') return route.continue();
+    blocked.push(u.href);
+    return route.abort('blockedbyclient');
+  });
+  ctx.blocked = blocked;
+  return ctx;
+}
+
+export function screenshotPath(name) {
+  fs.mkdirSync(SHOTS, { recursive: true });
+  return path.join(SHOTS, name);
+}
