@@ -12,8 +12,14 @@ if [[ "${1:-build}" == "test" ]]; then
   wanted+=("${test_packages[@]}")
 fi
 
+# A package is also satisfied by its command being there already (node may come with its own npm).
+declare -A satisfied_by=([nodejs]=node [npm]=npm [chromium]=chromium [curl]=curl [python3]=python3)
+
 missing=()
 for p in "${wanted[@]}"; do
+  if [[ -n "${satisfied_by[$p]:-}" ]] && command -v "${satisfied_by[$p]}" >/dev/null; then
+    continue
+  fi
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
