@@ -94,6 +94,26 @@ TEST_F(DownloadTest, RefusalsAnswerLikeAFileThatCannotBeOpened) {
   }
 }
 
+TEST_F(DownloadTest, LineBreaksInTheNameCannotSplitTheHeader) {
+  // A CR LF in a requested name (hex "0d0a") used to go raw into the Content-Disposition
+  // line, so any client could add header lines of its own to the answer, error answers included.
+  for (const std::string& name : {std::string("a\r\nSet-Cookie: x=1"), std::string("b\nc\t.txt")}) {
+    SCOPED_TRACE(name);
+    TIdHTTPResponseInfo response(nullptr);
+    EXPECT_THROW(PrepareDownload(state_, "file=" + HexEncode(share_ + name), response),
+                 EFOpenError);
+    ASSERT_EQ(response.CustomHeaders.Count(), 1);
+    const std::string line = response.CustomHeaders.Line(0);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+  }
+  // A real file with such a name is still served, and its true name travels percent-encoded.
+  vmtest::WriteFileBytes(share_ + "x\ny.txt", "x");
+  EXPECT_EQ(Prepare(share_ + "x\ny.txt"), share_ + "x\ny.txt");
+  EXPECT_EQ(response_.CustomHeaders.Lines(),
+            std::vector<std::string>{
+                "Content-Disposition: attachment;filename=x_y.txt; filename*=UTF-8''x%0Ay.txt"});
+}
+
 TEST_F(DownloadTest, LinkStayingInsideIsServed) {
   vmtest::WriteFileBytes(share_ + "a.txt", "a");
   symlink((share_ + "a.txt").c_str(), (share_ + "alias.txt").c_str());

@@ -55,6 +55,17 @@ std::string DownloadFileName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+// The name as it goes raw after "filename=": a control byte (CR and LF above all) would end
+// the header line and let the requested name add header lines of its own, so each becomes "_".
+// Such a name is never plain ASCII, so its true form still travels in the extended parameter.
+std::string WithoutControlBytes(std::string name) {
+  for (char& c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = '_';
+  }
+  return name;
+}
+
 std::string PercentEncodeAttrChars(std::string_view utf8) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -77,7 +88,7 @@ std::string PrepareDownload(const TStateSnapshot& state, const std::string& para
   const std::string path = HexDecode(GetParam(params, "file"));
   const std::string name = DownloadFileName(path);
   response.ContentType = "application/octet-stream";
-  std::string entry = kDispositionEntry + name;
+  std::string entry = kDispositionEntry + WithoutControlBytes(name);
   if (!IsPlainAscii(name)) {
     entry +=
         kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(SystemToNative(path)));
