@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -144,9 +145,22 @@ void FillHeaderFields(TIdHTTPRequestInfo& request) {
   request.Pragma = headers.Values("Pragma");
 }
 
+// True for the header value "100-continue" in any letter case (the value comes trimmed).
+bool IsContinueExpected(const std::string& expect) {
+  static constexpr std::string_view kContinue = "100-continue";
+  return expect.size() == kContinue.size() &&
+         std::equal(expect.begin(), expect.end(), kContinue.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
+}
+
 void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, bool ownStream) {
   TStream& stream = *request.PostStream;
   if (request.ContentLength > 0) {
+    // A client that asks first (curl does for bodies over 1 MiB) would otherwise wait a second
+    // before sending; the answer is the interim status, the final one follows as usual.
+    if (IsContinueExpected(request.RawHeaders.Values("Expect")))
+      connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
     // Pre-sized so that it grows once; a file-backed stream decides for itself what that costs.
     if (!ownStream || request.ContentLength <= kOwnStreamPresizeLimit)
       stream.SetSize(stream.Position() + request.ContentLength);

@@ -94,6 +94,14 @@ void TIdTCPServer::Activate() {
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 
+  // A port beyond 16 bits would silently wrap to another port while the base URL names this one.
+  if (DefaultPort < 0 || DefaultPort > 65535) {
+    close(fd);
+    Deactivate();
+    throw Exception("Could not bind socket. Port " + std::to_string(DefaultPort) +
+                    " is outside 0-65535.");
+  }
+
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(DefaultPort));

@@ -68,6 +68,22 @@ TEST_F(HttpServerTest, PageResponseIsExactlyTheHeaderBlockAndTheFile) {
                            page);
 }
 
+// curl asks "Expect: 100-continue" before a large body and waited a second for an answer.
+TEST_F(HttpServerTest, ClientThatExpectsContinueIsAskedForTheBodyAtOnce) {
+  std::string received;
+  Serve([&](TIdPeerThread*, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& r) {
+    received = request.FormText;
+    r.ContentText = "ok";
+  });
+  LoopbackClient client(server_.BoundPort());
+  ASSERT_TRUE(client.Send("POST /x HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 4\r\n\r\n"));
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  EXPECT_EQ(client.ReadAtLeast(interim.size()), interim);
+  ASSERT_TRUE(client.Send("body"));
+  EXPECT_NE(client.ReadAll().find("\r\n\r\nok"), std::string::npos);
+  EXPECT_EQ(received, "body");
+}
+
 TEST_F(HttpServerTest, HandlerThatSendsNothingGetsHeadersWithoutLengthOrBody) {
   Serve([](TIdPeerThread*, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {});
   EXPECT_EQ(Get(kGet), CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",

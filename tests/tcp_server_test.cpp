@@ -71,6 +71,16 @@ TEST(TcpServer, SecondServerOnTheSamePortFailsAndStaysInactive) {
   EXPECT_EQ(testing::Exchange(first.BoundPort(), "still\r\n"), "echo:still\r\n");
 }
 
+// A port past 16 bits used to wrap silently to another port (70000 listened on 4464).
+TEST(TcpServer, PortOutsideTheRangeIsRefused) {
+  for (int port : {-1, 65536, 70000}) {
+    FunctionServer server(EchoOneLine);
+    server.DefaultPort = port;
+    EXPECT_THROW(server.SetActive(true), Exception) << port;
+    EXPECT_FALSE(server.Active()) << port;
+  }
+}
+
 TEST(TcpServer, PortIsBoundAgainAfterDeactivation) {
   FunctionServer server(EchoOneLine);
   server.SetActive(true);
