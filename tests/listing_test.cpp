@@ -115,6 +115,15 @@ TEST_F(ListingTest, NameThatIsNotUtf8IsShownLossilyAndStillReachable) {
   EXPECT_NE(ReadFileBytes(page_).find(".bin::"), std::string::npos);
 }
 
+// Linux names may hold ":" and ";": "a::b" and "x;" used to cut the line at the wrong places.
+TEST_F(ListingTest, SeparatorCharactersInNamesCannotCutTheLine) {
+  Make("a::b/");
+  Make("x;", "1");
+  const std::string colon = "\xEA\x9E\x89", semicolon = "\xCD\xBE";
+  EXPECT_EQ(List(share_), Header(share_) + Folder("a" + colon + colon + "b", "a::b") +
+                              File("x" + semicolon, "x;", "1") + "\r\n");
+}
+
 TEST_F(ListingTest, SizesPast4GiBAreShownWhole) {
   WriteFileBytes(share_ + "big.iso", "");
   ASSERT_EQ(truncate((share_ + "big.iso").c_str(), int64_t{4} << 30), 0);  // sparse

@@ -57,6 +57,25 @@ std::string LossyUtf8(std::string_view bytes) {
   return out;
 }
 
+// A name as the script shows it. Linux names may hold ":" and ";", which would cut the line's
+// ";;" and "::" separators in the wrong place (a name "a::b" or "x;" could even fake a record),
+// so both are shown as look-alike characters: U+A789 for ":" and U+037E for ";". The hex fields
+// keep the real name, so opening and downloading are unaffected.
+std::string DisplayName(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (char c : utf8) {
+    if (c == ':') {
+      out += "\xEA\x9E\x89";
+    } else if (c == ';') {
+      out += "\xCD\xBE";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string FormatLocalDate(time_t time) {
   std::tm local{};
   localtime_r(&time, &local);
@@ -83,7 +102,7 @@ std::string MakeRecord(const TSharedFolderList& folders, const std::string& path
   const bool folder = S_ISDIR(info.st_mode);
   std::string record = kFieldSeparator;
   record += folder ? "D" : "F";
-  record += kPartSeparator + LossyUtf8(nativeName) + kPartSeparator + HexEncode(systemName) +
+  record += kPartSeparator + DisplayName(LossyUtf8(nativeName)) + kPartSeparator + HexEncode(systemName) +
             kPartSeparator;
   if (folder) {
     record += HexEncode(path + systemName + "/") + kPartSeparator + kPartSeparator;
@@ -127,7 +146,7 @@ void MakeListingPage(const TStateSnapshot& state, const std::string& params,
   const std::string name = HexDecode(GetParam(params, "name"));
   const std::string path = HexDecode(GetParam(params, "path"));
   // The display name may be one that CP932 cannot hold and so kept as UTF-8 bytes.
-  std::string line = pid + kFieldSeparator + SystemToDisplayUtf8(name) + kFieldSeparator +
+  std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) + kFieldSeparator +
                      HexEncode(name) + kFieldSeparator + HexEncode(path);
   for (const std::string& record : ListFolder(*state.SharedFolders, path)) line += record;
   WritePageFile(pageFile, {line});
