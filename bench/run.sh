@@ -229,8 +229,8 @@ sample_during() {  # sample_during OUT PID -- COMMAND...: runs COMMAND while sam
   SPID=""
 }
 echo "$UPLOAD_MIB MiB upload..."
-# For a large body curl sends "Expect: 100-continue" and, since Velmarind does not answer it,
-# waits a second before sending; the header is left out for both servers.
+# curl's "Expect: 100-continue" round trip is left out for both servers: the figure is the
+# transfer alone.
 V_UP=$(sample_during "$WORK/v-peak" "$VPID" -- \
   curl -s -o /dev/null --max-time 120 -H 'Expect:' -w '%{http_code} %{time_total}' \
   -F menu=updimg -F "ifile=@$WORK/upload.bin" \
