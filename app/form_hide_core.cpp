@@ -7,10 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
+#include <string_view>
 
 #include "app/config_store.h"
 #include "platform/fs_names.h"
+#include "platform/sjis.h"
 #include "platform/system_info.h"
 #include "web/dispatcher.h"
 #include "web/page_file.h"
@@ -25,29 +26,30 @@ const char kPageFolder[] = "page/";
 const char kGoHomeFile[] = "gohome.html";
 const char kOpener[] = "xdg-open";
 
-bool EndsWithHtml(const std::string& name) {
-  const std::string suffix = ".html";
-  if (name.size() < suffix.size()) return false;
-  return std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == b;
-  });
+bool EndsWithHtml(std::string_view name) {
+  static constexpr std::string_view kSuffix = ".html";
+  return name.size() >= kSuffix.size() &&
+         EqualTextIgnoreCase(name.substr(name.size() - kSuffix.size()), kSuffix);
 }
 
-// Deletes the regular "*.html" files of a folder (native path ending in "/"); folders and
-// other files stay, and a file that cannot be deleted is left as it is.
-void DeleteHtmlFiles(const std::string& folder) {
+// Deletes the "*.html" files of a folder (native path ending in "/") that are not folders,
+// and the regular files a page write left behind when the process died in the middle of it
+// ("*.html.??????"); other files stay, and a file that cannot be deleted is left as it is.
+void DeletePageFiles(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) return;
   std::vector<std::string> names;
   while (dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name != "." && name != ".." && EndsWithHtml(name)) names.push_back(name);
+    if (EndsWithHtml(name) || IsPageFileTemporaryName(name)) names.push_back(name);
   }
   closedir(dir);
   for (const std::string& name : names) {
     std::string path = folder + name;
     struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) unlink(path.c_str());
+    if (lstat(path.c_str(), &info) != 0) continue;
+    const bool deletable = EndsWithHtml(name) ? !S_ISDIR(info.st_mode) : S_ISREG(info.st_mode);
+    if (deletable) unlink(path.c_str());
   }
 }
 
@@ -95,7 +97,7 @@ void TFormHideCore::FormClose() {
   // the clean-up or reads the list after it is released. This waits for every request without
   // a time limit, so the clean-up is never skipped over a request still writing its page.
   IdHTTPServer1.DeactivateForDestruction();
-  DeleteHtmlFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
+  DeletePageFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
   state_.ReleaseSharedFolders();
 }
 

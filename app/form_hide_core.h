@@ -25,7 +25,7 @@ class TFormHideCore {
   // Throws the engine's bind error (after the settings are loaded).
   void FormCreate();
   // Stops the listener and waits for running requests, deletes the page folder's "*.html"
-  // files, releases the shared-folder list.
+  // files (and page-write temporaries "*.html.??????"), releases the shared-folder list.
   void FormClose();
   // Writes "page/gohome.html" and returns its path (throws EFCreateError).
   std::string WriteGoHomePage();

@@ -7,8 +7,8 @@
 
 #include "app/config_store.h"
 #include "platform/fs_names.h"
+#include "platform/sjis.h"
 #include "web/page_file.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {
@@ -20,10 +20,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
   while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
   return text.substr(begin, end - begin);
-}
-
-bool EqualIgnoreCase(std::string_view a, std::string_view b) {
-  return CompareTextIgnoreCase(a, b) == 0;
 }
 
 // The lines of the file without their line ends; a missing or unreadable file has none.
@@ -80,7 +76,7 @@ std::optional<SectionRange> FindSection(const std::vector<std::string>& lines,
                                         std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i) {
     auto name = SectionNameOf(lines[i]);
-    if (!name || !EqualIgnoreCase(*name, section)) continue;
+    if (!name || !EqualTextIgnoreCase(*name, section)) continue;
     size_t end = i + 1;
     while (end < lines.size() && !SectionNameOf(lines[end])) ++end;
     return SectionRange{i, i + 1, end};
@@ -92,7 +88,7 @@ std::optional<size_t> FindKey(const std::vector<std::string>& lines, const Secti
                               std::string_view key) {
   for (size_t i = range.body; i < range.end; ++i) {
     auto entry = KeyLineOf(lines[i]);
-    if (entry && EqualIgnoreCase(entry->key, key)) return i;
+    if (entry && EqualTextIgnoreCase(entry->key, key)) return i;
   }
   return std::nullopt;
 }

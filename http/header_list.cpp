@@ -1,9 +1,7 @@
 // Header line list: names, values with unfolding, setting with folding.
 #include "http/header_list.h"
 
-#include <cctype>
-
-#include "web/text_helpers.h"
+#include "platform/sjis.h"
 
 namespace vm {
 namespace {
@@ -12,31 +10,6 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A line that begins with a space or a tab continues the header line above it.
 bool IsContinuation(const std::string& line) { return !line.empty() && IsBlank(line[0]); }
-
-// Spaces and control characters (bytes 0x00-0x20) count as trimmable.
-bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trimmed(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsTrimmable(text[begin])) ++begin;
-  while (end > begin && IsTrimmable(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 // The separator with its trailing blanks removed marks where a name ends.
 std::string NameTerminator(const std::string& separator) {
@@ -117,7 +90,7 @@ int TIdHeaderList::IndexOfName(const std::string& name) const {
     const size_t end = line.find(terminator);
     if (end == std::string::npos) continue;
     const std::string_view lineName(line.data(), end);
-    if (CaseSensitive ? lineName == name : EqualIgnoringCase(lineName, name)) return i;
+    if (CaseSensitive ? lineName == name : EqualTextIgnoreCase(lineName, name)) return i;
   }
   return -1;
 }
@@ -129,11 +102,16 @@ std::string TIdHeaderList::ValueFromIndex(int i) const {
   const size_t end = line.find(terminator);
   std::string value = end == std::string::npos ? std::string() : line.substr(end + terminator.size());
   if (UnfoldLines) {
+    // Each continuation joins the value with one space between the trimmed texts. Only the
+    // end is trimmed in place on the way, and the start once at the return (the same result),
+    // so that a head of many continuation lines costs time in proportion to its bytes.
     for (int j = i + 1; j < Count() && IsContinuation(Line(j)); ++j) {
-      value = Trimmed(value) + " " + Trimmed(Line(j));
+      value.resize(TrimEndView(value).size());
+      value.push_back(' ');
+      value.append(TrimView(Line(j)));
     }
   }
-  return Trimmed(value);
+  return TrimText(value);
 }
 
 std::string TIdHeaderList::Values(const std::string& name) const {
@@ -173,7 +151,9 @@ void TIdHeaderList::Extract(const std::string& name, std::vector<std::string>& t
     const std::string& line = Line(i);
     const size_t end = line.find(terminator);
     if (end == std::string::npos) continue;
-    if (EqualIgnoringCase(std::string_view(line.data(), end), name)) target.push_back(ValueFromIndex(i));
+    if (EqualTextIgnoreCase(std::string_view(line.data(), end), name)) {
+      target.push_back(ValueFromIndex(i));
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/exception.h"
+#include "platform/sjis.h"
 
 namespace vm {
 namespace {
@@ -95,17 +96,6 @@ int OffsetAtUtc(TDateTime utc) {
   return static_cast<int>(local.tm_gmtoff / 60);
 }
 
-std::string_view TrimStart(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  return text;
-}
-
-std::string_view Trim(std::string_view text) {
-  text = TrimStart(text);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
 // Takes the text up to the separator (the whole text when it is missing) and drops it with the separator.
 std::string_view Fetch(std::string_view& text, char separator) {
   const size_t at = text.find(separator);
@@ -129,19 +119,10 @@ std::optional<int> ToInt(std::string_view text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 // 1-12 for a month name in any case, 0 otherwise.
 int MonthNumber(std::string_view item) {
   for (size_t i = 0; i < kMonthNames.size(); ++i) {
-    if (EqualIgnoringCase(item, kMonthNames[i])) return static_cast<int>(i) + 1;
+    if (EqualTextIgnoreCase(item, kMonthNames[i])) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -149,7 +130,7 @@ int MonthNumber(std::string_view item) {
 bool StartsWithWeekday(std::string_view text) {
   if (text.size() < 3) return false;
   for (const char* name : kWeekdayNames) {
-    if (EqualIgnoringCase(text.substr(0, 3), name)) return true;
+    if (EqualTextIgnoreCase(text.substr(0, 3), name)) return true;
   }
   return false;
 }
@@ -171,7 +152,9 @@ ParsedDate ParseDateAndTime(std::string text) {
   if (StartsWithWeekday(text)) {
     if (text.size() > 4 && text[3] == ',' && text[4] != ' ') text.insert(4, " ");
     const size_t space = text.find(' ');
-    text = space == std::string::npos ? std::string() : std::string(TrimStart(std::string_view(text).substr(space + 1)));
+    text = space == std::string::npos
+               ? std::string()
+               : std::string(TrimStartView(std::string_view(text).substr(space + 1)));
   }
   std::string_view rest = text;
 
@@ -182,7 +165,7 @@ ParsedDate ParseDateAndTime(std::string text) {
   int day = 1;
   int month = 0;
   const std::string_view first = Fetch(rest, separator);
-  rest = TrimStart(rest);
+  rest = TrimStartView(rest);
   if (MonthNumber(first) != 0) {
     month = MonthNumber(first);
     day = ToInt(Fetch(rest, separator)).value_or(1);
@@ -190,13 +173,13 @@ ParsedDate ParseDateAndTime(std::string text) {
     day = ToInt(first).value_or(1);
     month = MonthNumber(Fetch(rest, separator));
   }
-  rest = TrimStart(rest);
+  rest = TrimStartView(rest);
 
   const std::string_view yearItem = Fetch(rest, ' ');
   std::optional<int> year = ToInt(yearItem);
   std::string timeFirst;  // the asctime form's rest: time first, year taken out
   if (!year) {
-    rest = TrimStart(rest);
+    rest = TrimStartView(rest);
     year = ToInt(Fetch(rest, ' '));
     if (!year) throw Exception("Invalid year");
     timeFirst = std::string(yearItem) + (rest.empty() ? "" : " " + std::string(rest));
@@ -204,7 +187,7 @@ ParsedDate ParseDateAndTime(std::string text) {
   }
   ParsedDate parsed{EncodeDateTime(ExpandYear(*year), month, day, 0, 0, 0, 0), std::string()};
 
-  rest = TrimStart(rest);
+  rest = TrimStartView(rest);
   if (rest.find(':') != std::string_view::npos) {
     std::string_view time = Fetch(rest, ' ');
     const int hour = ToInt(Fetch(time, ':')).value_or(0);
@@ -218,7 +201,7 @@ ParsedDate ParseDateAndTime(std::string text) {
 
 // Minutes east of UTC named by a zone text such as "+0900"; names like "GMT" count as 0.
 int ZoneOffsetMinutes(std::string_view zone) {
-  zone = Trim(zone);
+  zone = TrimView(zone);
   if (zone.size() <= 4 || (zone[0] != '+' && zone[0] != '-')) return 0;
   const int hours = ToInt(zone.substr(1, 2)).value_or(0);
   const int minutes = ToInt(zone.substr(3, 2)).value_or(0);
@@ -287,7 +270,7 @@ std::string DateTimeToInternetStr(TDateTime value) {
 }
 
 TDateTime GMTToLocalDateTime(const std::string& text) {
-  const std::string_view trimmed = Trim(text);
+  const std::string_view trimmed = TrimView(text);
   if (trimmed.empty()) return 0;
   try {
     const ParsedDate parsed = ParseDateAndTime(std::string(trimmed));

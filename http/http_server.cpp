@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -15,6 +14,7 @@
 #include "http/tcp_connection.h"
 #include "http/url_decode.h"
 #include "platform/fs_names.h"
+#include "platform/sjis.h"
 
 namespace vm {
 
@@ -30,29 +30,9 @@ constexpr int64_t kOwnStreamPresizeLimit = 1 << 20;
 constexpr int64_t kMaxExpiresSeconds = int64_t{10'000'000'000};
 constexpr double kSecondsPerDay = 86400.0;
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
 // A whole (trimmed) decimal integer with an optional sign; false for anything else.
 bool ParseInteger(std::string_view text, int64_t& value) {
-  std::string trimmed = Trim(text);
-  std::string_view digits = trimmed;
+  std::string_view digits = TrimView(text);
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   if (digits.empty()) return false;
   auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -147,11 +127,7 @@ void FillHeaderFields(TIdHTTPRequestInfo& request) {
 
 // True for the header value "100-continue" in any letter case (the value comes trimmed).
 bool IsContinueExpected(const std::string& expect) {
-  static constexpr std::string_view kContinue = "100-continue";
-  return expect.size() == kContinue.size() &&
-         std::equal(expect.begin(), expect.end(), kContinue.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) == b;
-         });
+  return EqualTextIgnoreCase(expect, "100-continue");
 }
 
 void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, bool ownStream) {
@@ -182,8 +158,7 @@ void FillParamsAndDocument(TIdHTTPRequestInfo& request, std::string target, bool
                                                   : request.RawParams + "&" + request.QueryString;
   }
   if (parseParams) {
-    std::string type = request.ContentType;
-    for (char& c : type) c = AsciiLower(c);
+    const std::string type = LowerAscii(request.ContentType);
     request.Params = DecodeParams(type == "application/x-www-form-urlencoded" ? request.RawParams
                                                                             : request.QueryString);
   }
@@ -213,8 +188,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     const std::string version = requestLine.substr(lastSpace + 1);
     const std::string rest = requestLine.substr(0, lastSpace);
     const size_t firstSpace = rest.find(' ');
-    std::string command = rest.substr(0, firstSpace);
-    for (char& c : command) c = AsciiUpper(c);
+    const std::string command = UpperAscii(rest.substr(0, firstSpace));
     const std::string target = firstSpace == std::string::npos ? "" : rest.substr(firstSpace + 1);
     if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
       return;  // other methods: closed without a response
@@ -244,9 +218,10 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       ParseBasicAuthorization(authorization, request.AuthUsername, request.AuthPassword);
 
     TIdHTTPResponseInfo response(&connection);
-    response.SetCloseConnection(!(KeepAlive && EqualsIgnoringCase(request.Connection, "Keep-alive")));
+    response.SetCloseConnection(
+        !(KeepAlive && EqualTextIgnoreCase(request.Connection, "Keep-alive")));
     response.HeadOnly = command == "HEAD";
-    if (!Trim(ServerSoftware).empty()) response.Server = ServerSoftware;
+    if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
     try {
       OnCommandGet(&thread, request, response);
     } catch (const EIdSocketError&) {

@@ -1,13 +1,13 @@
 // Content types by file extension: the built-in list, the system's registrations, look-ups.
 #include "http/mime_table.h"
 
-#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string_view>
 #include <unordered_map>
 
 #include "platform/exception.h"
+#include "platform/sjis.h"
 
 namespace vm {
 namespace {
@@ -15,11 +15,6 @@ namespace {
 // Where the system registers extension-to-type mappings.
 constexpr const char* kSystemMimeTypesFile = "/etc/mime.types";
 constexpr const char* kUnknownType = "application/octet-stream";
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string WithLeadingDot(std::string extension) {
   if (extension.empty() || extension[0] != '.') extension.insert(0, ".");

@@ -2,10 +2,9 @@
 #include "http/url_decode.h"
 
 #include <array>
-#include <cctype>
 
 #include "platform/exception.h"
-#include "web/text_helpers.h"
+#include "platform/sjis.h"
 
 namespace vm {
 namespace {
@@ -18,23 +17,6 @@ int HexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool IsTrimmable(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view TrimmedView(std::string_view text) {
-  while (!text.empty() && IsTrimmable(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmable(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 // "\" becomes "/", except where it is the second byte of a Shift_JIS character
@@ -181,7 +163,7 @@ void ParseBasicAuthorization(const std::string& value, std::string& user, std::s
   const std::string_view scheme = std::string_view(value).substr(0, space);
   std::string_view credentials =
       space == std::string::npos ? std::string_view() : std::string_view(value).substr(space + 1);
-  if (!EqualIgnoringCase(scheme, "Basic")) throw Exception("Unsupported authorization scheme.");
+  if (!EqualTextIgnoreCase(scheme, "Basic")) throw Exception("Unsupported authorization scheme.");
   // Several blanks between the scheme and the credentials are allowed.
   while (!credentials.empty() && credentials.front() == ' ') credentials.remove_prefix(1);
   const std::string decoded = Base64Decode(credentials);
@@ -194,7 +176,7 @@ void ParseCookieValue(const std::string& value, std::vector<std::string>& cookie
   std::string_view rest = value;
   for (size_t semicolon = rest.find(';'); semicolon != std::string_view::npos; semicolon = rest.find(';')) {
     cookies.emplace_back(rest.substr(0, semicolon));
-    rest = TrimmedView(rest.substr(semicolon + 1));
+    rest = TrimView(rest.substr(semicolon + 1));
   }
   if (!rest.empty()) cookies.emplace_back(rest);
 }

@@ -1,11 +1,22 @@
 // The two file errors, with the path put into their Shift_JIS message.
 #include "platform/exception.h"
 
-#include "web/sjis_texts.h"
+#include "platform/sjis.h"
 
 namespace vm {
 
 namespace {
+
+// The message patterns, converted once (function-local statics: thread-safe initialisation).
+const std::string& CannotCreateFilePattern() {
+  static const std::string pattern = Sjis("ファイル %s を作成できません");
+  return pattern;
+}
+
+const std::string& CannotOpenFilePattern() {
+  static const std::string pattern = Sjis("ファイル %s は開けません");
+  return pattern;
+}
 
 // The message pattern with its "%s" replaced by the path (the path's bytes as they are).
 std::string WithPath(const std::string& pattern, const std::string& path) {
@@ -18,9 +29,9 @@ std::string WithPath(const std::string& pattern, const std::string& path) {
 }  // namespace
 
 EFCreateError::EFCreateError(const std::string& path)
-    : Exception(WithPath(texts::CannotCreateFile(), path)) {}
+    : Exception(WithPath(CannotCreateFilePattern(), path)) {}
 
 EFOpenError::EFOpenError(const std::string& path)
-    : Exception(WithPath(texts::CannotOpenFile(), path)) {}
+    : Exception(WithPath(CannotOpenFilePattern(), path)) {}
 
 }  // namespace vm

@@ -11,60 +11,22 @@
 // form every name the system made itself has.
 #include "platform/fs_names.h"
 
-#include <errno.h>
-#include <iconv.h>
 #include <sys/stat.h>
 
-#include <stdexcept>
+#include "platform/iconv_converter.h"
 
 namespace vm {
 
 namespace {
 
-constexpr size_t kConvertChunk = 4096;  // output bytes per iconv() round
-
-// One strict iconv descriptor; a conversion fails on the first byte it cannot map.
-class StrictConverter {
- public:
-  StrictConverter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
-    }
-  }
-  ~StrictConverter() { iconv_close(cd_); }
-  StrictConverter(const StrictConverter&) = delete;
-  StrictConverter& operator=(const StrictConverter&) = delete;
-
-  std::optional<std::string> Convert(std::string_view input) {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    std::string out;
-    out.reserve(input.size() * 3 / 2);
-    char* in = const_cast<char*>(input.data());
-    size_t inLeft = input.size();
-    char chunk[kConvertChunk];
-    while (inLeft > 0) {
-      char* dst = chunk;
-      size_t dstLeft = sizeof chunk;
-      const size_t rc = iconv(cd_, &in, &inLeft, &dst, &dstLeft);
-      out.append(chunk, dst - chunk);
-      if (rc != static_cast<size_t>(-1)) break;
-      if (errno != E2BIG) return std::nullopt;  // EILSEQ or EINVAL: unmappable or cut short
-    }
-    return out;
-  }
-
- private:
-  iconv_t cd_;
-};
-
 // Descriptors are per thread, so conversions on several connection threads never share one.
-StrictConverter& Utf8ToCp932() {
-  thread_local StrictConverter converter("CP932", "UTF-8");
+IconvConverter& Utf8ToCp932() {
+  thread_local IconvConverter converter("CP932", "UTF-8");
   return converter;
 }
 
-StrictConverter& Cp932ToUtf8() {
-  thread_local StrictConverter converter("UTF-8", "CP932");
+IconvConverter& Cp932ToUtf8() {
+  thread_local IconvConverter converter("UTF-8", "CP932");
   return converter;
 }
 

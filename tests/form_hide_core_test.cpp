@@ -92,14 +92,23 @@ TEST(FormHideCore, CloseDeletesOnlyTheHtmlFilesOfThePageFolder) {
                            "mine.html", "vcom.css", "vcom.js", "notes.htm", "page.html.bak"}) {
     WriteFileBytes(f.pages + name, "x");
   }
+  // A page write cut short by a crash leaves its mkstemp temporary; only that exact shape goes.
+  for (const char* name : {"index_127.0.0.1.html.a1B2c3", "text_127.0.0.1.HTML.ZZZZZZ",
+                           "index.html.backup7", "index.html.a1B2c", "index.htm.a1B2c3"}) {
+    WriteFileBytes(f.pages + name, "x");
+  }
   f.program.MakeSubfolder("page/folder.html");
+  f.program.MakeSubfolder("page/folder.html.Xy12ab");
   WriteFileBytes(f.program.Path() + "outside.html", "x");
+  WriteFileBytes(f.program.Path() + "outside.html.Xy12ab", "x");
   vm::TFormHideCore core(f.program.Path());
   core.FormClose();  // also safe when the server never started
-  EXPECT_EQ(f.program.List("page"), (std::vector<std::string>{"folder.html", "notes.htm",
-                                                              "page.html.bak", "vcom.css",
-                                                              "vcom.js"}));
+  EXPECT_EQ(f.program.List("page"),
+            (std::vector<std::string>{"folder.html", "folder.html.Xy12ab", "index.htm.a1B2c3",
+                                      "index.html.a1B2c", "index.html.backup7", "notes.htm",
+                                      "page.html.bak", "vcom.css", "vcom.js"}));
   EXPECT_TRUE(FileExists(f.program.Path() + "outside.html"));
+  EXPECT_TRUE(FileExists(f.program.Path() + "outside.html.Xy12ab"));
 }
 
 TEST(FormHideCore, GoHomePageRedirectsToTheBaseUrl) {

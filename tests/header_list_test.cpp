@@ -44,6 +44,20 @@ TEST(HeaderList, ValueUnfoldsContinuationLines) {
   EXPECT_EQ(list.Values("X-Long"), "first");
 }
 
+TEST(HeaderList, UnfoldingSkipsBlankPiecesAndKeepsEveryLineOfALongRun) {
+  // An empty first value and blank continuation lines add no stray spaces.
+  EXPECT_EQ(ListOf({"X-Empty:", " a", " ", "\tb", "  "}).Values("X-Empty"), "a b");
+  // Unfolding once rebuilt the whole value for every line; a long run must still join exactly.
+  constexpr int kLines = 16000;
+  std::vector<std::string> lines = {"X-Run: v"};
+  std::string expected = "v";
+  for (int i = 0; i < kLines; ++i) {
+    lines.push_back(" w" + std::to_string(i % 10) + " ");
+    expected += " w" + std::to_string(i % 10);
+  }
+  EXPECT_EQ(ListOf(lines).Values("X-Run"), expected);
+}
+
 TEST(HeaderList, SetValueReplacesOnlyTheFirstLineInPlace) {
   TIdHeaderList list = ListOf({"A: 1", "X: old", "B: 2", "x: second"});
   list.SetValue("X", "new");
@@ -75,7 +89,9 @@ TEST(HeaderList, FoldedValueReadsBackUnchanged) {
   ASSERT_GT(list.Count(), 1);
   for (int i = 0; i < list.Count(); ++i) {
     EXPECT_LE(list.Line(i).size(), 78u) << list.Line(i);
-    if (i > 0) EXPECT_EQ(list.Line(i)[0], ' ');
+    if (i > 0) {
+      EXPECT_EQ(list.Line(i)[0], ' ');
+    }
     EXPECT_NE(list.Line(i).back(), ' ');
   }
   EXPECT_EQ(list.Values("X-Words"), value);

@@ -1,4 +1,4 @@
-// Hex text, parameter text, field lists, Shift_JIS helpers and the file error messages.
+// Hex text, parameter text, field lists, the Shift_JIS converter and the page texts.
 #include "web/text_helpers.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/exception.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
@@ -181,49 +180,9 @@ TEST(TextHelpers, ShiftJisToUtf8OnManyThreads) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
-TEST(TextHelpers, ShiftJisBytePositions) {
-  EXPECT_TRUE(IsSjisLeadByte(0x81));
-  EXPECT_TRUE(IsSjisLeadByte(0x9F));
-  EXPECT_TRUE(IsSjisLeadByte(0xE0));
-  EXPECT_TRUE(IsSjisLeadByte(0xFC));
-  EXPECT_FALSE(IsSjisLeadByte(0x80));
-  EXPECT_FALSE(IsSjisLeadByte(0xA0));
-  EXPECT_FALSE(IsSjisLeadByte(0xB1));  // half-width katakana stands alone
-  EXPECT_FALSE(IsSjisLeadByte(0xFD));
-
-  // "a表\表": the first backslash is a trail byte, the second a real backslash.
-  const std::string text = "a" + kHyo + "\\" + kHyo;
-  EXPECT_FALSE(IsSjisTrailByteAt(text, 1));
-  EXPECT_TRUE(IsSjisTrailByteAt(text, 2));
-  EXPECT_FALSE(IsSjisTrailByteAt(text, 3));
-  EXPECT_TRUE(IsSjisTrailByteAt(text, 5));
-  // A byte that looks like a lead but follows one is a trail: 95 95 5C.
-  EXPECT_TRUE(IsSjisTrailByteAt("\x95\x95\x5c", 1));
-  EXPECT_FALSE(IsSjisTrailByteAt("\x95\x95\x5c", 2));
-  EXPECT_FALSE(IsSjisTrailByteAt("\x95", 1));  // past the end
-}
-
-TEST(TextHelpers, TrimAndCompare) {
-  EXPECT_EQ(TrimText(std::string(" \t\0a b\r\n", 8)), "a b");
-  EXPECT_EQ(TrimText("   "), "");
-  EXPECT_EQ(CompareTextIgnoreCase("Index.HTML", "index.html"), 0);
-  EXPECT_LT(CompareTextIgnoreCase("abc", "ABD"), 0);
-  EXPECT_GT(CompareTextIgnoreCase("abcd", "ABC"), 0);
-  EXPECT_GT(CompareTextIgnoreCase("\x95\x5c", "a"), 0);  // bytes compare unsigned
-  // Only ASCII letters fold: full-width Ａ (82 60) and ａ (82 81) stay different.
-  EXPECT_NE(CompareTextIgnoreCase("\x82\x60", "\x82\x81"), 0);
-}
-
-TEST(TextHelpers, SjisTextsAndFileErrors) {
-  EXPECT_EQ(Sjis("表ｱ"), kHyo + "\xb1");
+TEST(TextHelpers, SjisTexts) {
   EXPECT_EQ(texts::LoginDone(), "\x83\x8d\x83\x4f\x83\x43\x83\x93\x8a\xae\x97\xb9");
   EXPECT_EQ(&texts::Save(), &texts::Save());  // converted once
-  EXPECT_THROW(Sjis("Vidéos"), std::logic_error);
-
-  const std::string path = "/srv/" + kHyo + ".txt";
-  EXPECT_EQ(EFCreateError(path).Message(),
-            Sjis("ファイル ") + path + Sjis(" を作成できません"));
-  EXPECT_EQ(std::string(EFOpenError(path).what()), Sjis("ファイル ") + path + Sjis(" は開けません"));
 }
 
 }  // namespace

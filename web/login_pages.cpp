@@ -14,13 +14,6 @@ namespace {
 
 constexpr char kWrongPasswordVariant[] = "r";
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // What the login page's str2hex sends for text: each UTF-16 unit in lowercase hex without
 // leading zeros (the browser sends upper case; callers compare after lower-casing).
 std::string BrowserHex(const std::u16string& units) {
@@ -47,15 +40,7 @@ bool PasswordMatches(const std::string& params, const std::string& storedPasswor
 
 void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
                    const std::string& variant) {
-  std::vector<std::string> lines = {
-      "<HTML>",
-      "<HEAD>",
-      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-      "<TITLE>Velmarind</TITLE>",
-      "</HEAD>",
-      "<BODY>",
-      "<center><h1>Velmarind</h1></center><hr>",
-  };
+  std::vector<std::string> lines = PlainPageHead();
   if (variant == kWrongPasswordVariant) {
     lines.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
                     "</b></font><br>");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,12 +12,16 @@
 
 #include "platform/exception.h"
 #include "platform/fs_names.h"
+#include "platform/sjis.h"
 
 namespace vm {
 
 namespace {
 
 constexpr char kLineEnd[] = "\r\n";
+// mkstemp's template: it replaces the six "X" with letters and digits.
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+constexpr std::string_view kPageExtension = ".html";
 // Page files are ordinary documents: readable by everyone like any file the user creates
 // (mkstemp alone would leave them owner-only).
 constexpr mode_t kPageFileMode = 0644;
@@ -31,6 +36,10 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     content += kLineEnd;
   }
   return content;
+}
+
+bool IsAsciiLetterOrDigit(char c) {
+  return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z');
 }
 
 bool WriteAll(int fd, const std::string& content) {
@@ -52,7 +61,7 @@ void WritePageFile(const std::string& path, const std::vector<std::string>& line
   const std::string target = SystemToNative(path);
   // The temporary file lies in the same folder, so the rename replaces the page in one step:
   // a concurrent reader opens either the previous or the new page, each of them complete.
-  std::string tempName = target + ".XXXXXX";
+  std::string tempName = target + std::string(kTemporarySuffix);
   const int fd = ::mkstemp(tempName.data());
   if (fd < 0) throw EFCreateError(path);
   const std::string content = JoinLines(lines);
@@ -65,9 +74,19 @@ void WritePageFile(const std::string& path, const std::vector<std::string>& line
   }
 }
 
+bool IsPageFileTemporaryName(std::string_view name) {
+  const size_t randomLength = kTemporarySuffix.size() - 1;  // the "." is not chosen
+  if (name.size() < kPageExtension.size() + kTemporarySuffix.size()) return false;
+  const std::string_view random = name.substr(name.size() - randomLength);
+  const std::string_view rest = name.substr(0, name.size() - kTemporarySuffix.size());
+  return name[rest.size()] == '.' &&
+         std::all_of(random.begin(), random.end(), IsAsciiLetterOrDigit) &&
+         EqualTextIgnoreCase(rest.substr(rest.size() - kPageExtension.size()), kPageExtension);
+}
+
 std::string PageFilePath(const std::string& programFolder, const std::string& kind,
                          const std::string& address) {
-  return programFolder + "page/" + kind + "_" + address + ".html";
+  return programFolder + "page/" + kind + "_" + address + std::string(kPageExtension);
 }
 
 std::string RequestStamp() {

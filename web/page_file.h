@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vm {
@@ -10,6 +11,10 @@ namespace vm {
 // temporary file beside it is renamed over it, so a concurrent reader sees a complete page.
 // Throws EFCreateError with path when the file cannot be created or written.
 void WritePageFile(const std::string& path, const std::vector<std::string>& lines);
+
+// True for the name of a temporary file WritePageFile makes beside a page ("<page>.html."
+// and the six letters or digits mkstemp chose): a process that dies mid-write leaves it behind.
+bool IsPageFileTemporaryName(std::string_view name);
 
 // Page file path: programFolder + "page/" + kind + "_" + address + ".html".
 std::string PageFilePath(const std::string& programFolder, const std::string& kind,

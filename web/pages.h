@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/main_state.h"
 
@@ -21,6 +22,10 @@ void MakeTextPage(const TStateSnapshot& state, const std::string& params, const 
 void MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The folder listing data (one line).
 void MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+
+// The opening lines the login and text pages share: the head with the title, "<BODY>" and the
+// title bar.
+const std::vector<std::string>& PlainPageHead();
 
 // The login's password check: pw lower-cased and hex-decoded equals the stored password; or pw
 // equals, ignoring case, what the login page's str2hex sends for the stored password.

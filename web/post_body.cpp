@@ -41,21 +41,19 @@ constexpr size_t kBoundaryLimit = 5000;
 // Bumps of the millisecond stamp tried before giving up on a free upload name.
 constexpr int kMaxNameTries = 1000;
 
-unsigned char LowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
 // The range of a Shift_JIS double-byte character's second byte.
 bool IsSjisSecondByte(char byte) {
   const unsigned char c = static_cast<unsigned char>(byte);
   return c >= 0x40 && c <= 0xFC && c != 0x7F;
 }
 
-bool IsAsciiLetter(unsigned char c) { return LowerAscii(c) >= 'a' && LowerAscii(c) <= 'z'; }
+bool IsAsciiLetter(char c) { return AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z'; }
 
 // True when pattern lies at position i of body, ignoring the case of ASCII letters.
 bool MatchesAt(std::string_view body, size_t i, std::string_view pattern) {
   if (i > body.size() || body.size() - i < pattern.size()) return false;
   for (size_t k = 0; k < pattern.size(); ++k) {
-    if (LowerAscii(body[i + k]) != LowerAscii(pattern[k])) return false;
+    if (AsciiLower(body[i + k]) != AsciiLower(pattern[k])) return false;
   }
   return true;
 }
@@ -65,11 +63,11 @@ bool MatchesAt(std::string_view body, size_t i, std::string_view pattern) {
 size_t FindFrom(std::string_view body, size_t from, size_t to, std::string_view pattern) {
   if (pattern.empty()) return std::string_view::npos;
   to = std::min(to, body.size());
-  const unsigned char first = static_cast<unsigned char>(pattern[0]);
+  const char first = pattern[0];
   const bool letter = IsAsciiLetter(first);
   for (size_t i = from; i < to; ++i) {
     if (letter) {
-      if (LowerAscii(body[i]) != LowerAscii(first)) continue;
+      if (AsciiLower(body[i]) != AsciiLower(first)) continue;
     } else {
       const void* hit = std::memchr(body.data() + i, first, to - i);
       if (hit == nullptr) return std::string_view::npos;
@@ -190,7 +188,7 @@ std::string UploadExtension(std::string_view fileName) {
   for (size_t k = dot; k < fileName.size(); ++k) {
     const unsigned char c = static_cast<unsigned char>(fileName[k]);
     if (c < 0x20) return "";  // no control bytes in a saved name
-    extension.push_back(static_cast<char>(trail[k] ? c : LowerAscii(c)));
+    extension.push_back(trail[k] ? fileName[k] : AsciiLower(fileName[k]));
   }
   return extension;
 }

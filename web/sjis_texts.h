@@ -2,12 +2,11 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+// Sjis(): the conversion of a UTF-8 literal, shared with the platform layer.
+#include "platform/sjis.h"
 
 namespace vm {
-
-// The Shift_JIS bytes of a UTF-8 literal; the literal must be representable in CP932.
-std::string Sjis(std::string_view utf8);
 
 namespace texts {
 // Each returns the Shift_JIS bytes of the named text (converted once, then cached).
@@ -20,8 +19,6 @@ const std::string& Save();               // "保存"
 const std::string& Clear();              // "クリア"
 const std::string& Cancel();             // "キャンセル"
 const std::string& ConfirmSave();        // "登録しますか?"
-const std::string& CannotCreateFile();   // "ファイル %s を作成できません"
-const std::string& CannotOpenFile();     // "ファイル %s は開けません"
 }  // namespace texts
 
 }  // namespace vm

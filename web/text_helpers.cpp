@@ -2,25 +2,20 @@
 //
 // Every function here is a pure function of its arguments and safe to call from several
 // threads at once: the only resource, the iconv descriptor, is per thread.
+// The Shift_JIS byte classes, trimming and case folding live in platform/sjis.h.
 //
 // Lengths: HexEncode and HexDecode accept texts of any length. Nothing in the system passes
 // texts near the old 1,023-byte / 4,094-character limits, and cutting a longer text short
 // would silently turn a name or path into a different one.
 #include "web/text_helpers.h"
 
-#include <errno.h>
-#include <iconv.h>
-
-#include <algorithm>
-#include <stdexcept>
+#include "platform/iconv_converter.h"
 
 namespace vm {
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr char16_t kReplacementChar = 0xFFFD;
-constexpr size_t kConvertChunk = 4096;  // bytes of UTF-16 produced per iconv() round
 
 // The text up to its first zero byte: the texts these helpers take are zero-terminated.
 std::string_view UpToZero(std::string_view text) {
@@ -35,53 +30,9 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-// One CP932 -> UTF-16LE descriptor per thread, opened on first use and reset before each use.
-class SjisToUtf16Converter {
- public:
-  SjisToUtf16Converter() : cd_(iconv_open("UTF-16LE", "CP932")) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error("iconv cannot convert CP932 to UTF-16LE");
-    }
-  }
-  ~SjisToUtf16Converter() { iconv_close(cd_); }
-  SjisToUtf16Converter(const SjisToUtf16Converter&) = delete;
-  SjisToUtf16Converter& operator=(const SjisToUtf16Converter&) = delete;
-
-  // Converts the whole input; a byte that is not valid Shift_JIS becomes U+FFFD, so valid
-  // Shift_JIS keeps its meaning and nothing after a bad byte is lost.
-  std::u16string Convert(std::string_view sjis) {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    std::u16string out;
-    out.reserve(sjis.size());
-    char* in = const_cast<char*>(sjis.data());
-    size_t inLeft = sjis.size();
-    char chunk[kConvertChunk];
-    while (inLeft > 0) {
-      char* dst = chunk;
-      size_t dstLeft = sizeof chunk;
-      const size_t rc = iconv(cd_, &in, &inLeft, &dst, &dstLeft);
-      AppendUnits(out, chunk, dst - chunk);
-      if (rc != static_cast<size_t>(-1)) break;
-      if (errno == E2BIG) continue;
-      // EILSEQ: an invalid byte; EINVAL: a lead byte cut off by the end of the text.
-      out.push_back(kReplacementChar);
-      ++in;
-      --inLeft;
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-    return out;
-  }
-
- private:
-  static void AppendUnits(std::u16string& out, const char* bytes, size_t count) {
-    for (size_t i = 0; i + 1 < count; i += 2) {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-  }
-
-  iconv_t cd_;
-};
+// The UTF-16LE bytes of U+FFFD, which stands for each byte that is not valid Shift_JIS:
+// valid Shift_JIS keeps its meaning and nothing after a bad byte is lost.
+constexpr std::string_view kReplacementUtf16Le = "\xFD\xFF";
 
 }  // namespace
 
@@ -174,8 +125,16 @@ std::string GetField(std::string_view list, int n) {
 }
 
 std::u16string ShiftJisToWide(std::string_view sjis) {
-  thread_local SjisToUtf16Converter converter;
-  return converter.Convert(UpToZero(sjis));
+  // One descriptor per thread: connection threads convert at the same time.
+  thread_local IconvConverter converter("UTF-16LE", "CP932");
+  const std::string bytes = converter.ConvertReplacing(UpToZero(sjis), kReplacementUtf16Le);
+  std::u16string wide;
+  wide.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  return wide;
 }
 
 std::string WideToUtf8(std::u16string_view wide) {
@@ -213,46 +172,5 @@ size_t EncodeUtf8Units(char* dest, const char16_t* units, size_t count, bool cou
 }
 
 std::string ShiftJisToUtf8(std::string_view sjis) { return WideToUtf8(ShiftJisToWide(sjis)); }
-
-bool IsSjisLeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-bool IsSjisTrailByteAt(std::string_view text, size_t i) {
-  // Only a walk from the start tells a trail byte from a lead or single byte.
-  size_t pos = 0;
-  while (pos < i && pos < text.size()) {
-    if (IsSjisLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) {
-      if (pos + 1 == i) return true;
-      pos += 2;
-    } else {
-      ++pos;
-    }
-  }
-  return false;
-}
-
-std::string TrimText(std::string_view text) {
-  auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && isBlank(text[begin])) ++begin;
-  while (end > begin && isBlank(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-int CompareTextIgnoreCase(std::string_view a, std::string_view b) {
-  auto lower = [](char c) -> int {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u;
-  };
-  const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    const int diff = lower(a[i]) - lower(b[i]);
-    if (diff != 0) return diff < 0 ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 }  // namespace vm

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// IsSjisLeadByte, TrimText, CompareTextIgnoreCase and the other text primitives.
+#include "platform/sjis.h"
+
 namespace vm {
 
 // Two lowercase hex digits per byte, up to the first zero byte.
@@ -27,15 +30,5 @@ std::string WideToUtf8(std::u16string_view wide);
 // Encodes each unit on its own; counts only when dest is null. Returns the byte count.
 size_t EncodeUtf8Units(char* dest, const char16_t* units, size_t count, bool countOnly);
 std::string ShiftJisToUtf8(std::string_view sjis);
-
-// True for a byte that starts a Shift_JIS double-byte character.
-bool IsSjisLeadByte(unsigned char byte);
-// True when byte index i of text is the second byte of a double-byte character.
-bool IsSjisTrailByteAt(std::string_view text, size_t i);
-
-// Removes leading and trailing bytes 0x00-0x20.
-std::string TrimText(std::string_view text);
-// ASCII-only case-insensitive comparison (<0, 0, >0).
-int CompareTextIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace vm

@@ -42,19 +42,6 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
-const std::vector<std::string>& PageHead() {
-  static const std::vector<std::string> head = {
-      "<HTML>",
-      "<HEAD>",
-      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-      "<TITLE>Velmarind</TITLE>",
-      "</HEAD>",
-      "<BODY>",
-      "<center><h1>Velmarind</h1></center><hr>",
-  };
-  return head;
-}
-
 }  // namespace
 
 void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::string& pageFile) {
@@ -63,7 +50,7 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
   const std::string fname = kNewTextPrefix + RequestStamp() + kNewTextSuffix;
   // The script only asks and submits: closing the window right after submit() lets a browser
   // cancel the post, so the blank page (the answer) reloads the opener and closes instead.
-  std::vector<std::string> lines = PageHead();
+  std::vector<std::string> lines = PlainPageHead();
   const std::vector<std::string> rest = {
       "<form name=\"mform\" action=\"blank.html\" method=\"POST\">",
       "<input type=\"hidden\" name=\"menu\" value=\"newtext\">",
@@ -106,7 +93,7 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
 void MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {
   // The answer to the text page's post: once the text is saved, show the new file in the
   // index page that opened the window, and close this window.
-  std::vector<std::string> lines = PageHead();
+  std::vector<std::string> lines = PlainPageHead();
   const std::vector<std::string> rest = {
       "</BODY>",   "<script language=\"JavaScript\">",
       "<!--",      "if(window.opener) window.opener.location.reload();",
