@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
 
 #include "app/config_store.h"
@@ -66,6 +67,12 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 
 void ShowWarningBox(QWidget* parent, const QString& message) {
   QMessageBox::warning(parent, QStringLiteral("設定"), message);
+}
+
+// Bytes below 0x20 are never part of a Shift_JIS or UTF-8 character, so a byte test suffices.
+bool HasControlCharacter(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 int ReadWholeNumber(const TIniFile& ini, const char* key, const char* defaultText, int fallback) {
@@ -138,6 +145,7 @@ QWidget* TFormSet::CreatePasswordTab() {
   auto* label3 = new QLabel(QStringLiteral("パスワード："), tab);
   Edit1 = new QLineEdit(tab);
   Edit1->setEchoMode(QLineEdit::Password);
+  Edit1->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
   label3->setBuddy(Edit1);
 
   auto* row = new QHBoxLayout;
@@ -302,6 +310,15 @@ std::optional<QString> TFormSet::FindInputProblem() const {
     if (RowPath(row).find(";;") != std::string::npos) {
       return QStringLiteral("共有フォルダのパス「%1」に「;;」は使えません。").arg(row->text(kPathColumn));
     }
+    // A pasted line break would split the entry into two lines of "dirlst.ini".
+    if (HasControlCharacter(RowName(row))) {
+      return QStringLiteral("共有フォルダの名前「%1」に改行などの制御文字は使えません。")
+          .arg(row->text(kNameColumn));
+    }
+    if (HasControlCharacter(RowPath(row))) {
+      return QStringLiteral("共有フォルダのパス「%1」に改行などの制御文字は使えません。")
+          .arg(row->text(kPathColumn));
+    }
   }
   return std::nullopt;
 }
@@ -368,14 +385,19 @@ void TFormSet::Button5Click() {
 void TFormSet::Button6Click() {
   QTreeWidgetItem* row = SelectedRow();
   if (!row) return;
-  diag_.Edit1->setText(row->text(kNameColumn));
-  diag_.Edit2->setText(row->text(kPathColumn));
+  const QString shownName = row->text(kNameColumn);
+  const QString shownPath = row->text(kPathColumn);
+  diag_.Edit1->setText(shownName);
+  diag_.Edit2->setText(shownPath);
   if (diag_.exec() != QDialog::Accepted) return;
   const QString name = TrimControls(diag_.Edit1->text());
   // The path is tested untrimmed: a path of spaces passes and is stored empty.
   if (name.isEmpty() || diag_.Edit2->text().isEmpty()) return;
-  SetRow(row, QStringToSystem(name),
-         WithFinalSlash(QStringToSystem(TrimControls(diag_.Edit2->text()))));
+  const QString path = TrimControls(diag_.Edit2->text());
+  // A text left as shown keeps its system bytes: bytes that are neither Shift_JIS nor UTF-8 show
+  // as replacement characters and would not survive the way back.
+  SetRow(row, name == shownName ? RowName(row) : QStringToSystem(name),
+         WithFinalSlash(path == shownPath ? RowPath(row) : QStringToSystem(path)));
 }
 
 void TFormSet::Button7Click() {

@@ -13,8 +13,9 @@ std::string QStringToSystem(const QString& text) {
 }
 
 QString MessageToQString(const std::string& message) {
-  if (auto utf8 = ShiftJisToUtf8Strict(message)) return QString::fromStdString(*utf8);
-  return QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
+  // Read piece by piece like a path: a message often quotes one, and a folder name that CP932
+  // cannot hold is kept as UTF-8 inside the system text, beside the message's Shift_JIS words.
+  return QString::fromStdString(SystemToDisplayUtf8(message));
 }
 
 QString TrimControls(const QString& text) {

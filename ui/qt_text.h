@@ -10,8 +10,8 @@ namespace vm {
 QString SystemToQString(const std::string& system);
 // A widget's text as system text.
 std::string QStringToSystem(const QString& text);
-// An exception message (system text) for a message box; bytes that are not Shift_JIS are kept as
-// UTF-8 so that nothing of the message is lost.
+// An exception message (system text) for a message box; a quoted path shows as the file system
+// names it, also where parts of it are kept as UTF-8.
 QString MessageToQString(const std::string& message);
 
 // Removes characters 0x00-0x20 from both ends, as the system trims its texts (a full-width space

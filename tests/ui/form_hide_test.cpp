@@ -1,5 +1,7 @@
 // The hidden main window: its menu, what the menu and the double click open, and the close.
 #include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMenu>
 #include <QTreeWidget>
 #include <QtTest>
@@ -63,6 +65,31 @@ class FormHideTest : public QObject {
     QVERIFY(!QFile::exists(folder.File("page/index_127.0.0.1.html")));
     QVERIFY(QFile::exists(folder.File("page/vcom.js")));
     QVERIFY(form.State().SharedFolders()->empty());
+    QVERIFY(!form.TaTrayIcon1->IsShown());
+  }
+
+  void settingsWindowExitStoresThenEndsTheLoop() {
+    vm::uitest::TTestFolder folder;
+    folder.Write("page/gohome.html", "x");
+    vm::TFormHide form(folder.ProgramFolder());
+    form.State().SetProgramFolder(folder.ProgramFolder());
+    vm::LoadSettings(form.State());
+    vm::TFormDiag1 diag;
+    vm::TFormSet formSet(form, diag);
+    form.SetSettingsWindow(&formSet);
+    form.S1->trigger();
+    formSet.Edit2->setText("8080");
+    bool timedOut = false;
+    QTimer::singleShot(0, &formSet, [&formSet] { formSet.Button3->click(); });
+    QTimer::singleShot(5000, qApp, [&timedOut] {
+      timedOut = true;
+      QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    QVERIFY(!timedOut);
+    QVERIFY(folder.Read("velmarind.ini").contains("HTTP_PORT=8080"));
+    QVERIFY(!QFile::exists(folder.File("page/gohome.html")));
+    QVERIFY(!formSet.isVisible());
     QVERIFY(!form.TaTrayIcon1->IsShown());
   }
 };

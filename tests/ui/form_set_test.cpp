@@ -115,6 +115,10 @@ class FormSetTest : public QObject {
     QVERIFY(form_->CheckBox1->isChecked());
     QCOMPARE(form_->Edit1->text(), QString("abc"));
     QCOMPARE(form_->Edit1->echoMode(), QLineEdit::Password);
+    // The password showed as the style's dots instead of one "*" per character.
+    QCOMPARE(form_->Edit1->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                              form_->Edit1),
+             int('*'));
     QCOMPARE(form_->Label5->text(), QString("http://192.168.0.12:8080/velmarind/"));
     QCOMPARE(form_->windowTitle(), QStringLiteral("設定"));
     QCOMPARE(form_->PageControl1->count(), 3);
@@ -183,6 +187,34 @@ class FormSetTest : public QObject {
     QVERIFY(form_->Button1Click());
     QCOMPARE(folder_->Read("dirlst.ini"),
              QByteArray("Docs;;/srv/docs/\r\n\x8e\xca\x90\x5e;;/srv/photos/\r\n"));
+
+    // A name and a path that CP932 cannot hold keep their UTF-8 bytes, and show as typed again.
+    form_->show();
+    AnswerDialog(*diag_, QStringLiteral("Vidéos"), QStringLiteral("/srv/vidéos"));
+    form_->Button5Click();
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(folder_->Read("dirlst.ini").split('\n').value(2),
+             QByteArray("Vid\xc3\xa9os;;/srv/vid\xc3\xa9os/\r"));
+    form_->show();
+    QCOMPARE(Rows(form_->ListView1).value(2), QStringLiteral("Vidéos|/srv/vidéos/"));
+  }
+
+  void editKeepsTheBytesOfTextsLeftAsShown() {
+    // Editing only a folder's name rewrote its path from the shown text, so bytes that are
+    // neither Shift_JIS nor UTF-8 (a Latin-1 folder name) became replacement characters.
+    folder_->Write("dirlst.ini", "Old;;/srv/caf\xe9/\r\n");
+    Start();
+    Select(0);
+    QString shownPath;
+    QTimer::singleShot(0, diag_.get(), [this, &shownPath] {
+      shownPath = diag_->Edit2->text();
+      diag_->Edit1->setText("New");
+      diag_->Button1->click();
+    });
+    form_->Button6Click();
+    QVERIFY(shownPath.contains(QChar(0xFFFD)));
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("New;;/srv/caf\xe9/\r\n"));
   }
 
   void editReplacesTheSelectedRow() {
@@ -307,6 +339,9 @@ class FormSetTest : public QObject {
     QTest::newRow("negative port") << "-80" << "A" << "/a/" << "-80";
     QTest::newRow(";; in a name") << "80" << "A;;B" << "/a/" << "A;;B";
     QTest::newRow(";; in a path") << "80" << "A" << "/a;;b/" << "/a;;b/";
+    // A line break pasted into an edit split the entry into two lines of the folder file.
+    QTest::newRow("line break in a name") << "80" << "A\nB" << "/a/" << "A\nB";
+    QTest::newRow("line break in a path") << "80" << "A" << "/a/\r\n/b" << "/a/\r\n/b";
   }
   void okRefusesUnusableInputAndWritesNothing() {
     QFETCH(QString, port);
