@@ -80,11 +80,11 @@ void ReadHeaderLines(HeadReader& reader, TIdHeaderList& headers) {
 
 void FillRange(TIdHTTPRequestInfo& request, const std::string& range) {
   const size_t equals = range.find('=');
-  const std::string spec = equals == std::string::npos ? std::string() : range.substr(equals + 1);
-  const size_t dash = spec.find('-');
-  request.ContentRangeStart = IntegerOrZero(spec.substr(0, dash));
+  const std::string bounds = equals == std::string::npos ? std::string() : range.substr(equals + 1);
+  const size_t dash = bounds.find('-');
+  request.ContentRangeStart = IntegerOrZero(bounds.substr(0, dash));
   if (dash == std::string::npos) return;
-  std::string end = spec.substr(dash + 1);
+  std::string end = bounds.substr(dash + 1);
   request.ContentRangeEnd = IntegerOrZero(end.substr(0, end.find(' ')));
 }
 

@@ -1,4 +1,4 @@
-// The body parser on bodies captured from real clients, the specified cases and hostile bodies.
+// The body parser on bodies captured from real clients, the documented cases and hostile bodies.
 #include "web/post_body.h"
 
 #include <gtest/gtest.h>

@@ -30,4 +30,4 @@ if [ ! -f node_modules/playwright-core/package.json ]; then
   npm ci --no-audit --no-fund --loglevel=error || npm install --no-audit --no-fund --omit-lockfile-registry-resolved --loglevel=error
 fi
 
-exec node --test --test-concurrency=1 --test-reporter=spec browser.test.mjs
+exec node --test --test-concurrency=1 browser.test.mjs
