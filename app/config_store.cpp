@@ -1,6 +1,5 @@
 #include "app/config_store.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,27 +154,9 @@ void WriteAutostartEntry(const std::string& executablePath) {
       "Exec=" + ExecArgument(executablePath) + " -j\n"
       "X-GNOME-Autostart-enabled=true\n";
   std::string folder = path.substr(0, path.rfind('/'));
-  std::string temp = path + ".XXXXXX";
-  int fd = MakeFolders(folder) ? mkstemp(temp.data()) : -1;
-  bool ok = fd >= 0;
-  if (ok) {
-    fchmod(fd, 0644);
-    const char* data = content.data();
-    size_t left = content.size();
-    while (ok && left > 0) {
-      ssize_t n = write(fd, data, left);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) {
-        data += n;
-        left -= static_cast<size_t>(n);
-      }
-    }
-    ok = (close(fd) == 0) && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
+  if (!MakeFolders(folder) || !ReplaceFileAtomically(path + ".XXXXXX", path, content)) {
+    throw EFCreateError(NativeToSystem(path));
   }
-  if (!ok) throw EFCreateError(NativeToSystem(path));
 }
 
 void DeleteAutostartEntry() { unlink(AutostartFilePath().c_str()); }

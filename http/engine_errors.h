@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 #include "platform/exception.h"
 
@@ -13,6 +14,11 @@ class EIdSocketError : public Exception {
  public:
   EIdSocketError(int errorCode, const std::string& message)
       : Exception(message), errorCode_(errorCode) {}
+  // The failure of a named socket call: "Socket Error # code (call): system message".
+  static EIdSocketError OfCall(int errorCode, const char* call) {
+    return EIdSocketError(errorCode, "Socket Error # " + std::to_string(errorCode) + " (" + call +
+                                         "): " + std::system_category().message(errorCode));
+  }
   int ErrorCode() const { return errorCode_; }
 
  private:

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 
 #include "http/engine_errors.h"
 #include "http/http_date.h"
@@ -42,15 +41,6 @@ bool ParseInteger(std::string_view text, int64_t& value) {
 int64_t IntegerOrZero(std::string_view text) {
   int64_t value = 0;
   return ParseInteger(text, value) ? value : 0;
-}
-
-TDateTime ParseDateOrZero(const std::string& text) {
-  if (text.empty()) return 0;
-  try {
-    return GMTToLocalDateTime(text);
-  } catch (const std::exception&) {
-    return 0;  // an unreadable date is no reason to refuse the request
-  }
 }
 
 // Reads the head's lines while keeping count of its size.
@@ -96,7 +86,7 @@ TDateTime ParseExpires(const std::string& value) {
     seconds = std::clamp(seconds, -kMaxExpiresSeconds, kMaxExpiresSeconds);
     return NowLocal() + static_cast<double>(seconds) / kSecondsPerDay;
   }
-  return ParseDateOrZero(value);
+  return GMTToLocalDateTime(value);
 }
 
 void FillHeaderFields(TIdHTTPRequestInfo& request) {
@@ -119,8 +109,9 @@ void FillHeaderFields(TIdHTTPRequestInfo& request) {
   int64_t length = -1;
   if (!ParseInteger(headers.Values("Content-Length"), length)) length = -1;
   request.ContentLength = length;
-  request.Date = ParseDateOrZero(headers.Values("Date"));
-  request.LastModified = ParseDateOrZero(headers.Values("Last-Modified"));
+  // An unreadable date reads as 0: no reason to refuse the request.
+  request.Date = GMTToLocalDateTime(headers.Values("Date"));
+  request.LastModified = GMTToLocalDateTime(headers.Values("Last-Modified"));
   request.Expires = ParseExpires(headers.Values("Expires"));
   request.Pragma = headers.Values("Pragma");
 }

@@ -120,11 +120,10 @@ void TIdHTTPResponseInfo::WriteHeader() {
   for (const std::string& line : CustomHeaders.Lines()) RawHeaders.Add(line);
 
   // Set by name: replaces a line of that name that the handler put among its custom headers.
+  // (Content-Type, Content-Length and Last-Modified need no such step: when set, their own
+  // line above is the first of that name, so setting it again would rewrite it unchanged.)
   if (!Server.empty()) RawHeaders.SetValue("Server", Server);
-  if (!ContentType.empty()) RawHeaders.SetValue("Content-Type", ContentType);
   if (!Location.empty()) RawHeaders.SetValue("Location", Location);
-  if (ContentLength >= 0) RawHeaders.SetValue("Content-Length", std::to_string(ContentLength));
-  if (LastModified > 0) RawHeaders.SetValue("Last-Modified", DateTimeGMTToHttpStr(LastModified));
 
   if (!AuthRealm.empty()) {
     SetResponseCode(401);

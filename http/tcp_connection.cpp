@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
 #include "http/engine_errors.h"
@@ -50,9 +49,7 @@ void TIdTCPConnection::SetReadTimeout(int milliseconds) {
 }
 
 [[noreturn]] void TIdTCPConnection::FailSocket(int errorCode, const char* call) {
-  throw EIdSocketError(errorCode, std::string("Socket Error # ") + std::to_string(errorCode) +
-                                      " (" + call + "): " +
-                                      std::system_category().message(errorCode));
+  throw EIdSocketError::OfCall(errorCode, call);
 }
 
 TIdTCPConnection::WaitResult TIdTCPConnection::WaitFor(short events, int timeoutMs) {

@@ -87,20 +87,18 @@ void TIdTCPServer::SetActive(bool active) {
 }
 
 void TIdTCPServer::Activate() {
+  // A port beyond 16 bits would silently wrap to another port while the base URL names this one.
+  if (DefaultPort < 0 || DefaultPort > 65535) {
+    Deactivate();
+    throw Exception("Could not bind socket. Port " + std::to_string(DefaultPort) +
+                    " is outside 0-65535.");
+  }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw Exception("Cannot allocate socket.");
   // Lets a restarted program bind at once despite connections in TIME_WAIT; a port that another
   // socket still listens on stays refused on Linux.
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-
-  // A port beyond 16 bits would silently wrap to another port while the base URL names this one.
-  if (DefaultPort < 0 || DefaultPort > 65535) {
-    close(fd);
-    Deactivate();
-    throw Exception("Could not bind socket. Port " + std::to_string(DefaultPort) +
-                    " is outside 0-65535.");
-  }
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -111,8 +109,7 @@ void TIdTCPServer::Activate() {
     Deactivate();
     if (code == EADDRINUSE)
       throw Exception("Could not bind socket. Address and port are already in use.");
-    throw EIdSocketError(code, std::string("Socket Error # ") + std::to_string(code) + " (" +
-                                   call + "): " + std::system_category().message(code));
+    throw EIdSocketError::OfCall(code, call);
   };
   if (!BindAddress.empty() && inet_pton(AF_INET, BindAddress.c_str(), &address.sin_addr) != 1)
     fail(EINVAL, "bind");

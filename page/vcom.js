@@ -65,13 +65,16 @@
   // The sort order chosen last; kept while moving between folders.
   var sortPrefs = { key: 'name', asc: true };
 
-  function addViewport() {
-    var head = document.head || document.getElementsByTagName('head')[0];
-    if (!head || document.querySelector('meta[name="viewport"]')) return;
-    var m = document.createElement('meta');
+  // Gives a page made for a wide screen the phone viewport; false when it has
+  // one already (or no head to put it in).
+  function addViewport(doc) {
+    var head = doc.head || doc.getElementsByTagName('head')[0];
+    if (!head || doc.querySelector('meta[name="viewport"]')) return false;
+    var m = doc.createElement('meta');
     m.name = 'viewport';
     m.content = 'width=device-width, initial-scale=1';
     head.appendChild(m);
+    return true;
   }
 
   function el(tag, cls, text) {
@@ -92,10 +95,13 @@
   function parseListing(text) {
     var line = text.replace(/[\r\n]+$/, '');
     if (/^\s*</.test(line)) return null;
-    var parts = line.split(';;');
-    if (parts.length < 4) return null;
+    // The head is what stands before the fourth ";;": only that much is split.
+    var cuts = [];
+    for (var at = line.indexOf(';;'); at >= 0 && cuts.length < 4; at = line.indexOf(';;', at + 2)) cuts.push(at);
+    if (cuts.length < 3) return null;
+    var headLen = cuts.length === 4 ? cuts[3] : line.length;
+    var parts = line.substring(0, headLen).split(';;');
     var head = { pid: parts[0], name: parts[1], nameHex: parts[2], pathHex: parts[3] };
-    var headLen = parts.slice(0, 4).join(';;').length;
     var rest = line.substring(headLen);
     var entries = [];
     var m;
@@ -152,25 +158,42 @@
     return out;
   }
 
+  // The bytes as UTF-8 text; null when they are not UTF-8.
+  function strictUtf8(bytes) {
+    try { return new TextDecoder('utf-8', { fatal: true }).decode(bytes); } catch (e) { return null; }
+  }
+
   // A path component as text: the hex carries Shift_JIS bytes, or UTF-8 for
   // names that Shift_JIS cannot hold.
   function decodeName(hex) {
     var bytes = hexToBytes(hex);
-    try { return new TextDecoder('utf-8', { fatal: true }).decode(bytes); } catch (e) { /* not UTF-8 */ }
+    var text = strictUtf8(bytes);
+    if (text !== null) return text;
     try { return new TextDecoder('shift_jis').decode(bytes); } catch (e) { return hex; }
   }
 
   // ---- path line ---------------------------------------------------------
 
   var LINK_ARGS = /exf\('[^']*','([0-9a-fA-F]*)','([0-9a-fA-F]*)'\)/;
+  // The index page's share links, [{link, nameHex, rootHex}]: the page does
+  // not change under the script, so they are read once.
+  var shares = null;
 
-  // The index page link of a share: {link, rootHex}, or null.
-  function shareLink(nameHex) {
+  function shareLinks() {
+    if (shares && shares.length) return shares;
+    shares = [];
     var links = document.querySelectorAll('a.sh1');
     for (var i = 0; i < links.length; i++) {
       var m = LINK_ARGS.exec(links[i].getAttribute('href') || '');
-      if (m && m[1].toLowerCase() === nameHex) return { link: links[i], rootHex: m[2].toLowerCase() };
+      if (m) shares.push({ link: links[i], nameHex: m[1].toLowerCase(), rootHex: m[2].toLowerCase() });
     }
+    return shares;
+  }
+
+  // The index page link of a share: {link, nameHex, rootHex}, or null.
+  function shareLink(nameHex) {
+    var list = shareLinks();
+    for (var i = 0; i < list.length; i++) if (list[i].nameHex === nameHex) return list[i];
     return null;
   }
 
@@ -182,15 +205,11 @@
   // A share name that Shift_JIS cannot hold comes as its UTF-8 bytes, which
   // the Shift_JIS page shows as half-width katakana: show the real name.
   function fixShareLabels() {
-    var links = document.querySelectorAll('a.sh1');
-    for (var i = 0; i < links.length; i++) {
-      var m = LINK_ARGS.exec(links[i].getAttribute('href') || '');
-      if (!m || !/[\uff61-\uff9f]/.test(links[i].textContent)) continue;
-      try {
-        var text = new TextDecoder('utf-8', { fatal: true }).decode(hexToBytes(m[1]));
-        if (/[^\x00-\x7f]/.test(text)) links[i].textContent = text;
-      } catch (e) { /* a real Shift_JIS name */ }
-    }
+    shareLinks().forEach(function (s) {
+      if (!/[\uff61-\uff9f]/.test(s.link.textContent)) return;
+      var text = strictUtf8(hexToBytes(s.nameHex)); // null: a real Shift_JIS name
+      if (text !== null && /[^\x00-\x7f]/.test(text)) s.link.textContent = text;
+    });
   }
 
   // The name to show for a share: its link text, else what the listing says.
@@ -216,15 +235,18 @@
 
   // ---- rendering ---------------------------------------------------------
 
+  // Made once: building a collator costs more than a whole sort of a folder.
+  var COLLATOR = (typeof Intl !== 'undefined' && Intl.Collator) ?
+    new Intl.Collator('ja', { numeric: true, sensitivity: 'base' }) : null;
+
+  function byName(a, b) {
+    if (COLLATOR) return COLLATOR.compare(a.name, b.name);
+    var x = a.name.toLowerCase(), y = b.name.toLowerCase();
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+
   // Folders first, always; within each group by the chosen column, ties by name.
   function sortEntries(entries, key, asc) {
-    var coll = (typeof Intl !== 'undefined' && Intl.Collator) ?
-      new Intl.Collator('ja', { numeric: true, sensitivity: 'base' }) : null;
-    function byName(a, b) {
-      if (coll) return coll.compare(a.name, b.name);
-      var x = a.name.toLowerCase(), y = b.name.toLowerCase();
-      return x < y ? -1 : x > y ? 1 : 0;
-    }
     var sign = asc ? 1 : -1;
     return entries.slice().sort(function (a, b) {
       if (a.dir !== b.dir) return a.dir ? -1 : 1;
@@ -238,9 +260,8 @@
   }
 
   function message(box, text, kind) {
-    box.textContent = '';
+    box.textContent = text || '';
     box.className = 'vm-msg' + (kind ? ' vm-' + kind : '');
-    if (text) box.appendChild(document.createTextNode(text));
     return box;
   }
 
@@ -270,10 +291,6 @@
     rb.addEventListener('click', function () { exf(id, view.nameHex, view.pathHex); });
     bar.appendChild(rb);
     root.appendChild(bar);
-
-
-    var dirs = 0, files = 0;
-    data.entries.forEach(function (e) { if (e.dir) dirs++; else files++; });
 
     var table = el('table', 'vm-list');
     var thead = el('thead');
@@ -312,7 +329,9 @@
       upRow.appendChild(upCell);
       tbody.appendChild(upRow);
     }
+    var dirs = 0, files = 0;
     sortEntries(data.entries, view.sortKey, view.sortAsc).forEach(function (e) {
+      if (e.dir) dirs++; else files++;
       var tr = el('tr', (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : ''));
       var n = el('td', 'vm-n');
       var link;
@@ -373,9 +392,8 @@
     current = view;
     if (f.dirname) f.dirname.value = view.nameHex;
     f.style.display = 'block';
-    var links = document.querySelectorAll('a.sh1');
     var active = shareLink(view.nameHex);
-    for (var i = 0; i < links.length; i++) links[i].classList.toggle('vm-active', !!active && links[i] === active.link);
+    shareLinks().forEach(function (s) { s.link.classList.toggle('vm-active', s === active); });
     f.classList.add('vm-form');
     var dest = document.getElementById('vm-dest');
     if (dest) dest.textContent = T.uploadDest + ' ' + view.shareName;
@@ -494,14 +512,15 @@
     });
   }
 
+  function hasFiles(e) {
+    var t = e.dataTransfer && e.dataTransfer.types;
+    return !!t && Array.prototype.indexOf.call(t, 'Files') >= 0;
+  }
+
   function setupDrop(id) {
     var area = document.getElementById(id);
     if (!area || area.getAttribute('data-vm-drop') === '1') return;
     area.setAttribute('data-vm-drop', '1');
-    function hasFiles(e) {
-      var t = e.dataTransfer && e.dataTransfer.types;
-      return t && Array.prototype.indexOf.call(t, 'Files') >= 0;
-    }
     var depth = 0;
     area.addEventListener('dragenter', function (e) {
       if (!hasFiles(e) || !views[id]) return;
@@ -535,7 +554,7 @@
   function guardWindowDrop() {
     ['dragover', 'drop'].forEach(function (type) {
       window.addEventListener(type, function (e) {
-        if (!e.defaultPrevented && e.dataTransfer && Array.prototype.indexOf.call(e.dataTransfer.types || [], 'Files') >= 0) {
+        if (!e.defaultPrevented && hasFiles(e)) {
           e.preventDefault();
           if (type === 'dragover') e.dataTransfer.dropEffect = 'none';
         }
@@ -557,12 +576,11 @@
     setupDrop(id);
     var mine = seq[id] = (seq[id] || 0) + 1;
     var old = views[id];
-    var busy = el('div', 'vm-loading', T.loading);
     if (old && old.data) {
       root.classList.add('vm-wait');
     } else {
       root.textContent = '';
-      root.appendChild(busy);
+      root.appendChild(el('div', 'vm-loading', T.loading));
     }
     fetchListing(id, nameHex, pathHex).then(function (data) {
       if (seq[id] !== mine) return;
@@ -611,32 +629,27 @@
       if (!doc || tries > 100) { clearInterval(timer); return; }
       if (doc.readyState === 'loading' || !doc.forms || !doc.forms.mform) return;
       clearInterval(timer);
-      var head = doc.head;
-      if (head && !doc.querySelector('meta[name="viewport"]')) {
-        var m = doc.createElement('meta');
-        m.name = 'viewport';
-        m.content = 'width=device-width, initial-scale=1';
-        head.appendChild(m);
+      if (doc.head && addViewport(doc)) {
         var link = doc.createElement('link');
         link.rel = 'stylesheet';
         link.type = 'text/css';
         link.href = 'vcom.css';
-        head.appendChild(link);
+        doc.head.appendChild(link);
         doc.body.classList.add('vm-text-page');
       }
     }, 50);
   }
 
   function restore() {
-    var links = document.querySelectorAll('a.sh1');
-    if (!links.length) return;
+    if (!document.querySelectorAll('a.sh1').length) return;
     var area = document.getElementById('m1');
     if (!area) return;
     var saved = null;
     try { saved = sessionStorage.getItem(STORE_KEY + 'm1'); } catch (e) { saved = null; }
     if (saved) {
       var p = saved.split(' ');
-      if (shareRoot(p[0]) !== null) { exf('m1', p[0], p[1] || shareRoot(p[0])); return; }
+      var root = shareRoot(p[0]);
+      if (root !== null) { exf('m1', p[0], p[1] || root); return; }
     }
     area.textContent = '';
     area.appendChild(el('p', 'vm-hint', T.pick));
@@ -649,7 +662,7 @@
     restore();
   }
 
-  addViewport();
+  addViewport(document);
   global.exf = exf;
   global.cmd_text = cmd_text;
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);

@@ -30,58 +30,42 @@ IconvConverter& Cp932ToUtf8() {
   return converter;
 }
 
+// Length of the well-formed UTF-8 sequence at text[i] (1-4), or 0 when the bytes there are not
+// one: a stray continuation byte, a cut-off sequence, an overlong form, a surrogate, or a value
+// past U+10FFFF.
+size_t Utf8SequenceAt(std::string_view text, size_t i) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  size_t len;
+  unsigned min;
+  unsigned cp;
+  if (b < 0x80) {
+    return 1;
+  } else if (b >= 0xC2 && b <= 0xDF) {
+    len = 2, min = 0x80, cp = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3, min = 0x800, cp = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4, min = 0x10000, cp = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + len > text.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto c = static_cast<unsigned char>(text[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
 bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    size_t len;
-    unsigned min;
-    unsigned cp;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, min = 0x80, cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, min = 0x800, cp = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, min = 0x10000, cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > text.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Utf8SequenceAt(text, i);
+    if (len == 0) return false;
     i += len;
   }
   return true;
-}
-
-// Valid UTF-8 kept, each invalid byte replaced by U+FFFD: for showing, never for disk.
-std::string LossyUtf8(std::string_view text) {
-  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    // Find the longest valid prefix from i, one sequence at a time.
-    size_t len = 1;
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b >= 0xC2 && b <= 0xDF) len = 2;
-    else if (b >= 0xE0 && b <= 0xEF) len = 3;
-    else if (b >= 0xF0 && b <= 0xF4) len = 4;
-    if (i + len <= text.size() && IsValidUtf8(text.substr(i, len))) {
-      out.append(text.substr(i, len));
-      i += len;
-    } else {
-      out.append(kReplacement);
-      ++i;
-    }
-  }
-  return out;
 }
 
 bool EntryExists(const std::string& path) {
@@ -162,6 +146,23 @@ std::optional<std::string> ShiftJisToUtf8Strict(std::string_view sjis) {
   return Cp932ToUtf8().Convert(sjis);
 }
 
+std::string ToValidUtf8(std::string_view bytes) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t len = Utf8SequenceAt(bytes, i);
+    if (len == 0) {
+      out.append(kReplacement);
+      ++i;
+    } else {
+      out.append(bytes.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
 std::string NativeToSystem(std::string_view native) {
   return MapComponents(native, [](std::string_view part, const std::string&) {
     std::optional<std::string> sjis = Utf8ToShiftJis(part);
@@ -182,7 +183,7 @@ std::string SystemToNative(std::string_view system) {
 std::string SystemToDisplayUtf8(std::string_view system) {
   return MapComponents(system, [](std::string_view part, const std::string& prefix) {
     std::string native = ComponentToNative(part, prefix, Tiebreak::kLikelyNative);
-    std::string shown = IsValidUtf8(native) ? native : LossyUtf8(native);
+    std::string shown = ToValidUtf8(native);
     return Parts{std::move(shown), std::move(native)};
   });
 }

@@ -26,4 +26,8 @@ std::string SystemToDisplayUtf8(std::string_view system);
 // From a display text (UTF-8, as typed or picked) to system text.
 std::string DisplayUtf8ToSystem(std::string_view utf8);
 
+// The bytes with valid UTF-8 kept and each byte that is not part of it replaced by U+FFFD:
+// for showing a name, never for finding it on disk.
+std::string ToValidUtf8(std::string_view bytes);
+
 }  // namespace vm

@@ -3,44 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 
 #include "platform/exception.h"
 #include "platform/system_info.h"
 #include "support/page_lines.h"
+#include "support/scoped_env.h"
 
 namespace {
 
 using vmtest::FileExists;
 using vmtest::JoinCrLf;
 using vmtest::ReadFileBytes;
+using vmtest::TScopedEnv;
 using vmtest::TTempFolder;
 using vmtest::WriteFileBytes;
-
-// Points XDG_CONFIG_HOME at a temporary folder for the life of the object.
-class ScopedConfigHome {
- public:
-  explicit ScopedConfigHome(const std::string& folder) {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) old_ = old;
-    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
-  }
-  ~ScopedConfigHome() {
-    if (old_) {
-      setenv("XDG_CONFIG_HOME", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 // A program folder with the given files, a config home beside it, and a state bound to both.
 struct Fixture {
   TTempFolder program;
   TTempFolder config;
-  ScopedConfigHome home{config.Path() + "cfg"};
+  TScopedEnv home{"XDG_CONFIG_HOME", config.Path() + "cfg"};
   vm::TMainState state;
 
   Fixture() {
@@ -233,13 +215,10 @@ TEST(ConfigStore, AutostartFailureThrowsAfterSettingsTookEffect) {
 
 TEST(ConfigStore, AutostartFolderDefaultsToHomeConfig) {
   TTempFolder temp;
-  ScopedConfigHome home("relative/ignored");
-  const char* oldHome = std::getenv("HOME");
-  std::string savedHome = oldHome ? oldHome : "";
+  TScopedEnv configHome("XDG_CONFIG_HOME", "relative/ignored");
   const std::string homeFolder = temp.Path().substr(0, temp.Path().size() - 1);
-  setenv("HOME", homeFolder.c_str(), 1);
+  TScopedEnv home("HOME", homeFolder);
   EXPECT_EQ(vm::AutostartFilePath(), homeFolder + "/.config/autostart/velmarind.desktop");
-  setenv("HOME", savedHome.c_str(), 1);
 }
 
 }  // namespace

@@ -12,44 +12,22 @@
 #include "app/config_store.h"
 #include "platform/exception.h"
 #include "support/page_lines.h"
+#include "support/scoped_env.h"
 
 namespace {
 
 using vmtest::FileExists;
 using vmtest::JoinCrLf;
 using vmtest::ReadFileBytes;
+using vmtest::TScopedEnv;
 using vmtest::TTempFolder;
 using vmtest::WriteFileBytes;
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-      hadOld_ = true;
-    }
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool hadOld_ = false;
-};
 
 // A program folder with a page folder and settings; autostart goes to a folder of its own.
 struct Fixture {
   TTempFolder program;
   TTempFolder config;
-  ScopedEnv home{"XDG_CONFIG_HOME", config.Path()};
+  TScopedEnv home{"XDG_CONFIG_HOME", config.Path()};
   std::string pages = program.MakeSubfolder("page");
 
   void Ini(const std::string& text) { WriteFileBytes(program.Path() + "velmarind.ini", text); }
@@ -145,7 +123,7 @@ TEST(FormHideCore, UrlCommandOpensTheStartPageWithXdgOpen) {
   chmod((bin.Path() + "xdg-open").c_str(), 0755);
   vm::TFormHideCore core(f.program.Path());
   {
-    ScopedEnv path("PATH", bin.Path() + ":/usr/bin:/bin");
+    TScopedEnv path("PATH", bin.Path() + ":/usr/bin:/bin");
     core.URLU1Click();
   }
   // The opener is not waited for: look for its trace for a bounded time.
@@ -156,7 +134,7 @@ TEST(FormHideCore, UrlCommandOpensTheStartPageWithXdgOpen) {
 
   // Without xdg-open nothing happens, and nothing is reported.
   TTempFolder emptyBin;
-  ScopedEnv path("PATH", emptyBin.Path());
+  TScopedEnv path("PATH", emptyBin.Path());
   EXPECT_NO_THROW(core.URLU1Click());
   EXPECT_TRUE(FileExists(f.pages + "gohome.html"));
 }

@@ -1,16 +1,14 @@
 // The file-system name boundary, on real files in a temporary folder.
 #include "platform/fs_names.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "support/page_lines.h"
 #include "web/text_helpers.h"
 
 namespace vm {
@@ -27,39 +25,17 @@ const std::string kEmoji = "\xf0\x9f\x98\x80";     // 😀
 const std::string kWaveDash = "\xe3\x80\x9c";      // 〜 U+301C, CP932 maps it one way only
 const std::string kLatin1 = "Vid\xe9os";           // an old Latin-1 name, not UTF-8
 
-// A temporary folder made for one test and removed after it.
-class TempFolder {
+// The test's temporary folder, where files and folders are made by relative path.
+class TempFolder : public vmtest::TTempFolder {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/vm_fs_names_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
-  std::string Make(const std::string& relative, bool folder = false) const {
-    const std::string full = path_ + "/" + relative;
+  void Make(const std::string& relative, bool folder = false) const {
     if (folder) {
-      fs::create_directory(full);
+      MakeSubfolder(relative);
     } else {
-      std::ofstream(full) << "x";
+      vmtest::WriteFileBytes(Path() + relative, "x");
     }
-    return full;
   }
-
- private:
-  std::string path_;
 };
-
-std::set<std::string> NamesIn(const std::string& folder) {
-  std::set<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  while (dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.insert(name);
-  }
-  closedir(dir);
-  return names;
-}
 
 TEST(FsNames, NativeToSystemPerComponent) {
   struct Row {
@@ -124,11 +100,11 @@ TEST(FsNames, RealNamesRoundTripThroughSystemText) {
 
   // Every name as a listing would read it: to system text and back, and it still opens.
   std::vector<std::string> natives;
-  for (const std::string& name : NamesIn(temp.path())) {
-    natives.push_back(temp.path() + "/" + name);
+  for (const std::string& name : temp.List()) {
+    natives.push_back(temp.Path() + name);
     if (fs::is_directory(natives.back())) {
-      for (const std::string& inner : NamesIn(natives.back())) {
-        natives.push_back(temp.path() + "/" + name + "/" + inner);
+      for (const std::string& inner : temp.List(name)) {
+        natives.push_back(temp.Path() + name + "/" + inner);
       }
     }
   }
@@ -142,13 +118,13 @@ TEST(FsNames, RealNamesRoundTripThroughSystemText) {
     if (native.find(kLatin1) == std::string::npos) {
       EXPECT_EQ(display, native) << HexEncode(native);
     } else {
-      EXPECT_EQ(display, temp.path() + "/Vid\xef\xbf\xbdos.txt");  // shown with U+FFFD
+      EXPECT_EQ(display, temp.Path() + "Vid\xef\xbf\xbdos.txt");  // shown with U+FFFD
     }
   }
 
   // The kanji's backslash trail byte is not a separator: 表/表.txt is two components.
-  EXPECT_EQ(NativeToSystem(temp.path() + "/" + kHyoUtf8 + "/" + kHyoUtf8 + ".txt"),
-            temp.path() + "/" + kHyoSjis + "/" + kHyoSjis + ".txt");
+  EXPECT_EQ(NativeToSystem(temp.Path() + kHyoUtf8 + "/" + kHyoUtf8 + ".txt"),
+            temp.Path() + kHyoSjis + "/" + kHyoSjis + ".txt");
 }
 
 TEST(FsNames, AmbiguousBytesResolvedByWhatExists) {
@@ -171,9 +147,9 @@ TEST(FsNames, AmbiguousBytesResolvedByWhatExists) {
     TempFolder temp;
     if (row.makeEAcute) temp.Make(kEAcute, true);
     if (row.makeTeSmallE) temp.Make(kTeSmallE, true);
-    const std::string system = temp.path() + "/" + kEAcute + "/file.txt";
-    EXPECT_EQ(SystemToNative(system), temp.path() + "/" + row.native + "/file.txt") << row.label;
-    EXPECT_EQ(SystemToDisplayUtf8(system), temp.path() + "/" + row.display + "/file.txt")
+    const std::string system = temp.Path() + kEAcute + "/file.txt";
+    EXPECT_EQ(SystemToNative(system), temp.Path() + row.native + "/file.txt") << row.label;
+    EXPECT_EQ(SystemToDisplayUtf8(system), temp.Path() + row.display + "/file.txt")
         << row.label;
   }
 }
@@ -181,10 +157,10 @@ TEST(FsNames, AmbiguousBytesResolvedByWhatExists) {
 TEST(FsNames, NewNamesAreCreatedInUtf8) {
   // A name typed into a page arrives as Shift_JIS; the file it makes must carry a UTF-8 name.
   TempFolder temp;
-  const std::string native = SystemToNative(temp.path() + "/" + kHyoSjis + ".txt");
-  EXPECT_EQ(native, temp.path() + "/" + kHyoUtf8 + ".txt");
+  const std::string native = SystemToNative(temp.Path() + kHyoSjis + ".txt");
+  EXPECT_EQ(native, temp.Path() + kHyoUtf8 + ".txt");
   std::ofstream(native) << "x";
-  EXPECT_EQ(NamesIn(temp.path()), std::set<std::string>{kHyoUtf8 + ".txt"});
+  EXPECT_EQ(temp.List(), std::vector<std::string>{kHyoUtf8 + ".txt"});
 }
 
 TEST(FsNames, DisplayOfTextsNotOnDisk) {
@@ -195,6 +171,25 @@ TEST(FsNames, DisplayOfTextsNotOnDisk) {
   EXPECT_EQ(SystemToDisplayUtf8("\xb1"), "\xef\xbd\xb1");
   EXPECT_EQ(SystemToDisplayUtf8(kWaveDash), kWaveDash);
   EXPECT_EQ(SystemToDisplayUtf8("a\x80z"), "a\xef\xbf\xbdz");  // neither CP932 nor UTF-8
+}
+
+TEST(FsNames, ToValidUtf8ReplacesEachBadByte) {
+  struct Row {
+    const char* label;
+    std::string bytes;
+    std::string shown;
+  };
+  const std::string kFffd = "\xef\xbf\xbd";
+  const std::vector<Row> rows = {
+      {"valid text kept", "a" + kHyoUtf8 + kEmoji, "a" + kHyoUtf8 + kEmoji},
+      {"Latin-1 byte", kLatin1, "Vid" + kFffd + "os"},
+      {"cut-off sequence at the end", "a\xe8\xa1", "a" + kFffd + kFffd},
+      {"overlong slash", "\xc0\xaf", kFffd + kFffd},
+      {"surrogate", "\xed\xa0\x80", kFffd + kFffd + kFffd},
+      {"past U+10FFFF", "\xf4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},
+      {"stray continuation byte before a valid one", "\x80" + kHyoUtf8, kFffd + kHyoUtf8},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ToValidUtf8(row.bytes), row.shown) << row.label;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_client.h"
 #include "support/page_lines.h"
 
 extern char** environ;
@@ -25,6 +26,7 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vm::testing::Exchange;
 using vmtest::FileExists;
 using vmtest::ReadFileBytes;
 using vmtest::TTempFolder;
@@ -157,22 +159,6 @@ class Program {
   int err_ = -1;
 };
 
-// One request on a loopback connection; the whole answer until the server closes.
-std::string Fetch(int port, const std::string& request) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-    answer = ReadUntil(fd, Clock::now() + kStartTimeout, Never);
-  }
-  close(fd);
-  return answer;
-}
-
 TEST(HeadlessProgram, ServesTheIndexAndCleansItsPagesOnSigterm) {
   int port = FreePort();
   ASSERT_NE(port, 0);
@@ -190,7 +176,7 @@ TEST(HeadlessProgram, ServesTheIndexAndCleansItsPagesOnSigterm) {
   EXPECT_EQ(line.rfind("http://", 0), 0u) << line;
   EXPECT_EQ(line.substr(line.size() - suffix.size()), suffix) << line;
 
-  std::string answer = Fetch(port, "GET /velmarind/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  std::string answer = Exchange(port, "GET /velmarind/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
   size_t body = answer.find("\r\n\r\n");
   ASSERT_NE(body, std::string::npos) << answer;
@@ -212,7 +198,7 @@ TEST(HeadlessProgram, AsksForThePasswordAndEndsCleanlyOnSigint) {
   Program program(installation);
   ASSERT_TRUE(program.Started());
   ASSERT_TRUE(HasLine(program.FirstLine()));
-  std::string answer = Fetch(port, "GET /velmarind/ HTTP/1.1\r\n\r\n");
+  std::string answer = Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
   EXPECT_NE(answer.find("\r\n<form name=\"mform\" action=\"login.html\" method=\"GET\">\r\n"),
             std::string::npos)
@@ -243,7 +229,7 @@ TEST(HeadlessProgram, SecondInstanceOnTheSamePortFails) {
       << errors;
 
   // The first one is unharmed and still stops cleanly.
-  EXPECT_EQ(Fetch(port, "GET /velmarind/ HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
   running.Signal(SIGTERM);
   EXPECT_EQ(running.Wait(kStopTimeout), 0);
 }

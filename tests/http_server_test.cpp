@@ -1,39 +1,32 @@
 // The request loop and file serving against the real engine on loopback.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "http/http_server.h"
 #include "platform/exception.h"
 #include "support/loopback_client.h"
+#include "support/page_lines.h"
 
 namespace vm {
 namespace {
 
-using testing::CrLfLines;
+using vmtest::JoinCrLf;
 using testing::Exchange;
 using testing::LoopbackClient;
 
 class HttpServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("vm_http_server_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder_);
     server_.DefaultPort = 0;
     server_.BindAddress = "127.0.0.1";
   }
-  void TearDown() override {
-    server_.SetActive(false);
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { server_.SetActive(false); }
 
   void Serve(TIdCustomHTTPServer::TCommandGetEvent handler) {
     server_.OnCommandGet = std::move(handler);
@@ -43,8 +36,8 @@ class HttpServerTest : public ::testing::Test {
     return Exchange(server_.BoundPort(), request, from);
   }
   std::string MakeFile(const std::string& name, const std::string& content) {
-    std::ofstream(folder_ / name, std::ios::binary) << content;
-    return (folder_ / name).string();
+    vmtest::WriteFileBytes(folder_.Path() + name, content);
+    return folder_.Path() + name;
   }
   // A handler that serves the file at path.
   TIdCustomHTTPServer::TCommandGetEvent ServeFileAt(const std::string& path) {
@@ -53,7 +46,7 @@ class HttpServerTest : public ::testing::Test {
     };
   }
 
-  std::filesystem::path folder_;
+  vmtest::TTempFolder folder_;  // declared first: removed only after the server has stopped
   TIdHTTPServer server_;
 };
 
@@ -62,9 +55,9 @@ const std::string kGet = "GET /velmarind/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 TEST_F(HttpServerTest, PageResponseIsExactlyTheHeaderBlockAndTheFile) {
   const std::string page = "<html>\r\n<body>page</body>\r\n</html>\r\n";
   Serve(ServeFileAt(MakeFile("index_127.0.0.1.html", page)));
-  EXPECT_EQ(Get(kGet), CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
-                                  "Content-Length: " + std::to_string(page.size()),
-                                  "Server: Velmarind/1.0", ""}) +
+  EXPECT_EQ(Get(kGet), JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
+                                 "Content-Length: " + std::to_string(page.size()),
+                                 "Server: Velmarind/1.0", ""}) +
                            page);
 }
 
@@ -86,8 +79,8 @@ TEST_F(HttpServerTest, ClientThatExpectsContinueIsAskedForTheBodyAtOnce) {
 
 TEST_F(HttpServerTest, HandlerThatSendsNothingGetsHeadersWithoutLengthOrBody) {
   Serve([](TIdPeerThread*, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) {});
-  EXPECT_EQ(Get(kGet), CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
-                                  "Server: Velmarind/1.0", ""}));
+  EXPECT_EQ(Get(kGet), JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
+                                 "Server: Velmarind/1.0", ""}));
 }
 
 TEST_F(HttpServerTest, StatusCodesAndContentText) {
@@ -99,14 +92,14 @@ TEST_F(HttpServerTest, StatusCodesAndContentText) {
   };
   const Row rows[] = {
       {"not found, no body", 404, "",
-       CrLfLines({"HTTP/1.1 404 Not Found", "Connection: close", "Content-Type: text/html",
-                  "Server: Velmarind/1.0", ""})},
+       JoinCrLf({"HTTP/1.1 404 Not Found", "Connection: close", "Content-Type: text/html",
+                 "Server: Velmarind/1.0", ""})},
       {"code outside the table", 402, "",
-       CrLfLines({"HTTP/1.1 402 Unknown Response Code", "Connection: close",
-                  "Content-Type: text/html", "Server: Velmarind/1.0", ""})},
+       JoinCrLf({"HTTP/1.1 402 Unknown Response Code", "Connection: close",
+                 "Content-Type: text/html", "Server: Velmarind/1.0", ""})},
       {"five bytes of text", 200, "hello",
-       CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
-                  "Content-Length: 5", "Server: Velmarind/1.0", ""}) +
+       JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
+                 "Content-Length: 5", "Server: Velmarind/1.0", ""}) +
            "hello"},
   };
   std::atomic<int> index{0};
@@ -125,8 +118,8 @@ TEST_F(HttpServerTest, HeadGetsTheHeadersOfGetAndNoBody) {
   const std::string page(70000, 'p');
   Serve(ServeFileAt(MakeFile("big.html", page)));
   const std::string headers =
-      CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
-                 "Content-Length: 70000", "Server: Velmarind/1.0", ""});
+      JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
+                "Content-Length: 70000", "Server: Velmarind/1.0", ""});
   EXPECT_EQ(Get("HEAD /velmarind/ HTTP/1.1\r\n\r\n"), headers);
   EXPECT_EQ(Get(kGet), headers + page);
 }
@@ -138,26 +131,26 @@ TEST_F(HttpServerTest, HandlerFailureBecomes500WithTheMessageBytes) {
     r.CustomHeaders.Add("Content-Disposition: attachment;filename=a.txt");
     throw Exception(sjisMessage);
   });
-  EXPECT_EQ(Get(kGet), CrLfLines({"HTTP/1.1 500 Internal Server Error", "Connection: close",
-                                  "Content-Type: application/octet-stream", "Content-Length: 8",
-                                  "Content-Disposition: attachment;filename=a.txt",
-                                  "Server: Velmarind/1.0", ""}) +
+  EXPECT_EQ(Get(kGet), JoinCrLf({"HTTP/1.1 500 Internal Server Error", "Connection: close",
+                                 "Content-Type: application/octet-stream", "Content-Length: 8",
+                                 "Content-Disposition: attachment;filename=a.txt",
+                                 "Server: Velmarind/1.0", ""}) +
                            sjisMessage);
 }
 
 TEST_F(HttpServerTest, ServeFileThatCannotBeOpenedGives500WithTheOpenError) {
-  const std::string missing = (folder_ / "missing.html").string();
-  const std::string folder = folder_.string();
+  const std::string missing = folder_.Path() + "missing.html";
+  const std::string folder = folder_.Path();
   Serve([&](TIdPeerThread* thread, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& r) {
     server_.ServeFile(thread, r, request.Document == "/dir" ? folder : missing);
   });
   for (const std::string& path : {missing, folder}) {
     const std::string message = EFOpenError(path).what();
     const std::string answer = Get(path == folder ? "GET /dir HTTP/1.1\r\n\r\n" : kGet);
-    EXPECT_EQ(answer, CrLfLines({"HTTP/1.1 500 Internal Server Error", "Connection: close",
-                                 "Content-Type: text/html",
-                                 "Content-Length: " + std::to_string(message.size()),
-                                 "Server: Velmarind/1.0", ""}) +
+    EXPECT_EQ(answer, JoinCrLf({"HTTP/1.1 500 Internal Server Error", "Connection: close",
+                                "Content-Type: text/html",
+                                "Content-Length: " + std::to_string(message.size()),
+                                "Server: Velmarind/1.0", ""}) +
                           message)
         << path;
   }
@@ -171,13 +164,13 @@ TEST_F(HttpServerTest, ServeFileTakesTheMimeTypeWhenContentTypeIsCleared) {
     server_.ServeFile(thread, r, request.Document == "/css" ? css : empty);
   });
   EXPECT_EQ(Get("GET /css HTTP/1.0\r\n\r\n"),
-            CrLfLines({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/css",
-                       "Content-Length: 3", "Server: Velmarind/1.0", ""}) +
+            JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/css",
+                      "Content-Length: 3", "Server: Velmarind/1.0", ""}) +
                 "a{}");
   EXPECT_EQ(Get("GET /other HTTP/1.0\r\n\r\n"),
-            CrLfLines({"HTTP/1.1 200 OK", "Connection: close",
-                       "Content-Type: application/octet-stream", "Content-Length: 0",
-                       "Server: Velmarind/1.0", ""}));
+            JoinCrLf({"HTTP/1.1 200 OK", "Connection: close",
+                      "Content-Type: application/octet-stream", "Content-Length: 0",
+                      "Server: Velmarind/1.0", ""}));
 }
 
 TEST_F(HttpServerTest, MalformedOrUnwantedRequestsAreClosedWithoutAResponse) {

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/exception.h"
+#include "support/page_lines.h"
 
 namespace vm {
 namespace {
@@ -44,20 +43,16 @@ TEST(MimeTable, LooksUpByLastExtensionIgnoringCase) {
 }
 
 TEST(MimeTable, SystemRegistrationsReplaceInPlaceOrAppend) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velmarind_mime_test";
-  std::filesystem::create_directories(folder);
-  const std::string path = (folder / "mime.types").string();
-  {
-    std::ofstream file(path);
-    file << "# comment line\n"
-         << "\n"
-         << "text/javascript\t\tjs mjs\n"
-         << "application/gzip gz  # trailing comment\n"
-         << "image/x-xbitmap XBM\n"
-         << "type/without-extensions\n";
-  }
+  const vmtest::TTempFolder folder;
+  const std::string path = folder.Path() + "mime.types";
+  vmtest::WriteFileBytes(path,
+                         "# comment line\n"
+                         "\n"
+                         "text/javascript\t\tjs mjs\n"
+                         "application/gzip gz  # trailing comment\n"
+                         "image/x-xbitmap XBM\n"
+                         "type/without-extensions\n");
   const TIdMimeTable table(path);
-  std::filesystem::remove_all(folder);
 
   EXPECT_EQ(table.GetFileMIMEType("vcom.js"), "text/javascript");
   EXPECT_EQ(table.GetFileMIMEType("m.mjs"), "text/javascript");

@@ -9,11 +9,12 @@
 #include "http/response_info.h"
 #include "http/tcp_connection.h"
 #include "support/loopback_client.h"
+#include "support/page_lines.h"
 
 namespace vm {
 namespace {
 
-using testing::CrLfLines;
+using vmtest::JoinCrLf;
 
 // A response written into one end of a socket pair; Sent() returns what the other end got.
 class WireResponse {
@@ -77,10 +78,10 @@ TEST(ResponseInfo, DownloadHeaderOrderPutsCustomLinesBeforeServer) {
   wire.response->CustomHeaders.AddStdValues({"Content-Disposition=attachment;filename=a.txt"});
   wire.response->ContentText = "abc";
   wire.response->WriteContent();
-  EXPECT_EQ(wire.Sent(), CrLfLines({"HTTP/1.1 200 OK", "Connection: close",
-                                    "Content-Type: application/octet-stream", "Content-Length: 3",
-                                    "Content-Disposition: attachment;filename=a.txt",
-                                    "Server: Velmarind/1.0", ""}) +
+  EXPECT_EQ(wire.Sent(), JoinCrLf({"HTTP/1.1 200 OK", "Connection: close",
+                                   "Content-Type: application/octet-stream", "Content-Length: 3",
+                                   "Content-Disposition: attachment;filename=a.txt",
+                                   "Server: Velmarind/1.0", ""}) +
                              "abc");
 }
 
@@ -118,9 +119,9 @@ TEST(ResponseInfo, BodiesFromTextStreamOrTheDefault) {
   WireResponse fallback;
   fallback.response->SetResponseCode(403);
   fallback.response->WriteContent();
-  EXPECT_EQ(fallback.Sent(), CrLfLines({"HTTP/1.1 403 Forbidden", "Connection: close",
-                                        "Content-Type: text/html", "Server: Velmarind/1.0", "",
-                                        "<HTML><BODY><B>403 Forbidden</B></BODY></HTML>"}));
+  EXPECT_EQ(fallback.Sent(), JoinCrLf({"HTTP/1.1 403 Forbidden", "Connection: close",
+                                       "Content-Type: text/html", "Server: Velmarind/1.0", "",
+                                       "<HTML><BODY><B>403 Forbidden</B></BODY></HTML>"}));
 }
 
 TEST(ResponseInfo, HeadOnlyKeepsTheLengthAndSendsNoBody) {
@@ -128,9 +129,9 @@ TEST(ResponseInfo, HeadOnlyKeepsTheLengthAndSendsNoBody) {
   wire.response->HeadOnly = true;
   wire.response->ContentText = "hello";
   wire.response->WriteContent();
-  EXPECT_EQ(wire.Sent(), CrLfLines({"HTTP/1.1 200 OK", "Connection: close",
-                                    "Content-Type: text/html", "Content-Length: 5",
-                                    "Server: Velmarind/1.0", ""}));
+  EXPECT_EQ(wire.Sent(), JoinCrLf({"HTTP/1.1 200 OK", "Connection: close",
+                                   "Content-Type: text/html", "Content-Length: 5",
+                                   "Server: Velmarind/1.0", ""}));
 }
 
 TEST(ResponseInfo, AuthRealmTurnsTheAnswerIntoABasicChallenge) {
@@ -138,9 +139,9 @@ TEST(ResponseInfo, AuthRealmTurnsTheAnswerIntoABasicChallenge) {
   wire.response->AuthRealm = "home";
   wire.response->WriteHeader();
   wire.response->WriteContent();
-  EXPECT_EQ(wire.Sent(), CrLfLines({"HTTP/1.1 401 Unauthorized", "Connection: close",
-                                    "Content-Type: text/html", "Server: Velmarind/1.0",
-                                    "WWW-Authenticate: Basic realm=\"home\"", ""}) +
+  EXPECT_EQ(wire.Sent(), JoinCrLf({"HTTP/1.1 401 Unauthorized", "Connection: close",
+                                   "Content-Type: text/html", "Server: Velmarind/1.0",
+                                   "WWW-Authenticate: Basic realm=\"home\"", ""}) +
                              "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>");
 }
 

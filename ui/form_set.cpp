@@ -75,10 +75,6 @@ bool HasControlCharacter(const std::string& text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
-int ReadWholeNumber(const TIniFile& ini, const char* key, const char* defaultText, int fallback) {
-  return StrToIntDef(ini.ReadString(kSection, key, defaultText), fallback);
-}
-
 }  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
@@ -224,13 +220,11 @@ QWidget* TFormSet::CreatePanel1() {
 
 void TFormSet::ConnectHandlers() {
   // Each button runs its handler under the guard: a failed file write shows its message and the
-  // window stays usable.
+  // window stays usable. OK's answer is for its callers, not for the button.
   auto guarded = [this](auto handler) {
     return [this, handler] { RunHandler(this, [this, handler] { (this->*handler)(); }); };
   };
-  connect(Button1, &QPushButton::clicked, this, [this] {
-    RunHandler(this, [this] { Button1Click(); });
-  });
+  connect(Button1, &QPushButton::clicked, this, guarded(&TFormSet::Button1Click));
   connect(Button2, &QPushButton::clicked, this, guarded(&TFormSet::Button2Click));
   connect(Button3, &QPushButton::clicked, this, guarded(&TFormSet::Button3Click));
   connect(Button4, &QPushButton::clicked, this, guarded(&TFormSet::Button4Click));
@@ -280,9 +274,9 @@ void TFormSet::FormShow() {
   ListView1SelectItem();
 
   TIniFile ini(state.ProgramFolder() + kSettingsFile);
-  Edit2->setText(QString::number(ReadWholeNumber(ini, "HTTP_PORT", "80", kDefaultPort)));
-  CheckBox2->setChecked(ReadWholeNumber(ini, "AUTO_RUN", "0", 0) == 1);
-  CheckBox1->setChecked(ReadWholeNumber(ini, "PASS_FLG", "0", 0) == 1);
+  Edit2->setText(QString::number(ini.ReadInteger(kSection, "HTTP_PORT", kDefaultPort)));
+  CheckBox2->setChecked(ini.ReadInteger(kSection, "AUTO_RUN", 0) == 1);
+  CheckBox1->setChecked(ini.ReadInteger(kSection, "PASS_FLG", 0) == 1);
   Edit1->setText(SystemToQString(HexDecode(ini.ReadString(kSection, "PASSWORD", ""))));
   ShowBaseURL(state.Settings().BaseURL);
 }
@@ -304,18 +298,20 @@ std::optional<QString> TFormSet::FindInputProblem() const {
   }
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
-    if (RowName(row).find(";;") != std::string::npos) {
+    const std::string name = RowName(row);
+    const std::string path = RowPath(row);
+    if (name.find(";;") != std::string::npos) {
       return QStringLiteral("共有フォルダの名前「%1」に「;;」は使えません。").arg(row->text(kNameColumn));
     }
-    if (RowPath(row).find(";;") != std::string::npos) {
+    if (path.find(";;") != std::string::npos) {
       return QStringLiteral("共有フォルダのパス「%1」に「;;」は使えません。").arg(row->text(kPathColumn));
     }
     // A pasted line break would split the entry into two lines of "dirlst.ini".
-    if (HasControlCharacter(RowName(row))) {
+    if (HasControlCharacter(name)) {
       return QStringLiteral("共有フォルダの名前「%1」に改行などの制御文字は使えません。")
           .arg(row->text(kNameColumn));
     }
-    if (HasControlCharacter(RowPath(row))) {
+    if (HasControlCharacter(path)) {
       return QStringLiteral("共有フォルダのパス「%1」に改行などの制御文字は使えません。")
           .arg(row->text(kPathColumn));
     }

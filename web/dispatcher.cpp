@@ -42,24 +42,30 @@ TAnswer AnswerFor(const std::string& document) {
   return TAnswer::Index;  // no "not found": every other document gets the index page
 }
 
+// A page generator that needs nothing but the request's parameters.
+using TPageMaker = void (*)(const TStateSnapshot& state, const std::string& params,
+                            const std::string& pageFile);
+
+// Has make write the client's page file of that kind; returns its path.
+std::string WritePage(TPageMaker make, const char* kind, const TStateSnapshot& snapshot,
+                      const std::string& address, const std::string& params) {
+  std::string page = PageFilePath(snapshot.ProgramFolder, kind, address);
+  make(snapshot, params, page);
+  return page;
+}
+
 // The login gate for a client that must log in; returns the page file to serve.
 std::string AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
                               const std::string& address, const std::string& document,
                               const std::string& params) {
-  const std::string& folder = snapshot.ProgramFolder;
-  if (document.find(kLoginDocument) == std::string::npos) {
-    const std::string page = PageFilePath(folder, "login", address);
-    MakeLoginPage(snapshot, params, page, "");
-    return page;
-  }
-  if (PasswordMatches(params, snapshot.Settings.Password)) {
+  const bool loginDocument = document.find(kLoginDocument) != std::string::npos;
+  if (loginDocument && PasswordMatches(params, snapshot.Settings.Password)) {
     state.Admit(address);
-    const std::string page = PageFilePath(folder, "index", address);
-    MakeLoginDonePage(snapshot, params, page);
-    return page;
+    return WritePage(MakeLoginDonePage, "index", snapshot, address, params);
   }
-  const std::string page = PageFilePath(folder, "login", address);
-  MakeLoginPage(snapshot, params, page, "r");
+  // Every other document asks for the password; a failed login says that it failed.
+  const std::string page = PageFilePath(snapshot.ProgramFolder, "login", address);
+  MakeLoginPage(snapshot, params, page, loginDocument ? "r" : "");
   return page;
 }
 
@@ -69,28 +75,16 @@ std::string AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
                            TIdHTTPResponseInfo& response) {
   const std::string& folder = snapshot.ProgramFolder;
   switch (AnswerFor(document)) {
-    case TAnswer::Index: {
-      const std::string page = PageFilePath(folder, "index", address);
-      MakeIndexPage(snapshot, params, page);
-      return page;
-    }
-    case TAnswer::Listing: {
-      const std::string page = PageFilePath(folder, "script", address);
-      MakeListingPage(snapshot, params, page);
-      return page;
-    }
+    case TAnswer::Index:
+      return WritePage(MakeIndexPage, "index", snapshot, address, params);
+    case TAnswer::Listing:
+      return WritePage(MakeListingPage, "script", snapshot, address, params);
     case TAnswer::Download:
       return PrepareDownload(snapshot, params, response);
-    case TAnswer::Text: {
-      const std::string page = PageFilePath(folder, "text", address);
-      MakeTextPage(snapshot, params, page);
-      return page;
-    }
-    case TAnswer::Blank: {
-      const std::string page = PageFilePath(folder, "blank", address);
-      MakeBlankPage(snapshot, params, page);
-      return page;
-    }
+    case TAnswer::Text:
+      return WritePage(MakeTextPage, "text", snapshot, address, params);
+    case TAnswer::Blank:
+      return WritePage(MakeBlankPage, "blank", snapshot, address, params);
     case TAnswer::StyleSheet:
       return folder + "page/vcom.css";
     case TAnswer::Script:

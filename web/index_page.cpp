@@ -3,6 +3,7 @@
 
 #include "web/page_file.h"
 #include "web/pages.h"
+#include "web/share_paths.h"
 #include "web/sjis_texts.h"
 #include "web/text_helpers.h"
 
@@ -10,18 +11,11 @@ namespace vm {
 
 namespace {
 
-// A folder path typed by hand may lack the final "/"; the listing and the uploads put names
-// directly after the path, so the link always carries it with the separator.
-std::string WithFinalSeparator(std::string path) {
-  if (!path.empty() && path.back() != '/') path += '/';
-  return path;
-}
-
 // "&nbsp;&nbsp;<a ... exf('m1','<hex name>','<hex path>')">name</a>": the page script addresses
 // a shared folder by these two hex texts; the name is shown as it stands.
 std::string FolderLinkLine(const std::string& entry) {
   const std::string name = GetField(entry, 0);
-  const std::string path = WithFinalSeparator(GetField(entry, 1));
+  const std::string path = SharedFolderPath(entry);
   return "&nbsp;&nbsp;<a class=\"sh1\" href=\"javascript:exf('m1','" + HexEncode(name) + "','" +
          HexEncode(path) + "')\">" + name + "</a>";
 }

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -21,41 +20,6 @@ namespace {
 
 constexpr char kFieldSeparator[] = ";;";
 constexpr char kPartSeparator[] = "::";
-
-// The name's bytes when they are valid UTF-8; otherwise each bad byte becomes U+FFFD, so that
-// the script can always show something for a name written by another system.
-std::string LossyUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    size_t length = c < 0x80           ? 1
-                    : (c >> 5) == 0x6  ? 2
-                    : (c >> 4) == 0xE  ? 3
-                    : (c >> 3) == 0x1E ? 4
-                                       : 0;
-    bool valid = length > 0 && i + length <= bytes.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      valid = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-    }
-    if (valid && length > 1) {
-      // Reject overlong forms, surrogates and values past U+10FFFF.
-      uint32_t cp = c & (0x7F >> length);
-      for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (bytes[i + k] & 0x3F);
-      const uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-      valid = cp >= minimum[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    }
-    if (valid) {
-      out.append(bytes.substr(i, length));
-      i += length;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      ++i;
-    }
-  }
-  return out;
-}
 
 // A name as the script shows it. Linux names may hold ":" and ";", which would cut the line's
 // ";;" and "::" separators in the wrong place (a name "a::b" or "x;" could even fake a record),
@@ -85,8 +49,15 @@ std::string FormatLocalDate(time_t time) {
   return text;
 }
 
+// True when the entry is a symbolic link; the type from the folder may not tell.
+bool IsLink(const std::string& nativePath, unsigned char type) {
+  if (type != DT_LNK && type != DT_UNKNOWN) return false;
+  struct stat linkInfo {};
+  return lstat(nativePath.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode);
+}
+
 // One record for the entry nativeName of the folder, or "" when it is to be left out.
-std::string MakeRecord(const TSharedFolderList& folders, const std::string& path,
+std::string MakeRecord(const TShareRoots& roots, const std::string& path,
                        const std::string& nativeFolder, const std::string& nativeName,
                        unsigned char type) {
   const std::string nativePath = nativeFolder + nativeName;
@@ -94,16 +65,13 @@ std::string MakeRecord(const TSharedFolderList& folders, const std::string& path
   if (stat(nativePath.c_str(), &info) != 0 && lstat(nativePath.c_str(), &info) != 0) return "";
   // A link that leads outside every share is left out: opening it would show nothing, and its
   // date and size would tell about a place that is not shared.
-  if ((type == DT_LNK || type == DT_UNKNOWN) && !RealPathInsideShares(folders, nativePath)) {
-    struct stat linkInfo {};
-    if (lstat(nativePath.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) return "";
-  }
+  if (IsLink(nativePath, type) && !roots.Contain(nativePath)) return "";
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
   std::string record = kFieldSeparator;
   record += folder ? "D" : "F";
-  record += kPartSeparator + DisplayName(LossyUtf8(nativeName)) + kPartSeparator + HexEncode(systemName) +
-            kPartSeparator;
+  record += kPartSeparator + DisplayName(ToValidUtf8(nativeName)) + kPartSeparator +
+            HexEncode(systemName) + kPartSeparator;
   if (folder) {
     record += HexEncode(path + systemName + "/") + kPartSeparator + kPartSeparator;
   } else {
@@ -125,10 +93,11 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
   };
   std::unique_ptr<DIR, DirCloser> dir(opendir(nativeFolder.c_str()));
   if (!dir) return records;
+  const TShareRoots roots(folders);
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string record = MakeRecord(folders, path, nativeFolder, name, entry->d_type);
+    std::string record = MakeRecord(roots, path, nativeFolder, name, entry->d_type);
     if (!record.empty()) records.push_back(std::move(record));
   }
   std::sort(records.begin(), records.end(), [](const std::string& a, const std::string& b) {
@@ -146,8 +115,8 @@ void MakeListingPage(const TStateSnapshot& state, const std::string& params,
   const std::string name = HexDecode(GetParam(params, "name"));
   const std::string path = HexDecode(GetParam(params, "path"));
   // The display name may be one that CP932 cannot hold and so kept as UTF-8 bytes.
-  std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) + kFieldSeparator +
-                     HexEncode(name) + kFieldSeparator + HexEncode(path);
+  std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
+                     kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   for (const std::string& record : ListFolder(*state.SharedFolders, path)) line += record;
   WritePageFile(pageFile, {line});
 }

@@ -40,12 +40,12 @@ bool PasswordMatches(const std::string& params, const std::string& storedPasswor
 
 void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
                    const std::string& variant) {
-  std::vector<std::string> lines = PlainPageHead();
+  std::vector<std::string> body;
   if (variant == kWrongPasswordVariant) {
-    lines.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
-                    "</b></font><br>");
+    body.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
+                   "</b></font><br>");
   }
-  const std::vector<std::string> rest = {
+  const std::vector<std::string> form = {
       "<form name=\"mform\" action=\"login.html\" method=\"GET\">",
       "<input type=\"hidden\" name=\"pw\" value=\"\">",
       "<b style=\"font-size:15pt\">Password:</b><input type=\"password\" name=\"passwd\" "
@@ -53,9 +53,9 @@ void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string&
       "<input type=\"button\" onclick=\"cmd_go()\" value=\"LOGIN\" style=\"font-size:15pt\">",
       "<input type=\"hidden\" name=\"tt\" value=\"" + RequestStamp() + "\">",
       "</form>",
-      "</BODY>",
-      "<script language=\"JavaScript\">",
-      "<!--",
+  };
+  body.insert(body.end(), form.begin(), form.end());
+  const std::vector<std::string> script = {
       "function cmd_go()",
       "{",
       "   mform.pw.value=str2hex(mform.passwd.value);",
@@ -69,12 +69,8 @@ void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string&
       "\t}",
       "\treturn hexStr;",
       "}",
-      "//-->",
-      "</script>",
-      "</HTML>",
   };
-  lines.insert(lines.end(), rest.begin(), rest.end());
-  WritePageFile(pageFile, lines);
+  WritePlainPage(pageFile, body, script);
 }
 
 void MakeLoginDonePage(const TStateSnapshot& state, const std::string&,

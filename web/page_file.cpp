@@ -22,9 +22,9 @@ constexpr char kLineEnd[] = "\r\n";
 // mkstemp's template: it replaces the six "X" with letters and digits.
 constexpr std::string_view kTemporarySuffix = ".XXXXXX";
 constexpr std::string_view kPageExtension = ".html";
-// Page files are ordinary documents: readable by everyone like any file the user creates
-// (mkstemp alone would leave them owner-only).
-constexpr mode_t kPageFileMode = 0644;
+// The files written are ordinary documents: readable by everyone like any file the user
+// creates (mkstemp alone would leave them owner-only).
+constexpr mode_t kFileMode = 0644;
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   size_t total = 0;
@@ -42,34 +42,37 @@ bool IsAsciiLetterOrDigit(char c) {
   return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z');
 }
 
-bool WriteAll(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
+}  // namespace
+
+bool WriteAllBytes(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
   }
   return true;
 }
 
-}  // namespace
+bool ReplaceFileAtomically(std::string tempTemplate, const std::string& nativeTarget,
+                           std::string_view data) {
+  // The temporary file lies in the target's folder, so the rename replaces the file in one
+  // step. Close-on-exec: a program started meanwhile (the browser opener) inherits nothing.
+  const int fd = ::mkostemp(tempTemplate.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = WriteAllBytes(fd, data);
+  ok = ::fchmod(fd, kFileMode) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(tempTemplate.c_str(), nativeTarget.c_str()) != 0) {
+    ::unlink(tempTemplate.c_str());
+    return false;
+  }
+  return true;
+}
 
 void WritePageFile(const std::string& path, const std::vector<std::string>& lines) {
   const std::string target = SystemToNative(path);
-  // The temporary file lies in the same folder, so the rename replaces the page in one step:
-  // a concurrent reader opens either the previous or the new page, each of them complete.
-  std::string tempName = target + std::string(kTemporarySuffix);
-  const int fd = ::mkstemp(tempName.data());
-  if (fd < 0) throw EFCreateError(path);
-  const std::string content = JoinLines(lines);
-  bool ok = WriteAll(fd, content);
-  ok = ::fchmod(fd, kPageFileMode) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(tempName.c_str(), target.c_str()) != 0) {
-    ::unlink(tempName.c_str());
+  if (!ReplaceFileAtomically(target + std::string(kTemporarySuffix), target, JoinLines(lines))) {
     throw EFCreateError(path);
   }
 }
@@ -89,10 +92,11 @@ std::string PageFilePath(const std::string& programFolder, const std::string& ki
   return programFolder + "page/" + kind + "_" + address + std::string(kPageExtension);
 }
 
-std::string RequestStamp() {
+std::string RequestStamp() { return RequestStampAt(std::chrono::system_clock::now()); }
+
+std::string RequestStampAt(std::chrono::system_clock::time_point moment) {
   using namespace std::chrono;
-  const auto now = system_clock::now();
-  const auto sinceEpoch = now.time_since_epoch();
+  const auto sinceEpoch = moment.time_since_epoch();
   const std::time_t seconds =
       static_cast<std::time_t>(duration_cast<std::chrono::seconds>(sinceEpoch).count());
   const int millis = static_cast<int>(duration_cast<milliseconds>(sinceEpoch).count() % 1000);

@@ -1,11 +1,23 @@
-// Page files: a generator's lines, each followed by CR LF, written whole into the page folder.
+// Page files: a generator's lines, each followed by CR LF, written whole into the page folder;
+// and the whole-file replacement they rest on, which the other files the system rewrites share.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vm {
+
+// Writes all of data to fd, again after an interruption; false on an error.
+bool WriteAllBytes(int fd, std::string_view data);
+
+// Replaces nativeTarget with data: written to a fresh file (mode 0644) made from tempTemplate, a
+// native path in the target's folder ending in "XXXXXX", then renamed over the target, so a
+// reader meets the old file or the new one, each whole. False on failure, which leaves the old
+// file and no temporary.
+bool ReplaceFileAtomically(std::string tempTemplate, const std::string& nativeTarget,
+                           std::string_view data);
 
 // Writes the lines (CR LF after each, no byte-order mark) to path, atomically: a unique
 // temporary file beside it is renamed over it, so a concurrent reader sees a complete page.
@@ -22,5 +34,7 @@ std::string PageFilePath(const std::string& programFolder, const std::string& ki
 
 // Request stamp "yymmddhhnnsszzz" from the local clock.
 std::string RequestStamp();
+// The stamp of a given moment, in local time.
+std::string RequestStampAt(std::chrono::system_clock::time_point moment);
 
 }  // namespace vm

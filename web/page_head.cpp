@@ -1,13 +1,15 @@
-// The head of the plain pages (login and text pages).
+// The frame of the plain pages (login, text and blank pages).
 #include <string>
 #include <vector>
 
+#include "web/page_file.h"
 #include "web/pages.h"
 
 namespace vm {
 
-const std::vector<std::string>& PlainPageHead() {
-  static const std::vector<std::string> head = {
+void WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
+                    const std::vector<std::string>& script) {
+  std::vector<std::string> lines = {
       "<HTML>",
       "<HEAD>",
       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
@@ -16,7 +18,11 @@ const std::vector<std::string>& PlainPageHead() {
       "<BODY>",
       "<center><h1>Velmarind</h1></center><hr>",
   };
-  return head;
+  lines.insert(lines.end(), body.begin(), body.end());
+  lines.insert(lines.end(), {"</BODY>", "<script language=\"JavaScript\">", "<!--"});
+  lines.insert(lines.end(), script.begin(), script.end());
+  lines.insert(lines.end(), {"//-->", "</script>", "</HTML>"});
+  WritePageFile(pageFile, lines);
 }
 
 }  // namespace vm

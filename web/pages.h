@@ -23,9 +23,11 @@ void MakeBlankPage(const TStateSnapshot& state, const std::string& params, const
 // The folder listing data (one line).
 void MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 
-// The opening lines the login and text pages share: the head with the title, "<BODY>" and the
-// title bar.
-const std::vector<std::string>& PlainPageHead();
+// Writes a plain page (the login form, the text and blank pages): the head with the title,
+// "<BODY>" and the title bar, then body, "</BODY>", the script lines inside a commented
+// script element, and "</HTML>".
+void WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
+                    const std::vector<std::string>& script);
 
 // The login's password check: pw lower-cased and hex-decoded equals the stored password; or pw
 // equals, ignoring case, what the login page's str2hex sends for the stored password.

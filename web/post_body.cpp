@@ -11,14 +11,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <optional>
 #include <vector>
 
 #include "platform/fs_names.h"
 #include "platform/spill_stream.h"
+#include "web/page_file.h"
 #include "web/share_paths.h"
 #include "web/text_helpers.h"
 
@@ -78,45 +77,10 @@ size_t FindFrom(std::string_view body, size_t from, size_t to, std::string_view 
   return std::string_view::npos;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Writes data to a new temporary file in nativeFolder and renames it to nativeTarget, so that a
-// reader never meets a half-written file and a failed write leaves the old one in place.
-bool ReplaceFileAtomically(const std::string& nativeFolder, const std::string& nativeTarget,
-                           std::string_view data) {
-  std::string temp = nativeFolder + ".velmarind-XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  fchmod(fd, 0644);
-  const bool written = WriteAll(fd, data);
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temp.c_str(), nativeTarget.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
-// "yymmddhhnnsszzz" of a moment, in local time.
-std::string Stamp(std::chrono::system_clock::time_point moment) {
-  using namespace std::chrono;
-  const time_t seconds = system_clock::to_time_t(moment);
-  const auto millis = duration_cast<milliseconds>(moment.time_since_epoch()).count() % 1000;
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d%02d%02d%02d%02d%02d%03d", local.tm_year % 100,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(millis));
-  return text;
+// The temporary a file replaced in a folder is first written to: hidden, and never a name
+// the system gives a file of its own.
+std::string TemporaryIn(const std::string& nativeFolder) {
+  return nativeFolder + ".velmarind-XXXXXX";
 }
 
 // --- New-text body ---------------------------------------------------------------------------
@@ -152,7 +116,7 @@ std::string HandleNewText(const TSharedFolderList& folders, std::string_view bod
   const std::string text = FormField(body, "tbody").value_or("");
   const std::string nativeFolder = SystemToNative(folderPath);
   const std::string nativeTarget = SystemToNative(folderPath + fileName);
-  if (!ReplaceFileAtomically(nativeFolder, nativeTarget, text)) return "";
+  if (!ReplaceFileAtomically(TemporaryIn(nativeFolder), nativeTarget, text)) return "";
   return PercentDecoded(body);
 }
 
@@ -246,7 +210,7 @@ TSaveOutcome SaveUpload(const std::string& folderPath, const std::string& extens
                         std::string_view content, std::string& savedName) {
   auto moment = std::chrono::system_clock::now();
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
-    savedName = std::string(kUploadPrefix) + Stamp(moment) + extension;
+    savedName = std::string(kUploadPrefix) + RequestStampAt(moment) + extension;
     const std::string nativePath = SystemToNative(folderPath + savedName);
     int fd = open(nativePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) {
@@ -254,7 +218,7 @@ TSaveOutcome SaveUpload(const std::string& folderPath, const std::string& extens
       continue;
     }
     if (fd < 0) return TSaveOutcome::CannotCreate;
-    const bool written = WriteAll(fd, content);
+    const bool written = WriteAllBytes(fd, content);
     if (close(fd) != 0 || !written) {
       // A half-written upload would look like a whole one in the listing.
       unlink(nativePath.c_str());
@@ -354,7 +318,7 @@ std::string HandleUpload(const TSharedFolderList& folders, std::string_view body
 // rename, so that concurrent posts never leave a torn copy.
 bool KeepPastData(const std::string& programFolder, std::string_view body) {
   const std::string nativeFolder = SystemToNative(programFolder);
-  return ReplaceFileAtomically(nativeFolder, nativeFolder + kPastDataName, body);
+  return ReplaceFileAtomically(TemporaryIn(nativeFolder), nativeFolder + kPastDataName, body);
 }
 
 }  // namespace

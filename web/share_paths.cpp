@@ -67,30 +67,41 @@ bool IsInsideFolder(std::string_view path, std::string_view folder) {
   return SegmentsStartWith(*pathSegments, *folderSegments);
 }
 
+std::string SharedFolderPath(std::string_view entry) {
+  std::string path = GetField(entry, 1);
+  // Without the final separator, a new file would land beside the folder instead of inside it.
+  if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
+  return path;
+}
+
 std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string_view name) {
   for (const std::string& entry : folders) {
-    if (GetField(entry, 0) != name) continue;
-    std::string path = GetField(entry, 1);
-    // A path typed by hand may lack the final separator; without it, new files would land
-    // beside the folder instead of inside it.
-    if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
-    return path;
+    if (GetField(entry, 0) == name) return SharedFolderPath(entry);
   }
   return "";
 }
 
-bool RealPathInsideShares(const TSharedFolderList& folders, const std::string& nativePath) {
+TShareRoots::TShareRoots(const TSharedFolderList& folders) {
+  for (const std::string& share : SharePaths(folders)) {
+    auto shareReal = RealPath(SystemToNative(share));
+    if (!shareReal) continue;
+    if (auto segments = NormalisedSegments(*shareReal)) roots_.push_back(std::move(*segments));
+  }
+}
+
+bool TShareRoots::Contain(const std::string& nativePath) const {
   auto real = RealPath(nativePath);
   if (!real) return false;
   auto realSegments = NormalisedSegments(*real);
   if (!realSegments) return false;
-  for (const std::string& share : SharePaths(folders)) {
-    auto shareReal = RealPath(SystemToNative(share));
-    if (!shareReal) continue;
-    auto shareSegments = NormalisedSegments(*shareReal);
-    if (shareSegments && SegmentsStartWith(*realSegments, *shareSegments)) return true;
+  for (const std::vector<std::string>& root : roots_) {
+    if (SegmentsStartWith(*realSegments, root)) return true;
   }
   return false;
+}
+
+bool RealPathInsideShares(const TSharedFolderList& folders, const std::string& nativePath) {
+  return TShareRoots(folders).Contain(nativePath);
 }
 
 std::optional<std::string> ResolveSharedPath(const TSharedFolderList& folders,

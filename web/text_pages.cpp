@@ -50,8 +50,7 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
   const std::string fname = kNewTextPrefix + RequestStamp() + kNewTextSuffix;
   // The script only asks and submits: closing the window right after submit() lets a browser
   // cancel the post, so the blank page (the answer) reloads the opener and closes instead.
-  std::vector<std::string> lines = PlainPageHead();
-  const std::vector<std::string> rest = {
+  const std::vector<std::string> form = {
       "<form name=\"mform\" action=\"blank.html\" method=\"POST\">",
       "<input type=\"hidden\" name=\"menu\" value=\"newtext\">",
       "<input type=\"hidden\" name=\"dirname\" value=\"" + HtmlEscape(dir) + "\">",
@@ -59,7 +58,8 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
       "<b style=\"font-size:13pt\">" + texts::FileNameLabel() + "</b>",
       "<input type=\"text\" name=\"fname\" value=\"" + fname +
           "\" size=50 style=\"font-size:13pt\"><br>",
-      "<textarea name=\"tbody\" cols=\"100\" rows=\"30\" style=\"font-size:11pt\"></textarea><br>",
+      "<textarea name=\"tbody\" cols=\"100\" rows=\"30\" "
+      "style=\"font-size:11pt\"></textarea><br>",
       "<input type=\"button\" onclick=\"cmd_go()\" value=\"" + texts::Save() +
           "\" style=\"font-size:13pt\">",
       "&nbsp; &nbsp; &nbsp; ",
@@ -69,9 +69,8 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
       "<input type=\"button\" onclick=\"cmd_can()\" value=\"" + texts::Cancel() +
           "\" style=\"font-size:13pt\">",
       "</form>",
-      "</BODY>",
-      "<script language=\"JavaScript\">",
-      "<!--",
+  };
+  const std::vector<std::string> script = {
       "function cmd_go(){",
       "   if(!confirm(\"" + texts::ConfirmSave() + "\")) return;",
       "   mform.submit();",
@@ -82,26 +81,14 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
       "function cmd_can(){",
       "    close();",
       "}",
-      "//-->",
-      "</script>",
-      "</HTML>",
   };
-  lines.insert(lines.end(), rest.begin(), rest.end());
-  WritePageFile(pageFile, lines);
+  WritePlainPage(pageFile, form, script);
 }
 
 void MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {
   // The answer to the text page's post: once the text is saved, show the new file in the
   // index page that opened the window, and close this window.
-  std::vector<std::string> lines = PlainPageHead();
-  const std::vector<std::string> rest = {
-      "</BODY>",   "<script language=\"JavaScript\">",
-      "<!--",      "if(window.opener) window.opener.location.reload();",
-      "close();",  "//-->",
-      "</script>", "</HTML>",
-  };
-  lines.insert(lines.end(), rest.begin(), rest.end());
-  WritePageFile(pageFile, lines);
+  WritePlainPage(pageFile, {}, {"if(window.opener) window.opener.location.reload();", "close();"});
 }
 
 }  // namespace vm

@@ -124,7 +124,8 @@ export async function stopProgram(prog) {
   if (child.exitCode === null && child.signalCode === null) {
     const exited = new Promise((resolve) => child.once('exit', resolve));
     process.kill(child.pid, 'SIGTERM');
-    const timer = new Promise((resolve) => setTimeout(() => resolve('timeout'), STOP_TIMEOUT_MS));
+    // Unreferenced: once the program has ended, the pending limit must not keep node running.
+    const timer = new Promise((resolve) => setTimeout(() => resolve('timeout'), STOP_TIMEOUT_MS).unref());
     if ((await Promise.race([exited, timer])) === 'timeout') {
       process.kill(child.pid, 'SIGKILL');
       await exited;

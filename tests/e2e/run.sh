@@ -12,13 +12,11 @@ if [ ! -x "$VELMARIND_BUILD/velmarind" ]; then
   exit 1
 fi
 
-# The browser and a Japanese font come from Debian's packages.
+# The browser and a Japanese font come from Debian's packages, listed with the other test
+# packages in tools/setup.sh; without them the browser check below tells what is missing.
 chromium="${VELMARIND_CHROMIUM:-/usr/bin/chromium}"
 if [ ! -x "$chromium" ] || [ ! -d /usr/share/fonts/opentype/noto ]; then
-  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium fonts-noto-cjk >/dev/null
-  fi
+  "$repo/tools/setup.sh" test || true
 fi
 if [ ! -x "$chromium" ]; then
   echo "e2e: no chromium at $chromium" >&2

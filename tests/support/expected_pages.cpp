@@ -6,7 +6,10 @@ namespace vmtest {
 
 using vm::Sjis;
 
-std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp) {
+namespace {
+
+// The opening lines of the login, text and blank pages, then the given lines.
+std::vector<std::string> PlainPage(const std::vector<std::string>& rest) {
   std::vector<std::string> lines = {
       R"(<HTML>)",
       R"(<HEAD>)",
@@ -16,6 +19,14 @@ std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string
       R"(<BODY>)",
       R"(<center><h1>Velmarind</h1></center><hr>)",
   };
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp) {
+  std::vector<std::string> lines = PlainPage({});
   if (wrongPassword) {
     lines.push_back(
         Sjis(R"(<font color="red" size="+1"><b>パスワードが正しくありません</b></font><br>)"));
@@ -114,14 +125,7 @@ std::string IndexLink(const std::string& hexName, const std::string& hexPath,
 // The text-creation page with the values of lines 10, 11 and 13 as they must appear.
 std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std::string& shownName,
                                           const std::string& fname) {
-  return {
-      R"(<HTML>)",
-      R"(<HEAD>)",
-      R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
-      R"(<TITLE>Velmarind</TITLE>)",
-      R"(</HEAD>)",
-      R"(<BODY>)",
-      R"(<center><h1>Velmarind</h1></center><hr>)",
+  return PlainPage({
       R"(<form name="mform" action="blank.html" method="POST">)",
       R"(<input type="hidden" name="menu" value="newtext">)",
       R"(<input type="hidden" name="dirname" value=")" + dirValue + R"(">)",
@@ -154,18 +158,11 @@ std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std
       R"(//-->)",
       R"(</script>)",
       R"(</HTML>)",
-  };
+  });
 }
 
 std::vector<std::string> ExpectedBlankPage() {
-  return {
-      R"(<HTML>)",
-      R"(<HEAD>)",
-      R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
-      R"(<TITLE>Velmarind</TITLE>)",
-      R"(</HEAD>)",
-      R"(<BODY>)",
-      R"(<center><h1>Velmarind</h1></center><hr>)",
+  return PlainPage({
       R"(</BODY>)",
       R"(<script language="JavaScript">)",
       R"(<!--)",
@@ -174,7 +171,7 @@ std::vector<std::string> ExpectedBlankPage() {
       R"(//-->)",
       R"(</script>)",
       R"(</HTML>)",
-  };
+  });
 }
 
 }  // namespace vmtest

@@ -108,10 +108,4 @@ std::string Exchange(int port, const std::string& request, const std::string& so
   return client.ReadAll();
 }
 
-std::string CrLfLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
-}
-
 }  // namespace vm::testing

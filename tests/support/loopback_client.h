@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace vm::testing {
 
@@ -39,8 +38,5 @@ class LoopbackClient {
 
 // Sends request from a fresh connection and returns the whole answer.
 std::string Exchange(int port, const std::string& request, const std::string& sourceAddress = "");
-
-// Joins lines with CR LF after each one: the readable form of an expected header block.
-std::string CrLfLines(const std::vector<std::string>& lines);
 
 }  // namespace vm::testing

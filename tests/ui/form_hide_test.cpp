@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QTreeWidget>
 #include <QtTest>
+#include <functional>
 
 #include "app/config_store.h"
 #include "app/desktop/form_hide.h"
@@ -12,6 +13,42 @@
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
+
+namespace {
+
+// The main window on a test folder with its settings loaded, wired to its settings window.
+struct TWiredWindows {
+  explicit TWiredWindows(const vm::uitest::TTestFolder& folder)
+      : form(folder.ProgramFolder()), formSet(form, diag) {
+    form.State().SetProgramFolder(folder.ProgramFolder());
+    vm::LoadSettings(form.State());
+    form.SetSettingsWindow(&formSet);
+  }
+  vm::TFormHide form;
+  vm::TFormDiag1 diag;
+  vm::TFormSet formSet;
+};
+
+// A close that does not end the event loop fails the test instead of hanging it.
+const int kLoopLimitMilliseconds = 5000;
+
+// Runs start from inside the event loop; false when the loop had to be stopped after the limit.
+// The limit's timer lives only as long as this call, so it cannot fire into a later test.
+bool LoopEndsByItself(QObject* context, const std::function<void()>& start) {
+  bool timedOut = false;
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [&timedOut] {
+    timedOut = true;
+    QCoreApplication::quit();
+  });
+  QTimer::singleShot(0, context, start);
+  limit.start(kLoopLimitMilliseconds);
+  QCoreApplication::exec();
+  return !timedOut;
+}
+
+}  // namespace
 
 class FormHideTest : public QObject {
   Q_OBJECT
@@ -30,12 +67,9 @@ class FormHideTest : public QObject {
   void menuAndDoubleClickOpenTheOneSettingsWindow() {
     vm::uitest::TTestFolder folder;
     folder.Write("dirlst.ini", "A;;/a/\r\n");
-    vm::TFormHide form(folder.ProgramFolder());
-    form.State().SetProgramFolder(folder.ProgramFolder());
-    vm::LoadSettings(form.State());
-    vm::TFormDiag1 diag;
-    vm::TFormSet formSet(form, diag);
-    form.SetSettingsWindow(&formSet);
+    TWiredWindows windows(folder);
+    vm::TFormHide& form = windows.form;
+    vm::TFormSet& formSet = windows.formSet;
 
     form.S1->trigger();
     QVERIFY(formSet.isVisible());
@@ -53,15 +87,7 @@ class FormHideTest : public QObject {
     vm::TFormHide form(folder.ProgramFolder());
     form.State().SetProgramFolder(folder.ProgramFolder());
     form.State().ReplaceSharedFolders({"A;;/a/"});
-    bool timedOut = false;
-    QTimer::singleShot(0, &form, [&form] { form.Exit1->trigger(); });
-    // Bounded: a close that does not end the loop fails the test instead of hanging it.
-    QTimer::singleShot(5000, qApp, [&timedOut] {
-      timedOut = true;
-      QCoreApplication::quit();
-    });
-    QCoreApplication::exec();
-    QVERIFY(!timedOut);
+    QVERIFY(LoopEndsByItself(&form, [&form] { form.Exit1->trigger(); }));
     QVERIFY(!QFile::exists(folder.File("page/index_127.0.0.1.html")));
     QVERIFY(QFile::exists(folder.File("page/vcom.js")));
     QVERIFY(form.State().SharedFolders()->empty());
@@ -71,22 +97,12 @@ class FormHideTest : public QObject {
   void settingsWindowExitStoresThenEndsTheLoop() {
     vm::uitest::TTestFolder folder;
     folder.Write("page/gohome.html", "x");
-    vm::TFormHide form(folder.ProgramFolder());
-    form.State().SetProgramFolder(folder.ProgramFolder());
-    vm::LoadSettings(form.State());
-    vm::TFormDiag1 diag;
-    vm::TFormSet formSet(form, diag);
-    form.SetSettingsWindow(&formSet);
+    TWiredWindows windows(folder);
+    vm::TFormHide& form = windows.form;
+    vm::TFormSet& formSet = windows.formSet;
     form.S1->trigger();
     formSet.Edit2->setText("8080");
-    bool timedOut = false;
-    QTimer::singleShot(0, &formSet, [&formSet] { formSet.Button3->click(); });
-    QTimer::singleShot(5000, qApp, [&timedOut] {
-      timedOut = true;
-      QCoreApplication::quit();
-    });
-    QCoreApplication::exec();
-    QVERIFY(!timedOut);
+    QVERIFY(LoopEndsByItself(&formSet, [&formSet] { formSet.Button3->click(); }));
     QVERIFY(folder.Read("velmarind.ini").contains("HTTP_PORT=8080"));
     QVERIFY(!QFile::exists(folder.File("page/gohome.html")));
     QVERIFY(!formSet.isVisible());
