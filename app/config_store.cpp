@@ -20,10 +20,6 @@
 namespace vm {
 namespace {
 
-const char kSettingsFile[] = "velmarind.ini";
-const char kSharedFolderFile[] = "dirlst.ini";
-const char kSection[] = "COMMON";
-const int kDefaultPort = 80;
 
 // Shared-folder paths are used with a file name put directly after them, so a path typed
 // without its final "/" would glue the folder and the name together. Field 1 of an entry gets
@@ -171,10 +167,10 @@ bool LoadSettings(TMainState& state) {
 
   TIniFile ini(folder + kSettingsFile);
   TSettings settings;
-  settings.Port = StrToIntDef(ini.ReadString(kSection, "HTTP_PORT", "80"), kDefaultPort);
-  settings.AutoRun = StrToIntDef(ini.ReadString(kSection, "AUTO_RUN", "0"), 0);
-  settings.PassFlag = StrToIntDef(ini.ReadString(kSection, "PASS_FLG", "0"), 0) == 1;
-  settings.Password = HexDecode(ini.ReadString(kSection, "PASSWORD", ""));
+  settings.Port = StrToIntDef(ini.ReadString(kSettingsSection, "HTTP_PORT", "80"), kDefaultPort);
+  settings.AutoRun = StrToIntDef(ini.ReadString(kSettingsSection, "AUTO_RUN", "0"), 0);
+  settings.PassFlag = StrToIntDef(ini.ReadString(kSettingsSection, "PASS_FLG", "0"), 0) == 1;
+  settings.Password = HexDecode(ini.ReadString(kSettingsSection, "PASSWORD", ""));
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(folders));

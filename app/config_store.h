@@ -8,6 +8,13 @@
 
 namespace vm {
 
+// The configuration files in the program folder, and the section of the settings file.
+inline constexpr char kSettingsFile[] = "velmarind.ini";
+inline constexpr char kSharedFolderFile[] = "dirlst.ini";
+inline constexpr char kSettingsSection[] = "COMMON";
+// The port when none is configured, or the configured text is not a whole number.
+inline constexpr int kDefaultPort = 80;
+
 // Reads "dirlst.ini": one entry per line (CR LF, lone CR or LF end a line; a zero byte ends
 // the text). A missing file gives an empty list.
 std::vector<std::string> ReadSharedFolderFile(const std::string& path);

@@ -190,4 +190,9 @@ std::string SystemToDisplayUtf8(std::string_view system) {
 
 std::string DisplayUtf8ToSystem(std::string_view utf8) { return NativeToSystem(utf8); }
 
+std::string WithFinalSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  return path;
+}
+
 }  // namespace vm

@@ -19,6 +19,10 @@ std::optional<std::string> ShiftJisToUtf8Strict(std::string_view sjis);
 // A name or path read from disk, as system text: component by component, CP932 when it can
 // hold the component, else the component's own bytes.
 std::string NativeToSystem(std::string_view native);
+// The folder path with a final "/" added when it lacks one ("" stays ""). "/" (0x2F) is never
+// the second byte of a Shift_JIS character, so the last byte decides.
+std::string WithFinalSlash(std::string path);
+
 // A system path to the path to use with the file system (see the scheme above).
 std::string SystemToNative(std::string_view system);
 // For display (windows, UTF-8 fields): each component decoded from CP932, or kept as UTF-8.

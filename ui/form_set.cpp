@@ -19,6 +19,7 @@
 
 #include "app/config_store.h"
 #include "app/ini_file.h"
+#include "platform/fs_names.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
@@ -46,11 +47,7 @@ const int kLinkMarginY = 5;
 const int kQrModulePixels = 4;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
-const int kDefaultPort = 80;
 
-const char kSettingsFile[] = "velmarind.ini";
-const char kSharedFolderFile[] = "dirlst.ini";
-const char kSection[] = "COMMON";
 
 // Column numbers of ListView1 and where each row keeps its system texts: the shown texts are for
 // the eye only, so names that do not survive a round trip through the display form stay intact.
@@ -274,10 +271,10 @@ void TFormSet::FormShow() {
   ListView1SelectItem();
 
   TIniFile ini(state.ProgramFolder() + kSettingsFile);
-  Edit2->setText(QString::number(ini.ReadInteger(kSection, "HTTP_PORT", kDefaultPort)));
-  CheckBox2->setChecked(ini.ReadInteger(kSection, "AUTO_RUN", 0) == 1);
-  CheckBox1->setChecked(ini.ReadInteger(kSection, "PASS_FLG", 0) == 1);
-  Edit1->setText(SystemToQString(HexDecode(ini.ReadString(kSection, "PASSWORD", ""))));
+  Edit2->setText(QString::number(ini.ReadInteger(kSettingsSection, "HTTP_PORT", kDefaultPort)));
+  CheckBox2->setChecked(ini.ReadInteger(kSettingsSection, "AUTO_RUN", 0) == 1);
+  CheckBox1->setChecked(ini.ReadInteger(kSettingsSection, "PASS_FLG", 0) == 1);
+  Edit1->setText(SystemToQString(HexDecode(ini.ReadString(kSettingsSection, "PASSWORD", ""))));
   ShowBaseURL(state.Settings().BaseURL);
 }
 
@@ -340,8 +337,8 @@ bool TFormSet::Button1Click() {
   const int port = StrToIntDef(QStringToSystem(Edit2->text()), kDefaultPort);
   TIniFile ini(folder + kSettingsFile);
   if (startFlag != current.AutoRun || port != current.Port) {
-    ini.WriteString(kSection, "HTTP_PORT", std::to_string(port));
-    ini.WriteString(kSection, "AUTO_RUN", startFlag == 1 ? "1" : "0");
+    ini.WriteString(kSettingsSection, "HTTP_PORT", std::to_string(port));
+    ini.WriteString(kSettingsSection, "AUTO_RUN", startFlag == 1 ? "1" : "0");
   }
   if (startFlag != current.AutoRun) {
     state.SetAutoRun(startFlag);
@@ -353,8 +350,8 @@ bool TFormSet::Button1Click() {
   }
   const std::string password = QStringToSystem(Edit1->text());
   if (CheckBox1->isChecked() != current.PassFlag || password != current.Password) {
-    ini.WriteString(kSection, "PASS_FLG", CheckBox1->isChecked() ? "1" : "0");
-    ini.WriteString(kSection, "PASSWORD", HexEncode(password));
+    ini.WriteString(kSettingsSection, "PASS_FLG", CheckBox1->isChecked() ? "1" : "0");
+    ini.WriteString(kSettingsSection, "PASSWORD", HexEncode(password));
   }
   LoadSettings(state);
   hide();

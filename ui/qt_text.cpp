@@ -26,10 +26,4 @@ QString TrimControls(const QString& text) {
   return text.mid(begin, end - begin);
 }
 
-std::string WithFinalSlash(std::string path) {
-  // "/" (0x2F) is never the second byte of a Shift_JIS character, so the last byte decides.
-  if (!path.empty() && path.back() != '/') path += '/';
-  return path;
-}
-
 }  // namespace vm

@@ -17,7 +17,5 @@ QString MessageToQString(const std::string& message);
 // Removes characters 0x00-0x20 from both ends, as the system trims its texts (a full-width space
 // is kept, as it is in the system's own trimming).
 QString TrimControls(const QString& text);
-// A folder path with the final "/" that the web application expects; "" stays "".
-std::string WithFinalSlash(std::string path);
 
 }  // namespace vm

@@ -68,10 +68,8 @@ bool IsInsideFolder(std::string_view path, std::string_view folder) {
 }
 
 std::string SharedFolderPath(std::string_view entry) {
-  std::string path = GetField(entry, 1);
   // Without the final separator, a new file would land beside the folder instead of inside it.
-  if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
-  return path;
+  return WithFinalSlash(GetField(entry, 1));
 }
 
 std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string_view name) {

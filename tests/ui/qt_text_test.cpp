@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "platform/exception.h"
+#include "platform/fs_names.h"
 #include "ui/qt_text.h"
 
 class QtTextTest : public QObject {
