@@ -1,0 +1,1 @@
+# Installation for one user: filled in by the install work.
