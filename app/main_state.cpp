@@ -76,4 +76,20 @@ std::vector<std::string> TMainState::AdmittedClients() const {
   return admitted_;
 }
 
+void TMainState::SetShareListener(TShareListener listener) {
+  auto shared = listener ? std::make_shared<const TShareListener>(std::move(listener)) : nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  shareListener_ = std::move(shared);
+}
+
+void TMainState::NotifyShareChange(const TShareChange& change) const {
+  std::shared_ptr<const TShareListener> listener;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener = shareListener_;
+  }
+  // Called outside the lock: the listener may well read the state itself.
+  if (listener) (*listener)(change);
+}
+
 }  // namespace vm

@@ -1,6 +1,7 @@
 // The state of the resident main window that the connection threads read.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,17 @@ struct TStateSnapshot {
   TSettings Settings;
   std::shared_ptr<const TSharedFolderList> SharedFolders;  // never null
 };
+
+// What a browser changed in a shared folder: files uploaded or a text file created.
+struct TShareChange {
+  enum class TKind { Upload, NewText };
+  TKind Kind = TKind::Upload;
+  std::string FolderName;     // the shared folder's name, system text
+  std::string FileName;       // the new text's name (NewText only), system text
+  int FileCount = 0;          // files saved
+  std::string ClientAddress;  // the browser's address
+};
+using TShareListener = std::function<void(const TShareChange&)>;
 
 // Guarded by one mutex. Readers get whole snapshots, so a reader never sees a half-rebuilt
 // shared-folder list: LoadSettings builds the new list aside and swaps it in.
@@ -57,6 +69,11 @@ class TMainState {
   void Admit(const std::string& address);
   std::vector<std::string> AdmittedClients() const;
 
+  // The listener told of every change a browser makes in the shares; it runs on the
+  // connection thread that made the change. An empty listener removes it.
+  void SetShareListener(TShareListener listener);
+  void NotifyShareChange(const TShareChange& change) const;
+
  private:
   mutable std::mutex mutex_;
   std::string programFolder_;                        // guarded by mutex_
@@ -64,6 +81,7 @@ class TMainState {
   TSettings settings_;                               // guarded by mutex_
   std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_
   std::vector<std::string> admitted_;                // guarded by mutex_
+  std::shared_ptr<const TShareListener> shareListener_;  // guarded by mutex_
 };
 
 }  // namespace vm

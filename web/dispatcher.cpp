@@ -1,11 +1,13 @@
 #include "web/dispatcher.h"
 
+#include <optional>
 #include <string>
 
 #include "web/download.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
+#include "web/request_guard.h"
 #include "web/text_helpers.h"
 
 namespace vm {
@@ -34,6 +36,32 @@ constexpr TDocumentRow kDocumentTable[] = {
 // clang-format on
 
 constexpr char kLoginDocument[] = "login.html";
+
+constexpr int kMisdirectedCode = 421;
+constexpr char kMisdirectedReason[] = "Misdirected Request";
+constexpr char kMisdirectedText[] =
+    "This server answers only under its own addresses and host name.\r\n";
+
+// A request sent under a host name that is not this machine's comes from a page that pointed
+// its own name at our address: answering it would let that page read the shares.
+bool IsMisdirected(const TIdHTTPRequestInfo& request) {
+  const bool hostGiven = request.RawHeaders.IndexOfName("Host") >= 0 || !request.Host.empty();
+  return hostGiven && !NamesThisMachine(request.Host);
+}
+
+void AnswerMisdirected(TIdHTTPResponseInfo& response) {
+  response.SetResponseCode(kMisdirectedCode);
+  response.ResponseText = kMisdirectedReason;
+  response.ContentType = "text/plain";
+  response.ContentText = kMisdirectedText;
+}
+
+// A post that a page of another site made the browser send: admission goes by the client's
+// address, so without this any site the person visits could write into the shares.
+bool IsCrossSitePost(const TIdHTTPRequestInfo& request) {
+  if (request.Command != "POST" || request.RawHeaders.IndexOfName("Origin") < 0) return false;
+  return !IsSameOrigin(request.RawHeaders.Values("Origin"), request.Host);
+}
 
 TAnswer AnswerFor(const std::string& document) {
   for (const TDocumentRow& row : kDocumentTable) {
@@ -97,11 +125,17 @@ std::string AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
 
 void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TIdPeerThread* thread,
                              TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+  if (IsMisdirected(request)) {
+    AnswerMisdirected(response);
+    return;
+  }
   // One snapshot for the whole request: the settings window may rebuild the state meanwhile.
   const TStateSnapshot snapshot = state.Snapshot();
   const std::string address = request.RemoteIP;
   const std::string document = request.Document;
-  std::string params = PercentDecoded(request.RawParams);
+  // A cross-site post is answered as if it had no parameters: nothing in it is looked at.
+  const bool crossSite = IsCrossSitePost(request);
+  std::string params = crossSite ? std::string() : PercentDecoded(request.RawParams);
 
   const bool gated = snapshot.Settings.PassFlag && !state.IsAdmitted(address);
   std::string fileToServe;
@@ -110,11 +144,18 @@ void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TId
     // neither parsed nor saved (the login form itself is sent with GET).
     fileToServe = AnswerGatedClient(state, snapshot, address, document, params);
   } else {
-    if (request.PostStream && request.PostStream->Size() > 0) {
-      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream));
+    if (!crossSite && request.PostStream && request.PostStream->Size() > 0) {
+      std::optional<TShareChange> change;
+      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream, change));
+      if (change) {
+        change->ClientAddress = address;
+        state.NotifyShareChange(*change);
+      }
     }
     fileToServe = AnswerDocument(snapshot, address, document, params, response);
   }
+  // Only answers that accept ranges (downloads) look at it.
+  response.RequestedRange = request.RawHeaders.Values("Range");
   server.ServeFile(thread, response, fileToServe);
 }
 

@@ -107,7 +107,8 @@ bool IsPlainFileName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
 }
 
-std::string HandleNewText(const TSharedFolderList& folders, std::string_view body) {
+std::string HandleNewText(const TSharedFolderList& folders, std::string_view body,
+                          std::optional<TShareChange>& change) {
   const std::string folderName = HexDecode(FormField(body, "dirname").value_or(""));
   const std::string folderPath = SharedFolderPathByName(folders, folderName);
   const std::string fileName = FormField(body, "fname").value_or("");
@@ -117,6 +118,7 @@ std::string HandleNewText(const TSharedFolderList& folders, std::string_view bod
   const std::string nativeFolder = SystemToNative(folderPath);
   const std::string nativeTarget = SystemToNative(folderPath + fileName);
   if (!ReplaceFileAtomically(TemporaryIn(nativeFolder), nativeTarget, text)) return "";
+  change = TShareChange{TShareChange::TKind::NewText, folderName, fileName, 1, ""};
   return PercentDecoded(body);
 }
 
@@ -231,7 +233,8 @@ TSaveOutcome SaveUpload(const std::string& folderPath, const std::string& extens
 
 // Pass 2: every file part is saved; returns false when a file could not be created (the
 // scan stops there, files saved before stay).
-bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::string& result) {
+bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::string& result,
+                   int& savedCount) {
   const std::string_view body = scan.body;
   // The delimiter after a file's data must lie wholly inside the body; the closing delimiter
   // right after the last part counts.
@@ -292,6 +295,7 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
       case TSaveOutcome::CannotCreate:
         return false;
       case TSaveOutcome::Saved:
+        ++savedCount;
         result += "&" + currentName + "=" + HexEncode(savedName);
         break;
       case TSaveOutcome::NotWritten:
@@ -303,15 +307,21 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
 }
 
 std::string HandleUpload(const TSharedFolderList& folders, std::string_view body,
-                         std::string_view boundary) {
+                         std::string_view boundary, std::optional<TShareChange>& change) {
   const TUploadScan scan{body, boundary, body.size() - boundary.size()};
   std::string folderField, menuField;
   std::string result = ScanFormFields(scan, folderField, menuField);
   if (folderField.empty() || menuField != kUploadMenu) return "";
-  const std::string folderPath = SharedFolderPathByName(folders, HexDecode(folderField));
+  const std::string folderName = HexDecode(folderField);
+  const std::string folderPath = SharedFolderPathByName(folders, folderName);
   if (folderPath.empty()) return "";
-  if (!SaveFileParts(scan, folderPath, result)) return "";
-  return result;
+  int savedCount = 0;
+  const bool complete = SaveFileParts(scan, folderPath, result, savedCount);
+  // Files saved before a failure stay, so they count as received.
+  if (savedCount > 0) {
+    change = TShareChange{TShareChange::TKind::Upload, folderName, "", savedCount, ""};
+  }
+  return complete ? result : "";
 }
 
 // Keeps the body as "pastdata.txt" in the program folder, through a temporary file and a
@@ -326,6 +336,12 @@ bool KeepPastData(const std::string& programFolder, std::string_view body) {
 std::unique_ptr<TStream> CreatePostStream() { return std::make_unique<TSpillStream>(); }
 
 std::string ParsePostBody(const TStateSnapshot& state, TStream& stream) {
+  std::optional<TShareChange> ignored;
+  return ParsePostBody(state, stream, ignored);
+}
+
+std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, std::optional<TShareChange>& change) {
+  change.reset();
   if (stream.Size() < 1) return "";
   const std::string_view body = stream.View();
   if (!KeepPastData(state.ProgramFolder, body)) return "";
@@ -335,11 +351,11 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream) {
   // Inside a multipart body the marker may be any file's content: it only counts elsewhere.
   const bool multipart = boundary.size() >= 2 && boundary.substr(0, 2) == "--";
   if (!multipart && FindFrom(body, 0, body.size(), kNewTextMarker) != std::string_view::npos) {
-    return HandleNewText(*state.SharedFolders, body);
+    return HandleNewText(*state.SharedFolders, body, change);
   }
   if (boundary.empty()) return std::string(body);
   if (boundary.size() >= kBoundaryLimit) return "";
-  return HandleUpload(*state.SharedFolders, body, boundary);
+  return HandleUpload(*state.SharedFolders, body, boundary, change);
 }
 
 }  // namespace vm

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/main_state.h"
@@ -15,5 +16,9 @@ std::unique_ptr<TStream> CreatePostStream();
 // Keeps the body in "pastdata.txt", saves an upload or a new text into a shared folder, and
 // returns the parameter text the dispatcher goes on with (see the parser's sections).
 std::string ParsePostBody(const TStateSnapshot& state, TStream& body);
+// The same, also telling what was saved (nothing when nothing was; the client address is left
+// for the caller to fill in).
+std::string ParsePostBody(const TStateSnapshot& state, TStream& body,
+                          std::optional<TShareChange>& change);
 
 }  // namespace vm
