@@ -1,6 +1,7 @@
 #include "ui/form_set.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -45,6 +46,7 @@ const int kLinkHeight = 19;
 const int kLinkMarginX = 3;
 const int kLinkMarginY = 5;
 const int kQrModulePixels = 4;
+const int kStatusMargin = 4;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
 
@@ -86,6 +88,11 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
   layout->setSpacing(0);
   layout->addWidget(PageControl1, 1);
   layout->addWidget(CreatePanel1());
+  StatusLine = new QLabel(this);
+  StatusLine->setWordWrap(true);
+  StatusLine->setContentsMargins(kStatusMargin, kStatusMargin, kStatusMargin, kStatusMargin);
+  StatusLine->hide();
+  layout->addWidget(StatusLine);
   ConnectHandlers();
   PageControl1->setCurrentIndex(0);  // FormCreate: the first tab
   ListView1SelectItem();
@@ -354,11 +361,38 @@ bool TFormSet::Button1Click() {
     ini.WriteString(kSettingsSection, "PASSWORD", HexEncode(password));
   }
   LoadSettings(state);
-  hide();
+  Dismiss();
   return true;
 }
 
-void TFormSet::Button2Click() { hide(); }
+void TFormSet::Button2Click() { Dismiss(); }
+
+void TFormSet::SetKeepReachable(bool keep) {
+  keepReachable_ = keep;
+  StatusLine->setText(keep ? QStringLiteral("通知領域（トレイ）が見つからないため、この画面を閉じると"
+                                            "最小化します。Velmarind はこの画面から操作できます。")
+                           : QString());
+  StatusLine->setVisible(keep);
+}
+
+void TFormSet::Dismiss() {
+  if (!keepReachable_) {
+    hide();
+    return;
+  }
+  // A later restore is no new showing: what it shows must already be the stored values.
+  RunHandler(this, [this] { FormShow(); });
+  showMinimized();
+}
+
+void TFormSet::closeEvent(QCloseEvent* event) {
+  if (!keepReachable_) {
+    QWidget::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  Dismiss();
+}
 
 void TFormSet::Button3Click() {
   if (Button1Click()) host_.CloseMainWindow();

@@ -46,6 +46,12 @@ class TFormSet : public QWidget {
   QPushButton* Button4 = nullptr;    // "URL"
   QPushButton* Button10 = nullptr;   // "閉じる"
   QPushButton* Button3 = nullptr;    // "終了"
+  QLabel* StatusLine = nullptr;      // shown only while there is no tray
+
+  // Without a tray this window is the only way back into the program: closing it then
+  // minimises it, and the status line says so. With a tray it hides as usual.
+  void SetKeepReachable(bool keep);
+  bool KeepsReachable() const { return keepReachable_; }
 
   void SetWarner(TWarner warner) { warner_ = std::move(warner); }
 
@@ -81,6 +87,7 @@ class TFormSet : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -95,10 +102,14 @@ class TFormSet : public QWidget {
   std::optional<QString> FindInputProblem() const;
   void ShowBaseURL(const std::string& baseURL);
   void Label5MouseMove(int x, int y);
+  // Puts the window away: hidden, or minimised with its stored values while it must stay
+  // reachable.
+  void Dismiss();
 
   TFormSetHost& host_;
   TFormDiag1& diag_;
   TWarner warner_;
+  bool keepReachable_ = false;
 };
 
 }  // namespace vm

@@ -28,7 +28,7 @@ int RunDesktop(int argc, char** argv) {
     TFormSet formSet(formHide, formDiag1);
     formHide.SetSettingsWindow(&formSet);
     TStopSignals stopSignals([&formHide] { formHide.close(); });
-    if (showSettings) formSet.show();
+    formHide.OpenSettingsAtStart(showSettings);
     return app.exec();
   } catch (...) {
     ShowErrorBox(nullptr, CurrentExceptionMessage());

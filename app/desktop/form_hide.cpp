@@ -8,16 +8,53 @@
 #include "app/desktop/ta_tray_icon.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
+#include "ui/qt_text.h"
 
 namespace vm {
 
-TFormHide::TFormHide(std::string programFolder) : core_(std::move(programFolder)) {
+TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
+    : core_(std::move(programFolder)) {
   setWindowTitle(QApplication::applicationName());
   CreateMenu();
-  TaTrayIcon1 = new TTaTrayIcon(this);
+  TaTrayIcon1 = trayIcon ? trayIcon : new TTaTrayIcon(this);
   TaTrayIcon1->SetTipHelp("Velmarind");
   TaTrayIcon1->SetRButtonPopupMenu(PopupMenu1);
   connect(TaTrayIcon1, &TTaTrayIcon::OnDblClick, this, &TFormHide::TaTrayIcon1DblClick);
+  connect(TaTrayIcon1, &TTaTrayIcon::HostPresenceChanged, this, [this](bool present) {
+    if (formSet_) formSet_->SetKeepReachable(!present);
+  });
+  // Changes arrive on connection threads; the notice is shown on the user-interface thread.
+  // Events still queued when the window goes are dropped with it.
+  core_.State().SetShareListener([this](const TShareChange& change) {
+    QMetaObject::invokeMethod(this, [this, change] { ShowShareNotice(change); },
+                              Qt::QueuedConnection);
+  });
+}
+
+void TFormHide::SetSettingsWindow(TFormSet* formSet) {
+  formSet_ = formSet;
+  if (formSet_) formSet_->SetKeepReachable(!TrayPresent());
+}
+
+bool TFormHide::TrayPresent() const { return TaTrayIcon1->HostPresent(); }
+
+void TFormHide::OpenSettingsAtStart(bool asked) {
+  if (asked || !TrayPresent()) S1Click();
+}
+
+void TFormHide::ShowShareNotice(const TShareChange& change) {
+  if (closed_ || !TrayPresent()) return;
+  const QString folder = SystemToQString(change.FolderName);
+  const QString address = QString::fromStdString(change.ClientAddress);
+  const QString text =
+      change.Kind == TShareChange::TKind::Upload
+          ? QStringLiteral("「%1」に %2 個のファイルが届きました（%3 から）")
+                .arg(folder)
+                .arg(change.FileCount)
+                .arg(address)
+          : QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
+                .arg(folder, SystemToQString(change.FileName), address);
+  TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text);
 }
 
 TFormHide::~TFormHide() {

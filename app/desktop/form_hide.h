@@ -20,15 +20,22 @@ class TFormHide : public QWidget, public TFormSetHost {
   Q_OBJECT
 
  public:
-  // programFolder empty: the folder of the executable. The icon shows at once.
-  explicit TFormHide(std::string programFolder = "");
+  // programFolder empty: the folder of the executable. The icon shows at once; trayIcon, when
+  // given, stands in for the program's own icon (tests) and is owned from then on.
+  explicit TFormHide(std::string programFolder = "", TTaTrayIcon* trayIcon = nullptr);
   ~TFormHide() override;
 
   // The creation handler: settings and server. A failure (a port in use) is shown in one message
   // box; the program stays in the tray with its settings loaded.
   void FormCreate();
-  // The settings window that the menu and the double click open.
-  void SetSettingsWindow(TFormSet* formSet) { formSet_ = formSet; }
+  // The settings window that the menu and the double click open. Without a tray it is the
+  // only way back into the program: it then minimises instead of hiding.
+  void SetSettingsWindow(TFormSet* formSet);
+  // True while a tray holds the icon.
+  bool TrayPresent() const;
+  // At start: the settings window opens when asked for, and always when there is no tray to
+  // hold the icon (it is the way into the program then, even with "-j").
+  void OpenSettingsAtStart(bool asked);
 
   TFormHideCore& Core() { return core_; }
   QMenu* PopupMenu1 = nullptr;
@@ -47,6 +54,8 @@ class TFormHide : public QWidget, public TFormSetHost {
   void Exit1Click();
   void S1Click();
   void TaTrayIcon1DblClick() { S1Click(); }
+  // Tells the person at the desktop what a browser changed in a shared folder.
+  void ShowShareNotice(const TShareChange& change);
 
  protected:
   // Closing the main window ends the program: the close handler runs, then the event loop ends.

@@ -13,6 +13,8 @@ const size_t kTipBytes = 127;
 // How often the icon checks that its tray host is still there; a host that restarts takes
 // longer than this to come back, so the icon docks again within a moment of its return.
 const int kHostWatchMilliseconds = 1000;
+// How long a notification stays, when the desktop leaves that to us.
+const int kNoticeMilliseconds = 8000;
 }  // namespace
 
 std::string CutTipText(const std::string& tip) {
@@ -62,7 +64,15 @@ void TTaTrayIcon::WatchTrayHost() {
     tray_.hide();
     tray_.show();
   }
-  hostPresent_ = present;
+  if (present != hostPresent_) {
+    hostPresent_ = present;
+    emit HostPresenceChanged(present);
+  }
+}
+
+void TTaTrayIcon::ShowNotice(const QString& title, const QString& text) {
+  if (!hostPresent_ || removed_) return;
+  tray_.showMessage(title, text, QSystemTrayIcon::Information, kNoticeMilliseconds);
 }
 
 }  // namespace vm

@@ -28,10 +28,16 @@ class TTaTrayIcon : public QObject {
   // Removes the icon for good (program end).
   void Remove();
   bool IsShown() const { return tray_.isVisible(); }
+  // True while a tray host is there to hold the icon (checked every second).
+  virtual bool HostPresent() const { return hostPresent_; }
+  // Shows the desktop's notification beside the icon; nothing without a tray host.
+  virtual void ShowNotice(const QString& title, const QString& text);
 
  signals:
   // A left double click on the icon.
   void OnDblClick();
+  // The tray host came or went.
+  void HostPresenceChanged(bool present);
 
  private:
   void TrayActivated(QSystemTrayIcon::ActivationReason reason);

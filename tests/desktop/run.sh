@@ -128,6 +128,16 @@ check "the icon docks again after the tray host restarts" wait_for 15 icon_docke
 sleep 0.5
 shot 4-redocked
 
+# A browser's new text is told beside the icon (Qt's own balloon, with no notification service).
+dirname=$(printf Share | od -An -tx1 | tr -d ' \n')
+curl -s -o /dev/null --max-time 10 --data "menu=newtext&dirname=$dirname&fname=note.txt&tbody=hi" \
+  "http://127.0.0.1:$port/velmarind/index.html" || true
+check "a new text from a browser is saved" test -f "$work/share/note.txt"
+check "and shows a notice beside the icon" wait_for 10 popup_open "$program_pid"
+shot 5-notice
+if balloon=$(popup_window "$program_pid"); then xdotool mousemove --window "$balloon" 10 10 click 1; fi
+check "the notice goes away" wait_for 15 popup_closed "$program_pid"
+
 # A second copy on the same port: one message box, then it stays with its icon and its settings
 # window (started without arguments) works.
 mkdir -p "$work/second/page"
@@ -135,7 +145,7 @@ cp "$work/app/velmarind" "$work/app/velmarind.ini" "$work/app/dirlst.ini" "$work
 (cd "$work/second" && exec ./velmarind) >"$work/second.log" 2>&1 &
 second_pid=$!
 check "a port in use shows a message box" wait_for 10 popup_open "$second_pid"
-shot 5-port-in-use
+shot 6-port-in-use
 box=$(popup_window "$second_pid")
 xdotool windowactivate --sync "$box" 2>/dev/null; xdotool key Return
 check "after the box the settings window comes up" wait_for 5 settings_shown "$second_pid"
@@ -161,8 +171,25 @@ html_left() { compgen -G "$work/app/page/*.html" >/dev/null; }
 check "exit removes the page files" eval '! html_left'
 check "exit keeps the installed page files" test -f "$work/app/page/vcom.js"
 
+# Without a tray host the icon cannot be reached: even with -j the settings window comes up.
+kill "$trayer_pid"
+wait "$trayer_pid" 2>/dev/null
+trayer_pid=
+mkdir -p "$work/third/page"
+cp "$work/app/velmarind" "$work/app/velmarind.ini" "$work/app/dirlst.ini" "$work/third/"
+(cd "$work/third" && exec ./velmarind -j) >"$work/third.log" 2>&1 &
+second_pid=$!
+check "without a tray, -j still shows the settings window" wait_for 15 settings_shown "$second_pid"
+sleep 0.5
+shot 7-no-tray
+kill "$second_pid"
+check "and SIGTERM ends it" wait_for 10 second_ended
+second_pid=
+
 if ((failed > 0)); then
-  echo "--- program output"; cat "$work/program.log"
+  for log in program second third; do
+    [[ -s "$work/$log.log" ]] && { echo "--- $log output"; cat "$work/$log.log"; }
+  done
 fi
 echo "screenshots: $shots"
 echo "$passed passed, $failed failed"

@@ -10,6 +10,7 @@
 #include "app/config_store.h"
 #include "app/desktop/form_hide.h"
 #include "app/desktop/ta_tray_icon.h"
+#include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
@@ -19,7 +20,7 @@ namespace {
 // The main window on a test folder with its settings loaded, wired to its settings window.
 struct TWiredWindows {
   explicit TWiredWindows(const vm::uitest::TTestFolder& folder)
-      : form(folder.ProgramFolder()), formSet(form, diag) {
+      : form(folder.ProgramFolder(), new vm::uitest::TFakeTray(true)), formSet(form, diag) {
     form.State().SetProgramFolder(folder.ProgramFolder());
     vm::LoadSettings(form.State());
     form.SetSettingsWindow(&formSet);

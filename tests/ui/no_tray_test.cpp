@@ -1,0 +1,144 @@
+// Desktops without a tray: the settings window stays the way into the program. And the notices
+// that tell the person at the desktop what browsers changed in the shares.
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+#include <thread>
+
+#include "app/config_store.h"
+#include "app/desktop/form_hide.h"
+#include "tests/ui/fake_tray.h"
+#include "tests/ui/ui_test_folder.h"
+#include "ui/form_diag1.h"
+#include "ui/form_set.h"
+#include "web/sjis_texts.h"
+
+namespace {
+
+using vm::uitest::TFakeTray;
+
+// The main window with a stand-in tray and its settings window, settings loaded.
+struct TWindows {
+  TWindows(const vm::uitest::TTestFolder& folder, bool trayPresent)
+      : tray(new TFakeTray(trayPresent)), form(folder.ProgramFolder(), tray), formSet(form, diag) {
+    form.State().SetProgramFolder(folder.ProgramFolder());
+    vm::LoadSettings(form.State());
+    form.SetSettingsWindow(&formSet);
+  }
+  TFakeTray* tray;  // owned by form
+  vm::TFormHide form;
+  vm::TFormDiag1 diag;
+  vm::TFormSet formSet;
+};
+
+vm::TShareChange Upload(int count) {
+  vm::TShareChange change;
+  change.Kind = vm::TShareChange::TKind::Upload;
+  change.FolderName = vm::Sjis("写真");
+  change.FileCount = count;
+  change.ClientAddress = "192.168.0.30";
+  return change;
+}
+
+}  // namespace
+
+class NoTrayTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void withoutTrayTheWindowOpensEvenWhenNotAsked() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, false);
+    windows.form.OpenSettingsAtStart(false);  // started with "-j"
+    QVERIFY(windows.formSet.isVisible());
+    QVERIFY(windows.formSet.KeepsReachable());
+    QVERIFY(!windows.formSet.StatusLine->isHidden());
+    QVERIFY(windows.formSet.StatusLine->text().contains(QStringLiteral("最小化")));
+  }
+
+  void withTrayTheWindowOpensOnlyWhenAsked() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, true);
+    windows.form.OpenSettingsAtStart(false);
+    QVERIFY(!windows.formSet.isVisible());
+    QVERIFY(windows.formSet.StatusLine->isHidden());
+    windows.form.OpenSettingsAtStart(true);
+    QVERIFY(windows.formSet.isVisible());
+  }
+
+  void withoutTrayClosingMinimisesAndForgetsUnsavedInput() {
+    vm::uitest::TTestFolder folder;
+    folder.Write("velmarind.ini", "[COMMON]\r\nHTTP_PORT=8080\r\n");
+    TWindows windows(folder, false);
+    vm::TFormSet& formSet = windows.formSet;
+    windows.form.OpenSettingsAtStart(false);
+
+    formSet.Edit2->setText("9999");
+    formSet.Button2Click();  // Cancel
+    QVERIFY(formSet.isVisible());
+    QVERIFY(formSet.isMinimized());
+    QCOMPARE(formSet.Edit2->text(), QString("8080"));  // a restore shows the stored values
+
+    formSet.showNormal();
+    QVERIFY(!formSet.close());  // the window's own close box
+    QVERIFY(formSet.isVisible());
+    QVERIFY(formSet.isMinimized());
+    formSet.showNormal();
+    formSet.Button10Click();  // 閉じる
+    QVERIFY(formSet.isVisible());
+    QVERIFY(formSet.isMinimized());
+  }
+
+  void trayAppearingLaterRestoresHiding() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, false);
+    windows.form.OpenSettingsAtStart(false);
+    windows.tray->SetPresent(true);
+    QVERIFY(!windows.formSet.KeepsReachable());
+    QVERIFY(windows.formSet.StatusLine->isHidden());
+    windows.formSet.Button10Click();
+    QVERIFY(!windows.formSet.isVisible());
+
+    windows.tray->SetPresent(false);  // and gone again
+    windows.form.S1->trigger();
+    windows.formSet.Button10Click();
+    QVERIFY(windows.formSet.isVisible());
+  }
+
+  void uploadsAndNewTextsAreNoticed() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, true);
+    windows.form.ShowShareNotice(Upload(3));
+    vm::TShareChange text;
+    text.Kind = vm::TShareChange::TKind::NewText;
+    text.FolderName = "Docs";
+    text.FileName = vm::Sjis("メモ.txt");
+    text.FileCount = 1;
+    text.ClientAddress = "127.0.0.2";
+    windows.form.ShowShareNotice(text);
+    QCOMPARE(windows.tray->Notices,
+             QStringList({QStringLiteral("Velmarind: 「写真」に 3 個のファイルが届きました"
+                                         "（192.168.0.30 から）"),
+                          QStringLiteral("Velmarind: 「Docs」にテキストファイル「メモ.txt」が"
+                                         "作られました（127.0.0.2 から）")}));
+  }
+
+  void changesFromConnectionThreadsReachTheTray() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, true);
+    std::thread connection([&] { windows.form.State().NotifyShareChange(Upload(1)); });
+    connection.join();
+    QTRY_COMPARE(windows.tray->Notices.size(), 1);
+    QVERIFY(windows.tray->Notices[0].contains(QStringLiteral("1 個のファイル")));
+  }
+
+  void withoutTrayNothingIsNoticed() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, false);
+    windows.form.ShowShareNotice(Upload(2));
+    QVERIFY(windows.tray->Notices.isEmpty());
+  }
+};
+
+QTEST_MAIN(NoTrayTest)
+#include "no_tray_test.moc"
