@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev)
-test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3)
+test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then
