@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit and socket tests (CTest), the sanitizer build of the
-# core tests, the desktop test under Xvfb and the browser tests in headless Chromium.
+# core tests, the install test, the desktop test under Xvfb and the browser tests in headless
+# Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,6 +25,8 @@ run "unit and socket tests" ctest --test-dir build --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMARIND_SANITIZE=ON -DVELMARIND_DESKTOP=OFF >/dev/null
 run "sanitizer build" cmake --build build-asan -j"$jobs"
 run "tests under AddressSanitizer and UBSan" ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+run "install for one user" tests/install/run.sh "$root/build"
 
 if [[ -x tests/desktop/run.sh ]]; then
   run "desktop tray test" tests/desktop/run.sh "$root/build"
