@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <system_error>
 
 #include "http/engine_errors.h"
@@ -60,7 +62,7 @@ TIdPeerThread::TIdPeerThread(TIdTCPServer* server, std::unique_ptr<TIdTCPConnect
     : server_(server), connection_(std::move(connection)) {}
 
 TIdPeerThread::~TIdPeerThread() {
-  if (thread_.joinable()) thread_.join();
+  if (started_) pthread_join(thread_, nullptr);
 }
 
 TIdTCPServer::TIdTCPServer() : impl_(std::make_unique<Impl>()) {}
@@ -191,12 +193,23 @@ void TIdTCPServer::StartPeer(int socket, std::string peerIP) {
   TIdPeerThread* raw = thread.get();
   std::lock_guard<std::mutex> lock(impl_->threadsLock);
   impl_->live.push_back(std::move(thread));
-  try {
-    // Started under the lock: the thread removes itself from `live` only after this returns.
-    raw->thread_ = std::thread(&TIdTCPServer::RunPeer, this, raw);
-  } catch (const std::system_error&) {
-    impl_->live.pop_back();  // no thread to be had: the client is dropped, the server goes on
+  // Started under the lock: the thread removes itself from `live` only after this returns.
+  pthread_attr_t attributes;
+  bool started = pthread_attr_init(&attributes) == 0;
+  if (started) {
+    const size_t stack = std::max(ConnectionStackSize, static_cast<size_t>(PTHREAD_STACK_MIN));
+    started = pthread_attr_setstacksize(&attributes, stack) == 0 &&
+              pthread_create(&raw->thread_, &attributes, &TIdTCPServer::PeerThreadEntry, raw) == 0;
+    pthread_attr_destroy(&attributes);
   }
+  raw->started_ = started;
+  if (!started) impl_->live.pop_back();  // no thread to be had: the client is dropped
+}
+
+void* TIdTCPServer::PeerThreadEntry(void* thread) {
+  auto* peer = static_cast<TIdPeerThread*>(thread);
+  peer->Server()->RunPeer(peer);
+  return nullptr;
 }
 
 void TIdTCPServer::RunPeer(TIdPeerThread* thread) {
