@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include "http/byte_range.h"
 #include "http/engine_errors.h"
 #include "http/http_date.h"
 #include "http/tcp_connection.h"
@@ -229,6 +230,32 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   } while (!closeAfter);
 }
 
+namespace {
+
+// For an answer that accepts ranges: says so, and turns the response into a 206 or 416 when
+// the request asked for one range. Returns the plan; Whole leaves the answer as it was.
+TByteRangePlan ApplyRequestedRange(TIdHTTPResponseInfo& response, uint64_t size) {
+  if (!response.AcceptRanges) return {};
+  response.CustomHeaders.Add("Accept-Ranges: bytes");
+  const TByteRangePlan plan = PlanByteRange(response.RequestedRange, size);
+  switch (plan.outcome) {
+    case TRangeOutcome::Whole:
+      return plan;
+    case TRangeOutcome::Partial:
+      response.SetResponseCode(206);
+      response.ContentLength = static_cast<int64_t>(plan.length);
+      break;
+    case TRangeOutcome::Unsatisfiable:
+      response.SetResponseCode(416);
+      response.ContentLength = 0;  // no file bytes, and no text that could pass for them
+      break;
+  }
+  response.CustomHeaders.Add("Content-Range: " + ContentRangeValue(plan, size));
+  return plan;
+}
+
+}  // namespace
+
 uint64_t TIdCustomHTTPServer::ServeFile(TIdPeerThread* /*thread*/, TIdHTTPResponseInfo& response,
                                         const std::string& fileName) {
   if (response.ContentType.empty()) response.ContentType = mimeTable_.GetFileMIMEType(fileName);
@@ -248,11 +275,15 @@ uint64_t TIdCustomHTTPServer::ServeFile(TIdPeerThread* /*thread*/, TIdHTTPRespon
   } closer{fd};
   const uint64_t size = static_cast<uint64_t>(info.st_size);
   response.ContentLength = static_cast<int64_t>(size);
+  const TByteRangePlan range = ApplyRequestedRange(response, size);
   response.WriteHeader();
   TIdTCPConnection* connection = response.Connection();
   if (response.HeadOnly || connection == nullptr) return 0;
-  const uint64_t sent = connection->WriteFile(fd, 0, size);
-  if (sent < size) {
+  if (range.outcome == TRangeOutcome::Unsatisfiable) return 0;
+  const uint64_t offset = range.outcome == TRangeOutcome::Partial ? range.first : 0;
+  const uint64_t count = range.outcome == TRangeOutcome::Partial ? range.length : size;
+  const uint64_t sent = connection->WriteFile(fd, offset, count);
+  if (sent < count) {
     // Cut short while being sent: the announced length cannot be met, and any further bytes
     // would be taken for file content. End the connection without another byte.
     throw EIdSocketError(EIO, "File \"" + fileName + "\" changed while being sent");

@@ -29,7 +29,9 @@ class TIdCustomHTTPServer : public TIdTCPServer {
   TCommandGetEvent OnCommandGet;
 
   // Sends the named file (a path in the system's code page) as the body of response; returns
-  // the number of bytes sent. Throws EFOpenError when the file cannot be opened.
+  // the number of bytes sent. Throws EFOpenError when the file cannot be opened. When the
+  // response accepts ranges, one range in its RequestedRange is answered with 206 and exactly
+  // those bytes, or with 416 and none when no byte of the file lies in it.
   virtual uint64_t ServeFile(TIdPeerThread* thread, TIdHTTPResponseInfo& response,
                              const std::string& fileName);
 

@@ -47,6 +47,7 @@ constexpr ReasonRow kReasonPhrases[] = {
     {413, "Request Entity To Long"},
     {414, "Request-URI Too Long. 256 Chars max"},
     {415, "Unsupported Media Type"},
+    {416, "Requested Range Not Satisfiable"},  // byte ranges of downloads
     {500, "Internal Server Error"},
     {501, "Not Implemented"},
     {502, "Bad Gateway"},
@@ -146,7 +147,8 @@ void TIdHTTPResponseInfo::WriteHeader() {
     connection_->CloseWriteBuffer();
     throw;
   }
-  connection_->CloseWriteBuffer();
+  // A body comes next: the header waits for its first bytes, so a small page is one segment.
+  connection_->CloseWriteBuffer(!HeadOnly && ContentLength > 0);
 }
 
 void TIdHTTPResponseInfo::WriteContent() {

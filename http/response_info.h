@@ -44,6 +44,11 @@ class TIdHTTPResponseInfo : public TIdResponseHeaderInfo {
   bool HeaderWritten() const { return headerWritten_; }
   // Set by the request loop for HEAD: status line and headers are sent, body bytes are not.
   bool HeadOnly = false;
+  // Set by the application for answers that may be partial (downloads): ServeFile then says
+  // "Accept-Ranges: bytes" and answers the byte range asked for in RequestedRange.
+  bool AcceptRanges = false;
+  // The request's Range value ("" when none), handed over by the application.
+  std::string RequestedRange;
 
   // Sends the status line and the headers, once.
   void WriteHeader();

@@ -100,6 +100,8 @@ std::string PrepareDownload(const TStateSnapshot& state, const std::string& para
   if (!resolved || stat(resolved->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     throw EFOpenError(path);
   }
+  // Large files are fetched in parts and resumed after a break: downloads answer byte ranges.
+  response.AcceptRanges = true;
   return path;
 }
 

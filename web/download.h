@@ -9,7 +9,8 @@
 namespace vm {
 
 // Sets the response's content type and Content-Disposition line for the file named by the "file"
-// parameter, and returns the path to serve (system text).
+// parameter, marks the response as accepting byte ranges, and returns the path to serve (system
+// text). Throws EFOpenError for a path outside the shared folders or not a file.
 std::string PrepareDownload(const TStateSnapshot& state, const std::string& params,
                             TIdHTTPResponseInfo& response);
 

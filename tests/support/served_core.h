@@ -1,0 +1,53 @@
+// The real server and dispatcher on loopback, with a temporary program folder and shares:
+// what the socket tests of downloads and of path safety talk to.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/form_hide_core.h"
+#include "support/page_lines.h"
+#include "support/scoped_env.h"
+
+namespace vmtest {
+
+// One answer off the wire: the status line, the header lines and the body.
+struct THttpAnswer {
+  std::string statusLine;
+  std::vector<std::string> headers;  // in order, without CR LF
+  std::string body;
+  // The value of the first header of that name (compared ignoring case); "" when absent.
+  std::string Header(const std::string& name) const;
+};
+
+// Splits raw bytes at the first empty line; a head without one leaves everything in statusLine.
+THttpAnswer SplitAnswer(const std::string& raw);
+
+class TServedCore {
+ public:
+  // Writes velmarind.ini (port 0, plus moreSettings lines) and dirlst.ini (one "name;;path"
+  // per share), installs a page folder, and starts the server on 127.0.0.1.
+  explicit TServedCore(const std::vector<std::string>& shares,
+                       const std::string& moreSettings = "");
+  ~TServedCore();  // stops the server and removes its generated pages
+
+  int Port() const;
+  const std::string& ProgramFolder() const { return program_.Path(); }
+  // Sends the request bytes from a fresh connection (from sourceAddress when given) and
+  // returns the whole answer.
+  std::string Exchange(const std::string& request, const std::string& sourceAddress = "") const;
+  // "GET target HTTP/1.1" with a Host line and the extra header lines (each ending in CR LF).
+  THttpAnswer Get(const std::string& target, const std::string& extraHeaders = "",
+                  const std::string& method = "GET") const;
+  // The base URL, "http://127.0.0.1:port/velmarind/".
+  std::string BaseUrl() const;
+
+ private:
+  TTempFolder program_;
+  TTempFolder config_;
+  TScopedEnv home_;  // the log-on start file goes to a folder of the test's own
+  std::unique_ptr<vm::TFormHideCore> core_;
+};
+
+}  // namespace vmtest
