@@ -76,15 +76,21 @@ TIdTCPConnection::WaitResult TIdTCPConnection::WaitFor(short events, int timeout
 
 size_t TIdTCPConnection::ReceiveInto(char* buffer, size_t count) {
   if (closedGracefully_) return 0;
+  if (socket_ < 0) throw EIdClosedSocket();
   for (;;) {
-    if (WaitFor(POLLIN, ReadTimeout) == WaitResult::TimedOut) throw EIdReadTimeout();
-    ssize_t n = recv(socket_, buffer, count, 0);
+    // Bytes that are already there are taken without a wait: a request usually arrives
+    // together with the connection, and a body in a stream of full segments.
+    ssize_t n = recv(socket_, buffer, count, MSG_DONTWAIT);
     if (n > 0) return static_cast<size_t>(n);
     if (n == 0) {
       closedGracefully_ = true;
       return 0;
     }
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (WaitFor(POLLIN, ReadTimeout) == WaitResult::TimedOut) throw EIdReadTimeout();
+      continue;
+    }
     int code = errno;
     if (IsPeerGoneError(code)) CloseNow(false);
     FailSocket(code, "recv");
@@ -166,11 +172,14 @@ void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
   }
 }
 
-void TIdTCPConnection::SendAll(const char* data, size_t size) {
+void TIdTCPConnection::SendAll(const char* data, size_t size, bool moreFollows) {
+  // MSG_NOSIGNAL: a peer that went away must fail this send, not kill the process.
+  // MSG_MORE: the bytes wait for what follows (a response's body after its header), so that a
+  // small answer leaves in one segment; the next send, or the close, pushes them out.
+  const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
   while (size > 0) {
     if (socket_ < 0) throw EIdClosedSocket();
-    // MSG_NOSIGNAL: a peer that went away must fail this send, not kill the process.
-    ssize_t n = send(socket_, data, size, MSG_NOSIGNAL);
+    ssize_t n = send(socket_, data, size, flags);
     if (n >= 0) {
       sentAny_ = true;
       data += n;
@@ -264,9 +273,11 @@ void TIdTCPConnection::FlushWriteBuffer() {
   SendAll(pending.data(), pending.size());
 }
 
-void TIdTCPConnection::CloseWriteBuffer() {
+void TIdTCPConnection::CloseWriteBuffer(bool moreFollows) {
   writeBufferOpen_ = false;
-  FlushWriteBuffer();
+  std::string pending;
+  pending.swap(writeBuffer_);
+  SendAll(pending.data(), pending.size(), moreFollows);
 }
 
 void TIdTCPConnection::Disconnect() { CloseNow(true); }

@@ -63,8 +63,9 @@ class TIdTCPConnection {
   void OpenWriteBuffer();
   // Sends what was collected; collecting goes on.
   void FlushWriteBuffer();
-  // Sends what was collected and stops collecting.
-  void CloseWriteBuffer();
+  // Sends what was collected and stops collecting. With moreFollows the bytes may wait for the
+  // next send (or the close) to leave with it: for a header whose body comes next.
+  void CloseWriteBuffer(bool moreFollows = false);
   bool WriteBufferOpen() const { return writeBufferOpen_; }
 
   // Shuts down sending, drains what is still arriving for a moment, and closes the socket.
@@ -84,7 +85,7 @@ class TIdTCPConnection {
   bool ReceiveMore();
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);
-  void SendAll(const char* data, size_t size);
+  void SendAll(const char* data, size_t size, bool moreFollows = false);
   [[noreturn]] void FailSocket(int errorCode, const char* call);
   void CloseNow(bool linger);
 

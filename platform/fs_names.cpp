@@ -68,6 +68,16 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+// Both sides read bytes 0x00-0x7F alike (CP932 has the ASCII letters, digits and signs where
+// UTF-8 has them), so an all-ASCII text converts to itself without iconv: the common case of
+// paths and file names, met on every request and for every listed entry.
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool EntryExists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -133,6 +143,7 @@ std::string ComponentToNative(std::string_view component, const std::string& pre
 }  // namespace
 
 std::optional<std::string> Utf8ToShiftJis(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   std::optional<std::string> sjis = Utf8ToCp932().Convert(utf8);
   // CP932 maps some characters one way only ("〜" U+301C and "～" U+FF5E both become 81 60,
   // "¥" becomes 5C). Such a name could not be found again, so it counts as not representable.
@@ -143,6 +154,7 @@ std::optional<std::string> Utf8ToShiftJis(std::string_view utf8) {
 }
 
 std::optional<std::string> ShiftJisToUtf8Strict(std::string_view sjis) {
+  if (IsAscii(sjis)) return std::string(sjis);
   return Cp932ToUtf8().Convert(sjis);
 }
 
@@ -164,6 +176,7 @@ std::string ToValidUtf8(std::string_view bytes) {
 }
 
 std::string NativeToSystem(std::string_view native) {
+  if (IsAscii(native)) return std::string(native);
   return MapComponents(native, [](std::string_view part, const std::string&) {
     std::optional<std::string> sjis = Utf8ToShiftJis(part);
     return Parts{sjis ? *sjis : std::string(part), std::string(part)};
@@ -171,6 +184,7 @@ std::string NativeToSystem(std::string_view native) {
 }
 
 std::string SystemToNative(std::string_view system) {
+  if (IsAscii(system)) return std::string(system);
   return MapComponents(system, [](std::string_view part, const std::string& prefix) {
     std::string native = ComponentToNative(part, prefix, Tiebreak::kShiftJis);
     return Parts{native, native};
@@ -181,6 +195,7 @@ std::string SystemToNative(std::string_view system) {
 // created), a likely native name is shown as itself. Bytes that are not UTF-8 at all are
 // shown with replacement characters.
 std::string SystemToDisplayUtf8(std::string_view system) {
+  if (IsAscii(system)) return std::string(system);
   return MapComponents(system, [](std::string_view part, const std::string& prefix) {
     std::string native = ComponentToNative(part, prefix, Tiebreak::kLikelyNative);
     std::string shown = ToValidUtf8(native);

@@ -20,6 +20,7 @@ namespace {
 
 constexpr char kFieldSeparator[] = ";;";
 constexpr char kPartSeparator[] = "::";
+constexpr char kHexOfSlash[] = "2f";  // a folder's full path ends in "/"
 
 // A name as the script shows it. Linux names may hold ":" and ";", which would cut the line's
 // ";;" and "::" separators in the wrong place (a name "a::b" or "x;" could even fake a record),
@@ -40,13 +41,37 @@ std::string DisplayName(std::string_view utf8) {
   return out;
 }
 
-std::string FormatLocalDate(time_t time) {
+void AppendTwoDigits(std::string& out, int value) {
+  out += static_cast<char>('0' + value / 10);
+  out += static_cast<char>('0' + value % 10);
+}
+
+// Appends the local time as "%04d/%02d/%02d_%02d:%02d:%02d" would show it. By hand for years
+// 0-9999, the date fields being two digits at most: a formatted print costs more than all the
+// rest of a record, and a folder may hold many thousand entries. Other years take the print.
+void AppendLocalDate(std::string& out, time_t time) {
   std::tm local{};
   localtime_r(&time, &local);
-  char text[64];  // room for any int the format can meet
-  std::snprintf(text, sizeof text, "%04d/%02d/%02d_%02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
+  const int year = local.tm_year + 1900;
+  if (year < 0 || year > 9999) {
+    char text[64];  // room for any int the format can meet
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d_%02d:%02d:%02d", year, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    out += text;
+    return;
+  }
+  AppendTwoDigits(out, year / 100);
+  AppendTwoDigits(out, year % 100);
+  out += '/';
+  AppendTwoDigits(out, local.tm_mon + 1);
+  out += '/';
+  AppendTwoDigits(out, local.tm_mday);
+  out += '_';
+  AppendTwoDigits(out, local.tm_hour);
+  out += ':';
+  AppendTwoDigits(out, local.tm_min);
+  out += ':';
+  AppendTwoDigits(out, local.tm_sec);
 }
 
 // True when the entry is a symbolic link; the type from the folder may not tell.
@@ -57,7 +82,9 @@ bool IsLink(const std::string& nativePath, unsigned char type) {
 }
 
 // One record for the entry nativeName of the folder, or "" when it is to be left out.
-std::string MakeRecord(const TShareRoots& roots, const std::string& path,
+// pathHex is HexEncode(path): a record's full-path field is it followed by the hex of the name
+// (neither holds a NUL byte, so the two hex texts simply join).
+std::string MakeRecord(const TShareRoots& roots, const std::string& pathHex,
                        const std::string& nativeFolder, const std::string& nativeName,
                        unsigned char type) {
   const std::string nativePath = nativeFolder + nativeName;
@@ -68,18 +95,37 @@ std::string MakeRecord(const TShareRoots& roots, const std::string& path,
   if (IsLink(nativePath, type) && !roots.Contain(nativePath)) return "";
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
-  std::string record = kFieldSeparator;
-  record += folder ? "D" : "F";
-  record += kPartSeparator + DisplayName(ToValidUtf8(nativeName)) + kPartSeparator +
-            HexEncode(systemName) + kPartSeparator;
+  // Built by appending into one string: the records of a large folder are the bulk of the page.
+  std::string record;
+  const std::string nameHex = HexEncode(systemName);
+  record.reserve(pathHex.size() + 2 * nameHex.size() + 2 * nativeName.size() + 64);
+  record += kFieldSeparator;
+  record += folder ? 'D' : 'F';
+  record += kPartSeparator;
+  record += DisplayName(ToValidUtf8(nativeName));
+  record += kPartSeparator;
+  record += nameHex;
+  record += kPartSeparator;
+  record += pathHex;
+  record += nameHex;
   if (folder) {
-    record += HexEncode(path + systemName + "/") + kPartSeparator + kPartSeparator;
+    record += kHexOfSlash;
+    record += kPartSeparator;
+    record += kPartSeparator;
   } else {
-    record += HexEncode(path + systemName) + kPartSeparator + FormatLocalDate(info.st_mtime) +
-              kPartSeparator + std::to_string(static_cast<unsigned long long>(info.st_size));
+    record += kPartSeparator;
+    AppendLocalDate(record, info.st_mtime);
+    record += kPartSeparator;
+    record += std::to_string(static_cast<unsigned long long>(info.st_size));
   }
   return record;
 }
+
+// A record and its sort key, the record with ASCII letters lower-cased.
+struct TSortEntry {
+  std::string key;
+  std::string record;
+};
 
 // The sorted records of the folder; none when it lies outside the shares or cannot be read.
 std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std::string& path) {
@@ -94,16 +140,26 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
   std::unique_ptr<DIR, DirCloser> dir(opendir(nativeFolder.c_str()));
   if (!dir) return records;
   const TShareRoots roots(folders);
+  const std::string pathHex = HexEncode(path);
+  std::vector<TSortEntry> entries;
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string record = MakeRecord(roots, path, nativeFolder, name, entry->d_type);
-    if (!record.empty()) records.push_back(std::move(record));
+    std::string record = MakeRecord(roots, pathHex, nativeFolder, name, entry->d_type);
+    if (!record.empty()) entries.push_back({LowerAscii(record), std::move(record)});
   }
-  std::sort(records.begin(), records.end(), [](const std::string& a, const std::string& b) {
-    const int order = CompareTextIgnoreCase(a, b);
-    return order != 0 ? order < 0 : a < b;  // equal ignoring case: bytes decide, for a stable page
+  // Ignoring case, then by bytes where that ties, for a stable page. The lower-cased copy
+  // orders exactly as the case-blind comparison does, and is compared with memcmp.
+  // Pointers are sorted, so that the strings are not moved about.
+  std::vector<TSortEntry*> order;
+  order.reserve(entries.size());
+  for (TSortEntry& entry : entries) order.push_back(&entry);
+  std::sort(order.begin(), order.end(), [](const TSortEntry* a, const TSortEntry* b) {
+    const int byKey = a->key.compare(b->key);
+    return byKey != 0 ? byKey < 0 : a->record < b->record;
   });
+  records.reserve(order.size());
+  for (TSortEntry* entry : order) records.push_back(std::move(entry->record));
   return records;
 }
 
