@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 
 #include "http/byte_range.h"
 #include "http/engine_errors.h"
@@ -44,10 +45,21 @@ int64_t IntegerOrZero(std::string_view text) {
   return ParseInteger(text, value) ? value : 0;
 }
 
-// Reads the head's lines while keeping count of its size.
+// Reads the head's lines while keeping count of its size and its time: the whole head must
+// arrive within one idle limit, not merely a byte per idle limit.
 class HeadReader {
  public:
-  explicit HeadReader(TIdTCPConnection& connection) : connection_(connection) {}
+  explicit HeadReader(TIdTCPConnection& connection) : connection_(connection) {
+    if (connection_.ReadTimeout > 0) {
+      connection_.SetReadDeadline(std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(connection_.ReadTimeout));
+    }
+  }
+  ~HeadReader() { Finish(); }
+  // The head is complete: the body that follows has only the idle limit.
+  void Finish() { connection_.ClearReadDeadline(); }
+  HeadReader(const HeadReader&) = delete;
+  HeadReader& operator=(const HeadReader&) = delete;
   std::string ReadLine() {
     std::string line = connection_.ReadLn();
     used_ += line.size() + 2;
@@ -191,6 +203,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     request.RemoteIP = connection.PeerIP();
     request.Command = command;
     ReadHeaderLines(head, request.RawHeaders);
+    head.Finish();
     FillHeaderFields(request);
 
     if (OnCreatePostStream) OnCreatePostStream(&thread, request.PostStream);

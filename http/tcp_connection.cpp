@@ -88,7 +88,15 @@ size_t TIdTCPConnection::ReceiveInto(char* buffer, size_t count) {
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (WaitFor(POLLIN, ReadTimeout) == WaitResult::TimedOut) throw EIdReadTimeout();
+      int wait = ReadTimeout;
+      if (readDeadline_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*readDeadline_ - Clock::now());
+        if (left.count() <= 0) throw EIdReadTimeout();
+        wait = wait > 0 ? std::min(wait, static_cast<int>(left.count()))
+                        : static_cast<int>(left.count());
+      }
+      if (WaitFor(POLLIN, wait) == WaitResult::TimedOut) throw EIdReadTimeout();
       continue;
     }
     int code = errno;

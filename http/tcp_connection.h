@@ -2,9 +2,11 @@
 // Used by one connection thread; only CloseSocket may be called from another thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +40,10 @@ class TIdTCPConnection {
   // makes no progress (the peer stopped reading).
   int ReadTimeout = 0;
   void SetReadTimeout(int milliseconds);
+  // Reads fail with EIdReadTimeout once this moment has passed, however recently the last byte
+  // came: a client dribbling a byte now and then would otherwise hold its thread for hours.
+  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { readDeadline_ = deadline; }
+  void ClearReadDeadline() { readDeadline_.reset(); }
 
   // Reads up to the next LF; the LF and one CR before it are removed.
   // Throws EIdMaxLineLengthExceeded, EIdConnClosedGracefully, EIdReadTimeout, EIdSocketError.
@@ -96,6 +102,7 @@ class TIdTCPConnection {
   size_t inputStart_ = 0;   // bytes before this offset are consumed
   size_t lineSearched_ = 0;  // bytes after inputStart_ already searched for LF
   bool closedGracefully_ = false;
+  std::optional<std::chrono::steady_clock::time_point> readDeadline_;
   bool sentAny_ = false;  // a response (part) went out: closing must not reset it away
   bool writeBufferOpen_ = false;
   std::string writeBuffer_;
