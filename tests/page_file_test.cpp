@@ -1,6 +1,11 @@
 #include "web/page_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <chrono>
@@ -32,6 +37,34 @@ TEST(PageFile, RewriteReplacesTheWholePageAndLeavesNoTemporaryFile) {
   WritePageFile(page, {"short"});
   EXPECT_EQ(ReadFileBytes(page), "short\r\n");
   EXPECT_EQ(folder.List("page"), std::vector<std::string>{"text_127.0.0.1.html"});
+}
+
+TEST(PageFile, UnchangedPageStaysTheSameFileAndAnyChangeReplacesIt) {
+  TTempFolder folder;
+  const std::string pageFolder = folder.MakeSubfolder("page");
+  const std::string page = pageFolder + "index_127.0.0.1.html";
+  auto inode = [&](const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+  };
+  WritePageFile(page, {"abc"});
+  const ino_t first = inode(page);
+  WritePageFile(page, {"abc"});
+  EXPECT_EQ(inode(page), first) << "the same bytes are not written again";
+  WritePageFile(page, {"abd"});  // same size, other bytes
+  EXPECT_EQ(ReadFileBytes(page), "abd\r\n");
+  EXPECT_NE(inode(page), first);
+
+  // A link put in the page's place is replaced, never read or written through.
+  const std::string outside = folder.Path() + "outside.txt";
+  vmtest::WriteFileBytes(outside, "abd\r\n");
+  std::remove(page.c_str());
+  ASSERT_EQ(::symlink(outside.c_str(), page.c_str()), 0);
+  WritePageFile(page, {"abd"});
+  struct stat info {};
+  ASSERT_EQ(::lstat(page.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(ReadFileBytes(outside), "abd\r\n");
 }
 
 TEST(PageFile, MissingFolderThrowsCreateErrorWithThePath) {

@@ -38,6 +38,31 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return content;
 }
 
+// True when the file holds exactly these bytes. A page is mostly the same as the one written
+// for the previous request; reading it back is far cheaper than creating and renaming a file,
+// which also serialises every writer on the page folder.
+bool HoldsExactly(const std::string& nativePath, std::string_view content) {
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<uint64_t>(info.st_size) == content.size();
+  if (same) {
+    std::string bytes(content.size() + 1, '\0');  // one more: a file grown meanwhile shows
+    size_t got = 0;
+    for (;;) {
+      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+      if (got == bytes.size()) break;
+    }
+    same = got == content.size() && std::string_view(bytes.data(), got) == content;
+  }
+  ::close(fd);
+  return same;
+}
+
 bool IsAsciiLetterOrDigit(char c) {
   return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z');
 }
@@ -72,7 +97,9 @@ bool ReplaceFileAtomically(std::string tempTemplate, const std::string& nativeTa
 
 void WritePageFile(const std::string& path, const std::vector<std::string>& lines) {
   const std::string target = SystemToNative(path);
-  if (!ReplaceFileAtomically(target + std::string(kTemporarySuffix), target, JoinLines(lines))) {
+  const std::string content = JoinLines(lines);
+  if (HoldsExactly(target, content)) return;
+  if (!ReplaceFileAtomically(target + std::string(kTemporarySuffix), target, content)) {
     throw EFCreateError(path);
   }
 }
