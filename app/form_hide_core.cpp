@@ -131,7 +131,7 @@ void TFormHideCore::URLU1Click() {
 }
 
 void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
-  stream = CreatePostStream();
+  stream = CreatePostStream(state_.ProgramFolder());
 }
 
 void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,

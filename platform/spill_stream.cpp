@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/exception.h"
 
@@ -21,8 +23,17 @@ std::string TemporaryFolder() {
   return "/tmp";
 }
 
-// An open, already unlinked file in the temporary folder.
-int OpenAnonymousFile() {
+// Bytes moved per step when the kernel cannot copy between the two files itself.
+constexpr size_t kCopyBlock = 256 * 1024;
+
+// An open, already unlinked file: a nameless one in preferredFolder when it can have one there,
+// else one in the temporary folder.
+int OpenAnonymousFile(const std::string& preferredFolder) {
+  if (!preferredFolder.empty()) {
+    // No named fallback here: a file in that folder must never be seen, even for a moment.
+    int fd = open(preferredFolder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+  }
   const std::string dir = TemporaryFolder();
   int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) return fd;
@@ -48,9 +59,47 @@ void WriteAllAt(int fd, const char* data, size_t count, int64_t offset) {
   }
 }
 
+// True for the errors by which copy_file_range says it cannot copy between these two files
+// (another file system, an old kernel, a file kind it does not handle), as opposed to a failed
+// write.
+bool KernelCannotCopy(int error) {
+  return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP ||
+         error == EBADF;
+}
+
+// Copies by read and write through a small buffer; false on an error, with errno set.
+bool CopyThroughBuffer(int in, int64_t from, int64_t count, int out) {
+  std::vector<char> block(static_cast<size_t>(std::min<int64_t>(count, kCopyBlock)));
+  while (count > 0) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(count, kCopyBlock));
+    const ssize_t got = pread(in, block.data(), want, from);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;  // the file is shorter than the stream says
+      return false;
+    }
+    const char* data = block.data();
+    size_t left = static_cast<size_t>(got);
+    while (left > 0) {
+      const ssize_t put = write(out, data, left);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        if (put == 0) errno = EIO;
+        return false;
+      }
+      data += put;
+      left -= static_cast<size_t>(put);
+    }
+    from += got;
+    count -= got;
+  }
+  return true;
+}
+
 }  // namespace
 
-TSpillStream::TSpillStream(int64_t memoryLimit) : memoryLimit_(memoryLimit) {}
+TSpillStream::TSpillStream(int64_t memoryLimit, std::string fileFolder)
+    : memoryLimit_(memoryLimit), fileFolder_(std::move(fileFolder)) {}
 
 TSpillStream::~TSpillStream() {
   Unmap();
@@ -64,7 +113,7 @@ void TSpillStream::Unmap() {
 }
 
 void TSpillStream::SpillToFile() {
-  int fd = OpenAnonymousFile();
+  int fd = OpenAnonymousFile(fileFolder_);
   try {
     WriteAllAt(fd, memory_.data(), memory_.size(), 0);
   } catch (...) {
@@ -141,6 +190,47 @@ std::string_view TSpillStream::View() {
     mapSize_ = static_cast<size_t>(size_);
   }
   return std::string_view(static_cast<const char*>(map_), mapSize_);
+}
+
+void TSpillStream::ReleaseView(int64_t from, int64_t to) {
+  if (map_ == nullptr) return;  // bytes in memory are the only copy: never dropped
+  const int64_t page = sysconf(_SC_PAGESIZE);
+  from = std::max<int64_t>(from, 0);
+  to = std::min<int64_t>(to, static_cast<int64_t>(mapSize_));
+  // Only whole pages inside the range, except that the range may end with the mapping.
+  const int64_t start = (from + page - 1) / page * page;
+  const int64_t end = to == static_cast<int64_t>(mapSize_) ? to : to / page * page;
+  if (end <= start) return;
+  // The mapping is a shared one of the file: dropping its pages keeps the bytes in the file.
+  madvise(static_cast<char*>(map_) + start, static_cast<size_t>(end - start), MADV_DONTNEED);
+}
+
+bool TSpillStream::CopyRangeTo(int fd, int64_t from, int64_t count) {
+  if (!Spilled()) return TStream::CopyRangeTo(fd, from, count);
+  if (from < 0 || count < 0 || from + count > size_) {
+    errno = EINVAL;
+    return false;
+  }
+  loff_t in = from;
+  while (count > 0) {
+    const ssize_t n = copy_file_range(fd_, &in, fd, nullptr, static_cast<size_t>(count), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && KernelCannotCopy(errno)) return CopyThroughBuffer(fd_, in, count, fd);
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    count -= n;
+  }
+  return true;
+}
+
+bool TSpillStream::LinkAs(const std::string& nativePath, unsigned mode) {
+  if (!Spilled()) return TStream::LinkAs(nativePath, mode);
+  if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) return false;
+  // Linking a nameless file by its descriptor needs a privilege; through its /proc entry, not.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, nativePath.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace vm

@@ -22,6 +22,17 @@ class TStream {
   virtual void Write(const void* buffer, size_t count) = 0;
   // All bytes of the stream as one contiguous view, valid until the next change.
   virtual std::string_view View() = 0;
+
+  // Hints that the view's bytes in [from, to) will not be looked at again soon: a view backed
+  // by a file gives their pages back (a later look reads them again). Never changes a byte.
+  virtual void ReleaseView(int64_t from, int64_t to);
+  // Writes count bytes from position from to the file descriptor fd at its offset (the
+  // stream's position is not used or moved). False on a write error, with errno set.
+  virtual bool CopyRangeTo(int fd, int64_t from, int64_t count);
+  // Gives the stream's bytes a name in the file system without copying them, when they live
+  // in a file that can be linked: nativePath must not exist, and the file gets the mode.
+  // False otherwise, with errno set (the caller then copies).
+  virtual bool LinkAs(const std::string& nativePath, unsigned mode);
 };
 
 class TMemoryStream : public TStream {

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/spill_stream.h"
 #include "support/page_lines.h"
+#include "support/scoped_env.h"
 #include "web/sjis_texts.h"
 #include "web/text_helpers.h"
 
@@ -401,6 +404,151 @@ TEST_F(PostBodyTest, LargeUploadThroughSpillStream) {
   struct stat info {};
   ASSERT_EQ(stat((program_ + "pastdata.txt").c_str(), &info), 0);
   EXPECT_EQ(static_cast<size_t>(info.st_size), head.size() + kSize + tail.size());
+}
+
+// Bytes that differ at every position, so that a part saved from a wrong offset shows.
+std::string Noise(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+// The body written into a stream the way the engine does, a block at a time.
+void Fill(TStream& stream, const std::string& body) {
+  constexpr size_t kBlock = 32768;
+  for (size_t k = 0; k < body.size(); k += kBlock) {
+    stream.Write(body.data() + k, std::min(kBlock, body.size() - k));
+  }
+}
+
+TEST_F(PostBodyTest, LargePartsAreSavedExactlyWhereverTheirDelimiterFalls) {
+  // Large parts are searched in steps of some MiB: the delimiter after a file, or a line that
+  // only looks like one, may start just before such a step's end, straddle it or follow it.
+  constexpr size_t kMiB = 1 << 20;
+  struct TCase {
+    std::string label;
+    std::vector<size_t> fileSizes;  // one file part each, between "menu" and "dirname"
+    size_t fakeAt;                  // where a line that is almost the delimiter goes
+  };
+  std::vector<TCase> cases = {
+      {"8 MiB and 5", {8 * kMiB + 5}, 4 * kMiB - 3},
+      {"two files of some MiB", {3 * kMiB + 7, 5 * kMiB + 1}, 2 * kMiB},
+      {"small file after a large one", {6 * kMiB, 10}, 5},
+  };
+  // Files just under 4 MiB: with the part's header lines the delimiter after the data starts a
+  // few dozen bytes later, so one of these sizes puts it across the 4 MiB mark, others just
+  // before or after it, and the line that only looks like one likewise.
+  for (size_t less = 20; less <= 80; less += 4) {
+    cases.push_back({"4 MiB less " + std::to_string(less), {4 * kMiB - less}, 4 * kMiB - 2 * less});
+  }
+  const std::string boundary = "----b0undary";
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::pair<std::string, std::string>> parts = {{"name=\"menu\"", "updimg"}};
+    std::vector<std::string> contents;
+    for (size_t k = 0; k < c.fileSizes.size(); ++k) {
+      std::string content = Noise(c.fileSizes[k], static_cast<uint32_t>(k + 1));
+      const std::string fake = "\r\n--" + boundary.substr(0, boundary.size() - 1) + "\r\n";
+      if (c.fakeAt + fake.size() <= content.size()) content.replace(c.fakeAt, fake.size(), fake);
+      contents.push_back(content);
+      parts.push_back({"name=\"f" + std::to_string(k) + "\"; filename=\"x.bin\"", content});
+    }
+    parts.push_back({"name=\"dirname\"", kDataHex});
+    const std::string body = Multipart(parts, boundary);
+    auto stream = CreatePostStream(program_);
+    Fill(*stream, body);
+    const std::string result = ParsePostBody(state_, *stream);
+    const auto saved = Saved();
+    ASSERT_EQ(saved.size(), contents.size());
+    std::string expected = "&menu=updimg&dirname=" + kDataHex;
+    for (size_t k = 0; k < saved.size(); ++k) {
+      EXPECT_TRUE(SavedBytes(saved[k]) == contents[k]) << saved[k];
+      expected += "&f" + std::to_string(k) + "=" + HexEncode(saved[k]);
+    }
+    EXPECT_EQ(result, expected);
+    for (const std::string& name : saved) std::remove((share_ + name).c_str());
+  }
+}
+
+TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
+  // A folder on another file system than the program folder, when this machine has one.
+  struct stat shm {}, program {};
+  std::string other;
+  if (stat("/dev/shm", &shm) == 0 && stat(program_.c_str(), &program) == 0 &&
+      shm.st_dev != program.st_dev) {
+    char pattern[] = "/dev/shm/velmarind-test-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) other = std::string(pattern) + "/";
+  }
+  const std::string body = Multipart({{"name=\"menu\"", "updimg"},
+                                      {"name=\"ifile\"; filename=\"a.bin\"", Noise(6 << 20, 9)},
+                                      {"name=\"dirname\"", kDataHex}});
+  struct TCase {
+    const char* label;
+    std::string body;
+    std::function<std::unique_ptr<TStream>()> make;
+    bool tmpdirOnOtherDisk;
+  };
+  const std::vector<TCase> cases = {
+      {"in memory (copied)", "x=1&y=2", [] { return std::make_unique<TMemoryStream>(); }, false},
+      {"in a file of the program folder's disk (linked)", body,
+       [this] { return CreatePostStream(program_); }, false},
+      {"no nameless file in the program folder: in the temporary folder", body + "2",
+       [this] { return CreatePostStream(temp_.Path() + "missing/"); }, false},
+      {"in a file of another disk (copied)", body + "3",
+       [this] { return CreatePostStream(temp_.Path() + "missing/"); }, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::optional<vmtest::TScopedEnv> tmpdir;
+    if (c.tmpdirOnOtherDisk) {
+      if (other.empty()) continue;  // no second file system on this machine
+      tmpdir.emplace("TMPDIR", other);
+    }
+    {
+      auto stream = c.make();
+      Fill(*stream, c.body);
+      ParsePostBody(state_, *stream);
+      // Whole, readable by all, and no temporary left beside it.
+      EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
+      struct stat info {};
+      ASSERT_EQ(stat((program_ + "pastdata.txt").c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 0777, 0644u);
+      EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
+    }
+    // The copy outlives the stream it came from.
+    EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
+  }
+  if (!other.empty()) std::system(("rm -rf '" + other + "'").c_str());
+  for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+}
+
+TEST_F(PostBodyTest, ConcurrentLargePostsLeaveOneWholePastData) {
+  constexpr int kThreads = 4;
+  std::vector<std::string> bodies;
+  for (int t = 0; t < kThreads; ++t) {
+    bodies.push_back(Multipart({{"name=\"menu\"", "updimg"},
+                                {"name=\"ifile\"; filename=\"a.bin\"",
+                                 Noise((5 << 20) + t, static_cast<uint32_t>(t))},
+                                {"name=\"dirname\"", kDataHex}}));
+  }
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t, &bodies] {
+      auto stream = CreatePostStream(program_);
+      Fill(*stream, bodies[t]);
+      ParsePostBody(state_, *stream);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const std::string past = ReadFileBytes(program_ + "pastdata.txt");
+  int matches = 0;
+  for (const std::string& body : bodies) matches += past == body ? 1 : 0;
+  EXPECT_EQ(matches, 1);
+  EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
+  EXPECT_EQ(Saved().size(), static_cast<size_t>(kThreads));
 }
 
 }  // namespace

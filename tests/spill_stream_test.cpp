@@ -1,13 +1,20 @@
 // The body stream: memory for small bodies, an unlinked temporary file for large ones.
 #include "platform/spill_stream.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/exception.h"
 #include "support/page_lines.h"
+#include "support/scoped_env.h"
 
 namespace vm {
 namespace {
@@ -94,6 +101,132 @@ TEST(SpillStream, TemporaryFileGoesToTmpdirAndLeavesNothing) {
     setenv("TMPDIR", saved.c_str(), 1);
   else
     unsetenv("TMPDIR");
+}
+
+// Bytes that differ at every position, so that a copy from a wrong offset shows.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t seed = 777;
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+// A folder on another file system than /tmp (a memory one), made and removed by the test;
+// empty when this machine has none.
+class TOtherDiskFolder {
+ public:
+  TOtherDiskFolder() {
+    struct stat shm {}, tmp {};
+    if (stat("/dev/shm", &shm) != 0 || stat("/tmp", &tmp) != 0 || shm.st_dev == tmp.st_dev) return;
+    char pattern[] = "/dev/shm/velmarind-test-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path_ = std::string(pattern) + "/";
+  }
+  ~TOtherDiskFolder() {
+    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Copies [from, from + count) of the stream into a new file at path; its bytes, "" on failure.
+std::string CopiedOut(TStream& stream, const std::string& path, int64_t from, int64_t count) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  EXPECT_GE(fd, 0) << path;
+  const bool copied = stream.CopyRangeTo(fd, from, count);
+  close(fd);
+  EXPECT_TRUE(copied) << path;
+  return vmtest::ReadFileBytes(path);
+}
+
+TEST(SpillStream, CopiesRangesByteForByteFromMemoryAndFromTheFile) {
+  vmtest::TTempFolder folder;
+  TOtherDiskFolder other;
+  // More than one buffer's worth when the kernel cannot copy, starting inside a page.
+  const std::string bytes = Pattern(700 * 1024 + 13);
+  struct TCase {
+    const char* label;
+    int64_t memoryLimit;
+    std::string target;
+  };
+  const std::vector<TCase> cases = {
+      {"in memory", int64_t{1} << 30, folder.Path() + "a"},
+      {"file, same file system", 1024, folder.Path() + "b"},
+      {"file, other file system (read and write)", 1024, other.Path() + "c"},
+  };
+  for (const TCase& c : cases) {
+    if (c.target.front() != '/') continue;  // no other file system here
+    SCOPED_TRACE(c.label);
+    TSpillStream stream(c.memoryLimit, folder.Path());
+    stream.Write(bytes.data(), bytes.size());
+    EXPECT_EQ(CopiedOut(stream, c.target, 4099, 600 * 1024), bytes.substr(4099, 600 * 1024));
+    EXPECT_EQ(CopiedOut(stream, c.target, 0, 0), "");
+    // A range past the end is refused, not read short.
+    const int fd = open(c.target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    EXPECT_FALSE(stream.CopyRangeTo(fd, 10, static_cast<int64_t>(bytes.size())));
+    close(fd);
+  }
+  if (other.Path().empty()) GTEST_SKIP() << "no second file system for the read-and-write copy";
+}
+
+TEST(SpillStream, LinksItsFileIntoTheFolderItWasMadeIn) {
+  vmtest::TTempFolder folder;
+  const std::string bytes = Pattern(100000);
+  TSpillStream stream(1024, folder.Path());
+  stream.Write(bytes.data(), bytes.size());
+  ASSERT_TRUE(stream.Spilled());
+  EXPECT_TRUE(folder.List().empty());  // nameless until linked
+  ASSERT_TRUE(stream.LinkAs(folder.Path() + "named", 0644)) << std::strerror(errno);
+  EXPECT_EQ(vmtest::ReadFileBytes(folder.Path() + "named"), bytes);
+  struct stat info {};
+  ASSERT_EQ(stat((folder.Path() + "named").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  // The stream still reads its bytes, and an existing name is never replaced.
+  EXPECT_EQ(stream.View(), bytes);
+  EXPECT_FALSE(stream.LinkAs(folder.Path() + "named", 0644));
+  EXPECT_EQ(errno, EEXIST);
+
+  TSpillStream small(1024, folder.Path());
+  small.Write("in memory", 9);
+  EXPECT_FALSE(small.LinkAs(folder.Path() + "small", 0644));
+  TMemoryStream memory("bytes");
+  EXPECT_FALSE(memory.LinkAs(folder.Path() + "memory", 0644));
+  EXPECT_EQ(folder.List(), std::vector<std::string>{"named"});
+}
+
+TEST(SpillStream, FolderWithoutRoomForANamelessFileFallsBackToTmpdir) {
+  vmtest::TTempFolder folder;
+  const std::string spill = folder.MakeSubfolder("spill");
+  vmtest::TScopedEnv tmpdir("TMPDIR", spill);
+  TSpillStream stream(4, folder.Path() + "missing/");
+  stream.Write("more than four", 14);
+  EXPECT_TRUE(stream.Spilled());
+  EXPECT_EQ(stream.View(), "more than four");
+  EXPECT_EQ(folder.List(), std::vector<std::string>{"spill"});
+  EXPECT_TRUE(folder.List("spill").empty());
+}
+
+TEST(SpillStream, ReleasedViewKeepsEveryByte) {
+  const std::string bytes = Pattern(3 * 1024 * 1024 + 5);
+  for (const int64_t limit : {int64_t{1} << 30, int64_t{1024}}) {
+    SCOPED_TRACE(limit);
+    TSpillStream stream(limit);
+    stream.Write(bytes.data(), bytes.size());
+    ASSERT_EQ(stream.View(), bytes);
+    // Ranges that start and end inside pages, the whole view and its end: a release only gives
+    // pages back, in memory it does nothing at all.
+    stream.ReleaseView(4095, 2 * 1024 * 1024 + 7);
+    stream.ReleaseView(0, static_cast<int64_t>(bytes.size()));
+    stream.ReleaseView(static_cast<int64_t>(bytes.size()) - 3, int64_t{1} << 40);
+    EXPECT_TRUE(stream.View() == bytes);
+    TMemoryStream memory(bytes);
+    memory.ReleaseView(0, static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(memory.View() == bytes);
+  }
 }
 
 }  // namespace

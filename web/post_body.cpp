@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "platform/fs_names.h"
@@ -39,6 +42,16 @@ constexpr size_t kCopyLimit = 5000;
 constexpr size_t kBoundaryLimit = 5000;
 // Bumps of the millisecond stamp tried before giving up on a free upload name.
 constexpr int kMaxNameTries = 1000;
+// Names tried for the link that becomes "pastdata.txt" before it is copied instead.
+constexpr int kMaxLinkTries = 8;
+// "pastdata.txt" is readable by all, as every file the system writes.
+constexpr unsigned kPastDataMode = 0644;
+// A search hands the pages it has passed back to the stream in steps of this size: a search
+// across a large file's content then keeps at most about this much of it resident.
+constexpr size_t kScanWindow = 4 * 1024 * 1024;
+// Searches for the boundary line across at least this much are remembered, so that the second
+// pass does not cross the same file content again.
+constexpr size_t kRememberedSpan = 1024 * 1024;
 
 // The range of a Shift_JIS double-byte character's second byte.
 bool IsSjisSecondByte(char byte) {
@@ -57,25 +70,138 @@ bool MatchesAt(std::string_view body, size_t i, std::string_view pattern) {
   return true;
 }
 
-// First position p in [from, to) where pattern lies (ignoring ASCII case); npos when none.
-// Jumps with memchr on the first byte, so a large file part is crossed quickly.
-size_t FindFrom(std::string_view body, size_t from, size_t to, std::string_view pattern) {
-  if (pattern.empty()) return std::string_view::npos;
-  to = std::min(to, body.size());
-  const char first = pattern[0];
-  const bool letter = IsAsciiLetter(first);
-  for (size_t i = from; i < to; ++i) {
-    if (letter) {
-      if (AsciiLower(body[i]) != AsciiLower(first)) continue;
-    } else {
-      const void* hit = std::memchr(body.data() + i, first, to - i);
-      if (hit == nullptr) return std::string_view::npos;
-      i = static_cast<size_t>(static_cast<const char*>(hit) - body.data());
+// A pattern with its anchor: the longest run of bytes that are not ASCII letters, which a
+// match holds exactly as they stand and can therefore be found with memmem.
+struct TPattern {
+  explicit TPattern(std::string_view text) : bytes(text) {
+    for (size_t k = 0; k < text.size();) {
+      if (IsAsciiLetter(text[k])) {
+        ++k;
+        continue;
+      }
+      size_t end = k;
+      while (end < text.size() && !IsAsciiLetter(text[end])) ++end;
+      if (end - k > anchorLength) {
+        anchorOffset = k;
+        anchorLength = end - k;
+      }
+      k = end;
     }
-    if (MatchesAt(body, i, pattern)) return i;
+  }
+  std::string_view bytes;
+  size_t anchorOffset = 0;
+  size_t anchorLength = 0;  // 0: letters only
+};
+
+const TPattern kNewTextPattern{kNewTextMarker};
+const TPattern kFieldHeaderPattern{kFieldHeader};
+const TPattern kFileNamePattern{kFileNameHeader};
+const TPattern kHeaderEndPattern{kHeaderEnd};
+
+// First position p in [from, to) where pattern lies (ignoring ASCII case; it may run on past
+// to, not past the body); npos when none.
+size_t FindFrom(std::string_view body, size_t from, size_t to, const TPattern& pattern) {
+  to = std::min(to, body.size());
+  if (pattern.bytes.empty() || from >= to) return std::string_view::npos;
+  if (pattern.anchorLength == 0) {
+    const char first = AsciiLower(pattern.bytes[0]);
+    for (size_t i = from; i < to; ++i) {
+      if (AsciiLower(body[i]) == first && MatchesAt(body, i, pattern.bytes)) return i;
+    }
+    return std::string_view::npos;
+  }
+  // The anchor of a match at i lies at i + anchorOffset, wholly inside the body.
+  const std::string_view anchor = pattern.bytes.substr(pattern.anchorOffset, pattern.anchorLength);
+  size_t a = from + pattern.anchorOffset;
+  const size_t anchorEnd =
+      std::min(body.size(), to + pattern.anchorOffset + pattern.anchorLength - 1);
+  while (a < anchorEnd && anchorEnd - a >= anchor.size()) {
+    const void* hit = memmem(body.data() + a, anchorEnd - a, anchor.data(), anchor.size());
+    if (hit == nullptr) return std::string_view::npos;
+    const size_t h = static_cast<size_t>(static_cast<const char*>(hit) - body.data());
+    if (MatchesAt(body, h - pattern.anchorOffset, pattern.bytes)) return h - pattern.anchorOffset;
+    a = h + 1;
   }
   return std::string_view::npos;
 }
+
+// The searches of one body. A search across a long stretch (a large file's content) goes in
+// windows and hands each window it has passed back to the stream, so that the body is never
+// resident all at once; searches for the boundary line across long stretches are remembered,
+// so that the second pass crosses no file content again.
+class TBodySearch {
+ public:
+  TBodySearch(std::string_view body, TStream& stream, std::string_view boundary)
+      : body_(body), stream_(stream), boundary_(boundary) {}
+
+  // First position in [from, to) where pattern lies; npos when none.
+  size_t Find(size_t from, size_t to, const TPattern& pattern) const {
+    to = std::min(to, body_.size());
+    for (size_t w = from; w < to; w += kScanWindow) {
+      const size_t wEnd = std::min(to, w + std::min(kScanWindow, to - w));
+      const size_t hit = FindFrom(body_, w, wEnd, pattern);
+      if (hit != std::string_view::npos) return hit;
+      if (wEnd < to) Release(w, wEnd);
+    }
+    return std::string_view::npos;
+  }
+
+  // First position in [from, to) where first or second lies (first wins a tie); npos when
+  // neither. isFirst tells which one it is.
+  size_t FindEither(size_t from, size_t to, const TPattern& first, const TPattern& second,
+                    bool& isFirst) const {
+    to = std::min(to, body_.size());
+    for (size_t w = from; w < to; w += kScanWindow) {
+      const size_t wEnd = std::min(to, w + std::min(kScanWindow, to - w));
+      const size_t a = FindFrom(body_, w, wEnd, first);
+      const size_t b = FindFrom(body_, w, a == std::string_view::npos ? wEnd : a, second);
+      if (b != std::string_view::npos) {
+        isFirst = false;
+        return b;
+      }
+      if (a != std::string_view::npos) {
+        isFirst = true;
+        return a;
+      }
+      if (wEnd < to) Release(w, wEnd);
+    }
+    return std::string_view::npos;
+  }
+
+  // First position in [from, to) where the boundary line starts; npos when none.
+  size_t NextBoundary(size_t from, size_t to) const {
+    auto known = known_.upper_bound(from);
+    if (known != known_.begin()) {
+      --known;
+      const size_t start = known->first;
+      const auto [end, hit] = known->second;  // the first boundary in [start, end): hit
+      if (hit != std::string_view::npos && start <= from && from <= hit) {
+        return hit < to ? hit : std::string_view::npos;
+      }
+      if (hit == std::string_view::npos && from < end) {
+        if (to <= end) return std::string_view::npos;
+        from = end;  // none before end: only the rest needs a look
+      }
+    }
+    const size_t hit = Find(from, to, boundary_);
+    if (from < to && (hit == std::string_view::npos ? to : hit) - from >= kRememberedSpan) {
+      known_[from] = {to, hit};
+    }
+    return hit;
+  }
+
+  const TPattern& Boundary() const { return boundary_; }
+
+ private:
+  void Release(size_t from, size_t to) const {
+    stream_.ReleaseView(static_cast<int64_t>(from), static_cast<int64_t>(to));
+  }
+
+  std::string_view body_;
+  TStream& stream_;
+  TPattern boundary_;
+  mutable std::map<size_t, std::pair<size_t, size_t>> known_;  // from -> (to, first hit)
+};
 
 // The temporary a file replaced in a folder is first written to: hidden, and never a name
 // the system gives a file of its own.
@@ -128,8 +254,10 @@ struct TUploadScan {
   std::string_view body;
   std::string_view boundary;  // the first line, "--" and the boundary text
   size_t limit;               // no part starts past the last boundary's room
+  TStream& stream;            // holds the body: saved files are copied from it
+  TBodySearch search;
 
-  size_t NextBoundary(size_t from, size_t to) const { return FindFrom(body, from, to, boundary); }
+  size_t NextBoundary(size_t from, size_t to) const { return search.NextBoundary(from, to); }
 };
 
 // The extension of a browser's file name, lower-cased, dot included: from its last "." after
@@ -167,7 +295,7 @@ std::string ScanFormFields(const TUploadScan& scan, std::string& folderField,
   const std::string_view body = scan.body;
   size_t i = scan.body.find("\r\n") + 2;
   while (i < scan.limit) {
-    i = FindFrom(body, i, scan.limit, kFieldHeader);
+    i = scan.search.Find(i, scan.limit, kFieldHeaderPattern);
     if (i == std::string_view::npos) break;
     const size_t nameStart = i + kFieldHeader.size();
     size_t quote = body.find('"', nameStart);
@@ -183,7 +311,7 @@ std::string ScanFormFields(const TUploadScan& scan, std::string& folderField,
     const size_t valueStart = i;
     size_t next = scan.NextBoundary(valueStart, scan.limit);
     const size_t end = next == std::string_view::npos ? scan.limit : next;
-    if (FindFrom(body, valueStart, end, kFileNameHeader) != std::string_view::npos) {
+    if (scan.search.Find(valueStart, end, kFileNamePattern) != std::string_view::npos) {
       i = end;  // a file field: its content is not looked into
       continue;
     }
@@ -209,7 +337,7 @@ enum class TSaveOutcome { Saved, NotWritten, CannotCreate };
 // Saves one file's content under a fresh "__vupd_img_" + stamp + extension name in the folder;
 // an existing file is never touched: a taken name moves the stamp on by a millisecond.
 TSaveOutcome SaveUpload(const std::string& folderPath, const std::string& extension,
-                        std::string_view content, std::string& savedName) {
+                        TStream& stream, size_t from, size_t count, std::string& savedName) {
   auto moment = std::chrono::system_clock::now();
   for (int attempt = 0; attempt < kMaxNameTries; ++attempt) {
     savedName = std::string(kUploadPrefix) + RequestStampAt(moment) + extension;
@@ -220,7 +348,9 @@ TSaveOutcome SaveUpload(const std::string& folderPath, const std::string& extens
       continue;
     }
     if (fd < 0) return TSaveOutcome::CannotCreate;
-    const bool written = WriteAllBytes(fd, content);
+    // From a file-backed stream the kernel copies: the content never passes through here.
+    const bool written =
+        stream.CopyRangeTo(fd, static_cast<int64_t>(from), static_cast<int64_t>(count));
     if (close(fd) != 0 || !written) {
       // A half-written upload would look like a whole one in the listing.
       unlink(nativePath.c_str());
@@ -242,11 +372,13 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
   std::string currentName;
   size_t i = 0;
   while (i < scan.limit) {
-    const size_t header = FindFrom(body, i, scan.limit, kFieldHeader);
-    const size_t fileHeader =
-        FindFrom(body, i, header == std::string_view::npos ? scan.limit : header, kFileNameHeader);
-    if (fileHeader == std::string_view::npos) {
-      if (header == std::string_view::npos) break;
+    // The next part name or file name, whichever comes first.
+    bool isHeader = false;
+    const size_t found =
+        scan.search.FindEither(i, scan.limit, kFieldHeaderPattern, kFileNamePattern, isHeader);
+    if (found == std::string_view::npos) break;
+    if (isHeader) {
+      const size_t header = found;
       // A part's name: up to the closing quote, unless a boundary comes first.
       currentName.clear();
       const size_t nameStart = header + kFieldHeader.size();
@@ -261,7 +393,7 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
       continue;
     }
     // A file name: up to the next quote, CR or LF.
-    size_t k = fileHeader + kFileNameHeader.size();
+    size_t k = found + kFileNameHeader.size();
     if (k < scan.limit && body[k] == '"') ++k;
     const size_t fileNameStart = k;
     while (k < scan.limit && body[k] != '"' && body[k] != '\r' && body[k] != '\n' &&
@@ -276,12 +408,12 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
     }
     const std::string extension = UploadExtension(body.substr(fileNameStart, fileNameLength));
     // The part's data starts after its header lines, unless a boundary comes first (no data).
-    const size_t nextBoundary = scan.NextBoundary(k, far);
+    bool atBoundary = false;
     const size_t headerEnd =
-        FindFrom(body, k, nextBoundary == std::string_view::npos ? far : nextBoundary, kHeaderEnd);
-    if (headerEnd == std::string_view::npos) {
-      if (nextBoundary == std::string_view::npos) break;  // no part can follow
-      i = nextBoundary + 1;
+        scan.search.FindEither(k, far, scan.search.Boundary(), kHeaderEndPattern, atBoundary);
+    if (headerEnd == std::string_view::npos) break;  // no part can follow
+    if (atBoundary) {
+      i = headerEnd + 1;
       continue;
     }
     const size_t dataStart = headerEnd + kHeaderEnd.size();
@@ -290,8 +422,8 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
     size_t dataEnd = e;
     if (e >= dataStart + 2 && body.substr(e - 2, 2) == "\r\n") dataEnd = e - 2;
     std::string savedName;
-    switch (
-        SaveUpload(folderPath, extension, body.substr(dataStart, dataEnd - dataStart), savedName)) {
+    switch (SaveUpload(folderPath, extension, scan.stream, dataStart, dataEnd - dataStart,
+                       savedName)) {
       case TSaveOutcome::CannotCreate:
         return false;
       case TSaveOutcome::Saved:
@@ -306,9 +438,10 @@ bool SaveFileParts(const TUploadScan& scan, const std::string& folderPath, std::
   return true;
 }
 
-std::string HandleUpload(const TSharedFolderList& folders, std::string_view body,
+std::string HandleUpload(const TSharedFolderList& folders, std::string_view body, TStream& stream,
                          std::string_view boundary, std::optional<TShareChange>& change) {
-  const TUploadScan scan{body, boundary, body.size() - boundary.size()};
+  const TUploadScan scan{body, boundary, body.size() - boundary.size(), stream,
+                         TBodySearch(body, stream, boundary)};
   std::string folderField, menuField;
   std::string result = ScanFormFields(scan, folderField, menuField);
   if (folderField.empty() || menuField != kUploadMenu) return "";
@@ -324,16 +457,68 @@ std::string HandleUpload(const TSharedFolderList& folders, std::string_view body
   return complete ? result : "";
 }
 
-// Keeps the body as "pastdata.txt" in the program folder, through a temporary file and a
-// rename, so that concurrent posts never leave a torn copy.
-bool KeepPastData(const std::string& programFolder, std::string_view body) {
+// A fresh name for a temporary in the folder, of the same form mkstemp gives TemporaryIn's.
+std::string RandomTemporaryIn(const std::string& nativeFolder) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr size_t kPlaceholders = 6;  // the "XXXXXX" that ends the template
+  std::string name = TemporaryIn(nativeFolder);
+  std::random_device random;
+  for (size_t k = name.size() - kPlaceholders; k < name.size(); ++k) {
+    name[k] = kLetters[random() % (sizeof kLetters - 1)];
+  }
+  return name;
+}
+
+// Gives a body that lies in a nameless file on the program folder's file system the name
+// "pastdata.txt" without copying it: linked under a temporary name, then renamed over the old
+// copy. False when the body cannot be linked there (in memory, or on another file system).
+bool LinkPastData(TStream& stream, const std::string& nativeFolder, const std::string& target) {
+  for (int attempt = 0; attempt < kMaxLinkTries; ++attempt) {
+    const std::string temporary = RandomTemporaryIn(nativeFolder);
+    if (!stream.LinkAs(temporary, kPastDataMode)) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    if (rename(temporary.c_str(), target.c_str()) == 0) return true;
+    unlink(temporary.c_str());
+    return false;
+  }
+  return false;
+}
+
+// Copies the body into a temporary file in the folder, then renames it over the old copy.
+bool CopyPastData(TStream& stream, const std::string& nativeFolder, const std::string& target) {
+  std::string temporary = TemporaryIn(nativeFolder);
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = stream.CopyRangeTo(fd, 0, stream.Size());
+  ok = fchmod(fd, kPastDataMode) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Keeps the body as "pastdata.txt" in the program folder. Either way the old copy is replaced
+// by a rename, so that concurrent posts never leave a torn copy.
+bool KeepPastData(const std::string& programFolder, TStream& stream) {
   const std::string nativeFolder = SystemToNative(programFolder);
-  return ReplaceFileAtomically(TemporaryIn(nativeFolder), nativeFolder + kPastDataName, body);
+  const std::string target = nativeFolder + kPastDataName;
+  return LinkPastData(stream, nativeFolder, target) ||
+         CopyPastData(stream, nativeFolder, target);
 }
 
 }  // namespace
 
 std::unique_ptr<TStream> CreatePostStream() { return std::make_unique<TSpillStream>(); }
+
+std::unique_ptr<TStream> CreatePostStream(const std::string& programFolder) {
+  // A large body kept on the program folder's file system becomes "pastdata.txt" by a link.
+  return std::make_unique<TSpillStream>(kSpillMemoryLimit, SystemToNative(programFolder));
+}
 
 std::string ParsePostBody(const TStateSnapshot& state, TStream& stream) {
   std::optional<TShareChange> ignored;
@@ -344,18 +529,20 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, std::opt
   change.reset();
   if (stream.Size() < 1) return "";
   const std::string_view body = stream.View();
-  if (!KeepPastData(state.ProgramFolder, body)) return "";
+  if (!KeepPastData(state.ProgramFolder, stream)) return "";
   const size_t lineEnd = body.find("\r\n");
   const std::string_view boundary =
       lineEnd == std::string_view::npos ? std::string_view() : body.substr(0, lineEnd);
   // Inside a multipart body the marker may be any file's content: it only counts elsewhere.
   const bool multipart = boundary.size() >= 2 && boundary.substr(0, 2) == "--";
-  if (!multipart && FindFrom(body, 0, body.size(), kNewTextMarker) != std::string_view::npos) {
+  if (!multipart &&
+      TBodySearch(body, stream, "").Find(0, body.size(), kNewTextPattern) !=
+          std::string_view::npos) {
     return HandleNewText(*state.SharedFolders, body, change);
   }
   if (boundary.empty()) return std::string(body);
   if (boundary.size() >= kBoundaryLimit) return "";
-  return HandleUpload(*state.SharedFolders, body, boundary, change);
+  return HandleUpload(*state.SharedFolders, body, stream, boundary, change);
 }
 
 }  // namespace vm
