@@ -51,7 +51,9 @@ echo "left by the user" > "$work/app/page/index_127.0.0.1.html"
 
 # --- display and tray host ---------------------------------------------------------------------
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# -noreset: when its last client leaves the server resets, and a program starting just then
+# cannot connect.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 wait_for 10 test -s "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
