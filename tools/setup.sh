@@ -5,7 +5,8 @@
 set -euo pipefail
 
 build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev)
-test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils)
+test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils
+               clang libclang-rt-14-dev)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then
