@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: unit and socket tests (CTest), the sanitizer build of the
-# core tests, the install test, the desktop test under Xvfb and the browser tests in headless
-# Chromium.
+# Sets up, builds and runs every test: unit and socket tests (CTest), the same under AddressSanitizer
+# and UBSan, the install test, the concurrency tests under ThreadSanitizer, each fuzz target for a
+# bounded time, the desktop test under Xvfb and the browser tests in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,6 +27,8 @@ run "sanitizer build" cmake --build build-asan -j"$jobs"
 run "tests under AddressSanitizer and UBSan" ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 run "install for one user" tests/install/run.sh "$root/build"
+run "concurrency tests under ThreadSanitizer" tools/tsan.sh
+run "fuzzing under AddressSanitizer and UBSan" tools/fuzz.sh
 
 if [[ -x tests/desktop/run.sh ]]; then
   run "desktop tray test" tests/desktop/run.sh "$root/build"
