@@ -70,8 +70,10 @@ void TTaTrayIcon::WatchTrayHost() {
   }
 }
 
+bool TTaTrayIcon::HostPresent() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
 void TTaTrayIcon::ShowNotice(const QString& title, const QString& text) {
-  if (!hostPresent_ || removed_) return;
+  if (removed_ || !HostPresent()) return;
   tray_.showMessage(title, text, QSystemTrayIcon::Information, kNoticeMilliseconds);
 }
 

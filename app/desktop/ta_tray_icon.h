@@ -28,8 +28,9 @@ class TTaTrayIcon : public QObject {
   // Removes the icon for good (program end).
   void Remove();
   bool IsShown() const { return tray_.isVisible(); }
-  // True while a tray host is there to hold the icon (checked every second).
-  virtual bool HostPresent() const { return hostPresent_; }
+  // True while a tray host is there to hold the icon (asked now: the watch that reports
+  // changes looks only once a second).
+  virtual bool HostPresent() const;
   // Shows the desktop's notification beside the icon; nothing without a tray host.
   virtual void ShowNotice(const QString& title, const QString& text);
 
