@@ -1,5 +1,6 @@
 // The folder listing data: one line, a header then one record per entry.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,24 +27,34 @@ constexpr char kHexOfSlash[] = "2f";  // a folder's full path ends in "/"
 // ";;" and "::" separators in the wrong place (a name "a::b" or "x;" could even fake a record),
 // so both are shown as look-alike characters: U+A789 for ":" and U+037E for ";". The hex fields
 // keep the real name, so opening and downloading are unaffected.
+void AppendDisplayName(std::string& out, std::string_view utf8) {
+  constexpr std::string_view kSeparators = ":;";
+  size_t start = 0;
+  for (size_t i = utf8.find_first_of(kSeparators); i != std::string_view::npos;
+       i = utf8.find_first_of(kSeparators, start)) {
+    out.append(utf8.substr(start, i - start));
+    out += utf8[i] == ':' ? "\xEA\x9E\x89" : "\xCD\xBE";
+    start = i + 1;
+  }
+  out.append(utf8.substr(start));
+}
+
 std::string DisplayName(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  for (char c : utf8) {
-    if (c == ':') {
-      out += "\xEA\x9E\x89";
-    } else if (c == ';') {
-      out += "\xCD\xBE";
-    } else {
-      out += c;
-    }
-  }
+  AppendDisplayName(out, utf8);
   return out;
 }
 
-void AppendTwoDigits(std::string& out, int value) {
-  out += static_cast<char>('0' + value / 10);
-  out += static_cast<char>('0' + value % 10);
+bool IsAsciiText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char* PutTwoDigits(char* out, int value) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+  return out + 2;
 }
 
 // Appends the local time as "%04d/%02d/%02d_%02d:%02d:%02d" would show it. By hand for years
@@ -60,39 +71,45 @@ void AppendLocalDate(std::string& out, time_t time) {
     out += text;
     return;
   }
-  AppendTwoDigits(out, year / 100);
-  AppendTwoDigits(out, year % 100);
-  out += '/';
-  AppendTwoDigits(out, local.tm_mon + 1);
-  out += '/';
-  AppendTwoDigits(out, local.tm_mday);
-  out += '_';
-  AppendTwoDigits(out, local.tm_hour);
-  out += ':';
-  AppendTwoDigits(out, local.tm_min);
-  out += ':';
-  AppendTwoDigits(out, local.tm_sec);
+  char text[19];  // "YYYY/MM/DD_hh:mm:ss"
+  char* p = PutTwoDigits(text, year / 100);
+  p = PutTwoDigits(p, year % 100);
+  *p++ = '/';
+  p = PutTwoDigits(p, local.tm_mon + 1);
+  *p++ = '/';
+  p = PutTwoDigits(p, local.tm_mday);
+  *p++ = '_';
+  p = PutTwoDigits(p, local.tm_hour);
+  *p++ = ':';
+  p = PutTwoDigits(p, local.tm_min);
+  *p++ = ':';
+  p = PutTwoDigits(p, local.tm_sec);
+  out.append(text, static_cast<size_t>(p - text));
 }
 
 // True when the entry is a symbolic link; the type from the folder may not tell.
-bool IsLink(const std::string& nativePath, unsigned char type) {
+bool IsLink(int folderFd, const std::string& nativeName, unsigned char type) {
   if (type != DT_LNK && type != DT_UNKNOWN) return false;
   struct stat linkInfo {};
-  return lstat(nativePath.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode);
+  return fstatat(folderFd, nativeName.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(linkInfo.st_mode);
 }
 
 // One record for the entry nativeName of the folder, or "" when it is to be left out.
 // pathHex is HexEncode(path): a record's full-path field is it followed by the hex of the name
 // (neither holds a NUL byte, so the two hex texts simply join).
+// Entries are looked up relative to the open folder (folderFd): no path walk per entry.
 std::string MakeRecord(const TShareRoots& roots, const std::string& pathHex,
-                       const std::string& nativeFolder, const std::string& nativeName,
-                       unsigned char type) {
-  const std::string nativePath = nativeFolder + nativeName;
+                       const std::string& nativeFolder, int folderFd,
+                       const std::string& nativeName, unsigned char type) {
   struct stat info {};
-  if (stat(nativePath.c_str(), &info) != 0 && lstat(nativePath.c_str(), &info) != 0) return "";
+  if (fstatat(folderFd, nativeName.c_str(), &info, 0) != 0 &&
+      fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return "";
+  }
   // A link that leads outside every share is left out: opening it would show nothing, and its
   // date and size would tell about a place that is not shared.
-  if (IsLink(nativePath, type) && !roots.Contain(nativePath)) return "";
+  if (IsLink(folderFd, nativeName, type) && !roots.Contain(nativeFolder + nativeName)) return "";
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
   // Built by appending into one string: the records of a large folder are the bulk of the page.
@@ -102,7 +119,11 @@ std::string MakeRecord(const TShareRoots& roots, const std::string& pathHex,
   record += kFieldSeparator;
   record += folder ? 'D' : 'F';
   record += kPartSeparator;
-  record += DisplayName(ToValidUtf8(nativeName));
+  if (IsAsciiText(nativeName)) {
+    AppendDisplayName(record, nativeName);
+  } else {
+    AppendDisplayName(record, ToValidUtf8(nativeName));
+  }
   record += kPartSeparator;
   record += nameHex;
   record += kPartSeparator;
@@ -145,7 +166,8 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string record = MakeRecord(roots, pathHex, nativeFolder, name, entry->d_type);
+    std::string record =
+        MakeRecord(roots, pathHex, nativeFolder, dirfd(dir.get()), name, entry->d_type);
     if (!record.empty()) entries.push_back({LowerAscii(record), std::move(record)});
   }
   // Ignoring case, then by bytes where that ties, for a stable page. The lower-cased copy
