@@ -51,11 +51,13 @@ bool HoldsExactly(const std::string& nativePath, std::string_view content) {
     std::string bytes(content.size() + 1, '\0');  // one more: a file grown meanwhile shows
     size_t got = 0;
     for (;;) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+      const size_t wanted = bytes.size() - got;
+      const ssize_t n = ::read(fd, bytes.data() + got, wanted);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<size_t>(n);
-      if (got == bytes.size()) break;
+      // A regular file reads short only at its end: no second call to learn that.
+      if (got == bytes.size() || static_cast<size_t>(n) < wanted) break;
     }
     same = got == content.size() && std::string_view(bytes.data(), got) == content;
   }
