@@ -1,5 +1,6 @@
 #include "web/page_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "platform/exception.h"
@@ -65,6 +67,27 @@ TEST(PageFile, UnchangedPageStaysTheSameFileAndAnyChangeReplacesIt) {
   ASSERT_EQ(::lstat(page.c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
   EXPECT_EQ(ReadFileBytes(outside), "abd\r\n");
+}
+
+// Something other than a file in the page's place (a FIFO nobody writes) is replaced at once:
+// comparing it with the new page must not wait for a writer that never comes.
+TEST(PageFile, FifoInThePagesPlaceIsReplacedWithoutWaiting) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "index_127.0.0.1.html";
+  ASSERT_EQ(::mkfifo(page.c_str(), 0600), 0);
+  auto write = std::async(std::launch::async, [&] { WritePageFile(page, {"abc"}); });
+  if (write.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    // Let the blocked open go on, so that the test ends.
+    const int fd = ::open(page.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+    write.wait();
+    FAIL() << "writing the page waited on the FIFO";
+  }
+  write.get();
+  struct stat info {};
+  ASSERT_EQ(::lstat(page.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(ReadFileBytes(page), "abc\r\n");
 }
 
 TEST(PageFile, MissingFolderThrowsCreateErrorWithThePath) {

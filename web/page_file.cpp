@@ -42,7 +42,9 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 // for the previous request; reading it back is far cheaper than creating and renaming a file,
 // which also serialises every writer on the page folder.
 bool HoldsExactly(const std::string& nativePath, std::string_view content) {
-  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // O_NONBLOCK: something other than a file in the page's place (a FIFO) must not hold the
+  // request until a writer comes; it is replaced like any page that differs.
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
   bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
