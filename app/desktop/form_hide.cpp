@@ -11,6 +11,18 @@
 #include "ui/qt_text.h"
 
 namespace vm {
+namespace {
+
+// Names come from the browser, and some notification services read markup in the text: the
+// characters of markup are shown as their full-width look-alikes.
+QString NoticeText(QString name) {
+  name.replace(QLatin1Char('<'), QChar(0xFF1C));
+  name.replace(QLatin1Char('>'), QChar(0xFF1E));
+  name.replace(QLatin1Char('&'), QChar(0xFF06));
+  return name;
+}
+
+}  // namespace
 
 TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
     : core_(std::move(programFolder)) {
@@ -25,9 +37,14 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
   });
   // Changes arrive on connection threads; the notice is shown on the user-interface thread.
   // Events still queued when the window goes are dropped with it.
-  core_.State().SetShareListener([this](const TShareChange& change) {
-    QMetaObject::invokeMethod(this, [this, change] { ShowShareNotice(change); },
-                              Qt::QueuedConnection);
+  noticeRelay_ = std::make_shared<TNoticeRelay>();
+  noticeRelay_->form = this;
+  core_.State().SetShareListener([relay = noticeRelay_](const TShareChange& change) {
+    std::lock_guard<std::mutex> lock(relay->lock);
+    if (TFormHide* form = relay->form) {
+      QMetaObject::invokeMethod(form, [form, change] { form->ShowShareNotice(change); },
+                                Qt::QueuedConnection);
+    }
   });
 }
 
@@ -44,7 +61,7 @@ void TFormHide::OpenSettingsAtStart(bool asked) {
 
 void TFormHide::ShowShareNotice(const TShareChange& change) {
   if (closed_ || !TrayPresent()) return;
-  const QString folder = SystemToQString(change.FolderName);
+  const QString folder = NoticeText(SystemToQString(change.FolderName));
   const QString address = QString::fromStdString(change.ClientAddress);
   const QString text =
       change.Kind == TShareChange::TKind::Upload
@@ -53,11 +70,15 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
                 .arg(change.FileCount)
                 .arg(address)
           : QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
-                .arg(folder, SystemToQString(change.FileName), address);
+                .arg(folder, NoticeText(SystemToQString(change.FileName)), address);
   TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text);
 }
 
 TFormHide::~TFormHide() {
+  {
+    std::lock_guard<std::mutex> lock(noticeRelay_->lock);
+    noticeRelay_->form = nullptr;
+  }
   // The menu has no parent widget (a popup of its own); the icon goes before it.
   delete TaTrayIcon1;
   delete PopupMenu1;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/form_hide_core.h"
@@ -64,6 +66,14 @@ class TFormHide : public QWidget, public TFormSetHost {
  private:
   void CreateMenu();
 
+  // What connection threads post notices through: it forgets the window, under its lock,
+  // before the window goes, so that no thread posts to a window being destroyed.
+  struct TNoticeRelay {
+    std::mutex lock;
+    TFormHide* form;  // guarded by lock; null once the window goes
+  };
+
+  std::shared_ptr<TNoticeRelay> noticeRelay_;
   TFormHideCore core_;
   TFormSet* formSet_ = nullptr;
   bool closed_ = false;

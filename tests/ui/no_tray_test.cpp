@@ -123,6 +123,20 @@ class NoTrayTest : public QObject {
                                          "作られました（127.0.0.2 から）")}));
   }
 
+  void namesCannotBringMarkupIntoANotice() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder, true);
+    vm::TShareChange text;
+    text.Kind = vm::TShareChange::TKind::NewText;
+    text.FolderName = "A&B";
+    text.FileName = "<a href=x>y</a>.txt";
+    text.ClientAddress = "127.0.0.2";
+    windows.form.ShowShareNotice(text);
+    QCOMPARE(windows.tray->Notices,
+             QStringList({QStringLiteral("Velmarind: 「A＆B」にテキストファイル「＜a href=x＞y＜/a＞"
+                                         ".txt」が作られました（127.0.0.2 から）")}));
+  }
+
   void changesFromConnectionThreadsReachTheTray() {
     vm::uitest::TTestFolder folder;
     TWindows windows(folder, true);
