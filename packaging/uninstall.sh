@@ -105,7 +105,9 @@ executable_real=$(realpath -m -- "$executable")
 # A running copy would write its pages and its log-in start again after we are done.
 running=()
 for link in /proc/[0-9]*/exe; do
-  [[ $(readlink -- "$link" 2>/dev/null) == "$executable_real" ]] || continue
+  target=$(readlink -- "$link" 2>/dev/null) || continue
+  # A copy started before a reinstall replaced its file still runs from the old one.
+  [[ ${target% (deleted)} == "$executable_real" ]] || continue
   pid=${link#/proc/}
   running+=("${pid%/exe}")
 done
