@@ -40,13 +40,13 @@ TByteRangePlan PlanByteRange(std::string_view rangeValue, uint64_t size) {
   if (equals == std::string_view::npos) return whole;
   // The unit is a token compared without regard to case; anything but bytes is not ours.
   if (!EqualTextIgnoreCase(TrimView(value.substr(0, equals)), kBytesUnit)) return whole;
-  const std::string_view spec = TrimView(value.substr(equals + 1));
+  const std::string_view bounds = TrimView(value.substr(equals + 1));
   // Several ranges would need a multipart answer; clients take the whole file as well.
-  if (spec.find(',') != std::string_view::npos) return whole;
-  const size_t dash = spec.find('-');
+  if (bounds.find(',') != std::string_view::npos) return whole;
+  const size_t dash = bounds.find('-');
   if (dash == std::string_view::npos) return whole;
-  const std::string_view firstText = TrimView(spec.substr(0, dash));
-  const std::string_view lastText = TrimView(spec.substr(dash + 1));
+  const std::string_view firstText = TrimView(bounds.substr(0, dash));
+  const std::string_view lastText = TrimView(bounds.substr(dash + 1));
 
   if (firstText.empty()) {  // "-n": the last n bytes
     uint64_t suffix = 0;
