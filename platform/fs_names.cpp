@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "platform/iconv_converter.h"
 
 namespace vm {
@@ -64,16 +66,6 @@ bool IsValidUtf8(std::string_view text) {
     const size_t len = Utf8SequenceAt(text, i);
     if (len == 0) return false;
     i += len;
-  }
-  return true;
-}
-
-// Both sides read bytes 0x00-0x7F alike (CP932 has the ASCII letters, digits and signs where
-// UTF-8 has them), so an all-ASCII text converts to itself without iconv: the common case of
-// paths and file names, met on every request and for every listed entry.
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
   }
   return true;
 }
@@ -141,6 +133,11 @@ std::string ComponentToNative(std::string_view component, const std::string& pre
 }
 
 }  // namespace
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 std::optional<std::string> Utf8ToShiftJis(std::string_view utf8) {
   if (IsAscii(utf8)) return std::string(utf8);

@@ -11,6 +11,11 @@
 
 namespace vm {
 
+// True when every byte is below 0x80. Both encodings read those bytes alike (CP932 has the
+// ASCII letters, digits and signs where UTF-8 has them), so such a text converts to itself
+// without iconv: the common case of paths and file names, met on every request and entry.
+bool IsAscii(std::string_view text);
+
 // UTF-8 to CP932 (strict); nullopt when some character has no CP932 form or the input is invalid.
 std::optional<std::string> Utf8ToShiftJis(std::string_view utf8);
 // CP932 to UTF-8 (strict); nullopt for bytes that are not valid CP932.

@@ -46,11 +46,6 @@ std::string DisplayName(std::string_view utf8) {
   return out;
 }
 
-bool IsAsciiText(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 char* PutTwoDigits(char* out, int value) {
   out[0] = static_cast<char>('0' + value / 10);
   out[1] = static_cast<char>('0' + value % 10);
@@ -119,7 +114,7 @@ std::string MakeRecord(const TShareRoots& roots, const std::string& pathHex,
   record += kFieldSeparator;
   record += folder ? 'D' : 'F';
   record += kPartSeparator;
-  if (IsAsciiText(nativeName)) {
+  if (IsAscii(nativeName)) {
     AppendDisplayName(record, nativeName);
   } else {
     AppendDisplayName(record, ToValidUtf8(nativeName));
