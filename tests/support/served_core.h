@@ -42,6 +42,8 @@ class TServedCore {
                   const std::string& method = "GET") const;
   // The base URL, "http://127.0.0.1:port/velmarind/".
   std::string BaseUrl() const;
+  // The running program's state (its listener of share changes, for one).
+  vm::TMainState& State() { return core_->State(); }
 
  private:
   TTempFolder program_;
