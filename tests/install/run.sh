@@ -33,17 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0 failed=0
-check() {  # check NAME COMMAND...: one named check, counted
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; passed=$((passed + 1)); else echo "FAILED: $name"; failed=$((failed + 1)); fi
-}
-# wait_for SECONDS COMMAND...: polls the command every 0.2 s until it succeeds or time is up.
-wait_for() {
-  local tries=$(($1 * 5)); shift
-  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.2; done
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
 # Headless, with nothing of the real account: each round gets a home of its own.
 unset DISPLAY WAYLAND_DISPLAY XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME \
   XDG_DATA_DIRS XDG_CONFIG_DIRS XDG_RUNTIME_DIR DESTDIR
