@@ -9,11 +9,11 @@
 #include <exception>
 #include <string>
 
-#include "app/form_hide_core.h"
 #include "platform/fs_names.h"
+#include "server/form_hide_core.h"
 
 #ifdef VELMARIND_DESKTOP
-#include "app/desktop/desktop_main.h"
+#include "desktop/desktop_main.h"
 #endif
 
 namespace {

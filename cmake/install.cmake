@@ -61,10 +61,10 @@ install(FILES ${velmarind_link} DESTINATION bin COMPONENT program)
 
 # Icons in the sizes the desktop asks for, and the scalable one.
 foreach(size ${VELMARIND_ICON_SIZES})
-  install(FILES ${CMAKE_SOURCE_DIR}/app/desktop/velmarind-${size}.png
+  install(FILES ${CMAKE_SOURCE_DIR}/desktop/velmarind-${size}.png
     DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME velmarind.png COMPONENT program)
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/app/desktop/velmarind.svg
+install(FILES ${CMAKE_SOURCE_DIR}/desktop/velmarind.svg
   DESTINATION share/icons/hicolor/scalable/apps COMPONENT program)
 
 # The desktop entry and the list of installed files.

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/stream.h"
+#include "platform/text_helpers.h"
 #include "web/post_body.h"
-#include "web/text_helpers.h"
 
 namespace {
 

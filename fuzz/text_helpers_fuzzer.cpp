@@ -14,7 +14,7 @@
 
 #include "http/url_decode.h"
 #include "platform/exception.h"
-#include "web/text_helpers.h"
+#include "platform/text_helpers.h"
 
 namespace {
 

@@ -67,6 +67,12 @@ class EIdHTTPHeadTooLarge : public Exception {
   EIdHTTPHeadTooLarge() : Exception("Request head too large.") {}
 };
 
+// A body that was to be dropped went past the most the engine reads only to drop it.
+class EIdHTTPBodyTooLarge : public Exception {
+ public:
+  EIdHTTPBodyTooLarge() : Exception("Request body too large.") {}
+};
+
 // WriteHeader was called a second time on one response.
 class EIdHTTPHeaderAlreadyWritten : public Exception {
  public:

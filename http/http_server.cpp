@@ -151,6 +151,50 @@ void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, bool ow
   }
 }
 
+// Where a body that is not kept goes: nowhere, but for the first bytes when they are wanted.
+// More than the limit fails the request, which closes the connection without an answer.
+class TDiscardStream : public TStream {
+ public:
+  TDiscardStream(int64_t limit, std::string* keep) : limit_(limit), keep_(keep) {}
+  int64_t Size() const override { return size_; }
+  int64_t Position() const override { return size_; }
+  void SetPosition(int64_t) override {}
+  void SetSize(int64_t) override {}
+  size_t Read(void*, size_t) override { return 0; }
+  void Write(const void* buffer, size_t count) override {
+    size_ += static_cast<int64_t>(count);
+    if (size_ > limit_) throw EIdHTTPBodyTooLarge();
+    if (keep_ != nullptr) keep_->append(static_cast<const char*>(buffer), count);
+  }
+  std::string_view View() override { return {}; }
+
+ private:
+  int64_t limit_;
+  std::string* keep_;
+  int64_t size_ = 0;
+};
+
+// Reads a body that is not kept into a fixed buffer and drops it; false when the client sends
+// or announces more than kMaxDiscardedBody (the connection is then closed without an answer).
+// With keep, a body of at most keepLimit bytes is kept there instead of dropped.
+bool DropBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, std::string* keep,
+              int64_t keepLimit) {
+  constexpr int64_t kLimit = TIdCustomHTTPServer::kMaxDiscardedBody;
+  if (request.ContentLength > kLimit) return false;
+  const bool untilClose = request.Command == "POST" && !request.HasContentLength();
+  if (request.ContentLength <= 0 && !untilClose) return true;
+  if (request.ContentLength > 0 && IsContinueExpected(request.RawHeaders.Values("Expect")))
+    connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
+  const bool keepIt = keep != nullptr && request.ContentLength > 0 && request.ContentLength <= keepLimit;
+  TDiscardStream sink(kLimit, keepIt ? keep : nullptr);
+  if (untilClose) {
+    connection.ReadStreamUntilClose(sink);
+  } else {
+    connection.ReadStream(sink, request.ContentLength);
+  }
+  return true;
+}
+
 void FillParamsAndDocument(TIdHTTPRequestInfo& request, std::string target, bool parseParams) {
   const size_t question = target.find('?');
   if (question != std::string::npos) {
@@ -206,14 +250,21 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     head.Finish();
     FillHeaderFields(request);
 
-    if (OnCreatePostStream) OnCreatePostStream(&thread, request.PostStream);
-    const bool ownStream = !request.PostStream;
-    if (ownStream) request.PostStream = std::make_unique<TMemoryStream>();
-    ReadBody(connection, request, ownStream);
-    if (ownStream) {
-      request.FormText = std::string(request.PostStream->View());
-      request.RawParams = request.FormText;
-      request.PostStream.reset();
+    const TBodyAdmission admission =
+        OnAdmitBody ? OnAdmitBody(&thread, request) : TBodyAdmission::Keep;
+    if (admission == TBodyAdmission::Keep) {
+      if (OnCreatePostStream) OnCreatePostStream(&thread, request.PostStream);
+      const bool ownStream = !request.PostStream;
+      if (ownStream) request.PostStream = std::make_unique<TMemoryStream>();
+      ReadBody(connection, request, ownStream);
+      if (ownStream) {
+        request.FormText = std::string(request.PostStream->View());
+        request.RawParams = request.FormText;
+        request.PostStream.reset();
+      }
+    } else {
+      std::string* keep = admission == TBodyAdmission::SmallForm ? &request.FormText : nullptr;
+      if (!DropBody(connection, request, keep, kSmallFormLimit)) return;  // closed, unanswered
     }
     FillParamsAndDocument(request, target, ParseParams);
     request.Version = version;
@@ -227,6 +278,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
         !(KeepAlive && EqualTextIgnoreCase(request.Connection, "Keep-alive")));
     response.HeadOnly = command == "HEAD";
     if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
+    for (const std::string& line : CommonHeaders) response.CustomHeaders.Add(line);
     try {
       OnCommandGet(&thread, request, response);
     } catch (const EIdSocketError&) {
@@ -269,23 +321,28 @@ TByteRangePlan ApplyRequestedRange(TIdHTTPResponseInfo& response, uint64_t size)
 
 }  // namespace
 
-uint64_t TIdCustomHTTPServer::ServeFile(TIdPeerThread* /*thread*/, TIdHTTPResponseInfo& response,
+uint64_t TIdCustomHTTPServer::ServeFile(TIdPeerThread* thread, TIdHTTPResponseInfo& response,
                                         const std::string& fileName) {
   if (response.ContentType.empty()) response.ContentType = mimeTable_.GetFileMIMEType(fileName);
   const std::string nativePath = SystemToNative(fileName);
   // O_NONBLOCK: opening a FIFO must not wait for a writer (it is refused below anyway).
   const int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    if (fd >= 0) close(fd);
-    throw EFOpenError(fileName);
-  }
+  if (fd < 0) throw EFOpenError(fileName);
+  return ServeOpenFile(thread, response, fd, fileName);
+}
+
+uint64_t TIdCustomHTTPServer::ServeOpenFile(TIdPeerThread* /*thread*/,
+                                            TIdHTTPResponseInfo& response, int fd,
+                                            const std::string& fileName) {
   // The descriptor stays open from sizing to sending, so the bytes sent are those of the file
   // that was sized, even when it is renamed or deleted in between.
   struct FdCloser {
     int fd;
     ~FdCloser() { close(fd); }
   } closer{fd};
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(fileName);
+  if (response.ContentType.empty()) response.ContentType = mimeTable_.GetFileMIMEType(fileName);
   const uint64_t size = static_cast<uint64_t>(info.st_size);
   response.ContentLength = static_cast<int64_t>(size);
   const TByteRangePlan range = ApplyRequestedRange(response, size);

@@ -1,4 +1,4 @@
-#include "app/config_store.h"
+#include "state/config_store.h"
 
 #include <gtest/gtest.h>
 
@@ -222,3 +222,32 @@ TEST(ConfigStore, AutostartFolderDefaultsToHomeConfig) {
 }
 
 }  // namespace
+
+TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
+  Fixture f;
+  f.Ini("[COMMON]\r\nHOSTS= nas.example , ,box.lan,\r\nPUBLISH_DOT_FILES=1\r\n");
+  vm::LoadSettings(f.state);
+  EXPECT_EQ(f.state.Settings().ExtraHosts, (std::vector<std::string>{"nas.example", "box.lan"}));
+  EXPECT_TRUE(f.state.Settings().PublishDotFiles);
+  f.Ini("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\n");
+  vm::LoadSettings(f.state);
+  EXPECT_TRUE(f.state.Settings().ExtraHosts.empty());
+  EXPECT_FALSE(f.state.Settings().PublishDotFiles);
+}
+
+// A client that logged in used to stay admitted through every password change.
+TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
+  Fixture f;
+  f.Ini("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
+  vm::LoadSettings(f.state);
+  f.state.Admit("127.0.0.2");
+  vm::LoadSettings(f.state);  // nothing changed
+  EXPECT_TRUE(f.state.IsAdmitted("127.0.0.2"));
+  f.Ini("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616264\r\n");
+  vm::LoadSettings(f.state);
+  EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
+  f.state.Admit("127.0.0.2");
+  f.Ini("[COMMON]\r\nPASS_FLG=0\r\nPASSWORD=616264\r\n");
+  vm::LoadSettings(f.state);
+  EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
+}

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/text_helpers.h"
 #include "support/page_lines.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

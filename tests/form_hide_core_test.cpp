@@ -1,4 +1,4 @@
-#include "app/form_hide_core.h"
+#include "server/form_hide_core.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/config_store.h"
 #include "platform/exception.h"
+#include "state/config_store.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_helpers.h"
 #include "support/page_lines.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

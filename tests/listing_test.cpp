@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_helpers.h"
 #include "support/page_lines.h"
 #include "web/pages.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

@@ -24,12 +24,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/form_hide_core.h"
 #include "http/tcp_connection.h"
+#include "platform/text_helpers.h"
+#include "server/form_hide_core.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/sjis.h"
+#include "platform/text_helpers.h"
 #include "support/served_core.h"
-#include "web/text_helpers.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/spill_stream.h"
+#include "platform/text_helpers.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/host_identity.h"
+#include "platform/text_helpers.h"
 #include "support/page_lines.h"
 #include "support/served_core.h"
-#include "web/text_helpers.h"
 
 namespace {
 

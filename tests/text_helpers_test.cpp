@@ -1,5 +1,5 @@
 // Hex text, parameter text, field lists, the Shift_JIS converter and the page texts.
-#include "web/text_helpers.h"
+#include "platform/text_helpers.h"
 
 #include <gtest/gtest.h>
 

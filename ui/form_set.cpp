@@ -18,15 +18,15 @@
 #include <algorithm>
 #include <string>
 
-#include "app/config_store.h"
-#include "app/ini_file.h"
 #include "platform/fs_names.h"
+#include "platform/text_helpers.h"
+#include "state/config_store.h"
+#include "state/ini_file.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
 #include "ui/qr_code.h"
 #include "ui/qt_text.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 namespace vm {
 

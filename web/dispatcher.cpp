@@ -3,12 +3,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/text_helpers.h"
 #include "web/download.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
 #include "web/request_guard.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -70,20 +70,25 @@ TAnswer AnswerFor(const std::string& document) {
   return TAnswer::Index;  // no "not found": every other document gets the index page
 }
 
-// A page generator that needs nothing but the request's parameters.
-using TPageMaker = void (*)(const TStateSnapshot& state, const std::string& params,
-                            const std::string& pageFile);
+// What a request is answered with: the bytes of the page file it wrote, or a file on disk.
+struct TAnswerBody {
+  std::string page;  // a generated page, written to its page file and sent from here
+  std::string file;  // or the path of a file to serve (a download, the installed files)
+};
 
-// Has make write the client's page file of that kind; returns its path.
-std::string WritePage(TPageMaker make, const char* kind, const TStateSnapshot& snapshot,
+// A page generator that needs nothing but the request's parameters.
+using TPageMaker = std::string (*)(const TStateSnapshot& state, const std::string& params,
+                                   const std::string& pageFile);
+
+// Has make write the client's page file of that kind; the answer is the bytes it wrote, not
+// the file: another request from the same address may replace the file before it is read.
+TAnswerBody WritePage(TPageMaker make, const char* kind, const TStateSnapshot& snapshot,
                       const std::string& address, const std::string& params) {
-  std::string page = PageFilePath(snapshot.ProgramFolder, kind, address);
-  make(snapshot, params, page);
-  return page;
+  return {make(snapshot, params, PageFilePath(snapshot.ProgramFolder, kind, address)), ""};
 }
 
-// The login gate for a client that must log in; returns the page file to serve.
-std::string AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
+// The login gate for a client that must log in.
+TAnswerBody AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
                               const std::string& address, const std::string& document,
                               const std::string& params) {
   const bool loginDocument = document.find(kLoginDocument) != std::string::npos;
@@ -93,32 +98,31 @@ std::string AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
   }
   // Every other document asks for the password; a failed login says that it failed.
   const std::string page = PageFilePath(snapshot.ProgramFolder, "login", address);
-  MakeLoginPage(snapshot, params, page, loginDocument ? "r" : "");
-  return page;
+  return {MakeLoginPage(snapshot, params, page, loginDocument ? "r" : ""), ""};
 }
 
-// Routes by the document table and has the answer written; returns the file to serve.
-std::string AnswerDocument(const TStateSnapshot& snapshot, const std::string& address,
+// Routes by the document table and has the answer written.
+TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& address,
                            const std::string& document, const std::string& params,
                            TIdHTTPResponseInfo& response) {
   const std::string& folder = snapshot.ProgramFolder;
   switch (AnswerFor(document)) {
     case TAnswer::Index:
-      return WritePage(MakeIndexPage, "index", snapshot, address, params);
+      break;
     case TAnswer::Listing:
       return WritePage(MakeListingPage, "script", snapshot, address, params);
     case TAnswer::Download:
-      return PrepareDownload(snapshot, params, response);
+      return {"", PrepareDownload(snapshot, params, response)};
     case TAnswer::Text:
       return WritePage(MakeTextPage, "text", snapshot, address, params);
     case TAnswer::Blank:
       return WritePage(MakeBlankPage, "blank", snapshot, address, params);
     case TAnswer::StyleSheet:
-      return folder + "page/vcom.css";
+      return {"", folder + "page/vcom.css"};
     case TAnswer::Script:
-      return folder + "page/vcom.js";
+      return {"", folder + "page/vcom.js"};
   }
-  return PageFilePath(folder, "index", address);
+  return WritePage(MakeIndexPage, "index", snapshot, address, params);
 }
 
 }  // namespace
@@ -138,25 +142,30 @@ void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TId
   std::string params = crossSite ? std::string() : PercentDecoded(request.RawParams);
 
   const bool gated = snapshot.Settings.PassFlag && !state.IsAdmitted(address);
-  std::string fileToServe;
+  TAnswerBody answer;
   if (gated) {
     // A client that must still log in gets no say over the shared folders: its body is
     // neither parsed nor saved (the login form itself is sent with GET).
-    fileToServe = AnswerGatedClient(state, snapshot, address, document, params);
+    answer = AnswerGatedClient(state, snapshot, address, document, params);
   } else {
     if (!crossSite && request.PostStream && request.PostStream->Size() > 0) {
-      std::optional<TShareChange> change;
-      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream, change));
-      if (change) {
-        change->ClientAddress = address;
-        state.NotifyShareChange(*change);
+      TPostOutcome outcome;
+      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream, outcome));
+      if (outcome.Change) {
+        outcome.Change->ClientAddress = address;
+        state.NotifyShareChange(*outcome.Change);
       }
     }
-    fileToServe = AnswerDocument(snapshot, address, document, params, response);
+    answer = AnswerDocument(snapshot, address, document, params, response);
+  }
+  if (answer.file.empty()) {
+    // The same header as for the page file served from disk: type, length, then the bytes.
+    response.ContentText = std::move(answer.page);
+    return;
   }
   // Only answers that accept ranges (downloads) look at it.
   response.RequestedRange = request.RawHeaders.Values("Range");
-  server.ServeFile(thread, response, fileToServe);
+  server.ServeFile(thread, response, answer.file);
 }
 
 }  // namespace vm

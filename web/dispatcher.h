@@ -1,8 +1,8 @@
 // The request dispatcher: every request of the web application goes through here.
 #pragma once
 
-#include "app/main_state.h"
 #include "http/http_server.h"
+#include "state/main_state.h"
 
 namespace vm {
 

@@ -7,8 +7,8 @@
 
 #include "platform/exception.h"
 #include "platform/fs_names.h"
+#include "platform/text_helpers.h"
 #include "web/share_paths.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 

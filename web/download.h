@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/main_state.h"
 #include "http/response_info.h"
+#include "state/main_state.h"
 
 namespace vm {
 

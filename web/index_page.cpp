@@ -1,11 +1,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/share_paths.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -22,7 +22,7 @@ std::string FolderLinkLine(const std::string& entry) {
 
 }  // namespace
 
-void MakeIndexPage(const TStateSnapshot& state, const std::string&, const std::string& pageFile) {
+std::string MakeIndexPage(const TStateSnapshot& state, const std::string&, const std::string& pageFile) {
   std::vector<std::string> lines = {
       "<HTML>",
       "<HEAD>",
@@ -51,7 +51,7 @@ void MakeIndexPage(const TStateSnapshot& state, const std::string&, const std::s
       "</HTML>",
   };
   lines.insert(lines.end(), rest.begin(), rest.end());
-  WritePageFile(pageFile, lines);
+  return WritePageFile(pageFile, lines);
 }
 
 }  // namespace vm

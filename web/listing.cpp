@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "platform/fs_names.h"
+#include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/share_paths.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -182,7 +182,7 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
 
 }  // namespace
 
-void MakeListingPage(const TStateSnapshot& state, const std::string& params,
+std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
                      const std::string& pageFile) {
   const std::string pid = GetParam(params, "pid");
   const std::string name = HexDecode(GetParam(params, "name"));
@@ -191,7 +191,7 @@ void MakeListingPage(const TStateSnapshot& state, const std::string& params,
   std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
                      kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   for (const std::string& record : ListFolder(*state.SharedFolders, path)) line += record;
-  WritePageFile(pageFile, {line});
+  return WritePageFile(pageFile, {line});
 }
 
 }  // namespace vm

@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "platform/fs_names.h"
+#include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -38,7 +38,7 @@ bool PasswordMatches(const std::string& params, const std::string& storedPasswor
   return pw == BrowserHex(ShiftJisToWide(storedPassword));
 }
 
-void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
+std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
                    const std::string& variant) {
   std::vector<std::string> body;
   if (variant == kWrongPasswordVariant) {
@@ -70,14 +70,14 @@ void MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string&
       "\treturn hexStr;",
       "}",
   };
-  WritePlainPage(pageFile, body, script);
+  return WritePlainPage(pageFile, body, script);
 }
 
-void MakeLoginDonePage(const TStateSnapshot& state, const std::string&,
+std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string&,
                        const std::string& pageFile) {
   const std::string& baseUrl = state.Settings.BaseURL;
   const std::string target = baseUrl + "index.html?tt=" + RequestStamp();
-  WritePageFile(
+  return WritePageFile(
       pageFile,
       {
           "<HTML>",

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/exception.h"
+#include "platform/atomic_file.h"
 #include "platform/fs_names.h"
 #include "platform/sjis.h"
 
@@ -18,25 +18,7 @@ namespace vm {
 
 namespace {
 
-constexpr char kLineEnd[] = "\r\n";
-// mkstemp's template: it replaces the six "X" with letters and digits.
-constexpr std::string_view kTemporarySuffix = ".XXXXXX";
 constexpr std::string_view kPageExtension = ".html";
-// The files written are ordinary documents: readable by everyone like any file the user
-// creates (mkstemp alone would leave them owner-only).
-constexpr mode_t kFileMode = 0644;
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  size_t total = 0;
-  for (const std::string& line : lines) total += line.size() + 2;
-  std::string content;
-  content.reserve(total);
-  for (const std::string& line : lines) {
-    content += line;
-    content += kLineEnd;
-  }
-  return content;
-}
 
 // True when the file holds exactly these bytes. A page is mostly the same as the one written
 // for the previous request; reading it back is far cheaper than creating and renaming a file,
@@ -73,46 +55,18 @@ bool IsAsciiLetterOrDigit(char c) {
 
 }  // namespace
 
-bool WriteAllBytes(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-bool ReplaceFileAtomically(std::string tempTemplate, const std::string& nativeTarget,
-                           std::string_view data) {
-  // The temporary file lies in the target's folder, so the rename replaces the file in one
-  // step. Close-on-exec: a program started meanwhile (the browser opener) inherits nothing.
-  const int fd = ::mkostemp(tempTemplate.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = WriteAllBytes(fd, data);
-  ok = ::fchmod(fd, kFileMode) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(tempTemplate.c_str(), nativeTarget.c_str()) != 0) {
-    ::unlink(tempTemplate.c_str());
-    return false;
-  }
-  return true;
-}
-
-void WritePageFile(const std::string& path, const std::vector<std::string>& lines) {
+std::string WritePageFile(const std::string& path, const std::vector<std::string>& lines) {
   const std::string target = SystemToNative(path);
-  const std::string content = JoinLines(lines);
-  if (HoldsExactly(target, content)) return;
-  if (!ReplaceFileAtomically(target + std::string(kTemporarySuffix), target, content)) {
-    throw EFCreateError(path);
-  }
+  std::string content = JoinCrLfLines(lines);
+  if (!HoldsExactly(target, content)) WriteFileAtomically(path, content);
+  return content;
 }
 
 bool IsPageFileTemporaryName(std::string_view name) {
-  const size_t randomLength = kTemporarySuffix.size() - 1;  // the "." is not chosen
-  if (name.size() < kPageExtension.size() + kTemporarySuffix.size()) return false;
+  const size_t randomLength = kAtomicTemporarySuffix.size() - 1;  // the "." is not chosen
+  if (name.size() < kPageExtension.size() + kAtomicTemporarySuffix.size()) return false;
   const std::string_view random = name.substr(name.size() - randomLength);
-  const std::string_view rest = name.substr(0, name.size() - kTemporarySuffix.size());
+  const std::string_view rest = name.substr(0, name.size() - kAtomicTemporarySuffix.size());
   return name[rest.size()] == '.' &&
          std::all_of(random.begin(), random.end(), IsAsciiLetterOrDigit) &&
          EqualTextIgnoreCase(rest.substr(rest.size() - kPageExtension.size()), kPageExtension);

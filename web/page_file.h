@@ -1,5 +1,4 @@
-// Page files: a generator's lines, each followed by CR LF, written whole into the page folder;
-// and the whole-file replacement they rest on, which the other files the system rewrites share.
+// Page files: a generator's lines, each followed by CR LF, written whole into the page folder.
 #pragma once
 
 #include <chrono>
@@ -9,20 +8,12 @@
 
 namespace vm {
 
-// Writes all of data to fd, again after an interruption; false on an error.
-bool WriteAllBytes(int fd, std::string_view data);
-
-// Replaces nativeTarget with data: written to a fresh file (mode 0644) made from tempTemplate, a
-// native path in the target's folder ending in "XXXXXX", then renamed over the target, so a
-// reader meets the old file or the new one, each whole. False on failure, which leaves the old
-// file and no temporary.
-bool ReplaceFileAtomically(std::string tempTemplate, const std::string& nativeTarget,
-                           std::string_view data);
-
 // Writes the lines (CR LF after each, no byte-order mark) to path, atomically: a unique
 // temporary file beside it is renamed over it, so a concurrent reader sees a complete page.
 // Throws EFCreateError with path when the file cannot be created or written.
-void WritePageFile(const std::string& path, const std::vector<std::string>& lines);
+// Returns the bytes, which are what the request is answered with: another request from the
+// same address may replace the file before it could be read back.
+std::string WritePageFile(const std::string& path, const std::vector<std::string>& lines);
 
 // True for the name of a temporary file WritePageFile makes beside a page ("<page>.html."
 // and the six letters or digits mkstemp chose): a process that dies mid-write leaves it behind.

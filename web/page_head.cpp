@@ -7,7 +7,7 @@
 
 namespace vm {
 
-void WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
+std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
                     const std::vector<std::string>& script) {
   std::vector<std::string> lines = {
       "<HTML>",
@@ -22,7 +22,7 @@ void WritePlainPage(const std::string& pageFile, const std::vector<std::string>&
   lines.insert(lines.end(), {"</BODY>", "<script language=\"JavaScript\">", "<!--"});
   lines.insert(lines.end(), script.begin(), script.end());
   lines.insert(lines.end(), {"//-->", "</script>", "</HTML>"});
-  WritePageFile(pageFile, lines);
+  return WritePageFile(pageFile, lines);
 }
 
 }  // namespace vm

@@ -1,32 +1,35 @@
-// The page generators: each writes one page file for one request.
+// The page generators: each writes one page file for one request and returns its bytes.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 namespace vm {
 
 // Login form; variant "r" adds the wrong-password line.
-void MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
+std::string MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
                    const std::string& variant);
 // Login-complete page that sends the browser on to the base URL.
-void MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,
+std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,
                        const std::string& pageFile);
 // The index page with one link per shared folder.
-void MakeIndexPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+std::string MakeIndexPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The text-creation page.
-void MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+std::string MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The blank page (answer to a new-text post).
-void MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+std::string MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The folder listing data (one line).
-void MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+std::string MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+
+// The start page that the tray's URL command opens: it sends the browser on to the base URL.
+std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFile);
 
 // Writes a plain page (the login form, the text and blank pages): the head with the title,
 // "<BODY>" and the title bar, then body, "</BODY>", the script lines inside a commented
 // script element, and "</HTML>".
-void WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
+std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
                     const std::vector<std::string>& script);
 
 // The login's password check: pw lower-cased and hex-decoded equals the stored password; or pw

@@ -18,11 +18,12 @@
 #include <random>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/fs_names.h"
 #include "platform/spill_stream.h"
+#include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/share_paths.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -521,12 +522,13 @@ std::unique_ptr<TStream> CreatePostStream(const std::string& programFolder) {
 }
 
 std::string ParsePostBody(const TStateSnapshot& state, TStream& stream) {
-  std::optional<TShareChange> ignored;
+  TPostOutcome ignored;
   return ParsePostBody(state, stream, ignored);
 }
 
-std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, std::optional<TShareChange>& change) {
-  change.reset();
+std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOutcome& outcome) {
+  outcome = TPostOutcome{};
+  std::optional<TShareChange>& change = outcome.Change;
   if (stream.Size() < 1) return "";
   const std::string_view body = stream.View();
   if (!KeepPastData(state.ProgramFolder, stream)) return "";

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "app/main_state.h"
 #include "platform/stream.h"
+#include "state/main_state.h"
 
 namespace vm {
 
@@ -19,9 +19,21 @@ std::unique_ptr<TStream> CreatePostStream(const std::string& programFolder);
 // Keeps the body in "pastdata.txt", saves an upload or a new text into a shared folder, and
 // returns the parameter text the dispatcher goes on with (see the parser's sections).
 std::string ParsePostBody(const TStateSnapshot& state, TStream& body);
-// The same, also telling what was saved (nothing when nothing was; the client address is left
-// for the caller to fill in).
-std::string ParsePostBody(const TStateSnapshot& state, TStream& body,
-                          std::optional<TShareChange>& change);
+// Why a body that asked to save something saved nothing.
+enum class TPostRefusal {
+  None,         // nothing was refused (or nothing was asked)
+  NoFolder,     // the named shared folder (or the folder inside it) is not there or not allowed
+  BadName,      // the file name is unusable (empty, a separator, a control character, a leading ".")
+  CannotWrite,  // the file system refused (full, read-only, no access)
+};
+
+// What a body did, beyond the parameter text: for the answer and the desktop notice.
+struct TPostOutcome {
+  std::optional<TShareChange> Change;  // what was saved; the caller fills in the client address
+  TPostRefusal Refusal = TPostRefusal::None;
+};
+
+// The same, also telling what was saved or why nothing was.
+std::string ParsePostBody(const TStateSnapshot& state, TStream& body, TPostOutcome& outcome);
 
 }  // namespace vm

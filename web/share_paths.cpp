@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/fs_names.h"
-#include "web/text_helpers.h"
+#include "platform/text_helpers.h"
 
 namespace vm {
 

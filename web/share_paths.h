@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 namespace vm {
 

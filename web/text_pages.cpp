@@ -1,10 +1,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/sjis_texts.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 
@@ -44,7 +44,7 @@ std::string HtmlEscape(const std::string& text) {
 
 }  // namespace
 
-void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::string& pageFile) {
+std::string MakeTextPage(const TStateSnapshot&, const std::string& params, const std::string& pageFile) {
   const std::string dir = GetParam(params, "dirname");
   const std::string dirName = HexDecode(dir);
   const std::string fname = kNewTextPrefix + RequestStamp() + kNewTextSuffix;
@@ -82,13 +82,13 @@ void MakeTextPage(const TStateSnapshot&, const std::string& params, const std::s
       "    close();",
       "}",
   };
-  WritePlainPage(pageFile, form, script);
+  return WritePlainPage(pageFile, form, script);
 }
 
-void MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {
+std::string MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {
   // The answer to the text page's post: once the text is saved, show the new file in the
   // index page that opened the window, and close this window.
-  WritePlainPage(pageFile, {}, {"if(window.opener) window.opener.location.reload();", "close();"});
+  return WritePlainPage(pageFile, {}, {"if(window.opener) window.opener.location.reload();", "close();"});
 }
 
 }  // namespace vm

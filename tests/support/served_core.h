@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form_hide_core.h"
+#include "server/form_hide_core.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/desktop/ta_tray_icon.h"
+#include "desktop/ta_tray_icon.h"
 
 namespace vm::uitest {
 

@@ -7,9 +7,9 @@
 #include <QtTest>
 #include <functional>
 
-#include "app/config_store.h"
-#include "app/desktop/form_hide.h"
-#include "app/desktop/ta_tray_icon.h"
+#include "desktop/form_hide.h"
+#include "desktop/ta_tray_icon.h"
+#include "state/config_store.h"
 #include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/config_store.h"
-#include "app/ini_file.h"
+#include "state/config_store.h"
+#include "state/ini_file.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"

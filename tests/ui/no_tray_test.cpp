@@ -5,8 +5,8 @@
 #include <QtTest>
 #include <thread>
 
-#include "app/config_store.h"
-#include "app/desktop/form_hide.h"
+#include "desktop/form_hide.h"
+#include "state/config_store.h"
 #include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"

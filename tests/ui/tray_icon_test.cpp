@@ -1,7 +1,7 @@
 // The tray icon's tip and the QR code of the base URL.
 #include <QtTest>
 
-#include "app/desktop/ta_tray_icon.h"
+#include "desktop/ta_tray_icon.h"
 #include "ui/qr_code.h"
 
 class TrayIconTest : public QObject {

@@ -7,7 +7,7 @@
 // Lengths: HexEncode and HexDecode accept texts of any length. Nothing in the system passes
 // texts near the old 1,023-byte / 4,094-character limits, and cutting a longer text short
 // would silently turn a name or path into a different one.
-#include "web/text_helpers.h"
+#include "platform/text_helpers.h"
 
 #include "platform/iconv_converter.h"
 

@@ -1,4 +1,4 @@
-#include "app/config_store.h"
+#include "state/config_store.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,12 +10,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/ini_file.h"
+#include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/system_info.h"
-#include "web/page_file.h"
-#include "web/text_helpers.h"
+#include "platform/text_helpers.h"
+#include "state/ini_file.h"
 
 namespace vm {
 namespace {
@@ -36,6 +36,20 @@ std::string WithFolderSeparator(const std::string& entry) {
   std::string result = entry;
   result.insert(offset + pathEnd, "/");
   return result;
+}
+
+// "a.example, b.lan,," -> {"a.example", "b.lan"}: each name trimmed, empty ones dropped.
+std::vector<std::string> SplitHostList(const std::string& text) {
+  std::vector<std::string> hosts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    std::string host = TrimText(text.substr(start, end - start));
+    if (!host.empty()) hosts.push_back(std::move(host));
+    start = end + 1;
+  }
+  return hosts;
 }
 
 std::string HomeFolder() {
@@ -111,22 +125,7 @@ std::vector<std::string> ReadSharedFolderFile(const std::string& path) {
 }
 
 void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries) {
-  WritePageFile(path, entries);
-}
-
-int StrToIntDef(const std::string& text, int fallback) {
-  size_t i = 0;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  if (i == text.size()) return fallback;
-  long long value = 0;
-  for (size_t d = i; d < text.size(); ++d) {
-    if (text[d] < '0' || text[d] > '9') return fallback;
-    value = value * 10 + (text[d] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return fallback;
-  }
-  if (text[0] == '-') value = -value;
-  if (value < INT_MIN || value > INT_MAX) return fallback;
-  return static_cast<int>(value);
+  WriteFileAtomically(path, JoinCrLfLines(entries));
 }
 
 std::string MakeBaseURL(const std::string& localAddress, int port) {
@@ -171,6 +170,9 @@ bool LoadSettings(TMainState& state) {
   settings.AutoRun = StrToIntDef(ini.ReadString(kSettingsSection, "AUTO_RUN", "0"), 0);
   settings.PassFlag = StrToIntDef(ini.ReadString(kSettingsSection, "PASS_FLG", "0"), 0) == 1;
   settings.Password = HexDecode(ini.ReadString(kSettingsSection, "PASSWORD", ""));
+  settings.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
+  settings.PublishDotFiles =
+      StrToIntDef(ini.ReadString(kSettingsSection, kPublishDotFilesKey, "0"), 0) == 1;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(folders));

@@ -18,6 +18,10 @@ struct TSettings {
   int AutoRun = 0;          // 1 = start at log-in
   int Port = 80;
   bool PassFlag = false;    // password required
+  // Host names the user adds to those the server answers under (besides its own).
+  std::vector<std::string> ExtraHosts;
+  // Entries whose name starts with "." are listed, served and written only when this is on.
+  bool PublishDotFiles = false;
 };
 
 // A consistent copy of the state, taken under the lock.
@@ -55,7 +59,9 @@ class TMainState {
   TSettings Settings() const;
   std::shared_ptr<const TSharedFolderList> SharedFolders() const;
 
-  // Replaces the settings and the shared-folder list at once (LoadSettings).
+  // Replaces the settings and the shared-folder list at once (LoadSettings). A change of the
+  // password or of whether one is required ends every admission: whoever logged in under the
+  // old password must log in again.
   void Replace(TSettings settings, TSharedFolderList folders);
   // Replaces only the shared-folder list (the settings window's OK, before LoadSettings).
   void ReplaceSharedFolders(TSharedFolderList folders);
@@ -64,7 +70,8 @@ class TMainState {
   // Releases the shared-folder list (close handler): it becomes empty.
   void ReleaseSharedFolders();
 
-  // Admitted-client list: exact, case-sensitive address match; it only grows.
+  // Admitted-client list: exact, case-sensitive address match; it grows with every login and is
+  // emptied only when the password settings change (Replace).
   bool IsAdmitted(const std::string& address) const;
   void Admit(const std::string& address);
   std::vector<std::string> AdmittedClients() const;

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/ini_file.h"
+#include "state/main_state.h"
 
 namespace vm {
 
@@ -12,6 +13,10 @@ namespace vm {
 inline constexpr char kSettingsFile[] = "velmarind.ini";
 inline constexpr char kSharedFolderFile[] = "dirlst.ini";
 inline constexpr char kSettingsSection[] = "COMMON";
+// Keys of the settings file beyond the four of the design: host names the server also answers
+// under (comma-separated), and whether names starting with "." are published ("1").
+inline constexpr char kExtraHostsKey[] = "HOSTS";
+inline constexpr char kPublishDotFilesKey[] = "PUBLISH_DOT_FILES";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 
@@ -20,9 +25,6 @@ inline constexpr int kDefaultPort = 80;
 std::vector<std::string> ReadSharedFolderFile(const std::string& path);
 // Rewrites "dirlst.ini" whole: each entry followed by CR LF.
 void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries);
-
-// A text read as a whole number, fallback when it is not one.
-int StrToIntDef(const std::string& text, int fallback);
 
 // Base URL from the local address and the port.
 std::string MakeBaseURL(const std::string& localAddress, int port);

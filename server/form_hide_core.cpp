@@ -1,4 +1,4 @@
-#include "app/form_hide_core.h"
+#include "server/form_hide_core.h"
 
 #include <dirent.h>
 #include <spawn.h>
@@ -9,12 +9,13 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/config_store.h"
 #include "platform/fs_names.h"
 #include "platform/sjis.h"
 #include "platform/system_info.h"
+#include "state/config_store.h"
 #include "web/dispatcher.h"
 #include "web/page_file.h"
+#include "web/pages.h"
 #include "web/post_body.h"
 
 extern char** environ;
@@ -104,18 +105,7 @@ void TFormHideCore::FormClose() {
 std::string TFormHideCore::WriteGoHomePage() {
   const std::string path = state_.ProgramFolder() + kPageFolder + kGoHomeFile;
   const std::string url = state_.Settings().BaseURL;
-  WritePageFile(path, {
-                          "<HTML>",
-                          "<HEAD>",
-                          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-                          "<TITLE>Velmarind</TITLE>",
-                          "<meta http-equiv=\"Refresh\" content=\"0; url=" + url + "\">",
-                          "</HEAD>",
-                          "<BODY>",
-                          "<a href=\"" + url + "\">" + url + "</a>",
-                          "</BODY>",
-                          "</HTML>",
-                      });
+  MakeGoHomePage(url, path);
   return path;
 }
 

@@ -1,11 +1,11 @@
-#include "app/desktop/desktop_main.h"
+#include "desktop/desktop_main.h"
 
 #include <QIcon>
 #include <exception>
 
-#include "app/desktop/form_hide.h"
-#include "app/desktop/stop_signals.h"
-#include "app/desktop/velmarind_application.h"
+#include "desktop/form_hide.h"
+#include "desktop/stop_signals.h"
+#include "desktop/velmarind_application.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"

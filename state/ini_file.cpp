@@ -1,16 +1,32 @@
-#include "app/ini_file.h"
+#include "state/ini_file.h"
 
+#include <climits>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string_view>
 
-#include "app/config_store.h"
+#include "platform/atomic_file.h"
 #include "platform/fs_names.h"
 #include "platform/sjis.h"
-#include "web/page_file.h"
 
 namespace vm {
+
+int StrToIntDef(const std::string& text, int fallback) {
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  if (i == text.size()) return fallback;
+  long long value = 0;
+  for (size_t d = i; d < text.size(); ++d) {
+    if (text[d] < '0' || text[d] > '9') return fallback;
+    value = value * 10 + (text[d] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return fallback;
+  }
+  if (text[0] == '-') value = -value;
+  if (value < INT_MIN || value > INT_MAX) return fallback;
+  return static_cast<int>(value);
+}
+
 namespace {
 
 // The profile functions trim spaces and tabs around names and values.
@@ -143,7 +159,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   }
   // Written whole to a temporary file that replaces the old one, so a reader never sees half a
   // file and a failed write leaves the old one intact.
-  WritePageFile(path_, lines);
+  WriteFileAtomically(path_, JoinCrLfLines(lines));
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {

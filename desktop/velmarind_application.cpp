@@ -1,4 +1,4 @@
-#include "app/desktop/velmarind_application.h"
+#include "desktop/velmarind_application.h"
 
 #include <QIcon>
 

@@ -1,11 +1,11 @@
-#include "app/desktop/form_hide.h"
+#include "desktop/form_hide.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
 
-#include "app/desktop/ta_tray_icon.h"
+#include "desktop/ta_tray_icon.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"

@@ -1,4 +1,4 @@
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 #include <algorithm>
 
@@ -44,6 +44,9 @@ std::shared_ptr<const TSharedFolderList> TMainState::SharedFolders() const {
 void TMainState::Replace(TSettings settings, TSharedFolderList folders) {
   auto list = std::make_shared<const TSharedFolderList>(std::move(folders));
   std::lock_guard<std::mutex> lock(mutex_);
+  if (settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password) {
+    admitted_.clear();
+  }
   settings_ = std::move(settings);
   folders_ = std::move(list);
 }

@@ -1,4 +1,4 @@
-#include "app/desktop/stop_signals.h"
+#include "desktop/stop_signals.h"
 
 #include <signal.h>
 #include <sys/socket.h>

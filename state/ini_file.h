@@ -8,6 +8,9 @@
 
 namespace vm {
 
+// A text read as a whole number, fallback when it is not one.
+int StrToIntDef(const std::string& text, int fallback);
+
 class TIniFile {
  public:
   explicit TIniFile(std::string path);

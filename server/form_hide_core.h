@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
 #include "http/http_server.h"
+#include "state/main_state.h"
 
 namespace vm {
 

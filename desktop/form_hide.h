@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/form_hide_core.h"
+#include "server/form_hide_core.h"
 #include "ui/form_set_host.h"
 
 class QAction;

@@ -1,10 +1,10 @@
-#include "app/desktop/ta_tray_icon.h"
+#include "desktop/ta_tray_icon.h"
 
 #include <QApplication>
 #include <QMenu>
 
+#include "platform/sjis.h"
 #include "ui/qt_text.h"
-#include "web/text_helpers.h"
 
 namespace vm {
 namespace {
