@@ -88,12 +88,10 @@ void TIdTCPServer::SetActive(bool active) {
   }
 }
 
-void TIdTCPServer::Activate() {
+int TIdTCPServer::OpenListeningSocket(int port) {
   // A port beyond 16 bits would silently wrap to another port while the base URL names this one.
-  if (DefaultPort < 0 || DefaultPort > 65535) {
-    Deactivate();
-    throw Exception("Could not bind socket. Port " + std::to_string(DefaultPort) +
-                    " is outside 0-65535.");
+  if (port < 0 || port > 65535) {
+    throw Exception("Could not bind socket. Port " + std::to_string(port) + " is outside 0-65535.");
   }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw Exception("Cannot allocate socket.");
@@ -104,11 +102,10 @@ void TIdTCPServer::Activate() {
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(DefaultPort));
+  address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   auto fail = [&](int code, const char* call) {
     close(fd);
-    Deactivate();
     if (code == EADDRINUSE)
       throw Exception("Could not bind socket. Address and port are already in use.");
     throw EIdSocketError::OfCall(code, call);
@@ -117,6 +114,17 @@ void TIdTCPServer::Activate() {
     fail(EINVAL, "bind");
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fail(errno, "bind");
   if (listen(fd, ListenQueue) != 0) fail(errno, "listen");
+  return fd;
+}
+
+void TIdTCPServer::Activate() {
+  int fd = -1;
+  try {
+    fd = OpenListeningSocket(DefaultPort);
+  } catch (...) {
+    Deactivate();
+    throw;
+  }
   sockaddr_in bound{};
   socklen_t length = sizeof bound;
   getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
@@ -127,10 +135,38 @@ void TIdTCPServer::Activate() {
   try {
     impl_->listener = std::thread(&TIdTCPServer::ListenLoop, this);
   } catch (const std::system_error& e) {
-    impl_->listenSocket = -1;  // closed by fail
-    fail(e.code().value(), "thread");
+    impl_->listenSocket = -1;
+    close(fd);
+    Deactivate();
+    throw EIdSocketError::OfCall(e.code().value(), "thread");
   }
   impl_->active = true;
+}
+
+void TIdTCPServer::Rebind(int port) {
+  std::lock_guard<std::mutex> lock(impl_->activeLock);
+  if (!impl_->active) {
+    DefaultPort = port;
+    return;
+  }
+  const int fd = OpenListeningSocket(port);  // throws: the old port keeps serving
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+  impl_->stopListening = true;
+  if (impl_->listener.joinable()) impl_->listener.join();
+  close(impl_->listenSocket);
+  impl_->listenSocket = fd;
+  impl_->boundPort = ntohs(bound.sin_port);
+  impl_->stopListening = false;
+  DefaultPort = port;
+  // Started as Activate starts it; should no thread be had, the server is left inactive.
+  try {
+    impl_->listener = std::thread(&TIdTCPServer::ListenLoop, this);
+  } catch (const std::system_error& e) {
+    Deactivate();
+    throw EIdSocketError::OfCall(e.code().value(), "thread");
+  }
 }
 
 void TIdTCPServer::Deactivate() {

@@ -81,6 +81,10 @@ class TIdTCPServer {
   // true: binds, listens and starts the listener thread (throws on failure, undoing the partial
   // activation); false: stops the listener, closes every connection's socket, waits for the threads.
   void SetActive(bool active);
+  // Moves an active server to another port: the new port is bound and listened on first, and
+  // only then replaces the old one, whose connections in progress go on. Throws the bind error
+  // and keeps serving on the old port when the new one cannot be had. Also sets DefaultPort.
+  void Rebind(int port);
   // The port actually bound (useful with DefaultPort 0 in tests); 0 when inactive.
   int BoundPort() const;
   // Number of connection threads alive now.
@@ -97,6 +101,8 @@ class TIdTCPServer {
  private:
   struct Impl;
   void Activate();
+  // A listening socket on port (BindAddress or every IPv4 address); throws as activation does.
+  int OpenListeningSocket(int port);
   void Deactivate();
   void ListenLoop();
   void StartPeer(int socket, std::string peerIP);

@@ -1,5 +1,6 @@
 // The listener, the connection threads and the buffered connection, on loopback.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -94,6 +95,30 @@ TEST(TcpServer, PortIsBoundAgainAfterDeactivation) {
   again.SetActive(true);
   EXPECT_EQ(again.BoundPort(), port);
   EXPECT_EQ(testing::Exchange(port, "two\r\n"), "echo:two\r\n");
+}
+
+TEST(TcpServer, RebindMovesTheListenerAndKeepsTheOldPortWhenTheNewOneIsTaken) {
+  FunctionServer server(EchoOneLine);
+  FunctionServer other(EchoOneLine);
+  server.SetActive(true);
+  other.SetActive(true);
+  const int first = server.BoundPort();
+  // A port another server holds: refused, and the old port keeps answering.
+  EXPECT_THROW(server.Rebind(other.BoundPort()), Exception);
+  EXPECT_EQ(server.BoundPort(), first);
+  EXPECT_EQ(testing::Exchange(first, "a\n"), "echo:a\r\n");
+  // A free port: the new one answers, the old one is closed.
+  other.SetActive(false);
+  server.Rebind(0);
+  ASSERT_NE(server.BoundPort(), first);
+  EXPECT_EQ(testing::Exchange(server.BoundPort(), "b\n"), "echo:b\r\n");
+  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(first));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_NE(connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(probe);
 }
 
 TEST(TcpServer, DeactivationClosesAnIdleClientAndEndsItsThread) {

@@ -36,6 +36,7 @@ constexpr TDocumentRow kDocumentTable[] = {
 // clang-format on
 
 constexpr char kLoginDocument[] = "login.html";
+constexpr char kMissingFolderHeader[] = "X-Velmarind-Folder: missing";
 
 constexpr int kMisdirectedCode = 421;
 constexpr char kMisdirectedReason[] = "Misdirected Request";
@@ -109,8 +110,16 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
   switch (AnswerFor(document)) {
     case TAnswer::Index:
       break;
-    case TAnswer::Listing:
-      return WritePage(MakeListingPage, "script", snapshot, address, params);
+    case TAnswer::Listing: {
+      bool found = false;
+      TAnswerBody answer{MakeListingPage(snapshot, params,
+                                         PageFilePath(snapshot.ProgramFolder, "script", address),
+                                         &found),
+                         ""};
+      // The page script tells a folder that went away from an empty one by this.
+      if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
+      return answer;
+    }
     case TAnswer::Download:
       return {"", PrepareDownload(snapshot, params, response)};
     case TAnswer::Text:

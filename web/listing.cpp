@@ -143,9 +143,12 @@ struct TSortEntry {
   std::string record;
 };
 
-// The sorted records of the folder; none when it lies outside the shares or cannot be read.
-std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std::string& path) {
+// The sorted records of the folder; none when it lies outside the shares or cannot be read,
+// which found then tells.
+std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std::string& path,
+                                    bool& found) {
   std::vector<std::string> records;
+  found = false;
   auto resolved = ResolveSharedPath(folders, path);
   if (!resolved) return records;
   std::string nativeFolder = *resolved;
@@ -155,6 +158,7 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
   };
   std::unique_ptr<DIR, DirCloser> dir(opendir(nativeFolder.c_str()));
   if (!dir) return records;
+  found = true;
   const TShareRoots roots(folders);
   const std::string pathHex = HexEncode(path);
   std::vector<TSortEntry> entries;
@@ -183,14 +187,16 @@ std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std:
 }  // namespace
 
 std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
-                     const std::string& pageFile) {
+                            const std::string& pageFile, bool* found) {
   const std::string pid = GetParam(params, "pid");
   const std::string name = HexDecode(GetParam(params, "name"));
   const std::string path = HexDecode(GetParam(params, "path"));
   // The display name may be one that CP932 cannot hold and so kept as UTF-8 bytes.
   std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
                      kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
-  for (const std::string& record : ListFolder(*state.SharedFolders, path)) line += record;
+  bool listed = false;
+  for (const std::string& record : ListFolder(*state.SharedFolders, path, listed)) line += record;
+  if (found != nullptr) *found = listed;
   return WritePageFile(pageFile, {line});
 }
 

@@ -20,8 +20,10 @@ std::string MakeIndexPage(const TStateSnapshot& state, const std::string& params
 std::string MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The blank page (answer to a new-text post).
 std::string MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
-// The folder listing data (one line).
-std::string MakeListingPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
+// The folder listing data (one line). found, when given, tells whether the folder could be
+// opened inside the shares (an empty listing may be an empty folder or a missing one).
+std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
+                            const std::string& pageFile, bool* found = nullptr);
 
 // The start page that the tray's URL command opens: it sends the browser on to the base URL.
 std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFile);
