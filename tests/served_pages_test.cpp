@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/text_helpers.h"
+#include "support/loopback_client.h"
 #include "support/served_core.h"
 
 namespace {
@@ -139,9 +140,10 @@ TEST(ServedPages, ClosingAnswersLoginsWaitingForTheirTurn) {
   constexpr int kWaiting = 6;
   std::atomic<int> answered{0};
   std::vector<std::thread> clients;
+  const int port = served->Port();
   for (int i = 0; i < kWaiting; ++i) {
     clients.emplace_back([&] {
-      served->Exchange(wrong, "127.0.0.2");
+      vm::testing::Exchange(port, wrong, "127.0.0.2");
       ++answered;
     });
   }
