@@ -58,6 +58,7 @@ TEST(RequestGuard, HostNamesThisMachine) {
       {"extra host", "NAS.example", true},
       {"extra host with final dot", "nas.example.:8080", true},
       {"extra host given with a final dot", "box.lan", true},
+      {"extra host that is an address", "203.0.113.9:8080", true},
       {"spaces around", " mypc ", true},
       {"empty port", "mypc:", true},
       {"foreign name", "evil.example:8080", false},
@@ -81,7 +82,7 @@ TEST(RequestGuard, HostNamesThisMachine) {
       {"garbage after bracket", "[::1]x", false},
   };
   const THostIdentity identity = Identity();
-  const std::vector<std::string> extraHosts = {"nas.example", "box.lan."};
+  const std::vector<std::string> extraHosts = {"nas.example", "box.lan.", "203.0.113.9"};
   for (const Row& row : rows) {
     EXPECT_EQ(vm::NamesThisMachine(row.host, identity, extraHosts), row.ours) << row.label;
   }

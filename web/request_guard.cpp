@@ -112,15 +112,16 @@ bool NamesThisMachine(std::string_view host, const THostIdentity& identity,
   const std::optional<THostPort> parts = SplitHostPort(TrimView(host));
   if (!parts) return false;
   const std::string_view name = parts->Host;
+  // The user's own names first: one may be an address of a router that forwards to us.
+  for (const std::string& extra : extraHosts) {
+    if (EqualTextIgnoreCase(name, WithoutFinalDot(extra))) return true;
+  }
   if (const std::optional<TIpAddress> address = ParseIpLiteral(name)) {
     return IsLoopbackAddress(*address) ||
            std::find(identity.Addresses.begin(), identity.Addresses.end(), *address) !=
                identity.Addresses.end();
   }
   if (EqualTextIgnoreCase(name, kLocalhost)) return true;
-  for (const std::string& extra : extraHosts) {
-    if (EqualTextIgnoreCase(name, WithoutFinalDot(extra))) return true;
-  }
   // Only whole names: comparing the first label alone would let "<host name>.evil.example",
   // which anybody can point at our address, through.
   const std::string& hostName = identity.HostName;
