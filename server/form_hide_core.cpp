@@ -13,6 +13,7 @@
 #include "platform/sjis.h"
 #include "platform/system_info.h"
 #include "state/config_store.h"
+#include "web/body_admission.h"
 #include "web/dispatcher.h"
 #include "web/page_file.h"
 #include "web/pages.h"
@@ -26,6 +27,14 @@ namespace {
 const char kPageFolder[] = "page/";
 const char kGoHomeFile[] = "gohome.html";
 const char kOpener[] = "xdg-open";
+// Lines every answer carries. nosniff: a browser takes each answer for the type it is sent as,
+// never for a page it guessed. same-origin: addresses (which name folders) go to no other site;
+// unlike no-referrer it leaves the Origin of our own form posts intact, which the cross-site
+// check needs (with no-referrer a browser sends "Origin: null", as a foreign sandboxed frame does).
+const std::vector<std::string> kCommonHeaders = {
+    "X-Content-Type-Options: nosniff",
+    "Referrer-Policy: same-origin",
+};
 
 bool EndsWithHtml(std::string_view name) {
   static constexpr std::string_view kSuffix = ".html";
@@ -65,6 +74,7 @@ TFormHideCore::TFormHideCore(std::string programFolder)
 
 TFormHideCore::~TFormHideCore() {
   // Never throws: a destructor must not end the process over a slow request.
+  loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
   for (int pid : openers_) waitpid(pid, nullptr, WNOHANG);
 }
@@ -80,6 +90,10 @@ void TFormHideCore::FormCreate() {
   // The two lists exist with the state, empty; LoadSettings fills the shared-folder list.
   LoadSettings(state_);
 
+  IdHTTPServer1.CommonHeaders = kCommonHeaders;
+  IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {
+    return IdHTTPServer1AdmitBody(thread, request);
+  };
   IdHTTPServer1.OnCreatePostStream = [this](TIdPeerThread* thread,
                                             std::unique_ptr<TStream>& stream) {
     IdHTTPServer1CreatePostStream(thread, stream);
@@ -89,6 +103,7 @@ void TFormHideCore::FormCreate() {
     IdHTTPServer1CommandGet(thread, request, response);
   };
   IdHTTPServer1.SetActive(false);
+  loginThrottle_.Start();
   IdHTTPServer1.DefaultPort = state_.Settings().Port;
   IdHTTPServer1.SetActive(true);
 }
@@ -97,6 +112,8 @@ void TFormHideCore::FormClose() {
   // The listener and every running request end first, so no request writes a page file after
   // the clean-up or reads the list after it is released. This waits for every request without
   // a time limit, so the clean-up is never skipped over a request still writing its page.
+  // Logins waiting for their turn are answered at once rather than waited for.
+  loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
   DeletePageFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
   state_.ReleaseSharedFolders();
@@ -120,13 +137,18 @@ void TFormHideCore::URLU1Click() {
   if (posix_spawnp(&pid, kOpener, nullptr, nullptr, argv, environ) == 0) openers_.push_back(pid);
 }
 
+TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread*,
+                                                     const TIdHTTPRequestInfo& request) {
+  return AdmitBody(state_, request);
+}
+
 void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
   stream = CreatePostStream(state_.ProgramFolder());
 }
 
 void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
                                             TIdHTTPResponseInfo& response) {
-  vm::IdHTTPServer1CommandGet(state_, IdHTTPServer1, thread, request, response);
+  vm::IdHTTPServer1CommandGet(state_, loginThrottle_, IdHTTPServer1, thread, request, response);
 }
 
 }  // namespace vm

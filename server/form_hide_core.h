@@ -8,6 +8,7 @@
 
 #include "http/http_server.h"
 #include "state/main_state.h"
+#include "web/login_throttle.h"
 
 namespace vm {
 
@@ -32,6 +33,8 @@ class TFormHideCore {
   // Writes gohome.html and opens it with xdg-open when there is one.
   void URLU1Click();
 
+  // Whether a request's body is read at all, decided from its head.
+  TBodyAdmission IdHTTPServer1AdmitBody(TIdPeerThread* thread, const TIdHTTPRequestInfo& request);
   void IdHTTPServer1CreatePostStream(TIdPeerThread* thread, std::unique_ptr<TStream>& stream);
   void IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
                                TIdHTTPResponseInfo& response);
@@ -43,6 +46,7 @@ class TFormHideCore {
   std::string executablePath_;
   TMainState state_;
   std::vector<int> openers_;  // xdg-open processes not yet reaped (user-interface thread only)
+  TLoginThrottle loginThrottle_;  // stopped before the server, so no request waits on it
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
 };
 

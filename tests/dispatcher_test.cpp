@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "platform/exception.h"
+#include "platform/text_helpers.h"
 #include "support/expected_pages.h"
 #include "support/page_lines.h"
 #include "web/sjis_texts.h"
@@ -34,6 +37,10 @@ struct TServed {
   std::string bytes;
   std::string contentType;
   int calls = 0;
+  std::vector<std::string> headers;  // the response's custom header lines
+  bool HasHeader(const std::string& line) const {
+    return std::find(headers.begin(), headers.end(), line) != headers.end();
+  }
 };
 
 // A server that sends nothing: it records, per calling thread, what the dispatcher asks it to
@@ -60,6 +67,7 @@ class TRecordingServer : public TIdCustomHTTPServer {
 };
 
 constexpr char kBaseUrl[] = "http://192.168.0.12/velmarind/";
+constexpr auto kTestDelay = std::chrono::milliseconds(40);
 
 class Dispatcher : public ::testing::Test {
  protected:
@@ -81,22 +89,42 @@ class Dispatcher : public ::testing::Test {
     state_.Replace(settings, std::move(folders));
   }
 
-  // Dispatches one request as the engine would and returns what was served.
-  TServed Get(const std::string& document, const std::string& rawParams = "",
-              const std::string& address = "127.0.0.1", const std::string& body = "") {
+  static TIdHTTPRequestInfo MakeRequest(const std::string& document,
+                                        const std::string& rawParams = "",
+                                        const std::string& address = "127.0.0.1") {
     TIdHTTPRequestInfo request;
     request.RemoteIP = address;
     request.Document = document;
     request.RawParams = rawParams;
-    request.Command = body.empty() ? "GET" : "POST";
-    request.PostStream = std::make_unique<TMemoryStream>(body);
+    request.Command = "GET";
+    return request;
+  }
+
+  // Dispatches one request as the engine would and returns what was served.
+  TServed Dispatch(TIdHTTPRequestInfo& request) {
     TIdHTTPResponseInfo response(nullptr);
     response.ContentType = "text/html";
     const int calls = TRecordingServer::LastOfThisThread().calls;
-    IdHTTPServer1CommandGet(state_, TRecordingServer::Instance(), nullptr, request, response);
+    IdHTTPServer1CommandGet(state_, throttle_, TRecordingServer::Instance(), nullptr, request,
+                            response);
     TServed& served = TRecordingServer::LastOfThisThread();
-    if (served.calls == calls) served = TServed{"", response.ContentText, response.ContentType, calls};
+    if (served.calls == calls) {
+      served = TServed{"", response.ContentText, response.ContentType, calls, {}};
+    }
+    served.headers = response.CustomHeaders.Lines();
     return served;
+  }
+
+  // A GET, or with a body a POST whose body the engine kept in the post stream.
+  TServed Get(const std::string& document, const std::string& rawParams = "",
+              const std::string& address = "127.0.0.1", const std::string& body = "") {
+    TIdHTTPRequestInfo request = MakeRequest(document, rawParams, address);
+    if (!body.empty()) {
+      request.Command = "POST";
+      request.ContentLength = static_cast<int64_t>(body.size());
+      request.PostStream = std::make_unique<TMemoryStream>(body);
+    }
+    return Dispatch(request);
   }
 
   // The answer is a generated page whose bytes the page file also holds.
@@ -125,40 +153,87 @@ class Dispatcher : public ::testing::Test {
   TTempFolder folder_;
   std::string pageFolder_;
   TMainState state_;
+  // Short delays: the tests of the slowed login wait for real.
+  TLoginThrottle throttle_{kTestDelay};
 };
 
 struct RouteCase {
   const char* label;
   const char* document;
   const char* served;  // relative to the program folder
+  const char* contentType;
 };
+
+constexpr char kPageType[] = "text/html";
+constexpr char kFrameOptions[] = "X-Frame-Options: DENY";
+constexpr char kFramePolicy[] = "Content-Security-Policy: frame-ancestors 'none'";
+constexpr char kListingType[] = "text/plain; charset=Shift_JIS";
+constexpr char kSandboxPolicy[] = "Content-Security-Policy: sandbox";
 
 TEST_F(Dispatcher, DocumentTableRoutesBySubstringInOrder) {
   const RouteCase cases[] = {
-      {"base URL", "/velmarind/", "page/index_127.0.0.1.html"},
-      {"unknown document", "/favicon.ico", "page/index_127.0.0.1.html"},
-      {"index", "/velmarind/index.html", "page/index_127.0.0.1.html"},
-      {"any folder prefix", "/x/index.html", "page/index_127.0.0.1.html"},
-      {"index row before listing row", "/script.html/index.html", "page/index_127.0.0.1.html"},
-      {"listing", "/velmarind/script.html", "page/script_127.0.0.1.html"},
-      {"text", "/velmarind/text.html", "page/text_127.0.0.1.html"},
-      {"blank", "/velmarind/blank.html", "page/blank_127.0.0.1.html"},
-      {"style sheet", "/velmarind/vcom.css", "page/vcom.css"},
-      {"script", "/velmarind/vcom.js", "page/vcom.js"},
-      {"keys are case-sensitive", "/velmarind/TEXT.HTML", "page/index_127.0.0.1.html"},
-      {"login without a password", "/velmarind/login.html", "page/index_127.0.0.1.html"},
+      {"base URL", "/velmarind/", "page/index_127.0.0.1.html", kPageType},
+      {"unknown document", "/favicon.ico", "page/index_127.0.0.1.html", kPageType},
+      {"index", "/velmarind/index.html", "page/index_127.0.0.1.html", kPageType},
+      {"any folder prefix", "/x/index.html", "page/index_127.0.0.1.html", kPageType},
+      {"index row before listing row", "/script.html/index.html", "page/index_127.0.0.1.html",
+       kPageType},
+      {"listing", "/velmarind/script.html", "page/script_127.0.0.1.html", kListingType},
+      {"text", "/velmarind/text.html", "page/text_127.0.0.1.html", kPageType},
+      {"blank", "/velmarind/blank.html", "page/blank_127.0.0.1.html", kPageType},
+      {"style sheet", "/velmarind/vcom.css", "page/vcom.css", "text/css"},
+      {"script", "/velmarind/vcom.js", "page/vcom.js", "text/javascript"},
+      {"keys are case-sensitive", "/velmarind/TEXT.HTML", "page/index_127.0.0.1.html", kPageType},
+      {"login without a password", "/velmarind/login.html", "page/index_127.0.0.1.html", kPageType},
   };
   for (const RouteCase& c : cases) {
-    const TServed served = Get(c.document, "tt=130405090730123");
-    if (std::string(c.served).find("vcom.") != std::string::npos) {
-      EXPECT_EQ(served.path, folder_.Path() + c.served) << c.label;
+    SCOPED_TRACE(c.label);
+    const TServed served = Get(c.document, "pid=m1&tt=130405090730123");
+    const bool installed = std::string(c.served).find("vcom.") != std::string::npos;
+    if (installed) {
+      EXPECT_EQ(served.path, folder_.Path() + c.served);
     } else {
       ExpectPage(served, folder_.Path() + c.served);
     }
-    EXPECT_EQ(served.contentType, "text/html") << c.label;
-    EXPECT_FALSE(served.bytes.empty()) << c.label;
+    EXPECT_EQ(served.contentType, c.contentType);
+    EXPECT_FALSE(served.bytes.empty());
+    // Generated pages refuse to be framed; the listing is sandboxed data.
+    const bool page = c.contentType == kPageType;
+    EXPECT_EQ(served.HasHeader(kFrameOptions), page);
+    EXPECT_EQ(served.HasHeader(kFramePolicy), page);
+    EXPECT_EQ(served.HasHeader(kSandboxPolicy), c.contentType == kListingType);
   }
   EXPECT_EQ(Get("/velmarind/vcom.js").bytes, "function exf() {}\n");
+}
+
+// A link could put script into the listing's first field, which was answered as an HTML page.
+TEST_F(Dispatcher, ListingTakesOnlyAnElementIdAndSaysWhenTheFolderIsMissing) {
+  const std::string share = folder_.MakeSubfolder("share");
+  Configure(false, "", {"S;;" + share});
+  const std::string shareParams = "&name=" + vm::HexEncode("S") + "&path=" + vm::HexEncode(share);
+  const std::string header = ";;S;;" + vm::HexEncode("S") + ";;" + vm::HexEncode(share) + "\r\n";
+  struct Row {
+    const char* label;
+    std::string params;
+    std::string body;
+  };
+  const Row rows[] = {
+      {"element id", "pid=m1" + shareParams, "m1" + header},
+      {"all the allowed characters", "pid=aZ09_-" + shareParams, "aZ09_-" + header},
+      {"64 characters", "pid=" + std::string(64, 'x') + shareParams, std::string(64, 'x') + header},
+      {"65 characters", "pid=" + std::string(65, 'x') + shareParams, ";;;;;;\r\n"},
+      {"markup", "pid=%3Cscript%3Ealert(1)%3C/script%3E" + shareParams, ";;;;;;\r\n"},
+      {"empty id", "pid=" + shareParams, ";;;;;;\r\n"},
+      {"no id", shareParams.substr(1), ";;;;;;\r\n"},
+  };
+  for (const Row& row : rows) {
+    const TServed served = Get("/velmarind/script.html", row.params);
+    EXPECT_EQ(served.bytes, row.body) << row.label;
+    EXPECT_EQ(served.HasHeader("X-Velmarind-Folder: missing"), row.body == ";;;;;;\r\n")
+        << row.label;
+  }
+  const std::string gone = "pid=m1&name=53&path=" + vm::HexEncode(share + "gone/");
+  EXPECT_TRUE(Get("/velmarind/script.html", gone).HasHeader("X-Velmarind-Folder: missing"));
 }
 
 TEST_F(Dispatcher, PagesAreByteExactForEachClient) {
@@ -278,6 +353,201 @@ TEST_F(Dispatcher, BodyReplacesTheQueryParameters) {
   EXPECT_NE(served.bytes.find("name=\"dirname\" value=\"42\""), std::string::npos);
 }
 
+// Enter on the login form sent the typed password in the URL, which the server did not read;
+// the form now posts, its script sending the hex field, or the typed field without the script.
+TEST_F(Dispatcher, LoginAcceptsEveryWayTheFormSendsThePassword) {
+  Configure(true, Sjis("aひ"), {});  // the browser's hex is 613072, the typed bytes a%82%D0
+  enum class TExpect { Done, Wrong, Plain };
+  struct Row {
+    const char* label;
+    std::string query;
+    std::string form;  // a posted form body, kept in FormText
+    std::string origin;
+    TExpect expect;
+  };
+  const Row rows[] = {
+      {"GET with the script's hex", "pw=613072&passwd=&tt=1", "", "", TExpect::Done},
+      {"GET with the typed field", "pw=&passwd=a%82%D0&tt=1", "", "", TExpect::Done},
+      {"GET wrong", "pw=613073&passwd=&tt=1", "", "", TExpect::Wrong},
+      {"POST with the script's hex", "", "pw=613072&passwd=&tt=1", "", TExpect::Done},
+      {"POST without the script", "", "pw=&passwd=a%82%D0&tt=1", "", TExpect::Done},
+      {"POST wrong", "", "pw=&passwd=a&tt=1", "", TExpect::Wrong},
+      {"POST: the query is not seen", "pw=613072", "pw=00", "", TExpect::Wrong},
+      {"POST from our own page", "", "pw=613072", "http://127.0.0.1", TExpect::Done},
+      {"POST from another site", "", "pw=613072", "http://evil.example", TExpect::Plain},
+  };
+  int i = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string address = "127.0.1." + std::to_string(++i);
+    TIdHTTPRequestInfo request = MakeRequest("/velmarind/login.html", row.query, address);
+    request.Host = "127.0.0.1";
+    if (!row.form.empty()) {
+      request.Command = "POST";
+      request.FormText = row.form;
+      request.ContentLength = static_cast<int64_t>(row.form.size());
+    }
+    if (!row.origin.empty()) request.RawHeaders.Add("Origin: " + row.origin);
+    const TServed served = Dispatch(request);
+    EXPECT_EQ(state_.IsAdmitted(address), row.expect == TExpect::Done);
+    if (row.expect == TExpect::Done) {
+      ExpectPage(served, Page("index", address));
+      EXPECT_EQ(served.bytes,
+                JoinCrLf(ExpectedLoginDonePage(kBaseUrl, StampAfter(served.bytes, "tt="))));
+    } else {
+      ExpectPage(served, Page("login", address));
+      EXPECT_EQ(served.bytes, LoginBytes(served, row.expect == TExpect::Wrong));
+    }
+  }
+}
+
+// Guessing went as fast as the connection allowed (374 guesses a second).
+TEST_F(Dispatcher, WrongPasswordsSlowFurtherAttemptsFromThatAddress) {
+  Configure(true, "abc", {});
+  const auto attempt = [&](const std::string& pw) {
+    const auto start = std::chrono::steady_clock::now();
+    Get("/velmarind/login.html", "pw=" + pw);
+    return std::chrono::steady_clock::now() - start;
+  };
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) attempt("00");
+  EXPECT_GE(attempt("00"), kTestDelay);
+  EXPECT_GE(attempt("00"), 2 * kTestDelay);
+  // The right password is checked after its turn too, and admits.
+  EXPECT_GE(attempt("616263"), 4 * kTestDelay);
+  EXPECT_TRUE(state_.IsAdmitted("127.0.0.1"));
+}
+
+TEST_F(Dispatcher, AWaitingLoginHoldsUpNobodyElse) {
+  Configure(true, "abc", {});
+  TLoginThrottle slow(std::chrono::seconds(30));
+  const auto login = [&](const std::string& pw, const std::string& address) {
+    TIdHTTPRequestInfo request = MakeRequest("/velmarind/login.html", "pw=" + pw, address);
+    TIdHTTPResponseInfo response(nullptr);
+    IdHTTPServer1CommandGet(state_, slow, TRecordingServer::Instance(), nullptr, request, response);
+    return response.ContentText;
+  };
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) login("00", "127.0.0.2");
+  std::atomic<bool> answered{false};
+  std::string waitedAnswer;
+  std::thread waiting([&] {
+    waitedAnswer = login("616263", "127.0.0.2");
+    answered = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it start waiting
+  // Another address logs in, and the waiting address's other requests are answered.
+  EXPECT_NE(login("616263", "127.0.0.3").find("index.html?tt="), std::string::npos);
+  EXPECT_TRUE(state_.IsAdmitted("127.0.0.3"));
+  ExpectPage(Get("/velmarind/index.html", "", "127.0.0.2"), Page("login", "127.0.0.2"));
+  EXPECT_FALSE(answered);
+  // Stopping (the program closing) ends the wait without a check.
+  slow.Stop();
+  waiting.join();
+  EXPECT_NE(waitedAnswer.find(Sjis("パスワードが正しくありません")), std::string::npos);
+  EXPECT_FALSE(state_.IsAdmitted("127.0.0.2"));
+}
+
+// A page of another site could make an admitted browser send requests with its own parameters,
+// and a GET with a foreign Origin and a body created files.
+TEST_F(Dispatcher, RequestsAnotherSiteStartedSeeNoParametersAndNoBody) {
+  const std::string share = folder_.MakeSubfolder("share");
+  Configure(false, "", {"S;;" + share});
+  const std::vector<std::string> crossFetch = {"Sec-Fetch-Site: cross-site",
+                                               "Sec-Fetch-Mode: no-cors", "Sec-Fetch-Dest: empty"};
+  const std::vector<std::string> crossNavigation = {
+      "Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: navigate", "Sec-Fetch-Dest: document"};
+  struct Row {
+    const char* label;
+    const char* command;
+    bool body;  // a new-text body to blank.html, or else text.html with a dirname in the query
+    std::vector<std::string> headers;
+    bool seen;
+  };
+  const Row rows[] = {
+      {"no origin, no metadata", "GET", false, {}, true},
+      {"same-origin fetch",
+       "GET",
+       false,
+       {"Sec-Fetch-Site: same-origin", "Sec-Fetch-Mode: cors", "Sec-Fetch-Dest: empty"},
+       true},
+      {"cross-site fetch", "GET", false, crossFetch, false},
+      {"cross-site navigation with parameters", "GET", false, crossNavigation, false},
+      {"same-site frame",
+       "GET",
+       false,
+       {"Sec-Fetch-Site: same-site", "Sec-Fetch-Mode: navigate", "Sec-Fetch-Dest: iframe"},
+       false},
+      {"foreign origin on a GET", "GET", false, {"Origin: http://evil.example"}, false},
+      {"own post", "POST", true, {"Origin: http://127.0.0.1"}, true},
+      {"own post under metadata",
+       "POST",
+       true,
+       {"Origin: null", "Sec-Fetch-Site: same-origin", "Sec-Fetch-Mode: navigate",
+        "Sec-Fetch-Dest: document"},
+       true},
+      {"foreign origin on a POST", "POST", true, {"Origin: http://evil.example"}, false},
+      {"foreign origin on a GET with a body", "GET", true, {"Origin: http://evil.example"}, false},
+      {"null origin without metadata", "POST", true, {"Origin: null"}, false},
+      {"cross-site form post", "POST", true, crossNavigation, false},
+  };
+  int i = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string fname = "r" + std::to_string(++i) + ".txt";
+    TIdHTTPRequestInfo request = MakeRequest(
+        row.body ? "/velmarind/blank.html" : "/velmarind/text.html", row.body ? "" : "dirname=53");
+    request.Command = row.command;
+    request.Host = "127.0.0.1";
+    for (const std::string& line : row.headers) request.RawHeaders.Add(line);
+    if (row.body) {
+      const std::string body = "menu=newtext&dirname=53&fname=" + fname + "&tbody=x";
+      request.ContentLength = static_cast<int64_t>(body.size());
+      request.PostStream = std::make_unique<TMemoryStream>(body);
+    }
+    const TServed served = Dispatch(request);
+    if (row.body) {
+      EXPECT_EQ(vmtest::FileExists(share + fname), row.seen);
+    } else {
+      EXPECT_EQ(served.bytes.find("<b>S</b>") != std::string::npos, row.seen);
+    }
+  }
+}
+
+TEST_F(Dispatcher, NewTextAnswerNamesTheFileSaved) {
+  const std::string share = folder_.MakeSubfolder("share");
+  Configure(false, "", {"S;;" + share});
+  const auto resultHeaders = [](const TServed& served) {
+    std::vector<std::string> found;
+    for (const std::string& line : served.headers) {
+      if (line.rfind("X-Velmarind-Saved", 0) == 0 || line.rfind("X-Velmarind-Refused", 0) == 0)
+        found.push_back(line);
+    }
+    return found;
+  };
+  TServed served =
+      Get("/velmarind/blank.html", "", "127.0.0.1", "menu=newtext&dirname=53&fname=a.txt&tbody=hi");
+  EXPECT_EQ(resultHeaders(served),
+            std::vector<std::string>{"X-Velmarind-Saved: " + vm::HexEncode("a.txt")});
+  EXPECT_EQ(served.bytes, JoinCrLf(ExpectedBlankPage()));
+  // Only the answer of a new-text post says anything.
+  EXPECT_TRUE(resultHeaders(Get("/velmarind/blank.html", "", "127.0.0.1", "menu=x")).empty());
+  EXPECT_TRUE(resultHeaders(Get("/velmarind/blank.html")).empty());
+  served =
+      Get("/velmarind/index.html", "", "127.0.0.1", "menu=newtext&dirname=53&fname=b.txt&tbody=hi");
+  EXPECT_TRUE(vmtest::FileExists(share + "b.txt"));
+  EXPECT_TRUE(resultHeaders(served).empty());
+}
+
+// A login body must never reach the disk, also from a client that needs no login.
+TEST_F(Dispatcher, LoginDocumentsBodyIsNeverParsed) {
+  const std::string share = folder_.MakeSubfolder("share");
+  Configure(false, "", {"S;;" + share});
+  const TServed served =
+      Get("/velmarind/login.html", "", "127.0.0.1", "menu=newtext&dirname=53&fname=a.txt&tbody=x");
+  ExpectPage(served, Page("index"));
+  EXPECT_FALSE(vmtest::FileExists(share + "a.txt"));
+  EXPECT_FALSE(vmtest::FileExists(folder_.Path() + "pastdata.txt"));
+}
+
 TEST_F(Dispatcher, MissingPageFolderFailsWithTheFileName) {
   std::filesystem::remove_all(pageFolder_);
   try {
@@ -303,7 +573,8 @@ TEST_F(Dispatcher, SimultaneousRequestsEachGetACompletePage) {
       request.RemoteIP = "127.0.0.1";
       request.Document = "/velmarind/index.html";
       TIdHTTPResponseInfo response(nullptr);
-      IdHTTPServer1CommandGet(state_, TRecordingServer::Instance(), nullptr, request, response);
+      IdHTTPServer1CommandGet(state_, throttle_, TRecordingServer::Instance(), nullptr, request,
+                              response);
       if (response.ContentText != expected) {
         std::lock_guard<std::mutex> lock(mutex);
         ++bad;

@@ -200,7 +200,8 @@ TEST(HeadlessProgram, AsksForThePasswordAndEndsCleanlyOnSigint) {
   ASSERT_TRUE(HasLine(program.FirstLine()));
   std::string answer = Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-  EXPECT_NE(answer.find("\r\n<form name=\"mform\" action=\"login.html\" method=\"GET\">\r\n"),
+  EXPECT_NE(answer.find("\r\n<form name=\"mform\" action=\"login.html\" method=\"POST\" "
+                        "onsubmit=\"return cmd_go()\">\r\n"),
             std::string::npos)
       << answer;
   EXPECT_TRUE(FileExists(installation.folder.Path() + "page/login_127.0.0.1.html"));

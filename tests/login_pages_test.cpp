@@ -52,14 +52,16 @@ TEST(LoginPage, FormIsByteExactForEachVariant) {
     const std::string after = RequestStamp();
     const std::string bytes = ReadFileBytes(page);
     const std::vector<std::string> lines = SplitCrLf(bytes);
-    ASSERT_EQ(lines.size(), c.wrongPasswordLine ? 33u : 32u);
+    ASSERT_EQ(lines.size(), c.wrongPasswordLine ? 34u : 33u);
     const std::string stamp =
-        StampIn(lines[c.wrongPasswordLine ? 12 : 11], ttPattern, before, after);
+        StampIn(lines[c.wrongPasswordLine ? 13 : 12], ttPattern, before, after);
     EXPECT_EQ(bytes, JoinCrLf(ExpectedLoginForm(c.wrongPasswordLine, stamp)));
   }
 }
 
-TEST(LoginDonePage, RedirectsToTheBaseUrlWithAStamp) {
+// The page sent the browser on to the base URL's LAN address, where a browser that had logged in
+// through 127.0.0.1 was another client and met the login form again.
+TEST(LoginDonePage, RedirectsRelativelyAndShowsTheBaseUrl) {
   TTempFolder folder;
   const std::string page = folder.MakeSubfolder("page") + "index_127.0.0.1.html";
   TStateSnapshot state;
@@ -77,11 +79,11 @@ TEST(LoginDonePage, RedirectsToTheBaseUrlWithAStamp) {
 struct PasswordCase {
   const char* label;
   std::string stored;  // Shift_JIS
-  std::string params;  // as the dispatcher decoded them
+  std::string sent;    // as sent, not yet percent-decoded
   bool matches;
 };
 
-TEST(PasswordMatches, ComparesTheDecodedPwOrTheBrowserForm) {
+TEST(PasswordMatches, ComparesTheDecodedPwOrTheBrowserFormOrTheTypedField) {
   const PasswordCase cases[] = {
       {"lower-case hex", "abc", "pw=616263", true},
       {"upper-case hex as the browser sends it", "abc", "pw=616263&passwd=&tt=130405090730123",
@@ -90,8 +92,17 @@ TEST(PasswordMatches, ComparesTheDecodedPwOrTheBrowserForm) {
       {"capitals of the letters", "abc", "pw=414243", false},
       {"wrong password", "abc", "pw=616264", false},
       {"prefix of the password", "abc", "pw=6162", false},
-      {"absent pw", "abc", "passwd=abc", false},
       {"empty pw", "abc", "pw=", false},
+      {"percent-encoded hex digits", "abc", "pw=%36%31%36%32%36%33", true},
+      // The form as it stands, sent without the page's script (or by Enter on an older page).
+      {"typed field alone", "abc", "pw=&passwd=abc&tt=1", true},
+      {"typed field without pw", "abc", "passwd=abc", true},
+      {"typed field wrong", "abc", "pw=&passwd=abd", false},
+      {"typed field, Shift_JIS percent-encoded", Sjis("ひみつ"), "pw=&passwd=%82%D0%82%DD%82%C2",
+       true},
+      {"typed field with form-encoded space and ampersand", "a b&c", "passwd=a+b%26c", true},
+      {"typed field ignored when pw is given", "abc", "pw=616264&passwd=abc", false},
+      {"empty stored, typed field given", "", "pw=&passwd=x", false},
       {"empty stored, absent pw", "", "tt=1", true},
       {"empty stored, some pw", "", "pw=61", false},
       // 日本 is 93fa 967b in Shift_JIS and U+65E5 U+672C to the browser.
@@ -107,7 +118,7 @@ TEST(PasswordMatches, ComparesTheDecodedPwOrTheBrowserForm) {
       {"invalid Shift_JIS stored, empty pw", std::string("\x81", 1), "pw=", false},
   };
   for (const PasswordCase& c : cases) {
-    EXPECT_EQ(PasswordMatches(c.params, c.stored), c.matches) << c.label;
+    EXPECT_EQ(PasswordMatches(c.sent, c.stored), c.matches) << c.label;
   }
 }
 

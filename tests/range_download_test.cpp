@@ -37,6 +37,8 @@ std::string DownloadHead(const std::string& status, uint64_t length,
   std::vector<std::string> head = {status, "Connection: close",
                                    "Content-Type: application/octet-stream",
                                    "Content-Length: " + std::to_string(length),
+                                   "X-Content-Type-Options: nosniff",
+                                   "Referrer-Policy: same-origin",
                                    "Content-Disposition: attachment;filename=" + name};
   head.insert(head.end(), lines.begin(), lines.end());
   head.push_back("Server: Velmarind/1.0");

@@ -26,6 +26,7 @@ using vmtest::WriteFileBytes;
 THostIdentity Identity() {
   THostIdentity identity;
   identity.HostName = "MyPc";
+  identity.Domains = {"home.arpa", "Corp.Example."};
   for (const char* literal : {"192.168.1.20", "fe80::1", "2001:db8::7"}) {
     identity.Addresses.push_back(*vm::ParseIpLiteral(literal));
   }
@@ -51,13 +52,22 @@ TEST(RequestGuard, HostNamesThisMachine) {
       {"localhost in capitals", "LOCALHOST", true},
       {"host name", "mypc", true},
       {"host name with domain", "mypc.local:8080", true},
-      {"host name with longer domain", "MYPC.home.arpa", true},
+      {"host name with its own domain", "MYPC.home.arpa", true},
+      {"host name with a domain written with a final dot", "mypc.corp.example:8080", true},
       {"host name with final dot", "mypc.local.", true},
+      {"extra host", "NAS.example", true},
+      {"extra host with final dot", "nas.example.:8080", true},
+      {"extra host given with a final dot", "box.lan", true},
+      {"extra host that is an address", "203.0.113.9:8080", true},
       {"spaces around", " mypc ", true},
       {"empty port", "mypc:", true},
       {"foreign name", "evil.example:8080", false},
-      {"host name under any domain", "mypc.example.org", true},
+      // A rebinding domain: anybody can point "<our host name>.<their domain>" at our address.
+      {"host name under a foreign domain", "mypc.evil.example", false},
+      {"host name under a domain of ours, one deeper", "mypc.x.home.arpa", false},
+      {"host name under a suffix of our domain", "mypc.arpa", false},
       {"host name as a later label", "evil.mypc.example", false},
+      {"extra host as a suffix", "x.nas.example", false},
       {"host name as a prefix", "mypc2.local", false},
       {"subdomain of localhost", "a.localhost", false},
       {"foreign address", "192.168.1.21", false},
@@ -72,8 +82,9 @@ TEST(RequestGuard, HostNamesThisMachine) {
       {"garbage after bracket", "[::1]x", false},
   };
   const THostIdentity identity = Identity();
+  const std::vector<std::string> extraHosts = {"nas.example", "box.lan.", "203.0.113.9"};
   for (const Row& row : rows) {
-    EXPECT_EQ(vm::NamesThisMachine(row.host, identity), row.ours) << row.label;
+    EXPECT_EQ(vm::NamesThisMachine(row.host, identity, extraHosts), row.ours) << row.label;
   }
   THostIdentity nameless = identity;
   nameless.HostName.clear();
@@ -103,6 +114,65 @@ TEST(RequestGuard, OriginMustBeTheHostsOwnSite) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(vm::IsSameOrigin(row.origin, row.host), row.same) << row.label;
+  }
+}
+
+TEST(RequestGuard, OtherSitesMayOnlyOpenTheStartPage) {
+  const std::vector<std::string> navigation = {"Sec-Fetch-Mode: navigate",
+                                               "Sec-Fetch-Dest: document"};
+  struct Row {
+    const char* label;
+    std::vector<std::string> headers;
+    bool plainIndex;  // a GET of the index page without parameters or body
+    bool foreign;
+  };
+  const auto with = [](std::vector<std::string> lines, const std::vector<std::string>& more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+  };
+  const Row rows[] = {
+      {"nothing said", {}, false, false},
+      {"own origin", {"Origin: http://h:8080"}, false, false},
+      {"foreign origin", {"Origin: http://evil.example"}, false, true},
+      {"foreign origin on the start page", {"Origin: http://evil.example"}, true, true},
+      {"null origin", {"Origin: null"}, false, true},
+      {"null origin, own by metadata",
+       {"Origin: null", "Sec-Fetch-Site: same-origin"},
+       false,
+       false},
+      {"null origin, typed by the person", {"Origin: null", "Sec-Fetch-Site: none"}, false, false},
+      {"null origin, cross-site", {"Origin: null", "Sec-Fetch-Site: cross-site"}, false, true},
+      {"same-origin", {"Sec-Fetch-Site: same-origin"}, false, false},
+      {"typed address or bookmark", with({"Sec-Fetch-Site: none"}, navigation), false, false},
+      {"cross-site link to the start page", with({"Sec-Fetch-Site: cross-site"}, navigation), true,
+       false},
+      {"same-site link to the start page", with({"Sec-Fetch-Site: same-site"}, navigation), true,
+       false},
+      {"metadata in another case",
+       {"sec-fetch-site: Cross-Site", "SEC-FETCH-MODE: Navigate", "Sec-Fetch-Dest: DOCUMENT"},
+       true,
+       false},
+      {"cross-site link elsewhere", with({"Sec-Fetch-Site: cross-site"}, navigation), false, true},
+      {"cross-site frame of the start page",
+       {"Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: navigate", "Sec-Fetch-Dest: iframe"},
+       true,
+       true},
+      {"cross-site fetch of the start page",
+       {"Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: no-cors", "Sec-Fetch-Dest: empty"},
+       true,
+       true},
+      {"same-site fetch", {"Sec-Fetch-Site: same-site", "Sec-Fetch-Mode: cors"}, false, true},
+      {"unknown site value", {"Sec-Fetch-Site: elsewhere"}, false, true},
+      {"own origin but cross-site metadata",
+       {"Origin: http://h:8080", "Sec-Fetch-Site: cross-site"},
+       false,
+       true},
+  };
+  for (const Row& row : rows) {
+    vm::TIdHeaderList headers;
+    for (const std::string& line : row.headers) headers.Add(line);
+    EXPECT_EQ(vm::IsStartedByOtherSite(headers, "h:8080", row.plainIndex), row.foreign)
+        << row.label;
   }
 }
 

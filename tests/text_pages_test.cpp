@@ -21,16 +21,27 @@ using vmtest::TTempFolder;
 struct TextPageCase {
   const char* label;
   std::string params;
-  std::string dirValue;   // line 10's value
-  std::string shownName;  // line 11's bold text
+  std::string dirValue;   // the dirname field's value
+  std::string shownName;  // the bold folder name
+  std::string pathValue;  // the dirpath field's value
 };
+
+constexpr size_t kTextPageLines = 61;
+constexpr size_t kDirnameLine = 11;
+constexpr size_t kDirpathLine = 12;
+constexpr size_t kShownNameLine = 13;
+constexpr size_t kFileNameLine = 15;
 
 TEST(TextPage, ByteExactWithEscapedValues) {
   const TextPageCase cases[] = {
-      {"plain hex and name", "dirname=50686f746f73&tt=1", "50686f746f73", "Photos"},
-      {"Japanese name as Shift_JIS", "dirname=955c", "955c", Sjis("表")},
-      {"absent dirname", "tt=1", "", ""},
-      {"markup in the decoded name", "dirname=3c623e2622", "3c623e2622", "&lt;b&gt;&amp;&quot;"},
+      {"plain hex and name", "dirname=50686f746f73&tt=1", "50686f746f73", "Photos", ""},
+      {"Japanese name as Shift_JIS", "dirname=955c", "955c", Sjis("表"), ""},
+      {"absent dirname", "tt=1", "", "", ""},
+      {"markup in the decoded name", "dirname=3c623e2622", "3c623e2622", "&lt;b&gt;&amp;&quot;",
+       ""},
+      {"folder being viewed", "dirname=50686f746f73&dirpath=2f702f612f", "50686f746f73", "Photos",
+       "2f702f612f"},
+      {"markup in dirpath", "dirpath=\"><b>", "", "", "&quot;&gt;&lt;b&gt;"},
   };
   TTempFolder folder;
   const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
@@ -42,13 +53,13 @@ TEST(TextPage, ByteExactWithEscapedValues) {
     const std::string after = RequestStamp();
     const std::string bytes = ReadFileBytes(page);
     const std::vector<std::string> lines = SplitCrLf(bytes);
-    ASSERT_EQ(lines.size(), 36u);
+    ASSERT_EQ(lines.size(), kTextPageLines);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(lines[12], m, fnamePattern)) << lines[12];
+    ASSERT_TRUE(std::regex_search(lines[kFileNameLine], m, fnamePattern)) << lines[kFileNameLine];
     EXPECT_EQ(m[1].length(), 31);
     EXPECT_LE(before, m[2].str());
     EXPECT_LE(m[2].str(), after);
-    EXPECT_EQ(bytes, JoinCrLf(ExpectedTextPage(c.dirValue, c.shownName, m[1])));
+    EXPECT_EQ(bytes, JoinCrLf(ExpectedTextPage(c.dirValue, c.shownName, m[1], c.pathValue)));
   }
 }
 
@@ -57,25 +68,28 @@ TEST(TextPage, CraftedDirnameCannotLeaveTheAttribute) {
   const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
   MakeTextPage(TStateSnapshot{}, "dirname=\"><script>alert('x')</script>", page);
   const std::vector<std::string> lines = SplitCrLf(ReadFileBytes(page));
-  ASSERT_EQ(lines.size(), 36u);
+  ASSERT_EQ(lines.size(), kTextPageLines);
   EXPECT_EQ(
-      lines[9],
+      lines[kDirnameLine],
       R"(<input type="hidden" name="dirname" value="&quot;&gt;&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;">)");
   // Whatever the loose hex decoding makes of it, the shown name holds no markup of its own.
-  const std::string shown = lines[10].substr(29, lines[10].size() - 29 - 8);
-  EXPECT_EQ(lines[10].substr(0, 29), R"(<p style="font-size:13pt"><b>)");
+  const std::string& shownLine = lines[kShownNameLine];
+  const std::string shown = shownLine.substr(29, shownLine.size() - 29 - 8);
+  EXPECT_EQ(shownLine.substr(0, 29), R"(<p style="font-size:13pt"><b>)");
   EXPECT_EQ(shown.find_first_of("<>\"'"), std::string::npos) << shown;
 }
 
-// Closing the window right after submit() let the browser cancel the post and lose the text;
-// the page only submits, and the blank page (the post's answer) reloads the opener and closes.
-TEST(TextPage, SaveButtonOnlySubmits) {
+// Closing the window right after submit() let the browser cancel the post and lose the text:
+// the save button closes the window only in the handler of the answer.
+TEST(TextPage, SaveClosesOnlyOnceTheAnswerIsIn) {
   TTempFolder folder;
   const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
   MakeTextPage(TStateSnapshot{}, "", page);
   const std::string bytes = ReadFileBytes(page);
-  EXPECT_EQ(bytes.find("opener"), std::string::npos);
-  EXPECT_NE(bytes.find("   mform.submit();\r\n}\r\n"), std::string::npos);
+  const size_t start = bytes.find("function cmd_go(){");
+  const std::string cmdGo = bytes.substr(start, bytes.find("\r\n}\r\n", start) - start);
+  EXPECT_LT(cmdGo.find(".then(function(r){"), cmdGo.find("close();"));
+  EXPECT_NE(cmdGo.find("mform.submit(); return;"), std::string::npos);
 }
 
 TEST(BlankPage, ReloadsTheOpenerAndClosesWhateverTheParameters) {

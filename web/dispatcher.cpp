@@ -1,9 +1,12 @@
 #include "web/dispatcher.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/text_helpers.h"
+#include "web/document_table.h"
 #include "web/download.h"
 #include "web/page_file.h"
 #include "web/pages.h"
@@ -14,41 +17,31 @@ namespace vm {
 
 namespace {
 
-enum class TAnswer { Index, Listing, Download, Text, Blank, StyleSheet, Script };
-
-struct TDocumentRow {
-  const char* key;  // matched as a case-sensitive substring of the document
-  TAnswer answer;
-};
-
-// Tested in this order; the first key found anywhere in the document wins, so
-// "/x/script.html/index.html" gets the index page.
-// clang-format off
-constexpr TDocumentRow kDocumentTable[] = {
-    {"index.html",    TAnswer::Index},
-    {"script.html",   TAnswer::Listing},
-    {"download.html", TAnswer::Download},
-    {"text.html",     TAnswer::Text},
-    {"blank.html",    TAnswer::Blank},
-    {"vcom.css",      TAnswer::StyleSheet},
-    {"vcom.js",       TAnswer::Script},
-};
-// clang-format on
-
-constexpr char kLoginDocument[] = "login.html";
 constexpr char kMissingFolderHeader[] = "X-Velmarind-Folder: missing";
+// Our pages are never shown inside another site's frame, where a page on top could steer the
+// clicks (the upload form, the login).
+constexpr const char* kPageHeaders[] = {
+    "X-Frame-Options: DENY",
+    "Content-Security-Policy: frame-ancestors 'none'",
+};
+// The listing is data for the page script, not a document: a browser sent to it directly must
+// run nothing that a parameter put into it.
+constexpr char kListingType[] = "text/plain; charset=Shift_JIS";
+constexpr char kListingPolicy[] = "Content-Security-Policy: sandbox";
+// With nosniff on every answer a browser refuses a style sheet or script of another type.
+constexpr char kStyleSheetType[] = "text/css";
+constexpr char kScriptType[] = "text/javascript";
+// The answer to a new-text post tells the text page what became of the text.
+constexpr char kSavedHeader[] = "X-Velmarind-Saved: ";
+constexpr char kRefusedHeader[] = "X-Velmarind-Refused: ";
+// The listing's element id is echoed into the answer: only the characters an id of the page
+// script needs, and no more of them than it uses.
+constexpr size_t kMaxElementIdLength = 64;
 
 constexpr int kMisdirectedCode = 421;
 constexpr char kMisdirectedReason[] = "Misdirected Request";
 constexpr char kMisdirectedText[] =
     "This server answers only under its own addresses and host name.\r\n";
-
-// A request sent under a host name that is not this machine's comes from a page that pointed
-// its own name at our address: answering it would let that page read the shares.
-bool IsMisdirected(const TIdHTTPRequestInfo& request) {
-  const bool hostGiven = request.RawHeaders.IndexOfName("Host") >= 0 || !request.Host.empty();
-  return hostGiven && !NamesThisMachine(request.Host);
-}
 
 void AnswerMisdirected(TIdHTTPResponseInfo& response) {
   response.SetResponseCode(kMisdirectedCode);
@@ -57,24 +50,38 @@ void AnswerMisdirected(TIdHTTPResponseInfo& response) {
   response.ContentText = kMisdirectedText;
 }
 
-// A post that a page of another site made the browser send: admission goes by the client's
-// address, so without this any site the person visits could write into the shares.
-bool IsCrossSitePost(const TIdHTTPRequestInfo& request) {
-  if (request.Command != "POST" || request.RawHeaders.IndexOfName("Origin") < 0) return false;
-  return !IsSameOrigin(request.RawHeaders.Values("Origin"), request.Host);
+bool IsElementId(std::string_view id) {
+  if (id.empty() || id.size() > kMaxElementIdLength) return false;
+  return std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z') || c == '_' ||
+           c == '-';
+  });
 }
 
-TAnswer AnswerFor(const std::string& document) {
-  for (const TDocumentRow& row : kDocumentTable) {
-    if (document.find(row.key) != std::string::npos) return row.answer;
+const char* RefusalWord(TPostRefusal refusal) {
+  switch (refusal) {
+    case TPostRefusal::NoFolder:
+      return "NoFolder";
+    case TPostRefusal::BadName:
+      return "BadName";
+    case TPostRefusal::CannotWrite:
+      return "CannotWrite";
+    case TPostRefusal::None:
+      break;
   }
-  return TAnswer::Index;  // no "not found": every other document gets the index page
+  return nullptr;
 }
 
-// What a request is answered with: the bytes of the page file it wrote, or a file on disk.
+bool HasBody(const TIdHTTPRequestInfo& request) {
+  return (request.PostStream && request.PostStream->Size() > 0) || !request.FormText.empty() ||
+         request.ContentLength > 0;
+}
+
+// What a request is answered with: a generated page or data, or a file on disk.
 struct TAnswerBody {
-  std::string page;  // a generated page, written to its page file and sent from here
-  std::string file;  // or the path of a file to serve (a download, the installed files)
+  std::string page;   // generated bytes, also written to the page file
+  std::string file;   // or the path of a file to serve (a download, the installed files)
+  bool html = false;  // a generated HTML page (not the listing's data)
 };
 
 // A page generator that needs nothing but the request's parameters.
@@ -85,21 +92,26 @@ using TPageMaker = std::string (*)(const TStateSnapshot& state, const std::strin
 // the file: another request from the same address may replace the file before it is read.
 TAnswerBody WritePage(TPageMaker make, const char* kind, const TStateSnapshot& snapshot,
                       const std::string& address, const std::string& params) {
-  return {make(snapshot, params, PageFilePath(snapshot.ProgramFolder, kind, address)), ""};
+  return {make(snapshot, params, PageFilePath(snapshot.ProgramFolder, kind, address)), "", true};
 }
 
-// The login gate for a client that must log in.
-TAnswerBody AnswerGatedClient(TMainState& state, const TStateSnapshot& snapshot,
-                              const std::string& address, const std::string& document,
-                              const std::string& params) {
-  const bool loginDocument = document.find(kLoginDocument) != std::string::npos;
-  if (loginDocument && PasswordMatches(params, snapshot.Settings.Password)) {
-    state.Admit(address);
-    return WritePage(MakeLoginDonePage, "index", snapshot, address, params);
+// The login gate for a client that must log in. sent: the parameters as sent (undecoded);
+// mayLogIn is false for a request another site started, which never gets a password checked.
+TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
+                              const TStateSnapshot& snapshot, const std::string& address,
+                              const std::string& document, const std::string& sent, bool mayLogIn) {
+  const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
+  if (!mayLogIn || !IsLoginDocument(document)) {
+    return {MakeLoginPage(snapshot, "", loginPage, ""), "", true};
   }
-  // Every other document asks for the password; a failed login says that it failed.
-  const std::string page = PageFilePath(snapshot.ProgramFolder, "login", address);
-  return {MakeLoginPage(snapshot, params, page, loginDocument ? "r" : ""), ""};
+  // The wait comes before the check: an answer that came sooner would tell the guess. The
+  // password is read after it, as the settings may have changed meanwhile.
+  if (throttle.WaitForTurn(address) && PasswordMatches(sent, state.Settings().Password)) {
+    throttle.Succeeded(address);
+    state.Admit(address);
+    return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
+  }
+  return {MakeLoginPage(snapshot, "", loginPage, "r"), "", true};
 }
 
 // Routes by the document table and has the answer written.
@@ -111,61 +123,88 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
     case TAnswer::Index:
       break;
     case TAnswer::Listing: {
+      const bool idUsable = IsElementId(GetParam(params, "pid"));
       bool found = false;
-      TAnswerBody answer{MakeListingPage(snapshot, params,
-                                         PageFilePath(snapshot.ProgramFolder, "script", address),
-                                         &found),
-                         ""};
+      std::string data = MakeListingPage(snapshot, idUsable ? params : std::string(),
+                                         PageFilePath(folder, "script", address), &found);
+      response.ContentType = kListingType;
+      response.CustomHeaders.Add(kListingPolicy);
       // The page script tells a folder that went away from an empty one by this.
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
-      return answer;
+      return {std::move(data), "", false};
     }
     case TAnswer::Download:
-      return {"", PrepareDownload(snapshot, params, response)};
+      return {"", PrepareDownload(snapshot, params, response), false};
     case TAnswer::Text:
       return WritePage(MakeTextPage, "text", snapshot, address, params);
     case TAnswer::Blank:
       return WritePage(MakeBlankPage, "blank", snapshot, address, params);
     case TAnswer::StyleSheet:
-      return {"", folder + "page/vcom.css"};
+      response.ContentType = kStyleSheetType;
+      return {"", folder + "page/vcom.css", false};
     case TAnswer::Script:
-      return {"", folder + "page/vcom.js"};
+      response.ContentType = kScriptType;
+      return {"", folder + "page/vcom.js", false};
   }
   return WritePage(MakeIndexPage, "index", snapshot, address, params);
 }
 
+// Says what became of a new text, for the text page that posted it.
+void AddNewTextResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
+  if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText) {
+    response.CustomHeaders.Add(kSavedHeader + HexEncode(outcome.Change->FileName));
+  } else if (const char* word = RefusalWord(outcome.Refusal)) {
+    response.CustomHeaders.Add(std::string(kRefusedHeader) + word);
+  }
+}
+
 }  // namespace
 
-void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TIdPeerThread* thread,
+void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
+                             TIdCustomHTTPServer& server, TIdPeerThread* thread,
                              TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
-  if (IsMisdirected(request)) {
+  // One snapshot for the whole request: the settings window may rebuild the state meanwhile.
+  const TStateSnapshot snapshot = state.Snapshot();
+  if (IsMisdirected(request.RawHeaders.IndexOfName("Host") >= 0, request.Host,
+                    snapshot.Settings.ExtraHosts)) {
     AnswerMisdirected(response);
     return;
   }
-  // One snapshot for the whole request: the settings window may rebuild the state meanwhile.
-  const TStateSnapshot snapshot = state.Snapshot();
   const std::string address = request.RemoteIP;
   const std::string document = request.Document;
-  // A cross-site post is answered as if it had no parameters: nothing in it is looked at.
-  const bool crossSite = IsCrossSitePost(request);
-  std::string params = crossSite ? std::string() : PercentDecoded(request.RawParams);
+  const bool bodySent = HasBody(request);
+  const bool plainIndex =
+      IsPlainIndexRequest(request.Command, document, request.RawParams, bodySent);
+  // A request another site started is answered as if it had no parameters and no body: nothing
+  // in it is looked at, nothing changes, nobody is admitted.
+  const bool foreign = IsStartedByOtherSite(request.RawHeaders, request.Host, plainIndex);
+  // With a body the query is not seen; a login's form body is kept in FormText.
+  std::string sent;
+  if (!foreign) sent = bodySent ? request.FormText : request.RawParams;
 
-  const bool gated = snapshot.Settings.PassFlag && !state.IsAdmitted(address);
   TAnswerBody answer;
-  if (gated) {
+  if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
-    // neither parsed nor saved (the login form itself is sent with GET).
-    answer = AnswerGatedClient(state, snapshot, address, document, params);
+    // neither parsed nor saved.
+    answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
   } else {
-    if (!crossSite && request.PostStream && request.PostStream->Size() > 0) {
-      TPostOutcome outcome;
-      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream, outcome));
-      if (outcome.Change) {
-        outcome.Change->ClientAddress = address;
-        state.NotifyShareChange(*outcome.Change);
+    std::string params = PercentDecoded(sent);
+    std::optional<TPostOutcome> posted;
+    // The login document's body is a password form: it is never parsed or kept, whoever sends it.
+    if (!foreign && !IsLoginDocument(document) && request.PostStream &&
+        request.PostStream->Size() > 0) {
+      posted.emplace();
+      params = PercentDecoded(ParsePostBody(snapshot, *request.PostStream, *posted));
+      if (posted->Change) {
+        posted->Change->ClientAddress = address;
+        state.NotifyShareChange(*posted->Change);
       }
     }
     answer = AnswerDocument(snapshot, address, document, params, response);
+    if (posted && AnswerFor(document) == TAnswer::Blank) AddNewTextResult(*posted, response);
+  }
+  if (answer.html) {
+    for (const char* line : kPageHeaders) response.CustomHeaders.Add(line);
   }
   if (answer.file.empty()) {
     // The same header as for the page file served from disk: type, length, then the bytes.

@@ -28,8 +28,11 @@ std::string BrowserHex(const std::u16string& units) {
 
 }  // namespace
 
-bool PasswordMatches(const std::string& params, const std::string& storedPassword) {
-  const std::string pw = LowerAscii(GetParam(params, "pw"));
+bool PasswordMatches(const std::string& sent, const std::string& storedPassword) {
+  const std::string pw = LowerAscii(PercentDecoded(GetParam(sent, "pw")));
+  // Without the page's script (or from a page of an older version, whose Enter key sent the
+  // form as it stood) only the typed field comes, as the Shift_JIS page encodes it.
+  if (pw.empty()) return PercentDecoded(GetParam(sent, "passwd")) == storedPassword;
   if (HexDecode(pw) == storedPassword) return true;
   // The browser sends the code of each character, not its Shift_JIS bytes, so a password with
   // characters outside 0x10-0x7F can only match in that form. A stored text that is not valid
@@ -45,12 +48,15 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
     body.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
                    "</b></font><br>");
   }
+  // Posted, so that the password lands in no address and no history; the submit handler (the
+  // button and the Enter key alike) turns it into the hex field first.
   const std::vector<std::string> form = {
-      "<form name=\"mform\" action=\"login.html\" method=\"GET\">",
+      "<form name=\"mform\" action=\"login.html\" method=\"POST\" "
+      "onsubmit=\"return cmd_go()\">",
       "<input type=\"hidden\" name=\"pw\" value=\"\">",
       "<b style=\"font-size:15pt\">Password:</b><input type=\"password\" name=\"passwd\" "
       "value=\"\" size=30  style=\"font-size:15pt\">",
-      "<input type=\"button\" onclick=\"cmd_go()\" value=\"LOGIN\" style=\"font-size:15pt\">",
+      "<input type=\"submit\" value=\"LOGIN\" style=\"font-size:15pt\">",
       "<input type=\"hidden\" name=\"tt\" value=\"" + RequestStamp() + "\">",
       "</form>",
   };
@@ -60,7 +66,7 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
       "{",
       "   mform.pw.value=str2hex(mform.passwd.value);",
       "   mform.passwd.value=\"\";",
-      "   mform.submit();",
+      "   return true;",
       "}",
       "function str2hex(sval){",
       "\tvar hexStr= \"\";",
@@ -70,13 +76,15 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
       "\treturn hexStr;",
       "}",
   };
-  return WritePlainPage(pageFile, body, script);
+  return WritePlainPage(pageFile, {kViewportLine}, body, script);
 }
 
 std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string&,
                        const std::string& pageFile) {
   const std::string& baseUrl = state.Settings.BaseURL;
-  const std::string target = baseUrl + "index.html?tt=" + RequestStamp();
+  // Relative: the base URL names the LAN address, where a browser that came by another address
+  // (127.0.0.1, a host name) would be another client and meet the login form again.
+  const std::string target = "index.html?tt=" + RequestStamp();
   return WritePageFile(
       pageFile,
       {

@@ -7,17 +7,24 @@
 
 namespace vm {
 
-std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
-                    const std::vector<std::string>& script) {
+const char kViewportLine[] =
+    "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
+
+std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& headExtra,
+                           const std::vector<std::string>& body,
+                           const std::vector<std::string>& script) {
   std::vector<std::string> lines = {
       "<HTML>",
       "<HEAD>",
       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-      "<TITLE>Velmarind</TITLE>",
-      "</HEAD>",
-      "<BODY>",
-      "<center><h1>Velmarind</h1></center><hr>",
   };
+  lines.insert(lines.end(), headExtra.begin(), headExtra.end());
+  lines.insert(lines.end(), {
+                                "<TITLE>Velmarind</TITLE>",
+                                "</HEAD>",
+                                "<BODY>",
+                                "<center><h1>Velmarind</h1></center><hr>",
+                            });
   lines.insert(lines.end(), body.begin(), body.end());
   lines.insert(lines.end(), {"</BODY>", "<script language=\"JavaScript\">", "<!--"});
   lines.insert(lines.end(), script.begin(), script.end());

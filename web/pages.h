@@ -11,7 +11,8 @@ namespace vm {
 // Login form; variant "r" adds the wrong-password line.
 std::string MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
                    const std::string& variant);
-// Login-complete page that sends the browser on to the base URL.
+// Login-complete page that sends the browser on to the index page, relative to the address the
+// browser came by (the base URL is only shown).
 std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,
                        const std::string& pageFile);
 // The index page with one link per shared folder.
@@ -28,14 +29,20 @@ std::string MakeListingPage(const TStateSnapshot& state, const std::string& para
 // The start page that the tray's URL command opens: it sends the browser on to the base URL.
 std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFile);
 
-// Writes a plain page (the login form, the text and blank pages): the head with the title,
-// "<BODY>" and the title bar, then body, "</BODY>", the script lines inside a commented
-// script element, and "</HTML>".
-std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& body,
-                    const std::vector<std::string>& script);
+// The head line that fits a page to a phone's screen.
+extern const char kViewportLine[];
 
-// The login's password check: pw lower-cased and hex-decoded equals the stored password; or pw
-// equals, ignoring case, what the login page's str2hex sends for the stored password.
-bool PasswordMatches(const std::string& params, const std::string& storedPassword);
+// Writes a plain page (the login form, the text and blank pages): the head with headExtra after
+// the content type and then the title, "<BODY>" and the title bar, then body, "</BODY>", the
+// script lines inside a commented script element, and "</HTML>".
+std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& headExtra,
+                           const std::vector<std::string>& body,
+                           const std::vector<std::string>& script);
+
+// The login's password check on the parameters as sent (not yet percent-decoded): pw
+// lower-cased and hex-decoded equals the stored password, or pw equals, ignoring case, what the
+// login page's str2hex sends for it; when pw is empty, the typed field passwd (percent-decoded:
+// the Shift_JIS bytes the page's form sends) equals it.
+bool PasswordMatches(const std::string& sent, const std::string& storedPassword);
 
 }  // namespace vm

@@ -21,6 +21,10 @@ VM_SJIS_TEXT(Save, "保存")
 VM_SJIS_TEXT(Clear, "クリア")
 VM_SJIS_TEXT(Cancel, "キャンセル")
 VM_SJIS_TEXT(ConfirmSave, "登録しますか?")
+VM_SJIS_TEXT(RefusedNoFolder, "保存先のフォルダが見つかりません")
+VM_SJIS_TEXT(RefusedBadName, "このファイル名は使えません")
+VM_SJIS_TEXT(RefusedCannotWrite, "ファイルを書き込めませんでした")
+VM_SJIS_TEXT(NotSaved, "保存できませんでした")
 
 #undef VM_SJIS_TEXT
 

@@ -19,6 +19,10 @@ const std::string& Save();               // "保存"
 const std::string& Clear();              // "クリア"
 const std::string& Cancel();             // "キャンセル"
 const std::string& ConfirmSave();        // "登録しますか?"
+const std::string& RefusedNoFolder();    // "保存先のフォルダが見つかりません"
+const std::string& RefusedBadName();     // "このファイル名は使えません"
+const std::string& RefusedCannotWrite();  // "ファイルを書き込めませんでした"
+const std::string& NotSaved();            // "保存できませんでした"
 }  // namespace texts
 
 }  // namespace vm

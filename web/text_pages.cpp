@@ -44,16 +44,20 @@ std::string HtmlEscape(const std::string& text) {
 
 }  // namespace
 
-std::string MakeTextPage(const TStateSnapshot&, const std::string& params, const std::string& pageFile) {
+std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
+                         const std::string& pageFile) {
   const std::string dir = GetParam(params, "dirname");
   const std::string dirName = HexDecode(dir);
+  const std::string dirPath = GetParam(params, "dirpath");  // the folder being viewed, in hex
   const std::string fname = kNewTextPrefix + RequestStamp() + kNewTextSuffix;
-  // The script only asks and submits: closing the window right after submit() lets a browser
-  // cancel the post, so the blank page (the answer) reloads the opener and closes instead.
+  // Sent as UTF-8, and says so in "_charset_": a text that Shift_JIS cannot hold is saved as
+  // typed instead of as the browser's character references.
   const std::vector<std::string> form = {
-      "<form name=\"mform\" action=\"blank.html\" method=\"POST\">",
+      "<form name=\"mform\" action=\"blank.html\" method=\"POST\" accept-charset=\"UTF-8\">",
       "<input type=\"hidden\" name=\"menu\" value=\"newtext\">",
+      "<input type=\"hidden\" name=\"_charset_\">",
       "<input type=\"hidden\" name=\"dirname\" value=\"" + HtmlEscape(dir) + "\">",
+      "<input type=\"hidden\" name=\"dirpath\" value=\"" + HtmlEscape(dirPath) + "\">",
       "<p style=\"font-size:13pt\"><b>" + HtmlEscape(dirName) + "</b></p>",
       "<b style=\"font-size:13pt\">" + texts::FileNameLabel() + "</b>",
       "<input type=\"text\" name=\"fname\" value=\"" + fname +
@@ -68,12 +72,39 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params, const
       "&nbsp; &nbsp; &nbsp; ",
       "<input type=\"button\" onclick=\"cmd_can()\" value=\"" + texts::Cancel() +
           "\" style=\"font-size:13pt\">",
+      "<span id=\"vmsg\" role=\"alert\" style=\"font-size:13pt;color:red\"></span>",
       "</form>",
   };
+  // The post goes by fetch, so that the window learns the outcome from the answer's headers:
+  // a saved text reloads the opener and closes (or, opened in this tab, returns to the index
+  // page); a refused one keeps the window and its text, with the reason next to the buttons.
+  // Without fetch the form is submitted, and the blank page reloads the opener and closes.
   const std::vector<std::string> script = {
+      "var busy=false;",
       "function cmd_go(){",
-      "   if(!confirm(\"" + texts::ConfirmSave() + "\")) return;",
-      "   mform.submit();",
+      "   if(busy||!confirm(\"" + texts::ConfirmSave() + "\")) return;",
+      "   if(!window.fetch){ mform.submit(); return; }",
+      "   var data=new FormData(mform);",
+      "   data.set(\"_charset_\",\"UTF-8\");",
+      "   busy=true;",
+      "   show_msg(\"\");",
+      "   fetch(\"blank.html\",{method:\"POST\",body:new URLSearchParams(data)}).then(function(r){",
+      "      if(r.headers.get(\"X-Velmarind-Saved\")===null){",
+      "         busy=false;",
+      "         show_msg(refusal(r.headers.get(\"X-Velmarind-Refused\")));",
+      "      }else if(window.opener&&!window.opener.closed){",
+      "         window.opener.location.reload();",
+      "         close();",
+      "      }else location.replace(\"index.html\");",
+      "   },function(){ busy=false; show_msg(refusal(\"\")); });",
+      "}",
+      "function refusal(why){",
+      "   var texts={NoFolder:\"" + texts::RefusedNoFolder() + "\",BadName:\"" +
+          texts::RefusedBadName() + "\",CannotWrite:\"" + texts::RefusedCannotWrite() + "\"};",
+      "   return texts.hasOwnProperty(why)?texts[why]:\"" + texts::NotSaved() + "\";",
+      "}",
+      "function show_msg(text){",
+      "   document.getElementById(\"vmsg\").textContent=text;",
       "}",
       "function cmd_clear(){",
       "    mform.reset();",
@@ -82,13 +113,14 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params, const
       "    close();",
       "}",
   };
-  return WritePlainPage(pageFile, form, script);
+  return WritePlainPage(pageFile, {kViewportLine}, form, script);
 }
 
 std::string MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {
   // The answer to the text page's post: once the text is saved, show the new file in the
   // index page that opened the window, and close this window.
-  return WritePlainPage(pageFile, {}, {"if(window.opener) window.opener.location.reload();", "close();"});
+  return WritePlainPage(pageFile, {}, {},
+                        {"if(window.opener) window.opener.location.reload();", "close();"});
 }
 
 }  // namespace vm

@@ -8,17 +8,24 @@ using vm::Sjis;
 
 namespace {
 
-// The opening lines of the login, text and blank pages, then the given lines.
-std::vector<std::string> PlainPage(const std::vector<std::string>& rest) {
+constexpr char kViewport[] =
+    R"(<meta name="viewport" content="width=device-width, initial-scale=1">)";
+
+// The opening lines of the login, text and blank pages (the first two fitted to a phone's
+// screen), then the given lines.
+std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool phone) {
   std::vector<std::string> lines = {
       R"(<HTML>)",
       R"(<HEAD>)",
       R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
-      R"(<TITLE>Velmarind</TITLE>)",
-      R"(</HEAD>)",
-      R"(<BODY>)",
-      R"(<center><h1>Velmarind</h1></center><hr>)",
   };
+  if (phone) lines.push_back(kViewport);
+  lines.insert(lines.end(), {
+                                R"(<TITLE>Velmarind</TITLE>)",
+                                R"(</HEAD>)",
+                                R"(<BODY>)",
+                                R"(<center><h1>Velmarind</h1></center><hr>)",
+                            });
   lines.insert(lines.end(), rest.begin(), rest.end());
   return lines;
 }
@@ -26,16 +33,16 @@ std::vector<std::string> PlainPage(const std::vector<std::string>& rest) {
 }  // namespace
 
 std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp) {
-  std::vector<std::string> lines = PlainPage({});
+  std::vector<std::string> lines = PlainPage({}, true);
   if (wrongPassword) {
     lines.push_back(
         Sjis(R"(<font color="red" size="+1"><b>パスワードが正しくありません</b></font><br>)"));
   }
   const std::vector<std::string> rest = {
-      R"(<form name="mform" action="login.html" method="GET">)",
+      R"~(<form name="mform" action="login.html" method="POST" onsubmit="return cmd_go()">)~",
       R"(<input type="hidden" name="pw" value="">)",
       R"(<b style="font-size:15pt">Password:</b><input type="password" name="passwd" value="" size=30  style="font-size:15pt">)",
-      R"~(<input type="button" onclick="cmd_go()" value="LOGIN" style="font-size:15pt">)~",
+      R"(<input type="submit" value="LOGIN" style="font-size:15pt">)",
       R"(<input type="hidden" name="tt" value=")" + stamp + R"(">)",
       R"(</form>)",
       R"(</BODY>)",
@@ -45,7 +52,7 @@ std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string
       R"({)",
       R"(   mform.pw.value=str2hex(mform.passwd.value);)",
       R"(   mform.passwd.value="";)",
-      R"(   mform.submit();)",
+      R"(   return true;)",
       R"(})",
       R"(function str2hex(sval){)",
       "\t"
@@ -68,7 +75,7 @@ std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string
 
 std::vector<std::string> ExpectedLoginDonePage(const std::string& baseUrl,
                                                const std::string& stamp) {
-  const std::string target = baseUrl + "index.html?tt=" + stamp;
+  const std::string target = "index.html?tt=" + stamp;
   return {
       R"(<HTML>)",
       R"(<HEAD>)",
@@ -122,56 +129,86 @@ std::string IndexLink(const std::string& hexName, const std::string& hexPath,
          "')\">" + text + "</a>";
 }
 
-// The text-creation page with the values of lines 10, 11 and 13 as they must appear.
+// The text-creation page with the values of the dirname and dirpath fields, the shown name and
+// the file name as they must appear.
 std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std::string& shownName,
-                                          const std::string& fname) {
-  return PlainPage({
-      R"(<form name="mform" action="blank.html" method="POST">)",
-      R"(<input type="hidden" name="menu" value="newtext">)",
-      R"(<input type="hidden" name="dirname" value=")" + dirValue + R"(">)",
-      R"(<p style="font-size:13pt"><b>)" + shownName + R"(</b></p>)",
-      Sjis(R"(<b style="font-size:13pt">ファイル名：</b>)"),
-      R"(<input type="text" name="fname" value=")" + fname +
-          R"(" size=50 style="font-size:13pt"><br>)",
-      R"(<textarea name="tbody" cols="100" rows="30" style="font-size:11pt"></textarea><br>)",
-      Sjis(R"~(<input type="button" onclick="cmd_go()" value="保存" style="font-size:13pt">)~"),
-      R"(&nbsp; &nbsp; &nbsp; )",
-      Sjis(
-          R"~(<input type="button" onclick="cmd_clear()" value="クリア" style="font-size:13pt">)~"),
-      R"(&nbsp; &nbsp; &nbsp; )",
-      Sjis(
-          R"~(<input type="button" onclick="cmd_can()" value="キャンセル" style="font-size:13pt">)~"),
-      R"(</form>)",
-      R"(</BODY>)",
-      R"(<script language="JavaScript">)",
-      R"(<!--)",
-      R"~(function cmd_go(){)~",
-      Sjis(R"~(   if(!confirm("登録しますか?")) return;)~"),
-      R"~(   mform.submit();)~",
-      R"(})",
-      R"~(function cmd_clear(){)~",
-      R"~(    mform.reset();)~",
-      R"(})",
-      R"~(function cmd_can(){)~",
-      R"~(    close();)~",
-      R"(})",
-      R"(//-->)",
-      R"(</script>)",
-      R"(</HTML>)",
-  });
+                                          const std::string& fname, const std::string& pathValue) {
+  return PlainPage(
+      {
+          R"(<form name="mform" action="blank.html" method="POST" accept-charset="UTF-8">)",
+          R"(<input type="hidden" name="menu" value="newtext">)",
+          R"(<input type="hidden" name="_charset_">)",
+          R"(<input type="hidden" name="dirname" value=")" + dirValue + R"(">)",
+          R"(<input type="hidden" name="dirpath" value=")" + pathValue + R"(">)",
+          R"(<p style="font-size:13pt"><b>)" + shownName + R"(</b></p>)",
+          Sjis(R"(<b style="font-size:13pt">ファイル名：</b>)"),
+          R"(<input type="text" name="fname" value=")" + fname +
+              R"(" size=50 style="font-size:13pt"><br>)",
+          R"(<textarea name="tbody" cols="100" rows="30" style="font-size:11pt"></textarea><br>)",
+          Sjis(R"~(<input type="button" onclick="cmd_go()" value="保存" style="font-size:13pt">)~"),
+          R"(&nbsp; &nbsp; &nbsp; )",
+          Sjis(
+              R"~(<input type="button" onclick="cmd_clear()" value="クリア" style="font-size:13pt">)~"),
+          R"(&nbsp; &nbsp; &nbsp; )",
+          Sjis(
+              R"~(<input type="button" onclick="cmd_can()" value="キャンセル" style="font-size:13pt">)~"),
+          R"(<span id="vmsg" role="alert" style="font-size:13pt;color:red"></span>)",
+          R"(</form>)",
+          R"(</BODY>)",
+          R"(<script language="JavaScript">)",
+          R"(<!--)",
+          R"(var busy=false;)",
+          R"~(function cmd_go(){)~",
+          Sjis(R"~(   if(busy||!confirm("登録しますか?")) return;)~"),
+          R"~(   if(!window.fetch){ mform.submit(); return; })~",
+          R"~(   var data=new FormData(mform);)~",
+          R"~(   data.set("_charset_","UTF-8");)~",
+          R"(   busy=true;)",
+          R"~(   show_msg("");)~",
+          R"~(   fetch("blank.html",{method:"POST",body:new URLSearchParams(data)}).then(function(r){)~",
+          R"~(      if(r.headers.get("X-Velmarind-Saved")===null){)~",
+          R"(         busy=false;)",
+          R"~(         show_msg(refusal(r.headers.get("X-Velmarind-Refused")));)~",
+          R"~(      }else if(window.opener&&!window.opener.closed){)~",
+          R"~(         window.opener.location.reload();)~",
+          R"~(         close();)~",
+          R"~(      }else location.replace("index.html");)~",
+          R"~(   },function(){ busy=false; show_msg(refusal("")); });)~",
+          R"(})",
+          R"~(function refusal(why){)~",
+          Sjis(
+              R"~(   var texts={NoFolder:"保存先のフォルダが見つかりません",BadName:"このファイル名は使えません",CannotWrite:"ファイルを書き込めませんでした"};)~"),
+          Sjis(R"~(   return texts.hasOwnProperty(why)?texts[why]:"保存できませんでした";)~"),
+          R"(})",
+          R"~(function show_msg(text){)~",
+          R"~(   document.getElementById("vmsg").textContent=text;)~",
+          R"(})",
+          R"~(function cmd_clear(){)~",
+          R"~(    mform.reset();)~",
+          R"(})",
+          R"~(function cmd_can(){)~",
+          R"~(    close();)~",
+          R"(})",
+          R"(//-->)",
+          R"(</script>)",
+          R"(</HTML>)",
+      },
+      true);
 }
 
 std::vector<std::string> ExpectedBlankPage() {
-  return PlainPage({
-      R"(</BODY>)",
-      R"(<script language="JavaScript">)",
-      R"(<!--)",
-      R"~(if(window.opener) window.opener.location.reload();)~",
-      R"~(close();)~",
-      R"(//-->)",
-      R"(</script>)",
-      R"(</HTML>)",
-  });
+  return PlainPage(
+      {
+          R"(</BODY>)",
+          R"(<script language="JavaScript">)",
+          R"(<!--)",
+          R"~(if(window.opener) window.opener.location.reload();)~",
+          R"~(close();)~",
+          R"(//-->)",
+          R"(</script>)",
+          R"(</HTML>)",
+      },
+      false);
 }
 
 }  // namespace vmtest

@@ -1,0 +1,80 @@
+#include "web/login_throttle.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vm {
+namespace {
+
+using std::chrono::seconds;
+using TTime = TLoginThrottle::TClock::time_point;
+
+const TTime kStart = TTime() + std::chrono::hours(100);
+
+// Wrong attempts one after the other, each made when the last was answered: the wait of each.
+TEST(LoginThrottle, DelayDoublesAfterFiveWrongPasswordsUpToAMinute) {
+  TLoginThrottle throttle;
+  TTime now = kStart;
+  const seconds expected[] = {seconds(0),  seconds(0),  seconds(0),  seconds(0), seconds(0),
+                              seconds(1),  seconds(2),  seconds(4),  seconds(8), seconds(16),
+                              seconds(32), seconds(64), seconds(64), seconds(64)};
+  int attempt = 0;
+  for (seconds wait : expected) {
+    const std::optional<TTime> turn = throttle.Reserve("10.0.0.5", now);
+    ASSERT_TRUE(turn) << attempt;
+    EXPECT_EQ(*turn - now, wait) << "attempt " << ++attempt;
+    now = *turn;
+  }
+  // Other addresses are not slowed; a correct password starts the count again.
+  EXPECT_EQ(throttle.Reserve("10.0.0.6", now), now);
+  throttle.Succeeded("10.0.0.5");
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) {
+    EXPECT_EQ(throttle.Reserve("10.0.0.5", now), now);
+  }
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", now), now + seconds(1));
+}
+
+TEST(LoginThrottle, AttemptsArrivingTogetherQueue) {
+  TLoginThrottle throttle;
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) throttle.Reserve("10.0.0.5", kStart);
+  // Sent at once on parallel connections: each turn lies behind the one before.
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(1));
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(3));
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(7));
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(15));
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(31));
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), kStart + seconds(63));
+  // A turn further ahead than the longest delay is not given (and not counted).
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart), std::nullopt);
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", kStart + seconds(63)), kStart + seconds(127));
+}
+
+TEST(LoginThrottle, StateStaysBounded) {
+  TLoginThrottle throttle;
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) throttle.Reserve("10.0.0.5", kStart);
+  // A quiet address is forgotten: its count starts again.
+  const TTime later = kStart + TLoginThrottle::kForgetAfter + seconds(1);
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", later), later);
+  // A flood of addresses fills the table only up to its size; the quietest goes first.
+  for (size_t i = 0; i < 2 * TLoginThrottle::kMaxAddresses; ++i) {
+    throttle.Reserve("f" + std::to_string(i), later + seconds(1));
+  }
+  EXPECT_EQ(throttle.TrackedAddresses(), TLoginThrottle::kMaxAddresses);
+}
+
+TEST(LoginThrottle, WaitsForTheTurnUnlessStopped) {
+  TLoginThrottle throttle(std::chrono::milliseconds(20));
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i)
+    throttle.Reserve("a", TTime::clock::now());
+  const auto start = TTime::clock::now();
+  EXPECT_TRUE(throttle.WaitForTurn("a"));
+  EXPECT_GE(TTime::clock::now() - start, std::chrono::milliseconds(20));
+  throttle.Stop();
+  EXPECT_FALSE(throttle.WaitForTurn("b"));
+  throttle.Start();
+  EXPECT_TRUE(throttle.WaitForTurn("b"));
+}
+
+}  // namespace
+}  // namespace vm

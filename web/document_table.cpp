@@ -1,0 +1,49 @@
+#include "web/document_table.h"
+
+namespace vm {
+
+namespace {
+
+struct TDocumentRow {
+  const char* key;  // matched as a case-sensitive substring of the document
+  TAnswer answer;
+};
+
+// Tested in this order; the first key found anywhere in the document wins, so
+// "/x/script.html/index.html" gets the index page.
+// clang-format off
+constexpr TDocumentRow kDocumentTable[] = {
+    {"index.html",    TAnswer::Index},
+    {"script.html",   TAnswer::Listing},
+    {"download.html", TAnswer::Download},
+    {"text.html",     TAnswer::Text},
+    {"blank.html",    TAnswer::Blank},
+    {"vcom.css",      TAnswer::StyleSheet},
+    {"vcom.js",       TAnswer::Script},
+};
+// clang-format on
+
+constexpr std::string_view kLoginDocument = "login.html";
+
+}  // namespace
+
+TAnswer AnswerFor(std::string_view document) {
+  for (const TDocumentRow& row : kDocumentTable) {
+    if (document.find(row.key) != std::string_view::npos) return row.answer;
+  }
+  return TAnswer::Index;
+}
+
+bool IsLoginDocument(std::string_view document) {
+  return document.find(kLoginDocument) != std::string_view::npos;
+}
+
+bool IsPlainIndexRequest(std::string_view command, std::string_view document,
+                         std::string_view params, bool hasBody) {
+  // A gated client gets the login form for it, which is as harmless; the login document itself
+  // is not plain: it checks a password.
+  return (command == "GET" || command == "HEAD") && !hasBody && params.empty() &&
+         !IsLoginDocument(document) && AnswerFor(document) == TAnswer::Index;
+}
+
+}  // namespace vm

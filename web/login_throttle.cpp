@@ -1,0 +1,75 @@
+#include "web/login_throttle.h"
+
+#include <algorithm>
+
+namespace vm {
+
+TLoginThrottle::TLoginThrottle(TClock::duration firstDelay) : firstDelay_(firstDelay) {}
+
+TLoginThrottle::TClock::duration TLoginThrottle::DelayOf(int attempt) const {
+  if (attempt <= kFreeAttempts) return TClock::duration::zero();
+  return firstDelay_ * (1 << std::min(attempt - kFreeAttempts - 1, kMaxDoublings));
+}
+
+void TLoginThrottle::MakeRoom(TClock::time_point now) {
+  std::erase_if(entries_,
+                [&](const auto& item) { return now - item.second.lastSeen > kForgetAfter; });
+  if (entries_.size() < kMaxAddresses) return;
+  const auto quietest = std::min_element(
+      entries_.begin(), entries_.end(),
+      [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; });
+  entries_.erase(quietest);
+}
+
+std::optional<TLoginThrottle::TClock::time_point> TLoginThrottle::Reserve(
+    const std::string& address, TClock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = entries_.find(address);
+  if (found != entries_.end() && now - found->second.lastSeen > kForgetAfter) {
+    found->second = TEntry{};
+  }
+  if (found == entries_.end()) {
+    if (entries_.size() >= kMaxAddresses) MakeRoom(now);
+    found = entries_.emplace(address, TEntry{}).first;
+  }
+  TEntry& entry = found->second;
+  const TClock::time_point turn = std::max(now, entry.nextCheck) + DelayOf(entry.attempts + 1);
+  if (turn - now > DelayOf(kFreeAttempts + 1 + kMaxDoublings)) return std::nullopt;
+  ++entry.attempts;
+  entry.nextCheck = turn;
+  entry.lastSeen = now;
+  return turn;
+}
+
+void TLoginThrottle::Succeeded(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.erase(address);
+}
+
+size_t TLoginThrottle::TrackedAddresses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
+}
+
+bool TLoginThrottle::WaitForTurn(const std::string& address) {
+  const std::optional<TClock::time_point> turn = Reserve(address, TClock::now());
+  std::unique_lock<std::mutex> lock(waitMutex_);
+  if (!turn) return false;
+  wake_.wait_until(lock, *turn, [this] { return stopped_; });
+  return !stopped_;
+}
+
+void TLoginThrottle::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(waitMutex_);
+    stopped_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TLoginThrottle::Start() {
+  std::lock_guard<std::mutex> lock(waitMutex_);
+  stopped_ = false;
+}
+
+}  // namespace vm

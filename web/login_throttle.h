@@ -1,0 +1,66 @@
+// Slows password guessing per client address.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace vm {
+
+// After kFreeAttempts wrong passwords from one address, each further attempt from that address
+// is checked only after a delay: the first delay, then twice as long each time, up to
+// kMaxDoublings doublings (1 s, 2 s, ... 64 s). A correct password starts the count again.
+// Attempts that arrive together queue one behind the other, so parallel connections guess no
+// faster than one. Other addresses are never slowed.
+class TLoginThrottle {
+ public:
+  using TClock = std::chrono::steady_clock;
+
+  static constexpr int kFreeAttempts = 5;
+  static constexpr int kMaxDoublings = 6;
+  // Addresses are forgotten after this long without an attempt, and the table holds at most
+  // kMaxAddresses (the longest quiet one goes first): a flood of addresses costs bounded memory.
+  static constexpr auto kForgetAfter = std::chrono::hours(1);
+  static constexpr size_t kMaxAddresses = 4096;
+
+  explicit TLoginThrottle(TClock::duration firstDelay = std::chrono::seconds(1));
+
+  // Counts an attempt from address that arrives at now and returns when it may be checked; nothing
+  // when its turn would lie further ahead than the longest delay (it is then not counted, and is
+  // answered as a wrong password without a check, holding no thread for longer).
+  std::optional<TClock::time_point> Reserve(const std::string& address, TClock::time_point now);
+  // A correct password from address: its count starts again.
+  void Succeeded(const std::string& address);
+  // Addresses held now.
+  size_t TrackedAddresses() const;
+
+  // Reserves a turn for address and waits for it. False when the attempt must not be checked:
+  // refused by Reserve, or Stop was called. Waiting holds none of the table's lock.
+  bool WaitForTurn(const std::string& address);
+  // Ends every wait at once and refuses new ones (the server is stopping) until Start.
+  void Stop();
+  void Start();
+
+ private:
+  struct TEntry {
+    int attempts = 0;                // since the last correct password
+    TClock::time_point nextCheck{};  // the latest turn given out
+    TClock::time_point lastSeen{};
+  };
+  TClock::duration DelayOf(int attempt) const;
+  void MakeRoom(TClock::time_point now);  // requires mutex_
+
+  const TClock::duration firstDelay_;
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, TEntry> entries_;  // guarded by mutex_
+
+  std::mutex waitMutex_;  // released while a turn is waited for
+  std::condition_variable wake_;
+  bool stopped_ = false;  // guarded by waitMutex_
+};
+
+}  // namespace vm
