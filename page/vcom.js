@@ -6,43 +6,45 @@
  * script itself: the folder listing with its path line and sorting, downloads,
  * and uploads of several files (file chooser or drag and drop) with progress.
  *
- * The page is served as Shift_JIS, so this file stays pure ASCII: the Japanese
- * texts below are written as \u escapes.
+ * This source is UTF-8. The build writes every non-ASCII character as a \u
+ * escape, so the served file is pure ASCII and reads the same on the
+ * Shift_JIS pages whatever charset the browser assumes: keep Japanese to
+ * string literals and comments, where an escape means the character.
  */
 (function (global) {
   'use strict';
 
-  // Texts shown to the user (Japanese).
+  // Texts shown to the user.
   var T = {
-    pick: '\u4e0a\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u9078\u3076\u3068\u3001\u3053\u3053\u306b\u4e2d\u8eab\u304c\u8868\u793a\u3055\u308c\u307e\u3059\u3002',
-    loading: '\u8aad\u307f\u8fbc\u307f\u4e2d\u2026',
-    loadFailed: '\u4e00\u89a7\u3092\u8aad\u307f\u8fbc\u3081\u307e\u305b\u3093\u3067\u3057\u305f',
-    retry: '\u3082\u3046\u4e00\u5ea6',
-    loginNeeded: '\u30ed\u30b0\u30a4\u30f3\u3057\u76f4\u3057\u3066\u304f\u3060\u3055\u3044\u3002',
-    reloadPage: '\u30da\u30fc\u30b8\u3092\u518d\u8aad\u307f\u8fbc\u307f',
-    empty: '\u3053\u306e\u30d5\u30a9\u30eb\u30c0\u306f\u7a7a\u3067\u3059\u3002',
-    colName: '\u540d\u524d',
-    colDate: '\u66f4\u65b0\u65e5\u6642',
-    colSize: '\u30b5\u30a4\u30ba',
-    up: '\u4e0a\u306e\u30d5\u30a9\u30eb\u30c0\u3078',
-    folders: '\u30d5\u30a9\u30eb\u30c0',
-    files: '\u30d5\u30a1\u30a4\u30eb',
-    count: '\u500b',
-    refresh: '\u66f4\u65b0',
-    dropHint: '\u3053\u3053\u306b\u30d5\u30a1\u30a4\u30eb\u3092\u30c9\u30ed\u30c3\u30d7\u3057\u3066\u3082\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3067\u304d\u307e\u3059',
-    dropNow: '\u30c9\u30ed\u30c3\u30d7\u3059\u308b\u3068\u3053\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u306b\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3059',
-    chooseFiles: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3059\u308b\u30d5\u30a1\u30a4\u30eb\u3092\u9078\u3093\u3067\u304f\u3060\u3055\u3044\u3002',
-    busy: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d\u3067\u3059\u3002\u7d42\u308f\u308b\u307e\u3067\u304a\u5f85\u3061\u304f\u3060\u3055\u3044\u3002',
-    noFolder: '\u5148\u306b\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u958b\u3044\u3066\u304f\u3060\u3055\u3044\u3002',
-    uploading: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d',
-    uploadedTo: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u3092\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3057\u305f:',
-    partly: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u306e\u3046\u3061\u3001\u4fdd\u5b58\u3067\u304d\u305f\u306e\u306f',
-    partlyEnd: '\u500b\u3067\u3059:',
-    noneSaved: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u305f\u30d5\u30a1\u30a4\u30eb\u306f\u30b5\u30fc\u30d0\u30fc\u306b\u4fdd\u5b58\u3055\u308c\u307e\u305b\u3093\u3067\u3057\u305f\u3002',
-    uploadFailed: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u306b\u5931\u6557\u3057\u307e\u3057\u305f',
-    netError: '\u901a\u4fe1\u30a8\u30e9\u30fc',
-    aborted: '\u4e2d\u65ad\u3055\u308c\u307e\u3057\u305f',
-    uploadDest: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u5148:'
+    pick: '上の共有フォルダを選ぶと、ここに中身が表示されます。',
+    loading: '読み込み中…',
+    loadFailed: '一覧を読み込めませんでした',
+    retry: 'もう一度',
+    loginNeeded: 'ログインし直してください。',
+    reloadPage: 'ページを再読み込み',
+    empty: 'このフォルダは空です。',
+    colName: '名前',
+    colDate: '更新日時',
+    colSize: 'サイズ',
+    up: '上のフォルダへ',
+    folders: 'フォルダ',
+    files: 'ファイル',
+    count: '個',
+    refresh: '更新',
+    dropHint: 'ここにファイルをドロップしてもアップロードできます',
+    dropNow: 'ドロップするとこの共有フォルダにアップロードします',
+    chooseFiles: 'アップロードするファイルを選んでください。',
+    busy: 'アップロード中です。終わるまでお待ちください。',
+    noFolder: '先に共有フォルダを開いてください。',
+    uploading: 'アップロード中',
+    uploadedTo: '個のファイルをアップロードしました:',
+    partly: '個のファイルのうち、保存できたのは',
+    partlyEnd: '個です:',
+    noneSaved: 'アップロードしたファイルはサーバーに保存されませんでした。',
+    uploadFailed: 'アップロードに失敗しました',
+    netError: '通信エラー',
+    aborted: '中断されました',
+    uploadDest: 'アップロード先:'
   };
 
   var LIST_DOC = 'script.html';
