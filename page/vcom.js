@@ -3,46 +3,59 @@
  *
  * The index page calls exf(id, nameHex, pathHex) from its shared-folder links
  * and cmd_text() from its text button; everything else here is wired up by the
- * script itself: the folder listing with its path line and sorting, downloads,
- * and uploads of several files (file chooser or drag and drop) with progress.
+ * script itself: the folder listing with its path line and sorting, the
+ * address of the folder shown (so Back goes up and a folder can be
+ * bookmarked), downloads, and uploads of several files (file chooser or drag
+ * and drop) into the folder shown, with progress and a cancel button.
  *
- * The page is served as Shift_JIS, so this file stays pure ASCII: the Japanese
- * texts below are written as \u escapes.
+ * This source is UTF-8. The build writes every non-ASCII character as a \u
+ * escape, so the served file is pure ASCII and reads the same on the
+ * Shift_JIS pages whatever charset the browser assumes: keep Japanese to
+ * string literals and comments, where an escape means the character.
  */
 (function (global) {
   'use strict';
 
-  // Texts shown to the user (Japanese).
+  // Texts shown to the user.
   var T = {
-    pick: '\u4e0a\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u9078\u3076\u3068\u3001\u3053\u3053\u306b\u4e2d\u8eab\u304c\u8868\u793a\u3055\u308c\u307e\u3059\u3002',
-    loading: '\u8aad\u307f\u8fbc\u307f\u4e2d\u2026',
-    loadFailed: '\u4e00\u89a7\u3092\u8aad\u307f\u8fbc\u3081\u307e\u305b\u3093\u3067\u3057\u305f',
-    retry: '\u3082\u3046\u4e00\u5ea6',
-    loginNeeded: '\u30ed\u30b0\u30a4\u30f3\u3057\u76f4\u3057\u3066\u304f\u3060\u3055\u3044\u3002',
-    reloadPage: '\u30da\u30fc\u30b8\u3092\u518d\u8aad\u307f\u8fbc\u307f',
-    empty: '\u3053\u306e\u30d5\u30a9\u30eb\u30c0\u306f\u7a7a\u3067\u3059\u3002',
-    colName: '\u540d\u524d',
-    colDate: '\u66f4\u65b0\u65e5\u6642',
-    colSize: '\u30b5\u30a4\u30ba',
-    up: '\u4e0a\u306e\u30d5\u30a9\u30eb\u30c0\u3078',
-    folders: '\u30d5\u30a9\u30eb\u30c0',
-    files: '\u30d5\u30a1\u30a4\u30eb',
-    count: '\u500b',
-    refresh: '\u66f4\u65b0',
-    dropHint: '\u3053\u3053\u306b\u30d5\u30a1\u30a4\u30eb\u3092\u30c9\u30ed\u30c3\u30d7\u3057\u3066\u3082\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3067\u304d\u307e\u3059',
-    dropNow: '\u30c9\u30ed\u30c3\u30d7\u3059\u308b\u3068\u3053\u306e\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u306b\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3059',
-    chooseFiles: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3059\u308b\u30d5\u30a1\u30a4\u30eb\u3092\u9078\u3093\u3067\u304f\u3060\u3055\u3044\u3002',
-    busy: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d\u3067\u3059\u3002\u7d42\u308f\u308b\u307e\u3067\u304a\u5f85\u3061\u304f\u3060\u3055\u3044\u3002',
-    noFolder: '\u5148\u306b\u5171\u6709\u30d5\u30a9\u30eb\u30c0\u3092\u958b\u3044\u3066\u304f\u3060\u3055\u3044\u3002',
-    uploading: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u4e2d',
-    uploadedTo: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u3092\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u307e\u3057\u305f:',
-    partly: '\u500b\u306e\u30d5\u30a1\u30a4\u30eb\u306e\u3046\u3061\u3001\u4fdd\u5b58\u3067\u304d\u305f\u306e\u306f',
-    partlyEnd: '\u500b\u3067\u3059:',
-    noneSaved: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u3057\u305f\u30d5\u30a1\u30a4\u30eb\u306f\u30b5\u30fc\u30d0\u30fc\u306b\u4fdd\u5b58\u3055\u308c\u307e\u305b\u3093\u3067\u3057\u305f\u3002',
-    uploadFailed: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u306b\u5931\u6557\u3057\u307e\u3057\u305f',
-    netError: '\u901a\u4fe1\u30a8\u30e9\u30fc',
-    aborted: '\u4e2d\u65ad\u3055\u308c\u307e\u3057\u305f',
-    uploadDest: '\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u5148:'
+    pick: '上の共有フォルダを選ぶと、ここに中身が表示されます。',
+    loading: '読み込み中…',
+    loadFailed: '一覧を読み込めませんでした',
+    retry: 'もう一度',
+    loginNeeded: 'ログインし直してください。',
+    reloadPage: 'ページを再読み込み',
+    empty: 'このフォルダは空です。',
+    missing: 'このフォルダは見つかりません。移動または削除された可能性があります。',
+    shareTop: '共有フォルダの先頭へ',
+    unknownShare: 'このアドレスの共有フォルダは、いまは公開されていません。',
+    colName: '名前',
+    colDate: '更新日時',
+    colSize: 'サイズ',
+    up: '上のフォルダへ',
+    folders: 'フォルダ',
+    files: 'ファイル',
+    count: '個',
+    refresh: '更新',
+    dropHint: 'ここにファイルをドロップしてもアップロードできます',
+    dropNow: 'ドロップするとこのフォルダにアップロードします',
+    uploadFiles: 'アップロードするファイル',
+    chooseFiles: 'アップロードするファイルを選んでください。',
+    busy: 'アップロード中です。終わるまでお待ちください。',
+    noFolder: '先に共有フォルダを開いてください。',
+    uploading: 'アップロード中',
+    cancel: '中止',
+    uploadedTo: '個のファイルをアップロードしました:',
+    partly: '個のファイルのうち、保存できたのは',
+    partlyEnd: '個です:',
+    noneSaved: 'アップロードしたファイルはサーバーに保存されませんでした。',
+    uploadFailed: 'アップロードに失敗しました',
+    aborted: 'アップロードを中止しました。',
+    leaving: 'アップロード中です。ページを離れるとアップロードは中止されます。',
+    uploadDest: 'アップロード先:',
+    fileGone: 'をダウンロードできません。移動または削除された可能性があります。',
+    downloadFailed: 'ダウンロードできませんでした',
+    netError: '通信エラー',
+    serverError: 'サーバーエラー'
   };
 
   var LIST_DOC = 'script.html';
@@ -52,18 +65,25 @@
   // Uploads are saved under this prefix; new entries with it tell what arrived.
   var UPLOAD_PREFIX = '__vupd_img_';
   var STORE_KEY = 'velmarind.view.';
+  // The area whose folder the page's address names.
+  var ADDRESS_AREA = 'm1';
+  // The listing answer's header for a folder that could not be opened.
+  var FOLDER_HEADER = 'X-Velmarind-Folder';
   var HEX_SEP = '2f'; // "/" separates path components, never a trail byte in Shift_JIS
 
   // Per element id: what is shown there.
   var views = {};
   // Hex full path of every folder seen in a listing -> its UTF-8 name.
   var folderNames = {};
-  // The upload going on, if any.
-  var uploading = false;
-  // The share the upload form currently targets.
+  // The upload going on, if any: {xhr, cancel}.
+  var uploading = null;
+  // The folder the upload form currently targets.
   var current = null;
   // The sort order chosen last; kept while moving between folders.
   var sortPrefs = { key: 'name', asc: true };
+  // Whether the last thing the user did was on the keyboard: a folder opened
+  // that way gets the focus, which would otherwise fall back to the page.
+  var byKeyboard = false;
 
   // Gives a page made for a wide screen the phone viewport; false when it has
   // one already (or no head to put it in).
@@ -84,7 +104,27 @@
     return e;
   }
 
+  function button(cls, text, onClick) {
+    var b = el('button', cls, text);
+    b.type = 'button';
+    if (onClick) b.addEventListener('click', onClick);
+    return b;
+  }
+
   function now() { return String(Date.now()); }
+
+  function statusText(status) { return T.serverError + ' HTTP ' + status; }
+
+  // Why a request failed, for the user: the HTTP status, or a network error.
+  function reason(err) {
+    return err && err.status ? statusText(err.status) : T.netError;
+  }
+
+  function httpError(status) {
+    var e = new Error('HTTP ' + status);
+    e.status = status;
+    return e;
+  }
 
   // ---- listing data ------------------------------------------------------
 
@@ -116,18 +156,22 @@
         size: m[6] === '' ? -1 : Number(m[6])
       });
     }
-    return { head: head, entries: entries };
+    return { head: head, entries: entries, missing: false };
   }
 
   function fetchListing(id, nameHex, pathHex) {
     var url = LIST_DOC + '?pid=' + encodeURIComponent(id) + '&name=' + nameHex +
       '&path=' + pathHex + '&tt=' + now();
+    var missing = false;
     return fetch(url, { cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
-      if (!r.ok) throw new Error('HTTP ' + r.status);
+      if (!r.ok) throw httpError(r.status);
+      missing = (r.headers.get(FOLDER_HEADER) || '').toLowerCase() === 'missing';
       return r.arrayBuffer();
     }).then(function (buf) {
-      // The data is UTF-8 although the server calls it text/html.
-      return parseListing(new TextDecoder('utf-8').decode(buf));
+      // The data is UTF-8 whatever charset the answer's type names.
+      var data = parseListing(new TextDecoder('utf-8').decode(buf));
+      if (data) data.missing = missing;
+      return data;
     });
   }
 
@@ -172,7 +216,7 @@
     try { return new TextDecoder('shift_jis').decode(bytes); } catch (e) { return hex; }
   }
 
-  // ---- path line ---------------------------------------------------------
+  // ---- shares and the path line ------------------------------------------
 
   var LINK_ARGS = /exf\('[^']*','([0-9a-fA-F]*)','([0-9a-fA-F]*)'\)/;
   // The index page's share links, [{link, nameHex, rootHex}]: the page does
@@ -233,6 +277,60 @@
     return list;
   }
 
+  // The folder shown, as the user reads it: "share / folder / sub-folder".
+  function folderLabel(view) {
+    return crumbs(view.shareName, view.rootHex, view.pathHex).map(function (c) { return c.name; }).join(' / ');
+  }
+
+  // The hex path of a folder below its share's top folder ("" for the top
+  // itself); null when the folder does not lie in the share.
+  function belowShare(view) {
+    if (view.pathHex.indexOf(view.rootHex) !== 0) return null;
+    return view.pathHex.substring(view.rootHex.length);
+  }
+
+  // ---- the page's address --------------------------------------------------
+  // "#<share name hex>/<hex path below the share>" names the folder shown in
+  // the area; the document stays the index page. The path is kept relative, so
+  // a bookmark survives a share that moved, and it never climbs out of it.
+
+  function addressOf(view) {
+    var below = belowShare(view);
+    return below === null ? null : '#' + view.nameHex + '/' + below;
+  }
+
+  // The folder the address names: {nameHex, pathHex}, {unknown: true} for a
+  // share the page does not link, or null for no (usable) folder.
+  function folderInAddress() {
+    var m = /^#((?:[0-9a-fA-F]{2})+)\/((?:[0-9a-fA-F]{2})*)$/.exec(global.location.hash);
+    if (!m) return null;
+    var nameHex = m[1].toLowerCase(), below = m[2].toLowerCase();
+    if (below && below.slice(-2) !== HEX_SEP) return null;
+    var segments = [], start = 0;
+    for (var i = 0; i < below.length; i += 2) {
+      if (below.substr(i, 2) !== HEX_SEP) continue;
+      segments.push(below.substring(start, i));
+      start = i + 2;
+    }
+    for (var j = 0; j < segments.length; j++) {
+      if (segments[j] === '' || segments[j] === '2e' || segments[j] === '2e2e') return null;
+    }
+    var root = shareRoot(nameHex);
+    if (root === null) return { unknown: true };
+    return { nameHex: nameHex, pathHex: root + below };
+  }
+
+  // Puts the folder shown into the address: a new history entry (Back comes
+  // back here), the current one replaced, or left alone.
+  function rememberAddress(view, mode) {
+    try { sessionStorage.setItem(STORE_KEY + view.id, view.nameHex + ' ' + view.pathHex); } catch (e) { /* storage off */ }
+    if (view.id !== ADDRESS_AREA || mode === 'none' || !global.history.pushState) return;
+    var address = addressOf(view);
+    if (address === null || address === global.location.hash) return;
+    if (mode === 'replace') global.history.replaceState(null, '', address);
+    else global.history.pushState(null, '', address);
+  }
+
   // ---- rendering ---------------------------------------------------------
 
   // Made once: building a collator costs more than a whole sort of a folder.
@@ -259,9 +357,12 @@
     });
   }
 
+  // Sets a message box's text and kind ("ok", "error" or none); empty hides it.
   function message(box, text, kind) {
     box.textContent = text || '';
-    box.className = 'vm-msg' + (kind ? ' vm-' + kind : '');
+    box.classList.add('vm-msg');
+    box.classList.remove('vm-ok', 'vm-error');
+    if (kind) box.classList.add('vm-' + kind);
     return box;
   }
 
@@ -277,38 +378,42 @@
     trail.forEach(function (c, i) {
       if (i > 0) bar.appendChild(el('span', 'vm-sep', '/'));
       if (i === trail.length - 1) {
-        bar.appendChild(el('span', 'vm-crumb vm-here', c.name));
+        var here = el('span', 'vm-crumb vm-here', c.name);
+        here.tabIndex = -1;
+        here.setAttribute('aria-current', 'location');
+        bar.appendChild(here);
       } else {
-        var b = el('button', 'vm-crumb', c.name);
-        b.type = 'button';
-        b.addEventListener('click', function () { exf(id, view.nameHex, c.hex); });
-        bar.appendChild(b);
+        bar.appendChild(button('vm-crumb', c.name, function () { exf(id, view.nameHex, c.hex); }));
       }
     });
-    var rb = el('button', 'vm-refresh', T.refresh);
-    rb.type = 'button';
+    var rb = button('vm-refresh', T.refresh, function () {
+      exf(id, view.nameHex, view.pathHex, { history: 'none' });
+    });
     rb.title = T.refresh;
-    rb.addEventListener('click', function () { exf(id, view.nameHex, view.pathHex); });
     bar.appendChild(rb);
     root.appendChild(bar);
+
+    var notice = message(el('div', 'vm-notice'), view.notice && view.notice.text, view.notice && view.notice.kind);
+    notice.setAttribute('role', 'status');
+    root.appendChild(notice);
 
     var table = el('table', 'vm-list');
     var thead = el('thead');
     var hr = el('tr');
     [['name', T.colName, 'vm-n'], ['date', T.colDate, 'vm-d'], ['size', T.colSize, 'vm-s']].forEach(function (col) {
       var th = el('th', col[2]);
-      var b = el('button', 'vm-sort', col[1]);
-      b.type = 'button';
-      if (view.sortKey === col[0]) {
-        b.className += view.sortAsc ? ' vm-asc' : ' vm-desc';
-        th.setAttribute('aria-sort', view.sortAsc ? 'ascending' : 'descending');
-      }
-      b.addEventListener('click', function () {
+      var b = button('vm-sort', col[1], function () {
         if (view.sortKey === col[0]) view.sortAsc = !view.sortAsc;
         else { view.sortKey = col[0]; view.sortAsc = col[0] === 'name'; }
         sortPrefs.key = view.sortKey; sortPrefs.asc = view.sortAsc;
         render(id, view);
+        var again = root.querySelector('th.' + col[2] + ' button');
+        if (again) again.focus();
       });
+      if (view.sortKey === col[0]) {
+        b.className += view.sortAsc ? ' vm-asc' : ' vm-desc';
+        th.setAttribute('aria-sort', view.sortAsc ? 'ascending' : 'descending');
+      }
       th.appendChild(b);
       hr.appendChild(th);
     });
@@ -320,11 +425,9 @@
       var upRow = el('tr', 'vm-up');
       var upCell = el('td', 'vm-n');
       upCell.colSpan = 3;
-      var ub = el('button', 'vm-item vm-dir', '..');
-      ub.type = 'button';
+      var ub = button('vm-item vm-dir', '..', function () { exf(id, view.nameHex, trail[trail.length - 2].hex); });
       ub.title = T.up;
       ub.setAttribute('aria-label', T.up);
-      ub.addEventListener('click', function () { exf(id, view.nameHex, trail[trail.length - 2].hex); });
       upCell.appendChild(ub);
       upRow.appendChild(upCell);
       tbody.appendChild(upRow);
@@ -336,13 +439,13 @@
       var n = el('td', 'vm-n');
       var link;
       if (e.dir) {
-        link = el('button', 'vm-item vm-dir', e.name);
-        link.type = 'button';
-        link.addEventListener('click', function () { exf(id, view.nameHex, e.full); });
+        link = button('vm-item vm-dir', e.name, function () { exf(id, view.nameHex, e.full); });
+        link.setAttribute('data-path', e.full);
       } else {
         link = el('a', 'vm-item vm-file', e.name);
         link.href = DOWNLOAD_DOC + '?file=' + e.full;
         link.setAttribute('download', e.name);
+        link.addEventListener('click', function (ev) { download(ev, id, view, link, e.name); });
       }
       n.appendChild(link);
       tr.appendChild(n);
@@ -363,23 +466,89 @@
     table.appendChild(tbody);
     root.appendChild(table);
 
-    if (data.entries.length === 0) root.appendChild(el('p', 'vm-empty', T.empty));
+    if (data.missing) {
+      var gone = el('p', 'vm-empty vm-missing', T.missing + ' ');
+      if (trail.length > 1) gone.appendChild(button('vm-btn', T.shareTop, function () { exf(id, view.nameHex, view.rootHex); }));
+      root.appendChild(gone);
+    } else if (data.entries.length === 0) {
+      root.appendChild(el('p', 'vm-empty', T.empty));
+    }
     root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + ' ' + T.count + ' / ' +
       T.files + ' ' + files + ' ' + T.count));
     root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
+  }
+
+  // Puts the focus into a folder just shown: on the folder the user came up
+  // from, else the first entry, else the folder's name.
+  function focusListing(id, from) {
+    var root = document.getElementById(id);
+    if (!root) return;
+    var target = null;
+    var dirs = root.querySelectorAll('tbody .vm-item[data-path]');
+    for (var i = 0; i < dirs.length && from; i++) if (dirs[i].getAttribute('data-path') === from) target = dirs[i];
+    target = target || root.querySelector('tbody tr:not(.vm-up) .vm-item') ||
+      root.querySelector('tbody .vm-item') || root.querySelector('.vm-here');
+    if (target) target.focus();
   }
 
   function renderProblem(id, text, retry, login) {
     var root = document.getElementById(id);
     if (!root) return;
     root.textContent = '';
-    var box = message(el('div', 'vm-msg'), text, 'error');
-    var b = el('button', 'vm-btn', login ? T.reloadPage : T.retry);
-    b.type = 'button';
-    b.addEventListener('click', login ? function () { location.reload(); } : retry);
+    var box = message(el('div'), text, 'error');
+    box.setAttribute('role', 'alert');
     box.appendChild(document.createTextNode(' '));
-    box.appendChild(b);
+    box.appendChild(button('vm-btn', login ? T.reloadPage : T.retry,
+      login ? function () { global.location.reload(); } : retry));
     root.appendChild(box);
+  }
+
+  // The area before any folder is opened (or after Back left the first one).
+  function showStart(id, text) {
+    var area = document.getElementById(id);
+    if (!area) return;
+    seq[id] = (seq[id] || 0) + 1; // a listing still on its way is not wanted any more
+    delete views[id];
+    try { sessionStorage.removeItem(STORE_KEY + id); } catch (e) { /* storage off */ }
+    area.classList.remove('vm-wait');
+    area.textContent = '';
+    if (text) area.appendChild(message(el('div'), text, 'error'));
+    area.appendChild(el('p', 'vm-hint', T.pick));
+    if (id === ADDRESS_AREA) hideForm();
+  }
+
+  // ---- downloads -----------------------------------------------------------
+
+  // A plain click on a file asks first whether it is still there: a vanished
+  // file would otherwise leave the page for an error text, or save it as the
+  // file. Clicks with a modifier are the browser's (new tab, save as...).
+  function download(ev, id, view, link, name) {
+    if (ev.button !== 0 || ev.ctrlKey || ev.metaKey || ev.shiftKey || ev.altKey) return;
+    ev.preventDefault();
+    fetch(link.href, { method: 'HEAD', cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
+      var type = (r.headers.get('Content-Type') || '').toLowerCase();
+      if (r.ok && type.indexOf('text/html') === 0) {
+        // Every document answers with the login form when the login ran out.
+        renderProblem(id, T.loginNeeded, null, true);
+        return;
+      }
+      if (!r.ok) {
+        var gone = r.status === 404 || r.status === 410 || r.status === 500;
+        var text = gone ? '「' + name + '」' + T.fileGone : T.downloadFailed + ' (' + statusText(r.status) + ')';
+        exf(id, view.nameHex, view.pathHex, { history: 'none', notice: { text: text, kind: 'error' } });
+        return;
+      }
+      var a = el('a');
+      a.href = link.href;
+      a.setAttribute('download', name);
+      a.hidden = true;
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+    }, function (err) {
+      var box = document.querySelector('#' + id + ' .vm-notice');
+      if (box) message(box, T.downloadFailed + ' (' + reason(err) + ')', 'error');
+    });
   }
 
   // ---- the upload form ---------------------------------------------------
@@ -396,18 +565,36 @@
     shareLinks().forEach(function (s) { s.link.classList.toggle('vm-active', s === active); });
     f.classList.add('vm-form');
     var dest = document.getElementById('vm-dest');
-    if (dest) dest.textContent = T.uploadDest + ' ' + view.shareName;
+    if (dest) dest.textContent = folderLabel(view);
+  }
+
+  function hideForm() {
+    var f = form();
+    current = null;
+    if (f) f.style.display = 'none';
+    shareLinks().forEach(function (s) { s.link.classList.remove('vm-active'); });
   }
 
   function setupForm() {
     var f = form();
     if (!f || f.getAttribute('data-vm') === '1') return;
     f.setAttribute('data-vm', '1');
-    if (f.ifile) f.ifile.multiple = true;
-
-    var dest = el('div', 'vm-dest');
+    if (f.ifile) {
+      f.ifile.multiple = true;
+      f.ifile.setAttribute('aria-label', T.uploadFiles);
+    }
+    // The page's own label is English (its bytes stay as they are): it becomes
+    // "upload to", followed by the folder the files go to.
+    var dest = el('span', 'vm-dest');
     dest.id = 'vm-dest';
-    f.insertBefore(dest, f.firstChild);
+    var label = null, labels = f.getElementsByTagName('b');
+    for (var i = 0; i < labels.length && !label; i++) if (labels[i].textContent.trim() === 'Upload:') label = labels[i];
+    if (label) {
+      label.textContent = T.uploadDest;
+      label.parentNode.insertBefore(dest, label.nextSibling);
+    } else {
+      f.insertBefore(dest, f.firstChild);
+    }
 
     var prog = el('div', 'vm-progress');
     prog.id = 'vm-progress';
@@ -415,9 +602,9 @@
     var bar = el('progress');
     bar.max = 100;
     bar.value = 0;
-    var label = el('span', 'vm-progress-label');
     prog.appendChild(bar);
-    prog.appendChild(label);
+    prog.appendChild(el('span', 'vm-progress-label'));
+    prog.appendChild(button('vm-btn vm-cancel', T.cancel, function () { if (uploading) uploading.cancel(); }));
     var msg = el('div', 'vm-msg');
     msg.id = 'vm-upload-msg';
     msg.setAttribute('role', 'status');
@@ -438,27 +625,31 @@
     if (box) message(box, text, kind);
   }
 
-  // The names starting with the upload prefix in the share's top folder.
+  // The names starting with the upload prefix in the folder.
   function uploadedNames(view) {
-    return fetchListing(view.id, view.nameHex, view.rootHex).then(function (d) {
+    return fetchListing(view.id, view.nameHex, view.pathHex).then(function (d) {
       var names = {};
-      if (d) d.entries.forEach(function (e) { if (!e.dir && e.name.indexOf(UPLOAD_PREFIX) === 0) names[e.hex] = e.name; });
+      if (!d) return null;
+      d.entries.forEach(function (e) { if (!e.dir && e.name.indexOf(UPLOAD_PREFIX) === 0) names[e.hex] = e.name; });
       return names;
     }, function () { return null; });
   }
 
-  // Sends the files as one multipart body: "menu", the file parts, then
-  // "dirname", the order in which the server reads them.
+  // Sends the files as one multipart body in the order the server reads it:
+  // "menu", the file parts, "dirname" (the share), then "dirpath" (the folder
+  // within it; left out for the share's top folder, where files go without it).
   function upload(files) {
     var view = current;
     if (!view) { uploadMessage(T.noFolder, 'error'); return; }
     if (uploading) { uploadMessage(T.busy, 'error'); return; }
     if (!files.length) { uploadMessage(T.chooseFiles, 'error'); return; }
-    uploading = true;
+    var job = { xhr: null, done: false };
+    uploading = job;
     var f = form();
     var prog = document.getElementById('vm-progress');
     var bar = prog.querySelector('progress');
     var label = prog.querySelector('.vm-progress-label');
+    var where = folderLabel(view);
     function progress(pct) {
       bar.value = pct;
       label.textContent = T.uploading + ' ' + pct + '%';
@@ -468,46 +659,62 @@
     uploadMessage('');
     if (f) f.classList.add('vm-busy');
 
+    // Ends the job once; problem is the text of a failure, null for success.
+    function finish(problem, before) {
+      if (job.done) return;
+      job.done = true;
+      uploading = null;
+      if (f) f.classList.remove('vm-busy');
+      if (problem !== null) {
+        prog.hidden = true;
+        uploadMessage(problem, 'error');
+        return;
+      }
+      progress(100);
+      uploadedNames(view).then(function (after) {
+        prog.hidden = true;
+        var saved = 0, fresh = {};
+        if (after) Object.keys(after).forEach(function (k) { if (!before || !(k in before)) { saved++; fresh[k] = true; } });
+        if (f && f.ifile) f.ifile.value = '';
+        var text, kind;
+        if (after === null || before === null) { text = files.length + ' ' + T.uploadedTo + ' ' + where; kind = 'ok'; }
+        else if (saved >= files.length) { text = saved + ' ' + T.uploadedTo + ' ' + where; kind = 'ok'; }
+        else if (saved > 0) { text = files.length + ' ' + T.partly + ' ' + saved + ' ' + T.partlyEnd + ' ' + where; kind = 'error'; }
+        else { text = T.noneSaved; kind = 'error'; }
+        uploadMessage(text, kind);
+        // Show what arrived, unless the user has gone to another folder meanwhile.
+        var shown = views[view.id];
+        if (shown && shown.nameHex === view.nameHex && shown.pathHex === view.pathHex) {
+          exf(view.id, view.nameHex, view.pathHex, { fresh: fresh, history: 'none' });
+        }
+      });
+    }
+    job.cancel = function () {
+      if (job.xhr) job.xhr.abort();
+      else finish(T.aborted, null);
+    };
+
     uploadedNames(view).then(function (before) {
+      if (job.done) return;
       var body = new FormData();
       body.append('menu', 'updimg');
       files.forEach(function (file) { body.append('ifile', file, file.name); });
       body.append('dirname', view.nameHex);
+      var below = belowShare(view);
+      if (below) body.append('dirpath', view.pathHex);
 
       var xhr = new XMLHttpRequest();
+      job.xhr = xhr;
       xhr.open('POST', UPLOAD_DOC);
       xhr.upload.onprogress = function (e) {
         if (e.lengthComputable && e.total > 0) progress(Math.floor(e.loaded * 100 / e.total));
       };
-      function finish(problem) {
-        uploading = false;
-        if (f) f.classList.remove('vm-busy');
-        if (problem) {
-          prog.hidden = true;
-          uploadMessage(T.uploadFailed + ' (' + problem + ')', 'error');
-          return;
-        }
-        progress(100);
-        uploadedNames(view).then(function (after) {
-          prog.hidden = true;
-          var saved = 0, fresh = {};
-          if (after) Object.keys(after).forEach(function (k) { if (!before || !(k in before)) { saved++; fresh[k] = true; } });
-          if (f && f.ifile) f.ifile.value = '';
-          var text, kind;
-          if (after === null || before === null) { text = files.length + ' ' + T.uploadedTo + ' ' + view.shareName; kind = 'ok'; }
-          else if (saved >= files.length) { text = saved + ' ' + T.uploadedTo + ' ' + view.shareName; kind = 'ok'; }
-          else if (saved > 0) { text = files.length + ' ' + T.partly + ' ' + saved + ' ' + T.partlyEnd + ' ' + view.shareName; kind = 'error'; }
-          else { text = T.noneSaved; kind = 'error'; }
-          uploadMessage(text, kind);
-          // Uploads land in the share's top folder: show it.
-          exf(view.id, view.nameHex, view.rootHex, { fresh: fresh });
-        });
-      }
       xhr.onload = function () {
-        finish(xhr.status >= 200 && xhr.status < 300 ? null : 'HTTP ' + xhr.status);
+        finish(xhr.status >= 200 && xhr.status < 300 ? null :
+          T.uploadFailed + ' (' + statusText(xhr.status) + ')', before);
       };
-      xhr.onerror = function () { finish(T.netError); };
-      xhr.onabort = function () { finish(T.aborted); };
+      xhr.onerror = function () { finish(T.uploadFailed + ' (' + T.netError + ')', before); };
+      xhr.onabort = function () { finish(T.aborted, before); };
       xhr.send(body);
     });
   }
@@ -527,7 +734,7 @@
       e.preventDefault();
       depth++;
       area.classList.add('vm-drag');
-      area.setAttribute('data-drop-text', T.dropNow);
+      area.setAttribute('data-drop-text', T.dropNow + '（' + folderLabel(views[id]) + '）');
     });
     area.addEventListener('dragover', function (e) {
       if (!hasFiles(e) || !views[id]) return;
@@ -553,7 +760,7 @@
   // A file dropped beside the listing would make the browser leave the page.
   function guardWindowDrop() {
     ['dragover', 'drop'].forEach(function (type) {
-      window.addEventListener(type, function (e) {
+      global.addEventListener(type, function (e) {
         if (!e.defaultPrevented && hasFiles(e)) {
           e.preventDefault();
           if (type === 'dragover') e.dataTransfer.dropEffect = 'none';
@@ -562,12 +769,26 @@
     });
   }
 
+  // Leaving the page ends an upload half-way: ask first.
+  function guardLeaving() {
+    global.addEventListener('beforeunload', function (e) {
+      if (!uploading) return undefined;
+      e.preventDefault();
+      e.returnValue = T.leaving;
+      return T.leaving;
+    });
+  }
+
   // ---- public functions --------------------------------------------------
 
   var seq = {};
 
-  // Shows folder pathHex of the share nameHex in the element id.
+  // Shows folder pathHex of the share nameHex in the element id. opts (the
+  // script's own calls): fresh (entry hex -> true, shown as new), notice
+  // ({text, kind} above the listing), history ("push", the default, "replace"
+  // or "none": what the folder does to the page's address).
   function exf(id, nameHex, pathHex, opts) {
+    opts = opts || {};
     nameHex = String(nameHex || '').toLowerCase();
     pathHex = String(pathHex || '').toLowerCase();
     var root = document.getElementById(id);
@@ -576,6 +797,7 @@
     setupDrop(id);
     var mine = seq[id] = (seq[id] || 0) + 1;
     var old = views[id];
+    var keyboard = byKeyboard;
     if (old && old.data) {
       root.classList.add('vm-wait');
     } else {
@@ -591,31 +813,41 @@
       var view = {
         id: id, nameHex: nameHex, pathHex: pathHex, rootHex: rootHex,
         shareName: shareLabel(nameHex, data.head.name), data: data,
-        sortKey: sortPrefs.key, sortAsc: sortPrefs.asc, fresh: (opts && opts.fresh) || {}
+        sortKey: sortPrefs.key, sortAsc: sortPrefs.asc, fresh: opts.fresh || {}, notice: opts.notice || null
       };
       views[id] = view;
       render(id, view);
       showForm(view);
-      try { sessionStorage.setItem(STORE_KEY + id, nameHex + ' ' + pathHex); } catch (e) { /* storage off */ }
+      rememberAddress(view, opts.history || 'push');
+      if (keyboard) focusListing(id, old && old.nameHex === nameHex ? old.pathHex : null);
     }).catch(function (err) {
       if (seq[id] !== mine) return;
       root.classList.remove('vm-wait');
-      renderProblem(id, T.loadFailed + ' (' + (err && err.message ? err.message : err) + ')', function () {
-        exf(id, nameHex, pathHex);
+      renderProblem(id, T.loadFailed + ' (' + reason(err) + ')', function () {
+        exf(id, nameHex, pathHex, opts);
       }, false);
     });
   }
 
-  // Opens the text-creation window for the share being shown.
+  // Opens the text-creation window for the folder being shown; where pop-ups
+  // are blocked, the text page takes this tab and comes back when done.
   function cmd_text() {
     var view = current;
     if (!view) { uploadMessage(T.noFolder, 'error'); return; }
-    var w = global.open(TEXT_DOC + '?dirname=' + view.nameHex + '&tt=' + now(), 'velmarind_text',
-      'width=760,height=640,resizable=yes,scrollbars=yes');
-    if (w) {
-      try { w.focus(); } catch (e) { /* another origin */ }
-      fitTextWindow(w);
+    var below = belowShare(view);
+    var url = TEXT_DOC + '?dirname=' + view.nameHex + (below ? '&dirpath=' + view.pathHex : '') + '&tt=' + now();
+    var w = null;
+    try {
+      w = global.open(url, 'velmarind_text', 'width=760,height=640,resizable=yes,scrollbars=yes');
+    } catch (e) {
+      w = null;
     }
+    if (!w) {
+      global.location.href = url;
+      return;
+    }
+    try { w.focus(); } catch (e) { /* another origin */ }
+    fitTextWindow(w);
   }
 
   // The text page is made for a wide screen: give it a viewport and let its
@@ -629,40 +861,59 @@
       if (!doc || tries > 100) { clearInterval(timer); return; }
       if (doc.readyState === 'loading' || !doc.forms || !doc.forms.mform) return;
       clearInterval(timer);
-      if (doc.head && addViewport(doc)) {
+      if (!doc.head || !doc.body) return;
+      addViewport(doc);
+      if (!doc.querySelector('link[href="vcom.css"]')) {
         var link = doc.createElement('link');
         link.rel = 'stylesheet';
         link.type = 'text/css';
         link.href = 'vcom.css';
         doc.head.appendChild(link);
-        doc.body.classList.add('vm-text-page');
       }
+      doc.body.classList.add('vm-text-page');
     }, 50);
   }
 
-  function restore() {
-    if (!document.querySelectorAll('a.sh1').length) return;
-    var area = document.getElementById('m1');
-    if (!area) return;
-    var saved = null;
-    try { saved = sessionStorage.getItem(STORE_KEY + 'm1'); } catch (e) { saved = null; }
-    if (saved) {
-      var p = saved.split(' ');
-      var root = shareRoot(p[0]);
-      if (root !== null) { exf('m1', p[0], p[1] || root); return; }
+  // Shows the folder the address names, else the one this tab showed last,
+  // else the hint to pick a share.
+  function showFromAddress(mode) {
+    var area = document.getElementById(ADDRESS_AREA);
+    if (!area || !shareLinks().length) return;
+    var want = folderInAddress();
+    if (want && want.unknown) { showStart(ADDRESS_AREA, T.unknownShare); return; }
+    if (want) {
+      var shown = views[ADDRESS_AREA];
+      if (!shown || shown.nameHex !== want.nameHex || shown.pathHex !== want.pathHex) {
+        exf(ADDRESS_AREA, want.nameHex, want.pathHex, { history: mode });
+      }
+      return;
     }
-    area.textContent = '';
-    area.appendChild(el('p', 'vm-hint', T.pick));
+    var saved = null;
+    if (!global.location.hash) {
+      try { saved = sessionStorage.getItem(STORE_KEY + ADDRESS_AREA); } catch (e) { saved = null; }
+    }
+    if (mode === 'replace' && saved) {
+      var p = saved.split(' ');
+      if (shareRoot(p[0]) !== null) { exf(ADDRESS_AREA, p[0], p[1] || shareRoot(p[0]), { history: 'replace' }); return; }
+    }
+    showStart(ADDRESS_AREA);
   }
 
   function start() {
+    document.documentElement.lang = 'ja';
     fixShareLabels();
     guardWindowDrop();
+    guardLeaving();
     setupForm();
-    restore();
+    document.addEventListener('keydown', function () { byKeyboard = true; }, true);
+    document.addEventListener('pointerdown', function () { byKeyboard = false; }, true);
+    // Back and Forward between folders, and an address edited by hand.
+    global.addEventListener('hashchange', function () { showFromAddress('none'); });
+    showFromAddress('replace');
   }
 
   addViewport(document);
+  document.documentElement.lang = 'ja';
   global.exf = exf;
   global.cmd_text = cmd_text;
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);

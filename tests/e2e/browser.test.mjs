@@ -1,12 +1,12 @@
-// The pages in a real browser against the real program: log in, browse,
-// download, upload, create a text, and the same on a phone-sized screen.
+// The pages in a real browser against the real program: log in, browse with the
+// browser's history, download, upload, create a text, and the same on a phone-sized screen.
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  startProgram, stopProgram, launchBrowser, loopbackContext, screenshotPath, sjis,
+  startProgram, stopProgram, launchBrowser, loopbackContext, screenshotPath, sjis, heldBytes, hex,
 } from './harness.mjs';
 
 const PASSWORD = 'pass123';
@@ -23,23 +23,43 @@ const FILES = {
     [`${SUB}/メモ.txt`]: Buffer.from('memo', 'utf8'),
     [`${SUB}/2024/deep.txt`]: Buffer.from('deep', 'utf8'),
   },
-  [VIDEOS]: { 'café.bin': bytes(3000), 'Clip.mp4': bytes(70000) },
+  [VIDEOS]: { 'café.bin': bytes(3000), 'Clip.mp4': bytes(70000), 'old/x.txt': Buffer.from('x') },
 };
 const UPLOAD_NAME = /^__vupd_img_\d{15}(\.[a-z0-9]+)?$/;
 const WAIT_MS = 15000;
+// Upload speed while a cancel is tested: an upload of 8 s, so the cancel comes long before its end.
+const SLOW_UPLOAD_BYTES_PER_S = 128 * 1024;
 
 /** Names in the listing, in the order shown. */
 async function listedNames(page) {
   return page.$$eval('#m1 tbody .vm-item', (els) => els.map((e) => e.textContent));
 }
 
+async function shown(page, name) {
+  await page.waitForSelector(`#m1 .vm-path .vm-here:text-is("${name}")`, { timeout: WAIT_MS });
+}
+
 async function openShare(page, name) {
   await page.click(`a.sh1:text-is("${name}")`);
-  await page.waitForSelector(`#m1 .vm-path .vm-here:text-is("${name}")`);
+  await shown(page, name);
+}
+
+async function openFolder(page, name) {
+  await page.click(`#m1 button.vm-dir:text-is("${name}")`);
+  await shown(page, name);
 }
 
 function uploadsIn(dir) {
   return fs.readdirSync(dir).filter((n) => n.startsWith('__vupd_img_'));
+}
+
+/** Whether the page would ask before being left (what a real unload would do). */
+async function asksBeforeLeaving(page) {
+  return page.evaluate(() => {
+    const e = new Event('beforeunload', { cancelable: true });
+    window.dispatchEvent(e);
+    return e.defaultPrevented;
+  });
 }
 
 describe('pages in a browser', () => {
@@ -48,6 +68,7 @@ describe('pages in a browser', () => {
   let ctx;
   let page;
   const errors = [];
+  const requested = [];
 
   before(async () => {
     prog = await startProgram({
@@ -56,7 +77,9 @@ describe('pages in a browser', () => {
     });
     browser = await launchBrowser();
     ctx = await loopbackContext(browser, { viewport: { width: 1100, height: 800 } });
+    ctx.on('request', (r) => requested.push(r.url()));
     page = await ctx.newPage();
+    page.setDefaultTimeout(WAIT_MS);
     page.on('pageerror', (e) => errors.push(e.message));
   });
 
@@ -65,43 +88,41 @@ describe('pages in a browser', () => {
     await stopProgram(prog);
   });
 
-  it('asks for the password and admits the browser once it is right', async () => {
+  it('logs in by Enter, and no address ever holds the password', async () => {
     await page.goto(prog.url);
     await page.fill('input[name="passwd"]', 'wrong');
     await Promise.all([page.waitForURL(/login\.html/), page.click('input[value="LOGIN"]')]);
     assert.match(await page.textContent('body'), /パスワードが正しくありません/);
 
     await page.fill('input[name="passwd"]', PASSWORD);
-    const done = page.waitForResponse((r) => r.url().includes('login.html'));
-    const onward = page.waitForRequest((r) => /index\.html\?tt=\d{15}$/.test(r.url()));
-    await page.click('input[value="LOGIN"]');
-    assert.equal((await done).status(), 200);
-    // The login page sends the browser on to the base URL, on the LAN address
-    // (blocked here): let that attempt end, then come back by loopback.
-    assert.ok((await onward).url().startsWith(prog.baseUrl + 'index.html?tt='));
-    await page.waitForLoadState('load');
-    for (let attempt = 1; ; attempt++) {
-      try {
-        await page.goto(prog.url + 'index.html');
-        break;
-      } catch (e) {
-        if (attempt >= 3) throw e;
-        await page.waitForTimeout(200);
-      }
-    }
+    await Promise.all([page.waitForURL(/\/index\.html\?tt=\d{15}$/), page.press('input[name="passwd"]', 'Enter')]);
+    assert.ok(page.url().startsWith(prog.url), `back on the address the user came by: ${page.url()}`);
     const names = await page.$$eval('a.sh1', (els) => els.map((e) => e.textContent));
     assert.deepEqual(names, [PHOTOS, VIDEOS]);
-    const viewport = await page.$eval('meta[name="viewport"]', (m) => m.content);
-    assert.equal(viewport, 'width=device-width, initial-scale=1');
-    assert.equal(await page.$eval('form[name="mform"]', (f) => getComputedStyle(f).display), 'none');
+
+    const cdp = await ctx.newCDPSession(page);
+    const { entries } = await cdp.send('Page.getNavigationHistory');
+    await cdp.detach();
+    const secrets = [PASSWORD, hex(Buffer.from(PASSWORD))];
+    const leaks = [...requested, ...entries.map((e) => e.url)]
+      .filter((u) => secrets.some((s) => u.toLowerCase().includes(s.toLowerCase())));
+    assert.deepEqual(leaks, []);
+
+    const page0 = await page.evaluate(() => ({
+      lang: document.documentElement.lang,
+      viewport: document.querySelector('meta[name="viewport"]').content,
+      form: getComputedStyle(document.forms.mform).display,
+    }));
+    assert.deepEqual(page0, { lang: 'ja', viewport: 'width=device-width, initial-scale=1', form: 'none' });
     await page.screenshot({ path: screenshotPath('pc-index.png'), fullPage: true });
   });
 
-  it('opens a folder and a sub-folder, sorts, and goes back up by the path line', async () => {
+  it('moves between folders with Back, Forward, reload and a bookmark, and sorts', async () => {
     await openShare(page, PHOTOS);
     assert.deepEqual(await listedNames(page), [SUB, 'a-large.bin', 'b-small.bin', 'Été 2024.jpg', '表.txt']);
-    const form = await page.$eval('form[name="mform"]', (f) => [getComputedStyle(f).display, f.dirname.value, f.ifile.multiple]);
-    assert.deepEqual(form, ['block', sjis(PHOTOS).toString('hex'), true]);
+    const form = await page.$eval('form[name="mform"]', (f) => [getComputedStyle(f).display, f.dirname.value, f.ifile.multiple,
+      f.querySelector('b').textContent]);
+    assert.deepEqual(form, ['block', sjis(PHOTOS).toString('hex'), true, 'アップロード先:']);
     const sizes = await page.$$eval('#m1 tbody td.vm-s', (els) => els.map((e) => e.textContent));
     assert.deepEqual(sizes, ['', '4.9 KB', '10 B', '195 KB', `${Buffer.byteLength('表の中身\r\n')} B`]);
     assert.match(await page.textContent('#m1 tbody tr:nth-child(2) td.vm-d'), /^\d{4}\/\d\d\/\d\d \d\d:\d\d$/);
@@ -114,23 +135,41 @@ describe('pages in a browser', () => {
     await page.click('#m1 th.vm-n button');
     await page.screenshot({ path: screenshotPath('pc-folder.png'), fullPage: true });
 
-    await page.click(`#m1 button.vm-dir:text-is("${SUB}")`);
-    await page.waitForSelector(`#m1 .vm-here:text-is("${SUB}")`);
+    await openFolder(page, SUB);
     assert.deepEqual(await listedNames(page), ['..', '2024', 'メモ.txt']);
-    await page.click('#m1 button.vm-dir:text-is("2024")');
-    await page.waitForSelector('#m1 .vm-here:text-is("2024")');
+    assert.equal(await page.textContent('#vm-dest'), `${PHOTOS} / ${SUB}`);
+    await openFolder(page, '2024');
     assert.deepEqual(await page.$$eval('#m1 .vm-path .vm-crumb', (els) => els.map((e) => e.textContent)), [PHOTOS, SUB, '2024']);
-    assert.equal(await page.$eval('form[name="mform"]', (f) => f.dirname.value), sjis(PHOTOS).toString('hex'));
     await page.screenshot({ path: screenshotPath('pc-subfolder.png'), fullPage: true });
 
-    await page.click(`#m1 .vm-path button.vm-crumb:text-is("${SUB}")`);
-    await page.waitForSelector(`#m1 .vm-here:text-is("${SUB}")`);
-    await page.click(`#m1 .vm-path button.vm-crumb:text-is("${PHOTOS}")`);
-    await page.waitForSelector(`#m1 .vm-here:text-is("${PHOTOS}")`);
-    assert.deepEqual(await listedNames(page), [SUB, 'a-large.bin', 'b-small.bin', 'Été 2024.jpg', '表.txt']);
+    // Each step of the walk is one entry of the browser's history.
+    for (const [step, where] of [['back', SUB], ['back', PHOTOS], ['forward', SUB]]) {
+      await (step === 'back' ? page.goBack() : page.goForward());
+      await shown(page, where);
+    }
+    const address = page.url();
+    assert.match(address, /\/index\.html[^#]*#[0-9a-f]+\/[0-9a-f]+2f$/);
+    await page.reload();
+    await shown(page, SUB);
+    assert.deepEqual(await listedNames(page), ['..', '2024', 'メモ.txt']);
+    const bookmark = await ctx.newPage();
+    await bookmark.goto(address.replace(/\?tt=\d+/, ''));
+    await shown(bookmark, SUB);
+    await bookmark.close();
 
+    // Opened with the keyboard, a folder takes the focus: on its first entry, or going up,
+    // on the folder the user came from.
+    for (const [item, where, focused] of [['2024', '2024', 'deep.txt'], ['..', SUB, '2024']]) {
+      await page.focus(`#m1 button.vm-dir:text-is("${item}")`);
+      await page.keyboard.press('Enter');
+      await shown(page, where);
+      assert.equal(await page.evaluate(() => document.activeElement.textContent), focused, `after ${item}`);
+    }
+
+    await page.click(`#m1 .vm-path button.vm-crumb:text-is("${PHOTOS}")`);
+    await shown(page, PHOTOS);
     await openShare(page, VIDEOS);
-    assert.deepEqual(await listedNames(page), ['café.bin', 'Clip.mp4']);
+    assert.deepEqual(await listedNames(page), ['old', 'café.bin', 'Clip.mp4']);
     assert.equal(await page.$eval('form[name="mform"]', (f) => f.dirname.value), Buffer.from(VIDEOS).toString('hex'));
   });
 
@@ -154,7 +193,31 @@ describe('pages in a browser', () => {
     }
   });
 
-  it('uploads several files in one body with a progress bar, and by drag and drop', async () => {
+  it('says so when a file or a folder shown has gone away', async () => {
+    await openShare(page, PHOTOS);
+    fs.rmSync(path.join(prog.dirs[PHOTOS], 'b-small.bin'));
+    let downloads = 0;
+    const count = () => { downloads++; };
+    page.on('download', count);
+    await page.click('#m1 a.vm-file:text-is("b-small.bin")');
+    await page.waitForSelector('#m1 .vm-notice.vm-error', { timeout: WAIT_MS });
+    page.off('download', count);
+    assert.match(await page.textContent('#m1 .vm-notice'), /^「b-small\.bin」をダウンロードできません。/);
+    assert.equal(downloads, 0);
+    assert.ok(!(await listedNames(page)).includes('b-small.bin'), 'the listing is refreshed');
+
+    await openShare(page, VIDEOS);
+    await openFolder(page, 'old');
+    fs.renameSync(path.join(prog.dirs[VIDEOS], 'old'), path.join(prog.dirs[VIDEOS], 'new'));
+    await page.click('#m1 .vm-refresh');
+    await page.waitForSelector('#m1 .vm-missing', { timeout: WAIT_MS });
+    assert.match(await page.textContent('#m1 .vm-missing'), /^このフォルダは見つかりません。/);
+    await page.click('#m1 .vm-missing button');
+    await shown(page, VIDEOS);
+    assert.deepEqual(await listedNames(page), ['new', 'café.bin', 'Clip.mp4']);
+  });
+
+  it('uploads several files in one body with a progress bar, and by drag and drop into a sub-folder', async () => {
     await openShare(page, PHOTOS);
     const dir = prog.dirs[PHOTOS];
     const big = bytes(6 * 1024 * 1024);
@@ -188,6 +251,8 @@ describe('pages in a browser', () => {
     const listed = await listedNames(page);
     assert.ok(listed.includes(jpg) && listed.includes(txt), 'the listing is refreshed');
 
+    // Dropped on a sub-folder's listing, a file goes into that folder.
+    await openFolder(page, SUB);
     const dropped = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0, 1, 2]);
     await page.evaluate((data) => {
       const dt = new DataTransfer();
@@ -197,10 +262,37 @@ describe('pages in a browser', () => {
         area.dispatchEvent(new DragEvent(type, { dataTransfer: dt, bubbles: true, cancelable: true }));
       }
     }, [...dropped]);
-    await page.waitForFunction(() => /^1 /.test(document.getElementById('vm-upload-msg').textContent), null, { timeout: WAIT_MS });
-    const png = uploadsIn(dir).filter((n) => n.endsWith('.png'));
+    await page.waitForSelector('#vm-upload-msg.vm-ok', { timeout: WAIT_MS });
+    assert.equal(await page.textContent('#vm-upload-msg'), `1 個のファイルをアップロードしました: ${PHOTOS} / ${SUB}`);
+    const png = uploadsIn(path.join(dir, SUB));
     assert.equal(png.length, 1);
-    assert.ok(fs.readFileSync(path.join(dir, png[0])).equals(dropped));
+    assert.ok(fs.readFileSync(path.join(dir, SUB, png[0])).equals(dropped));
+    assert.equal(uploadsIn(dir).length, 2, 'nothing more in the top folder');
+    await page.waitForSelector(`#m1 tr.vm-new .vm-item:text-is("${png[0]}")`, { timeout: WAIT_MS });
+  });
+
+  it('cancels an upload, and asks before the page is left while one runs', async () => {
+    const dir = prog.dirs[VIDEOS];
+    const cdp = await ctx.newCDPSession(page);
+    const throttle = (up) => cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: up });
+    try {
+      // Slowed before the folder is opened: the browser takes the setting on a moment later.
+      await throttle(SLOW_UPLOAD_BYTES_PER_S);
+      await openShare(page, VIDEOS);
+      await page.setInputFiles('input[name="ifile"]', { name: 'slow.bin', mimeType: 'application/octet-stream', buffer: bytes(8 * SLOW_UPLOAD_BYTES_PER_S) });
+      await page.click('form[name="mform"] input[type="submit"]');
+      await page.waitForFunction(() => document.querySelector('#vm-progress progress').value > 0, null, { timeout: WAIT_MS });
+      assert.equal(await asksBeforeLeaving(page), true);
+      await page.click('#vm-progress .vm-cancel');
+      await page.waitForSelector('#vm-upload-msg.vm-error', { timeout: WAIT_MS });
+    } finally {
+      await throttle(-1);
+      await cdp.detach();
+    }
+    assert.equal(await page.textContent('#vm-upload-msg'), 'アップロードを中止しました。');
+    assert.equal(await page.isHidden('#vm-progress'), true);
+    assert.equal(await asksBeforeLeaving(page), false);
+    assert.deepEqual(uploadsIn(dir), []);
   });
 
   it('creates a text file with a Japanese name and text through the text window', async () => {
@@ -230,7 +322,7 @@ describe('pages in a browser', () => {
     assert.ok(fs.readFileSync(file).equals(sjis(text.replace(/\n/g, '\r\n'))), 'the text is stored as sent');
 
     // The reloaded index page shows the folder again; the new file is listed.
-    await page.waitForSelector(`#m1 .vm-here:text-is("${PHOTOS}")`, { timeout: WAIT_MS });
+    await shown(page, PHOTOS);
     for (let i = 0; i < 20 && !(await listedNames(page)).includes(fname); i++) {
       await page.click('#m1 .vm-refresh');
       await page.waitForTimeout(200);
@@ -238,17 +330,48 @@ describe('pages in a browser', () => {
     assert.ok((await listedNames(page)).includes(fname));
   });
 
-  it('fits a phone screen', async () => {
+  it('opens the text page in the same tab when pop-ups are blocked; a refused name keeps the text', async () => {
+    await openShare(page, PHOTOS);
+    await openFolder(page, SUB);
+    const accept = (d) => d.accept();
+    page.on('dialog', accept);
+    try {
+      await page.evaluate(() => { window.open = () => null; });
+      await Promise.all([page.waitForURL(/\/text\.html\?/), page.click('input[value="テキスト作成"]')]);
+      const subHex = hex(heldBytes(path.join(prog.dirs[PHOTOS], SUB) + '/'));
+      assert.equal(await page.inputValue('input[name="dirpath"]'), subHex);
+
+      const text = '下書き\nline 2';
+      await page.fill('input[name="fname"]', 'a/b.txt');
+      await page.fill('textarea[name="tbody"]', text);
+      const before = await page.innerText('body');
+      await page.click('input[value="保存"]');
+      await page.waitForFunction((b) => document.body.innerText !== b, before, { timeout: WAIT_MS });
+      assert.match(page.url(), /\/text\.html\?/, 'the page stays');
+      assert.equal(await page.inputValue('textarea[name="tbody"]'), text, 'the text stays');
+
+      await page.fill('input[name="fname"]', 'メモ2.txt');
+      await page.click('input[value="保存"]');
+      await shown(page, SUB);
+      const file = path.join(prog.dirs[PHOTOS], SUB, 'メモ2.txt');
+      assert.ok(fs.existsSync(file) && fs.readFileSync(file).equals(sjis(text.replace(/\n/g, '\r\n'))), 'saved in the sub-folder');
+      assert.ok((await listedNames(page)).includes('メモ2.txt'));
+    } finally {
+      page.off('dialog', accept);
+    }
+  });
+
+  it('fits a phone screen, with touch targets of at least 44 px', async () => {
     const phone = await loopbackContext(browser, { viewport: { width: 360, height: 740 }, isMobile: true, hasTouch: true, deviceScaleFactor: 2 });
     try {
       const p = await phone.newPage();
       await p.goto(prog.url + 'index.html');
       await p.screenshot({ path: screenshotPath('phone-index.png'), fullPage: true });
       await openShare(p, PHOTOS);
-      await p.click(`#m1 button.vm-dir:text-is("${SUB}")`);
-      await p.waitForSelector(`#m1 .vm-here:text-is("${SUB}")`);
+      await openFolder(p, SUB);
+      await p.screenshot({ path: screenshotPath('phone-subfolder.png'), fullPage: true });
       await p.click(`#m1 .vm-path button.vm-crumb:text-is("${PHOTOS}")`);
-      await p.waitForSelector(`#m1 .vm-here:text-is("${PHOTOS}")`);
+      await shown(p, PHOTOS);
       await p.screenshot({ path: screenshotPath('phone-folder.png'), fullPage: true });
       const fit = await p.evaluate(() => {
         const wide = [...document.querySelectorAll('body *')].filter((e) => e.getBoundingClientRect().right > window.innerWidth + 0.5)
@@ -256,9 +379,10 @@ describe('pages in a browser', () => {
         return { innerWidth: window.innerWidth, scrollWidth: document.documentElement.scrollWidth, wide };
       });
       assert.deepEqual(fit, { innerWidth: 360, scrollWidth: 360, wide: [] });
-      const small = await p.$$eval('#m1 .vm-item, #m1 .vm-sort, a.sh1, form[name="mform"] input[type="submit"]',
-        (els) => els.filter((e) => e.getBoundingClientRect().height < 40).map((e) => e.textContent));
-      assert.deepEqual(small, [], 'touch targets are at least 40 px high');
+      const small = await p.$$eval('#m1 .vm-item, #m1 .vm-sort, #m1 .vm-crumb, #m1 .vm-refresh, a.sh1, form[name="mform"] input',
+        (els) => els.filter((e) => e.type !== 'hidden' && e.getBoundingClientRect().height < 44)
+          .map((e) => `${e.tagName}.${e.className} ${e.textContent || e.value}`));
+      assert.deepEqual(small, []);
     } finally {
       await phone.close();
     }
@@ -266,6 +390,6 @@ describe('pages in a browser', () => {
 
   it('raised no script error and reached nothing but loopback', () => {
     assert.deepEqual(errors, []);
-    assert.ok(ctx.blocked.every((u) => u.startsWith(prog.baseUrl.replace(/\/velmarind\/$/, ''))), ctx.blocked.join(' '));
+    assert.deepEqual(ctx.blocked, []);
   });
 });

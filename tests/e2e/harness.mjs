@@ -144,15 +144,15 @@ export async function launchBrowser() {
 }
 
 /**
- * A browser context that may only reach loopback: the login page's redirect
- * names the LAN address, and no request may leave this machine.
+ * A browser context that may only reach loopback (127.0.0.0/8, where tests put
+ * other sites on other addresses): no request may leave this machine.
  */
 export async function loopbackContext(browser, options = {}) {
-  const ctx = await browser.newContext({ acceptDownloads: true, ...options });
+  const ctx = await browser.newContext({ acceptDownloads: true, locale: 'ja-JP', ...options });
   const blocked = [];
   await ctx.route('**/*', (route) => {
     const u = new URL(route.request().url());
-    if (u.hostname === '127.0.0.1' || u.protocol === 'data:' || u.protocol === 'blob:') return route.continue();
+    if (/^127\.\d+\.\d+\.\d+$/.test(u.hostname) || u.protocol === 'data:' || u.protocol === 'blob:') return route.continue();
     blocked.push(u.href);
     return route.abort('blockedbyclient');
   });
