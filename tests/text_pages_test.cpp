@@ -26,11 +26,11 @@ struct TextPageCase {
   std::string pathValue;  // the dirpath field's value
 };
 
-constexpr size_t kTextPageLines = 61;
-constexpr size_t kDirnameLine = 11;
-constexpr size_t kDirpathLine = 12;
-constexpr size_t kShownNameLine = 13;
-constexpr size_t kFileNameLine = 15;
+constexpr size_t kTextPageLines = 62;
+constexpr size_t kDirnameLine = 12;
+constexpr size_t kDirpathLine = 13;
+constexpr size_t kShownNameLine = 14;
+constexpr size_t kFileNameLine = 16;
 
 TEST(TextPage, ByteExactWithEscapedValues) {
   const TextPageCase cases[] = {

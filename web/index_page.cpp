@@ -28,7 +28,7 @@ std::string MakeIndexPage(const TStateSnapshot& state, const std::string&, const
       "<HEAD>",
       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
       "<TITLE>Velmarind</TITLE>",
-      "<link rel=\"stylesheet\" type=\"text/css\" href=\"vcom.css\">",
+      kStyleSheetLine,
       "<script type=\"text/javascript\" src=\"vcom.js\"></script>",
       "</HEAD>",
       "<BODY>",

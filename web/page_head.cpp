@@ -9,6 +9,7 @@ namespace vm {
 
 const char kViewportLine[] =
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
+const char kStyleSheetLine[] = "<link rel=\"stylesheet\" type=\"text/css\" href=\"vcom.css\">";
 
 std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& headExtra,
                            const std::vector<std::string>& body,

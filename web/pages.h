@@ -31,6 +31,8 @@ std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFi
 
 // The head line that fits a page to a phone's screen.
 extern const char kViewportLine[];
+// The head line that links the installed style sheet.
+extern const char kStyleSheetLine[];
 
 // Writes a plain page (the login form, the text and blank pages): the head with headExtra after
 // the content type and then the title, "<BODY>" and the title bar, then body, "</BODY>", the

@@ -113,7 +113,9 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
       "    close();",
       "}",
   };
-  return WritePlainPage(pageFile, {kViewportLine}, form, script);
+  // The style sheet lets the wide text area fit a phone, also when the page is opened in the
+  // same tab (a blocked pop-up) and the page script cannot restyle it.
+  return WritePlainPage(pageFile, {kViewportLine, kStyleSheetLine}, form, script);
 }
 
 std::string MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {

@@ -13,13 +13,15 @@ constexpr char kViewport[] =
 
 // The opening lines of the login, text and blank pages (the first two fitted to a phone's
 // screen), then the given lines.
-std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool phone) {
+std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool phone,
+                                   bool styled = false) {
   std::vector<std::string> lines = {
       R"(<HTML>)",
       R"(<HEAD>)",
       R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
   };
   if (phone) lines.push_back(kViewport);
+  if (styled) lines.push_back(R"(<link rel="stylesheet" type="text/css" href="vcom.css">)");
   lines.insert(lines.end(), {
                                 R"(<TITLE>Velmarind</TITLE>)",
                                 R"(</HEAD>)",
@@ -193,7 +195,7 @@ std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std
           R"(</script>)",
           R"(</HTML>)",
       },
-      true);
+      true, true);
 }
 
 std::vector<std::string> ExpectedBlankPage() {
