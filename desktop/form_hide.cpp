@@ -35,7 +35,8 @@ TFormHide::TExitChoice AskWithBox(QWidget* parent) {
                   QStringLiteral("設定の変更が保存されていません。保存してから終了しますか？"),
                   QMessageBox::NoButton, parent);
   QPushButton* save = box.addButton(QStringLiteral("保存して終了"), QMessageBox::AcceptRole);
-  QPushButton* discard = box.addButton(QStringLiteral("保存せずに終了"), QMessageBox::DestructiveRole);
+  QPushButton* discard =
+      box.addButton(QStringLiteral("保存せずに終了"), QMessageBox::DestructiveRole);
   QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
   box.setDefaultButton(save);
   box.setEscapeButton(cancel);
@@ -115,8 +116,9 @@ void TFormHide::NoticeClicked() {
 
 void TFormHide::Open(const std::string& systemPath, const std::string& label) {
   if (!core_.OpenWithDesktop(systemPath, label)) {
-    messenger_(QStringLiteral("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
-                   .arg(MessageToQString(label)));
+    messenger_(
+        QStringLiteral("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
+            .arg(MessageToQString(label)));
     return;
   }
   openerWatch_.start(kOpenerWatchMilliseconds);
@@ -126,8 +128,9 @@ void TFormHide::WatchOpeners() {
   const std::vector<std::string> failed = core_.ReapOpeners();
   if (!core_.OpenersRunning()) openerWatch_.stop();
   for (const std::string& label : failed) {
-    messenger_(QStringLiteral("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
-                   .arg(MessageToQString(label)));
+    messenger_(
+        QStringLiteral("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
+            .arg(MessageToQString(label)));
   }
 }
 

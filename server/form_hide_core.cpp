@@ -146,9 +146,10 @@ std::string TFormHideCore::FolderProblem() const {
   }
   if (!CanCreateFileIn(SystemToNative(folder))) {
     if (!problem.empty()) problem += "\n";
-    problem += WithFolder("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
-                          "受け取れません。",
-                          folder);
+    problem += WithFolder(
+        "フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
+        "受け取れません。",
+        folder);
   }
   return problem;
 }

@@ -75,7 +75,8 @@ class TFormHideCore {
   std::string executablePath_;
   TMainState state_;
   std::vector<TOpener> openers_;  // not yet reaped (user-interface thread only)
-  std::optional<TListenFailure> listenFailure_;  // the last failure to listen (user-interface thread)
+  // The last failure to listen (user-interface thread only).
+  std::optional<TListenFailure> listenFailure_;
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
 };
 

@@ -151,10 +151,11 @@ bool WriteFirstStartSettings(const std::string& programFolder) {
   const TIniFile ini = SettingsIni(programFolder);
   struct stat info {};
   if (::lstat(SystemToNative(ini.FileName()).c_str(), &info) == 0) return false;
-  const std::string text = ini.TextWith(kSettingsSection, {{kPortKey, std::to_string(kFirstStartPort)},
-                                                           {kAutoRunKey, FlagText(false)},
-                                                           {kPassFlagKey, FlagText(false)},
-                                                           {kPasswordKey, ""}});
+  const std::string text =
+      ini.TextWith(kSettingsSection, {{kPortKey, std::to_string(kFirstStartPort)},
+                                      {kAutoRunKey, FlagText(false)},
+                                      {kPassFlagKey, FlagText(false)},
+                                      {kPasswordKey, ""}});
   WriteFileAtomically(ini.FileName(), text, ini.Mode());
   return true;
 }

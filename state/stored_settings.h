@@ -18,7 +18,7 @@ inline constexpr char kSettingsSection[] = "COMMON";
 inline constexpr char kPortKey[] = "HTTP_PORT";
 inline constexpr char kAutoRunKey[] = "AUTO_RUN";
 inline constexpr char kPassFlagKey[] = "PASS_FLG";
-inline constexpr char kPasswordKey[] = "PASSWORD";   // hex text
+inline constexpr char kPasswordKey[] = "PASSWORD";  // hex text
 // Host names the server also answers under (comma-separated), and whether names starting with
 // "." are published ("1").
 inline constexpr char kExtraHostsKey[] = "HOSTS";
@@ -31,9 +31,9 @@ inline constexpr int kFirstStartPort = 8080;
 // Everything the settings window edits, as the files hold it.
 struct TStoredSettings {
   int Port = kDefaultPort;
-  int AutoRun = 0;          // 1 = start at log-in; other numbers read from the file are kept
+  int AutoRun = 0;  // 1 = start at log-in; other numbers read from the file are kept
   bool PassFlag = false;
-  std::string Password;     // plain, system text
+  std::string Password;  // plain, system text
   std::vector<std::string> ExtraHosts;
   bool PublishDotFiles = false;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"

@@ -1,8 +1,7 @@
 #include "state/config_store.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -305,16 +304,17 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
       {"port goes with the start flag", "[COMMON]\r\nHTTP_PORT=8080\r\n",
        [](vm::TStoredSettings& s) { s.Port = 8081; },
        "[COMMON]\r\nHTTP_PORT=8081\r\nAUTO_RUN=0\r\n"},
-      {"start flag goes with the port", "",
-       [](vm::TStoredSettings& s) { s.AutoRun = 1; }, "[COMMON]\r\nHTTP_PORT=80\r\nAUTO_RUN=1\r\n"},
+      {"start flag goes with the port", "", [](vm::TStoredSettings& s) { s.AutoRun = 1; },
+       "[COMMON]\r\nHTTP_PORT=80\r\nAUTO_RUN=1\r\n"},
       {"password goes with its flag", "[COMMON]\r\nHTTP_PORT=8080\r\n",
        [](vm::TStoredSettings& s) { s.Password = "abc"; },
        "[COMMON]\r\nHTTP_PORT=8080\r\nPASS_FLG=0\r\nPASSWORD=616263\r\n"},
       {"hosts alone", "[COMMON]\r\nHOSTS=old\r\n",
-       [](vm::TStoredSettings& s) { s.ExtraHosts = {"a.lan", "b.lan"}; },
+       [](vm::TStoredSettings& s) {
+         s.ExtraHosts = {"a.lan", "b.lan"};
+       },
        "[COMMON]\r\nHOSTS=a.lan,b.lan\r\n"},
-      {"dot files alone", "",
-       [](vm::TStoredSettings& s) { s.PublishDotFiles = true; },
+      {"dot files alone", "", [](vm::TStoredSettings& s) { s.PublishDotFiles = true; },
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
   };
   for (const Row& row : rows) {

@@ -1,6 +1,7 @@
 #include "server/form_hide_core.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,9 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -159,8 +157,8 @@ bool Refused(int port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool refused =
-      connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED;
+  const bool refused = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+                       errno == ECONNREFUSED;
   close(fd);
   return refused;
 }
@@ -195,7 +193,8 @@ TEST(FormHideCore, PortChangeMovesTheListenerAtOnce) {
   EXPECT_EQ(f.core.NotServingReason(), "");
   EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()).Port, newPort);
   const std::string suffix = ":" + std::to_string(newPort) + "/velmarind/";
-  EXPECT_TRUE(f.core.State().Settings().BaseURL.ends_with(suffix)) << f.core.State().Settings().BaseURL;
+  EXPECT_TRUE(f.core.State().Settings().BaseURL.ends_with(suffix))
+      << f.core.State().Settings().BaseURL;
 }
 
 TEST(FormHideCore, PortThatCannotBeHadKeepsTheOldOneAndSavesNothing) {
@@ -213,7 +212,8 @@ TEST(FormHideCore, PortThatCannotBeHadKeepsTheOldOneAndSavesNothing) {
   } catch (const vm::EListenError& e) {
     const std::string message = e.what();
     for (const std::string& part :
-         {vm::Sjis("ポート ") + std::to_string(taken.Port()) + vm::Sjis(" は他のプログラムが使っています"),
+         {vm::Sjis("ポート ") + std::to_string(taken.Port()) +
+              vm::Sjis(" は他のプログラムが使っています"),
           vm::Sjis("ポート ") + std::to_string(f.port) + vm::Sjis(" で公開を続けています"),
           vm::Sjis("保存していません")}) {
       EXPECT_NE(message.find(part), std::string::npos) << vm::ShiftJisToUtf8(message);
@@ -256,15 +256,17 @@ TEST(FormHideCore, ListenFailuresAreSortedByCause) {
     const char* reason;
   } rows[] = {
       {"in use, as the engine words it",
-       std::make_shared<vm::Exception>("Could not bind socket. Address and port are already in use."),
+       std::make_shared<vm::Exception>(
+           "Could not bind socket. Address and port are already in use."),
        vm::TListenProblem::InUse, "ポート 81 は他のプログラムが使っています。"},
-      {"in use, by number", std::make_shared<vm::EIdSocketError>(EADDRINUSE, "x"), vm::TListenProblem::InUse,
-       "ポート 81 は他のプログラムが使っています。"},
-      {"no privilege", std::make_shared<vm::EIdSocketError>(vm::EIdSocketError::OfCall(EACCES, "bind")),
+      {"in use, by number", std::make_shared<vm::EIdSocketError>(EADDRINUSE, "x"),
+       vm::TListenProblem::InUse, "ポート 81 は他のプログラムが使っています。"},
+      {"no privilege",
+       std::make_shared<vm::EIdSocketError>(vm::EIdSocketError::OfCall(EACCES, "bind")),
        vm::TListenProblem::NeedsPrivilege,
        "ポート 81 を使うには管理者の権限が要ります（1024 より小さい番号）。"},
-      {"other", std::make_shared<vm::EIdSocketError>(EADDRNOTAVAIL, "Socket Error # 99"), vm::TListenProblem::Other,
-       "ポート 81 で待ち受けできません（Socket Error # 99）。"},
+      {"other", std::make_shared<vm::EIdSocketError>(EADDRNOTAVAIL, "Socket Error # 99"),
+       vm::TListenProblem::Other, "ポート 81 で待ち受けできません（Socket Error # 99）。"},
   };
   for (const Row& row : rows) {
     const vm::TListenFailure failure = vm::ListenFailureOf(81, *row.cause);

@@ -225,8 +225,9 @@ TEST(HeadlessProgram, SecondInstanceOnTheSamePortFails) {
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   // In Japanese (UTF-8 on the terminal): which port, why, and that nothing is served.
-  for (const std::string& part : {"ポート " + std::to_string(port) + " は他のプログラムが使っています。",
-                                  std::string("何も公開していません。")}) {
+  for (const std::string& part :
+       {"ポート " + std::to_string(port) + " は他のプログラムが使っています。",
+        std::string("何も公開していません。")}) {
     EXPECT_NE(errors.find(part), std::string::npos) << errors;
   }
 

@@ -98,7 +98,8 @@ void TFormDiag1::CreateControls() {
   setTabOrder(Edit1, Edit2);
   setTabOrder(Edit2, Button3);
 
-  connect(Button1, &QPushButton::clicked, this, [this] { RunHandler(this, [this] { Button1Click(); }); });
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { RunHandler(this, [this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   connect(Button3, &QPushButton::clicked, this, &TFormDiag1::Button3Click);
 }
@@ -158,7 +159,8 @@ void TFormDiag1::Button3Click() {
   const QString start = !typed.empty() && typed.front() == '/' && IsFolder(typed)
                             ? QString::fromStdString(SystemToNative(typed))
                             : QDir::homePath();
-  QString path = PickedFolderText(picker_(this, QStringLiteral("フォルダを選択してください"), start));
+  QString path =
+      PickedFolderText(picker_(this, QStringLiteral("フォルダを選択してください"), start));
   // Cancelling the picker leaves a typed path alone.
   if (!path.isEmpty()) Edit2->setText(path);
 }

@@ -5,10 +5,10 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -54,7 +54,6 @@ const int kHostNameLength = 253;
 const QString kLinkStyle = QStringLiteral("color: blue; text-decoration: underline;");
 const QString kNotServingStyle = QStringLiteral("color: #b00000;");
 
-
 // Column numbers of ListView1 and where each row keeps its system texts: the shown texts are for
 // the eye only, so names that do not survive a round trip through the display form stay intact.
 const int kNameColumn = 0;
@@ -76,8 +75,8 @@ void ShowWarningBox(QWidget* parent, const QString& message) {
 bool IsHostName(const std::string& name) {
   if (name.size() > kHostNameLength) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
   });
 }
 
@@ -97,9 +96,7 @@ std::optional<int> PortFromText(const QString& text) {
   return port;
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host), diag_(diag), warner_(ShowWarningBox) {
@@ -157,8 +154,8 @@ QWidget* TFormSet::CreateFoldersTab() {
   buttons->addStretch();
 
   CheckBox3 = new QCheckBox(QStringLiteral("ドットで始まるファイルも公開する"), tab);
-  CheckBox3->setToolTip(
-      QStringLiteral("「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+  CheckBox3->setToolTip(QStringLiteral(
+      "「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
 
   auto* row = new QHBoxLayout;
   row->addWidget(ListView1, 1);
@@ -210,7 +207,8 @@ QWidget* TFormSet::CreateSystemTab() {
   auto* label6 = new QLabel(QStringLiteral("このPCの別名（カンマ区切り）:"), tab);
   Edit3 = new QLineEdit(tab);
   const QString hostsHint = QStringLiteral(
-      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: nas.local）でもアクセスを受け付けます。");
+      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
+      "nas.local）でもアクセスを受け付けます。");
   Edit3->setToolTip(hostsHint);
   label6->setToolTip(hostsHint);
   label6->setBuddy(Edit3);
@@ -399,8 +397,9 @@ std::optional<QString> TFormSet::FindInputProblem() const {
   }
   for (const std::string& host : SplitHostList(QStringToSystem(Edit3->text()))) {
     if (!IsHostName(host)) {
-      return QStringLiteral("このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
-                            "カンマで区切って入力してください。")
+      return QStringLiteral(
+                 "このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
+                 "カンマで区切って入力してください。")
           .arg(SystemToQString(host));
     }
   }

@@ -136,8 +136,8 @@ class TFormSet : public QWidget {
   TFormDiag1& diag_;
   TWarner warner_;
   bool keepReachable_ = false;
-  bool serving_ = false;         // what the address line shows
-  QStringList shownSnapshot_;    // the controls as FormShow filled them
+  bool serving_ = false;       // what the address line shows
+  QStringList shownSnapshot_;  // the controls as FormShow filled them
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,

@@ -1,11 +1,12 @@
 // The shared-folder dialog: the picked path's final "/", and how the dialog may be closed.
+#include "ui/form_diag1.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 #include "tests/ui/ui_test_folder.h"
-#include "ui/form_diag1.h"
 
 using vm::TFormDiag1;
 
@@ -70,16 +71,31 @@ class FormDiag1Test : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("said");
     // Each of these closed the dialog and added nothing, or was stored as it was.
-    QTest::newRow("empty name") << " " << "existing" << QStringLiteral("名前を入力");
-    QTest::newRow("empty path") << "A" << "" << QStringLiteral("パスを入力");
-    QTest::newRow("path of blanks") << "A" << "   " << QStringLiteral("パスを入力");
-    QTest::newRow(";; in a name") << "A;;B" << "existing" << ";;";
-    QTest::newRow(";; in a path") << "A" << "/a;;b/" << ";;";
-    QTest::newRow("line break in a name") << "A\nB" << "existing" << QStringLiteral("制御文字");
-    QTest::newRow("line break in a path") << "A" << "/a/\n/b" << QStringLiteral("制御文字");
-    QTest::newRow("name of another folder") << "Taken" << "existing" << "Taken";
-    QTest::newRow("relative path") << "A" << "photos" << "photos";
-    QTest::newRow("missing folder") << "A" << "/no/such/folder" << "/no/such/folder";
+    QTest::newRow("empty name") << " "
+                                << "existing" << QStringLiteral("名前を入力");
+    QTest::newRow("empty path") << "A"
+                                << "" << QStringLiteral("パスを入力");
+    QTest::newRow("path of blanks") << "A"
+                                    << "   " << QStringLiteral("パスを入力");
+    QTest::newRow(";; in a name") << "A;;B"
+                                  << "existing"
+                                  << ";;";
+    QTest::newRow(";; in a path") << "A"
+                                  << "/a;;b/"
+                                  << ";;";
+    QTest::newRow("line break in a name") << "A\nB"
+                                          << "existing" << QStringLiteral("制御文字");
+    QTest::newRow("line break in a path") << "A"
+                                          << "/a/\n/b" << QStringLiteral("制御文字");
+    QTest::newRow("name of another folder") << "Taken"
+                                            << "existing"
+                                            << "Taken";
+    QTest::newRow("relative path") << "A"
+                                   << "photos"
+                                   << "photos";
+    QTest::newRow("missing folder") << "A"
+                                    << "/no/such/folder"
+                                    << "/no/such/folder";
   }
   void okRefusesUnusableInputAndSaysWhy() {
     QFETCH(QString, name);
@@ -156,7 +172,6 @@ class FormDiag1Test : public QObject {
     QCOMPARE(diag.Edit1->text(), QString("Name"));
     QCOMPARE(diag.Edit2->text(), path);
   }
-
 };
 
 QTEST_MAIN(FormDiag1Test)

@@ -1,12 +1,5 @@
 // The hidden main window: its menu, what the menu and the double click open, and the close.
-#include <QAction>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QMenu>
-#include <QTreeWidget>
-#include <QtTest>
-#include <functional>
+#include "desktop/form_hide.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,7 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "desktop/form_hide.h"
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+#include <functional>
+
 #include "desktop/ta_tray_icon.h"
 #include "state/config_store.h"
 #include "state/ini_file.h"
@@ -53,7 +54,8 @@ int FreePort() { return TPortHolder().Port(); }
 // messages and the exit question go to the test.
 struct TWiredWindows {
   explicit TWiredWindows(const vm::uitest::TTestFolder& folder)
-      : tray(new vm::uitest::TFakeTray(true)), form(folder.ProgramFolder(), tray),
+      : tray(new vm::uitest::TFakeTray(true)),
+        form(folder.ProgramFolder(), tray),
         formSet(form, diag) {
     form.State().SetProgramFolder(folder.ProgramFolder());
     vm::LoadSettings(form.State());
@@ -165,7 +167,8 @@ class FormHideTest : public QObject {
     TPortHolder taken;
     windows.Create(taken.Port());
     QCOMPARE(windows.messages.size(), 1);
-    QVERIFY2(windows.messages[0].contains(QStringLiteral("ポート %1 は他のプログラム").arg(taken.Port())),
+    QVERIFY2(windows.messages[0].contains(
+                 QStringLiteral("ポート %1 は他のプログラム").arg(taken.Port())),
              qPrintable(windows.messages[0]));
     QVERIFY(windows.messages[0].contains(QStringLiteral("「システム」タブ")));
     QVERIFY(windows.tray->TipHelp().startsWith(QStringLiteral("Velmarind: 公開停止中\nポート")));

@@ -1,4 +1,6 @@
 // The settings window driven through its handlers, on a program folder under /tmp.
+#include "ui/form_set.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +17,6 @@
 #include "state/ini_file.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
-#include "ui/form_set.h"
 #include "ui/form_set_host.h"
 
 using vm::TFormDiag1;
@@ -278,7 +279,8 @@ class FormSetTest : public QObject {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("port");
     QTest::newRow("ASCII") << "8081" << 8081;
-    QTest::newRow("full-width, as an input method gives them") << QStringLiteral("８０８１") << 8081;
+    QTest::newRow("full-width, as an input method gives them")
+        << QStringLiteral("８０８１") << 8081;
     QTest::newRow("mixed, blanks around") << QStringLiteral(" 80８2　") << 8082;
     QTest::newRow("80 has no port in the address") << "80" << 80;
   }
@@ -375,18 +377,27 @@ class FormSetTest : public QObject {
     QTest::addColumn<bool>("passFlag");
     QTest::addColumn<QString>("hosts");
     QTest::addColumn<QString>("named");
-    QTest::newRow("port 0") << "0" << false << "" << "0";
-    QTest::newRow("port 65536") << "65536" << false << "" << "65536";
-    QTest::newRow("negative port") << "-80" << false << "" << "-80";
+    QTest::newRow("port 0") << "0" << false << ""
+                            << "0";
+    QTest::newRow("port 65536") << "65536" << false << ""
+                                << "65536";
+    QTest::newRow("negative port") << "-80" << false << ""
+                                   << "-80";
     // Texts that are no number were stored as port 80.
-    QTest::newRow("port abc") << "abc" << false << "" << "abc";
-    QTest::newRow("no port") << "" << false << "" << "HTTP Port";
-    QTest::newRow("port with a sign") << "+80" << false << "" << "+80";
+    QTest::newRow("port abc") << "abc" << false << ""
+                              << "abc";
+    QTest::newRow("no port") << "" << false << ""
+                             << "HTTP Port";
+    QTest::newRow("port with a sign") << "+80" << false << ""
+                                      << "+80";
     // A password switched on while empty let everyone in with an empty password.
     QTest::newRow("password on, none typed") << "80" << true << "" << QStringLiteral("パスワード");
-    QTest::newRow("host with a blank") << "80" << false << "ok.lan, my pc" << "my pc";
-    QTest::newRow("host with a port") << "80" << false << "nas:8080" << "nas:8080";
-    QTest::newRow("host not ASCII") << "80" << false << QStringLiteral("ホスト") << QStringLiteral("ホスト");
+    QTest::newRow("host with a blank") << "80" << false << "ok.lan, my pc"
+                                       << "my pc";
+    QTest::newRow("host with a port") << "80" << false << "nas:8080"
+                                      << "nas:8080";
+    QTest::newRow("host not ASCII")
+        << "80" << false << QStringLiteral("ホスト") << QStringLiteral("ホスト");
   }
   void okRefusesUnusableInputAndWritesNothing() {
     QFETCH(QString, port);
@@ -461,8 +472,8 @@ class FormSetTest : public QObject {
     QCOMPARE(Rows(form_->ListView1), QStringList({"C|" + c + "/"}));
     // The full text shows on hover, for names and paths cut by their column.
     QCOMPARE(form_->ListView1->topLevelItem(0)->toolTip(1), c + "/");
-    for (QWidget* focus : {static_cast<QWidget*>(form_->ListView1),
-                           static_cast<QWidget*>(form_->Edit2)}) {
+    for (QWidget* focus :
+         {static_cast<QWidget*>(form_->ListView1), static_cast<QWidget*>(form_->Edit2)}) {
       form_->show();
       QTest::keyClick(focus, Qt::Key_Escape);
       QVERIFY(!form_->isVisible());
@@ -494,14 +505,16 @@ class FormSetTest : public QObject {
     host_->notServing = vm::Sjis("ポート 80 は他のプログラムが使っています。");
     Start();
     QLabel* label = form_->Label5;
-    QCOMPARE(label->text(), QStringLiteral("公開停止中: ポート 80 は他のプログラムが使っています。"));
+    QCOMPARE(label->text(),
+             QStringLiteral("公開停止中: ポート 80 は他のプログラムが使っています。"));
     QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(label->width() / 2, label->height() / 2));
     QCOMPARE(host_->urlClicks, 0);  // no link to an address that does not answer
     // OK that leaves nothing served stores, and says so.
     form_->Edit2->setText("8081");
     QVERIFY(form_->Button1Click());
     QCOMPARE(warnings_.size(), 1);
-    QVERIFY2(warnings_.first().contains(QStringLiteral("公開していません")), qPrintable(warnings_.first()));
+    QVERIFY2(warnings_.first().contains(QStringLiteral("公開していません")),
+             qPrintable(warnings_.first()));
   }
 };
 

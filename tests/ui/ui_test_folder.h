@@ -1,13 +1,13 @@
 // A program folder and a configuration home under /tmp for one test, removed afterwards.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <string>
-
-#include <sys/stat.h>
 
 namespace vm::uitest {
 
