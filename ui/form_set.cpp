@@ -223,12 +223,12 @@ QWidget* TFormSet::CreateSystemTab() {
   QrCode = new QLabel(tab);
   QrCode->setAlignment(Qt::AlignCenter);
   QrCode->setVisible(QrCodeAvailable());
-  auto* qrCaption = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
-  qrCaption->setAlignment(Qt::AlignCenter);
-  qrCaption->setVisible(QrCodeAvailable());
+  qrCaption_ = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
+  qrCaption_->setAlignment(Qt::AlignCenter);
+  qrCaption_->setVisible(QrCodeAvailable());
   auto* qrColumn = new QVBoxLayout;
   qrColumn->addWidget(QrCode, 1);
-  qrColumn->addWidget(qrCaption);
+  qrColumn->addWidget(qrCaption_);
 
   auto* layout = new QHBoxLayout(tab);
   layout->addLayout(settings, 1);
@@ -364,6 +364,8 @@ void TFormSet::ShowAddress() {
     QrCode->clear();
     QrCode->setToolTip(QString());
   }
+  // The caption speaks of a code that is only there while something is served.
+  qrCaption_->setVisible(serving_ && QrCodeAvailable());
   Label5->adjustSize();
 }
 

@@ -138,6 +138,7 @@ class TFormSet : public QWidget {
   bool keepReachable_ = false;
   bool serving_ = false;       // what the address line shows
   QStringList shownSnapshot_;  // the controls as FormShow filled them
+  QLabel* qrCaption_ = nullptr;
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,
