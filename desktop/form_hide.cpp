@@ -4,8 +4,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include "desktop/ta_tray_icon.h"
+#include "platform/sjis.h"
+#include "platform/text_helpers.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"
@@ -22,16 +26,40 @@ QString NoticeText(QString name) {
   return name;
 }
 
+// How often a started opener is looked at: soon enough to tell a failure while the user still
+// waits for the browser.
+const int kOpenerWatchMilliseconds = 250;
+
+TFormHide::TExitChoice AskWithBox(QWidget* parent) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
+                  QStringLiteral("設定の変更が保存されていません。保存してから終了しますか？"),
+                  QMessageBox::NoButton, parent);
+  QPushButton* save = box.addButton(QStringLiteral("保存して終了"), QMessageBox::AcceptRole);
+  QPushButton* discard =
+      box.addButton(QStringLiteral("保存せずに終了"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+  box.setDefaultButton(save);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == save) return TFormHide::TExitChoice::Save;
+  if (box.clickedButton() == discard) return TFormHide::TExitChoice::Discard;
+  return TFormHide::TExitChoice::Cancel;
+}
+
 }  // namespace
 
 TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
-    : core_(std::move(programFolder)) {
+    : core_(std::move(programFolder)),
+      messenger_([](const QString& message) { ShowErrorBox(nullptr, message); }),
+      exitAsker_(AskWithBox) {
   setWindowTitle(QApplication::applicationName());
   CreateMenu();
   TaTrayIcon1 = trayIcon ? trayIcon : new TTaTrayIcon(this);
   TaTrayIcon1->SetTipHelp("Velmarind");
   TaTrayIcon1->SetRButtonPopupMenu(PopupMenu1);
   connect(TaTrayIcon1, &TTaTrayIcon::OnDblClick, this, &TFormHide::TaTrayIcon1DblClick);
+  connect(TaTrayIcon1, &TTaTrayIcon::OnNoticeClick, this, &TFormHide::NoticeClicked);
+  connect(&openerWatch_, &QTimer::timeout, this, &TFormHide::WatchOpeners);
   connect(TaTrayIcon1, &TTaTrayIcon::HostPresenceChanged, this, [this](bool present) {
     if (formSet_) formSet_->SetKeepReachable(!present);
   });
@@ -71,7 +99,45 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
                 .arg(address)
           : QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
                 .arg(folder, NoticeText(SystemToQString(change.FileName)), address);
+  // The folder as it is now: a later click opens it even if the list changes meanwhile.
+  noticeFolder_.clear();
+  for (const std::string& entry : *State().SharedFolders()) {
+    if (GetField(entry, 0) == change.FolderName) {
+      noticeFolder_ = GetField(entry, 1);
+      break;
+    }
+  }
   TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text);
+}
+
+void TFormHide::NoticeClicked() {
+  if (!noticeFolder_.empty()) Open(noticeFolder_, noticeFolder_);
+}
+
+void TFormHide::Open(const std::string& systemPath, const std::string& label) {
+  if (!core_.OpenWithDesktop(systemPath, label)) {
+    messenger_(
+        QStringLiteral("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
+            .arg(MessageToQString(label)));
+    return;
+  }
+  openerWatch_.start(kOpenerWatchMilliseconds);
+}
+
+void TFormHide::WatchOpeners() {
+  const std::vector<std::string> failed = core_.ReapOpeners();
+  if (!core_.OpenersRunning()) openerWatch_.stop();
+  for (const std::string& label : failed) {
+    messenger_(
+        QStringLiteral("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
+            .arg(MessageToQString(label)));
+  }
+}
+
+void TFormHide::UpdateTrayTip() {
+  const std::string reason = core_.NotServingReason();
+  TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
+                                         : Sjis("Velmarind: 公開停止中\n") + reason);
 }
 
 TFormHide::~TFormHide() {
@@ -94,18 +160,55 @@ void TFormHide::CreateMenu() {
   connect(URLU1, &QAction::triggered, this, [this] { RunHandler(nullptr, [this] { URLU1Click(); }); });
 }
 
-void TFormHide::FormCreate() { RunHandler(nullptr, [this] { core_.FormCreate(); }); }
-
-std::string TFormHide::ExecutablePath() const {
-  return core_.ExecutablePath();
+void TFormHide::FormCreate() {
+  QStringList problems;
+  try {
+    core_.FormCreate();
+  } catch (...) {
+    problems << CurrentExceptionMessage();
+  }
+  if (const std::string folder = core_.FolderProblem(); !folder.empty()) {
+    problems << MessageToQString(folder);
+  }
+  UpdateTrayTip();
+  if (!problems.isEmpty()) messenger_(problems.join(QStringLiteral("\n\n")));
 }
 
-void TFormHide::URLU1Click() { core_.URLU1Click(); }
+void TFormHide::StoreSettings(const TStoredSettings& edited) {
+  try {
+    core_.StoreSettings(edited);
+  } catch (...) {
+    UpdateTrayTip();
+    throw;
+  }
+  UpdateTrayTip();
+}
 
-void TFormHide::Exit1Click() { close(); }
+void TFormHide::URLU1Click() {
+  const std::string page = core_.WriteGoHomePage();
+  Open(page, State().Settings().BaseURL);
+}
+
+void TFormHide::Exit1Click() {
+  if (formSet_ && formSet_->HasUnsavedEdits()) {
+    switch (exitAsker_(formSet_)) {
+      case TExitChoice::Cancel:
+        return;
+      case TExitChoice::Save:
+        // As the window's own "終了": stores, then ends; refused input keeps the program.
+        RunHandler(formSet_, [this] { formSet_->Button3Click(); });
+        return;
+      case TExitChoice::Discard:
+        break;
+    }
+  }
+  close();
+}
 
 void TFormHide::S1Click() {
   if (!formSet_) return;
+  // A minimised window is visible already: showing it again would leave it minimised.
+  formSet_->setWindowState(formSet_->windowState() & ~Qt::WindowMinimized);
   formSet_->show();
   formSet_->raise();
   formSet_->activateWindow();

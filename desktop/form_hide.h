@@ -2,7 +2,9 @@
 // its menu, and opens the settings window.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,14 +24,23 @@ class TFormHide : public QWidget, public TFormSetHost {
   Q_OBJECT
 
  public:
+  // Tells the user something (an error box by default).
+  using TMessenger = std::function<void(const QString& message)>;
+  // The answer to "save the edits before ending?".
+  enum class TExitChoice { Save, Discard, Cancel };
+  using TExitAsker = std::function<TExitChoice(QWidget* parent)>;
+
   // programFolder empty: the folder of the executable. The icon shows at once; trayIcon, when
   // given, stands in for the program's own icon (tests) and is owned from then on.
   explicit TFormHide(std::string programFolder = "", TTaTrayIcon* trayIcon = nullptr);
   ~TFormHide() override;
 
-  // The creation handler: settings and server. A failure (a port in use) is shown in one message
-  // box; the program stays in the tray with its settings loaded.
+  // The creation handler: settings and server. A failure (a port in use) and a program folder
+  // that cannot be written are told in one message; the program stays in the tray with its
+  // settings loaded, and its tip says whether it serves.
   void FormCreate();
+  void SetMessenger(TMessenger messenger) { messenger_ = std::move(messenger); }
+  void SetExitAsker(TExitAsker asker) { exitAsker_ = std::move(asker); }
   // The settings window that the menu and the double click open. Without a tray it is the
   // only way back into the program: it then minimises instead of hiding.
   void SetSettingsWindow(TFormSet* formSet);
@@ -48,16 +59,23 @@ class TFormHide : public QWidget, public TFormSetHost {
 
   // TFormSetHost
   TMainState& State() override { return core_.State(); }
-  std::string ExecutablePath() const override;
+  void StoreSettings(const TStoredSettings& edited) override;
+  std::string NotServingReason() const override { return core_.NotServingReason(); }
+  // Opens the start page; says so when no browser could be started.
   void URLU1Click() override;
-  void CloseMainWindow() override { Exit1Click(); }
+  void CloseMainWindow() override { close(); }
 
  public slots:
+  // Ends the program; unsaved edits in the open settings window are saved, dropped or kept
+  // (the program goes on) as the user answers.
   void Exit1Click();
+  // Shows the settings window, restored when it was minimised, and raised.
   void S1Click();
   void TaTrayIcon1DblClick() { S1Click(); }
   // Tells the person at the desktop what a browser changed in a shared folder.
   void ShowShareNotice(const TShareChange& change);
+  // A click on a notice opens the folder it told of.
+  void NoticeClicked();
 
  protected:
   // Closing the main window ends the program: the close handler runs, then the event loop ends.
@@ -65,6 +83,11 @@ class TFormHide : public QWidget, public TFormSetHost {
 
  private:
   void CreateMenu();
+  // The tip: the address while serving, else that nothing is served and why.
+  void UpdateTrayTip();
+  // Opens with the desktop, and watches the opener to tell when it fails.
+  void Open(const std::string& systemPath, const std::string& label);
+  void WatchOpeners();
 
   // What connection threads post notices through: it forgets the window, under its lock,
   // before the window goes, so that no thread posts to a window being destroyed.
@@ -77,6 +100,10 @@ class TFormHide : public QWidget, public TFormSetHost {
   TFormHideCore core_;
   TFormSet* formSet_ = nullptr;
   bool closed_ = false;
+  TMessenger messenger_;
+  TExitAsker exitAsker_;
+  QTimer openerWatch_;
+  std::string noticeFolder_;  // the folder of the last notice, system text
 };
 
 }  // namespace vm

@@ -28,6 +28,7 @@ std::string CutTipText(const std::string& tip) {
 TTaTrayIcon::TTaTrayIcon(QObject* owner) : QObject(owner), tray_(QApplication::windowIcon()) {
   SetTipHelp("TipHelp");
   connect(&tray_, &QSystemTrayIcon::activated, this, &TTaTrayIcon::TrayActivated);
+  connect(&tray_, &QSystemTrayIcon::messageClicked, this, &TTaTrayIcon::OnNoticeClick);
   hostPresent_ = QSystemTrayIcon::isSystemTrayAvailable();
   if (!tray_.icon().isNull()) tray_.show();
   connect(&hostWatch_, &QTimer::timeout, this, &TTaTrayIcon::WatchTrayHost);

@@ -37,6 +37,8 @@ class TTaTrayIcon : public QObject {
  signals:
   // A left double click on the icon.
   void OnDblClick();
+  // A click on the notice last shown.
+  void OnNoticeClick();
   // The tray host came or went.
   void HostPresenceChanged(bool present);
 

@@ -1,14 +1,17 @@
 #include "server/form_hide_core.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string_view>
 
+#include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/sjis.h"
 #include "platform/system_info.h"
@@ -35,6 +38,10 @@ const std::vector<std::string> kCommonHeaders = {
     "X-Content-Type-Options: nosniff",
     "Referrer-Policy: same-origin",
 };
+
+// An opener that fails within this time after its start could not start a program; one that
+// ends later ran one (a browser xdg-open waited for), and how that ended is not ours to report.
+constexpr auto kOpenerFailureWindow = std::chrono::seconds(10);
 
 bool EndsWithHtml(std::string_view name) {
   static constexpr std::string_view kSuffix = ".html";
@@ -63,6 +70,22 @@ void DeletePageFiles(const std::string& folder) {
   }
 }
 
+// True when a file can be created in the folder (native path ending in "/").
+bool CanCreateFileIn(const std::string& folder) {
+  std::string probe = folder + ".velmarind-probe-XXXXXX";
+  const int fd = mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+std::string WithFolder(const std::string& pattern, const std::string& folder) {
+  std::string text = Sjis(pattern);
+  text.replace(text.find("%s"), 2, folder);
+  return text;
+}
+
 }  // namespace
 
 TFormHideCore::TFormHideCore(std::string programFolder)
@@ -76,7 +99,7 @@ TFormHideCore::~TFormHideCore() {
   // Never throws: a destructor must not end the process over a slow request.
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
-  for (int pid : openers_) waitpid(pid, nullptr, WNOHANG);
+  for (const TOpener& opener : openers_) waitpid(opener.pid, nullptr, WNOHANG);
 }
 
 std::string TFormHideCore::ResolvedProgramFolder() const {
@@ -87,6 +110,12 @@ std::string TFormHideCore::ResolvedProgramFolder() const {
 void TFormHideCore::FormCreate() {
   state_.SetLocalAddress(FindLocalAddress());
   state_.SetProgramFolder(ResolvedProgramFolder());
+  // Without a settings file the port would be 80, which an ordinary user may not listen on. A
+  // folder that cannot be written keeps the defaults; FolderProblem tells the user.
+  try {
+    WriteFirstStartSettings(state_.ProgramFolder());
+  } catch (const EFCreateError&) {
+  }
   // The two lists exist with the state, empty; LoadSettings fills the shared-folder list.
   LoadSettings(state_);
 
@@ -105,7 +134,89 @@ void TFormHideCore::FormCreate() {
   IdHTTPServer1.SetActive(false);
   loginThrottle_.Start();
   IdHTTPServer1.DefaultPort = state_.Settings().Port;
-  IdHTTPServer1.SetActive(true);
+  Listen();
+}
+
+void TFormHideCore::Listen() {
+  try {
+    IdHTTPServer1.SetActive(true);
+    listenFailure_.reset();
+  } catch (const std::exception& e) {
+    listenFailure_ = ListenFailureOf(IdHTTPServer1.DefaultPort, e);
+    throw EListenError(*listenFailure_);
+  }
+}
+
+std::string TFormHideCore::NotServingReason() const {
+  if (IdHTTPServer1.Active()) return "";
+  if (listenFailure_) return listenFailure_->Reason();
+  return Sjis("サーバーを開始していません。");
+}
+
+std::string TFormHideCore::FolderProblem() const {
+  const std::string folder = state_.ProgramFolder();
+  std::string problem;
+  if (!CanCreateFileIn(SystemToNative(folder + kPageFolder))) {
+    problem += WithFolder("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                          folder + kPageFolder);
+  }
+  if (!CanCreateFileIn(SystemToNative(folder))) {
+    if (!problem.empty()) problem += "\n";
+    problem += WithFolder(
+        "フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
+        "受け取れません。",
+        folder);
+  }
+  return problem;
+}
+
+void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
+  TSettingsWrite write(state_.ProgramFolder(), edited);  // throws: nothing written
+  const int oldPort = IdHTTPServer1.DefaultPort;
+  const int servingPort = IdHTTPServer1.BoundPort();
+  const bool wasServing = IdHTTPServer1.Active();
+  const bool moving = edited.Port != oldPort;
+  if (moving) {
+    try {
+      if (wasServing) {
+        IdHTTPServer1.Rebind(edited.Port);  // on failure the old port goes on serving
+      } else {
+        IdHTTPServer1.DefaultPort = edited.Port;
+        IdHTTPServer1.SetActive(true);
+      }
+    } catch (const std::exception& e) {
+      IdHTTPServer1.DefaultPort = oldPort;
+      const TListenFailure failure = ListenFailureOf(edited.Port, e);
+      if (wasServing) throw EListenError(failure, servingPort);
+      throw EListenError(failure);
+    }
+    listenFailure_.reset();
+  }
+  try {
+    write.Commit();
+  } catch (...) {
+    // Nothing saved: the listener goes back to where it was.
+    if (moving) {
+      try {
+        if (wasServing) {
+          IdHTTPServer1.Rebind(oldPort);
+        } else {
+          IdHTTPServer1.SetActive(false);
+          IdHTTPServer1.DefaultPort = oldPort;
+        }
+      } catch (const std::exception&) {
+      }
+    }
+    throw;
+  }
+  if (!IdHTTPServer1.Active()) {
+    // The port may have come free since: try again, and keep the reason when it has not.
+    try {
+      Listen();
+    } catch (const EListenError&) {
+    }
+  }
+  LoadSettings(state_);
 }
 
 void TFormHideCore::FormClose() {
@@ -126,15 +237,32 @@ std::string TFormHideCore::WriteGoHomePage() {
   return path;
 }
 
-void TFormHideCore::URLU1Click() {
-  // Openers that have finished since the last click are reaped here rather than waited for.
-  std::erase_if(openers_, [](int pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+bool TFormHideCore::URLU1Click() {
+  return OpenWithDesktop(WriteGoHomePage(), state_.Settings().BaseURL);
+}
 
-  std::string file = SystemToNative(WriteGoHomePage());
+bool TFormHideCore::OpenWithDesktop(const std::string& systemPath, const std::string& label) {
+  std::string file = SystemToNative(systemPath);
   char* argv[] = {const_cast<char*>(kOpener), file.data(), nullptr};
   pid_t pid = 0;
-  // Without xdg-open the spawn fails and nothing happens, as nothing is reported either way.
-  if (posix_spawnp(&pid, kOpener, nullptr, nullptr, argv, environ) == 0) openers_.push_back(pid);
+  if (posix_spawnp(&pid, kOpener, nullptr, nullptr, argv, environ) != 0) return false;
+  openers_.push_back({pid, label, std::chrono::steady_clock::now()});
+  return true;
+}
+
+std::vector<std::string> TFormHideCore::ReapOpeners() {
+  std::vector<std::string> failed;
+  const auto now = std::chrono::steady_clock::now();
+  std::erase_if(openers_, [&](const TOpener& opener) {
+    int status = 0;
+    const pid_t ended = waitpid(opener.pid, &status, WNOHANG);
+    if (ended == 0) return false;
+    const bool failedEarly = ended == opener.pid && now - opener.started < kOpenerFailureWindow &&
+                             !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (failedEarly) failed.push_back(opener.label);
+    return true;
+  });
+  return failed;
 }
 
 TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread*,

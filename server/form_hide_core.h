@@ -2,12 +2,16 @@
 // The desktop start-up wraps it in the hidden window; the headless start-up uses it alone.
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "http/http_server.h"
+#include "server/listen_failure.h"
 #include "state/main_state.h"
+#include "state/stored_settings.h"
 #include "web/login_throttle.h"
 
 namespace vm {
@@ -22,16 +26,36 @@ class TFormHideCore {
   TIdHTTPServer& Server() { return IdHTTPServer1; }
   const std::string& ExecutablePath() const { return executablePath_; }
 
-  // Local address, program folder, lists, LoadSettings, then DefaultPort and Active.
-  // Throws the engine's bind error (after the settings are loaded).
+  // Local address, program folder, lists, LoadSettings, then DefaultPort and Active. A folder
+  // without "velmarind.ini" first gets one (a first start). Throws EListenError when the port
+  // cannot be had (after the settings are loaded).
   void FormCreate();
+  // Why nothing is served, one sentence of system text; empty while the listener runs.
+  std::string NotServingReason() const;
+  // A warning (system text) when the program folder or its page folder cannot be written: pages
+  // cannot be made and settings not saved. Empty when both can.
+  std::string FolderProblem() const;
+  // The settings window's OK: saves the edited settings and applies them, or does neither.
+  // A changed port moves the listener first; when the new port cannot be had, throws
+  // EListenError and nothing is saved. A file that cannot be written throws EFCreateError and
+  // nothing is applied. While nothing is served the listener is tried again on the saved port
+  // (a failure shows in NotServingReason). LoadSettings' own failure (the autostart file) comes
+  // after the settings took effect.
+  void StoreSettings(const TStoredSettings& edited);
   // Stops the listener and waits for running requests, deletes the page folder's "*.html"
   // files (and page-write temporaries "*.html.??????"), releases the shared-folder list.
   void FormClose();
   // Writes "page/gohome.html" and returns its path (throws EFCreateError).
   std::string WriteGoHomePage();
-  // Writes gohome.html and opens it with xdg-open when there is one.
-  void URLU1Click();
+  // Writes gohome.html and opens it with xdg-open; false when xdg-open cannot be started.
+  bool URLU1Click();
+  // Opens a file or folder (system text) with xdg-open; label names it in ReapOpeners' report.
+  // False when xdg-open cannot be started.
+  bool OpenWithDesktop(const std::string& systemPath, const std::string& label);
+  // Reaps the openers that have ended: the labels of those that failed (xdg-open found no
+  // program, or the program failed).
+  std::vector<std::string> ReapOpeners();
+  bool OpenersRunning() const { return !openers_.empty(); }
 
   // Whether a request's body is read at all, decided from its head.
   TBodyAdmission IdHTTPServer1AdmitBody(TIdPeerThread* thread, const TIdHTTPRequestInfo& request);
@@ -41,11 +65,21 @@ class TFormHideCore {
 
  private:
   std::string ResolvedProgramFolder() const;
+  // Activates the listener on DefaultPort; a failure is kept for NotServingReason and thrown.
+  void Listen();
+
+  struct TOpener {
+    int pid;
+    std::string label;
+    std::chrono::steady_clock::time_point started;
+  };
 
   std::string programFolderOverride_;
   std::string executablePath_;
   TMainState state_;
-  std::vector<int> openers_;  // xdg-open processes not yet reaped (user-interface thread only)
+  std::vector<TOpener> openers_;  // not yet reaped (user-interface thread only)
+  // The last failure to listen (user-interface thread only).
+  std::optional<TListenFailure> listenFailure_;
   TLoginThrottle loginThrottle_;  // stopped before the server, so no request waits on it
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
 };

@@ -5,52 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/system_info.h"
-#include "platform/text_helpers.h"
-#include "state/ini_file.h"
 
 namespace vm {
 namespace {
-
-
-// Shared-folder paths are used with a file name put directly after them, so a path typed
-// without its final "/" would glue the folder and the name together. Field 1 of an entry gets
-// the "/" it lacks; everything else of the line stays as it was.
-std::string WithFolderSeparator(const std::string& entry) {
-  std::string trimmed = TrimText(entry);
-  size_t nameEnd = trimmed.find(";;");
-  if (nameEnd == std::string::npos) return entry;
-  size_t pathBegin = nameEnd + 2;
-  size_t pathEnd = trimmed.find(";;", pathBegin);
-  if (pathEnd == std::string::npos) pathEnd = trimmed.size();
-  if (pathEnd == pathBegin || trimmed[pathEnd - 1] == '/') return entry;
-  size_t offset = entry.find(trimmed);  // where the trimmed text starts inside the entry
-  std::string result = entry;
-  result.insert(offset + pathEnd, "/");
-  return result;
-}
-
-// "a.example, b.lan,," -> {"a.example", "b.lan"}: each name trimmed, empty ones dropped.
-std::vector<std::string> SplitHostList(const std::string& text) {
-  std::vector<std::string> hosts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(',', start);
-    if (end == std::string::npos) end = text.size();
-    std::string host = TrimText(text.substr(start, end - start));
-    if (!host.empty()) hosts.push_back(std::move(host));
-    start = end + 1;
-  }
-  return hosts;
-}
 
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
@@ -101,33 +64,6 @@ std::string ExecArgument(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> ReadSharedFolderFile(const std::string& path) {
-  std::string native = SystemToNative(path);
-  std::vector<std::string> entries;
-  struct stat info {};
-  if (stat(native.c_str(), &info) != 0) return entries;
-  std::ifstream in(native, std::ios::binary);
-  if (!in) throw EFOpenError(path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (size_t zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      entries.push_back(text.substr(start));
-      break;
-    }
-    entries.push_back(text.substr(start, end - start));
-    start = end + 1;
-    if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-  }
-  return entries;
-}
-
-void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries) {
-  WriteFileAtomically(path, JoinCrLfLines(entries));
-}
-
 std::string MakeBaseURL(const std::string& localAddress, int port) {
   if (port == kDefaultPort) return "http://" + localAddress + "/velmarind/";
   return "http://" + localAddress + ":" + std::to_string(port) + "/velmarind/";
@@ -157,25 +93,19 @@ void WriteAutostartEntry(const std::string& executablePath) {
 void DeleteAutostartEntry() { unlink(AutostartFilePath().c_str()); }
 
 bool LoadSettings(TMainState& state) {
-  const std::string folder = state.ProgramFolder();
-
   // Everything is read into locals first and swapped in at once, so a connection thread sees
   // either the old settings and list or the new ones.
-  TSharedFolderList folders = ReadSharedFolderFile(folder + kSharedFolderFile);
-  for (std::string& entry : folders) entry = WithFolderSeparator(entry);
-
-  TIniFile ini(folder + kSettingsFile);
+  TStoredSettings stored = ReadStoredSettings(state.ProgramFolder());
   TSettings settings;
-  settings.Port = StrToIntDef(ini.ReadString(kSettingsSection, "HTTP_PORT", "80"), kDefaultPort);
-  settings.AutoRun = StrToIntDef(ini.ReadString(kSettingsSection, "AUTO_RUN", "0"), 0);
-  settings.PassFlag = StrToIntDef(ini.ReadString(kSettingsSection, "PASS_FLG", "0"), 0) == 1;
-  settings.Password = HexDecode(ini.ReadString(kSettingsSection, "PASSWORD", ""));
-  settings.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
-  settings.PublishDotFiles =
-      StrToIntDef(ini.ReadString(kSettingsSection, kPublishDotFilesKey, "0"), 0) == 1;
+  settings.Port = stored.Port;
+  settings.AutoRun = stored.AutoRun;
+  settings.PassFlag = stored.PassFlag;
+  settings.Password = std::move(stored.Password);
+  settings.ExtraHosts = std::move(stored.ExtraHosts);
+  settings.PublishDotFiles = stored.PublishDotFiles;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
-  state.Replace(std::move(settings), std::move(folders));
+  state.Replace(std::move(settings), std::move(stored.SharedFolders));
 
   // The autostart file follows AUTO_RUN at every load; failing to write it is reported after
   // the settings have taken effect.

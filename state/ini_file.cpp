@@ -122,7 +122,7 @@ std::string CleanValue(std::string_view raw) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+TIniFile::TIniFile(std::string path, mode_t mode) : path_(std::move(path)), mode_(mode) {}
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
@@ -141,25 +141,32 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key,
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-  std::vector<std::string> lines = ReadLines(path_);
-  std::string line = key + "=" + value;
-  auto range = FindSection(lines, section);
-  if (!range) {
-    lines.push_back("[" + section + "]");
-    lines.push_back(line);
-  } else if (auto index = FindKey(lines, *range, key)) {
-    // The key keeps its spelling in the file; only the value changes.
-    lines[*index] = std::string(KeyLineOf(lines[*index])->key) + "=" + value;
-  } else {
-    // After the section's last non-blank line, so blank separator lines stay before the next
-    // section.
-    size_t insertAt = range->end;
-    while (insertAt > range->body && TrimBlanks(lines[insertAt - 1]).empty()) --insertAt;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
-  }
   // Written whole to a temporary file that replaces the old one, so a reader never sees half a
   // file and a failed write leaves the old one intact.
-  WriteFileAtomically(path_, JoinCrLfLines(lines));
+  WriteFileAtomically(path_, TextWith(section, {{key, value}}), mode_);
+}
+
+std::string TIniFile::TextWith(const std::string& section,
+                               const std::vector<TIniValue>& values) const {
+  std::vector<std::string> lines = ReadLines(path_);
+  for (const TIniValue& entry : values) {
+    std::string line = entry.Key + "=" + entry.Value;
+    auto range = FindSection(lines, section);
+    if (!range) {
+      lines.push_back("[" + section + "]");
+      lines.push_back(line);
+    } else if (auto index = FindKey(lines, *range, entry.Key)) {
+      // The key keeps its spelling in the file; only the value changes.
+      lines[*index] = std::string(KeyLineOf(lines[*index])->key) + "=" + entry.Value;
+    } else {
+      // After the section's last non-blank line, so blank separator lines stay before the next
+      // section.
+      size_t insertAt = range->end;
+      while (insertAt > range->body && TrimBlanks(lines[insertAt - 1]).empty()) --insertAt;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
+    }
+  }
+  return JoinCrLfLines(lines);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {

@@ -1,11 +1,13 @@
 #include "state/config_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
 #include "platform/exception.h"
 #include "platform/system_info.h"
+#include "state/ini_file.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 
@@ -250,4 +252,121 @@ TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   f.Ini("[COMMON]\r\nPASS_FLG=0\r\nPASSWORD=616264\r\n");
   vm::LoadSettings(f.state);
   EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
+}
+
+namespace {
+
+mode_t PermissionsOf(const std::string& path) {
+  struct stat info {};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+vm::TStoredSettings EverySetting() {
+  vm::TStoredSettings s;
+  s.Port = 8081;
+  s.AutoRun = 1;
+  s.PassFlag = true;
+  s.Password = "pass\x95\x5c";  // "pass" and a kanji whose second byte is "\\"
+  s.ExtraHosts = {"nas.local", "box.lan"};
+  s.PublishDotFiles = true;
+  s.SharedFolders = {"Photos;;/srv/photos/", "\x8e\xca\x90\x5e;;/srv/\x95\x5c/"};
+  return s;
+}
+
+}  // namespace
+
+TEST(StoredSettings, WhatIsWrittenReadsBackTheSame) {
+  Fixture f;
+  const vm::TStoredSettings written = EverySetting();
+  vm::WriteStoredSettings(f.program.Path(), written);
+  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()), written);
+  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"),
+            "[COMMON]\r\nHTTP_PORT=8081\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=70617373955c\r\n"
+            "HOSTS=nas.local,box.lan\r\nPUBLISH_DOT_FILES=1\r\n");
+  // LoadSettings reads the same.
+  vm::LoadSettings(f.state);
+  EXPECT_EQ(f.state.Settings().Port, 8081);
+  EXPECT_EQ(f.state.Settings().ExtraHosts, written.ExtraHosts);
+  EXPECT_EQ(*f.state.SharedFolders(), written.SharedFolders);
+}
+
+TEST(StoredSettings, OnlyChangedKeysAreWritten) {
+  struct Row {
+    const char* label;
+    std::string before;
+    void (*edit)(vm::TStoredSettings&);
+    std::string after;
+  } rows[] = {
+      // Lone LF line ends and a port that is no number: any rewrite would show.
+      {"nothing changed", "[common]\nhttp_port=abc\nPASSWORD=\n", [](vm::TStoredSettings&) {},
+       "[common]\nhttp_port=abc\nPASSWORD=\n"},
+      {"port goes with the start flag", "[COMMON]\r\nHTTP_PORT=8080\r\n",
+       [](vm::TStoredSettings& s) { s.Port = 8081; },
+       "[COMMON]\r\nHTTP_PORT=8081\r\nAUTO_RUN=0\r\n"},
+      {"start flag goes with the port", "", [](vm::TStoredSettings& s) { s.AutoRun = 1; },
+       "[COMMON]\r\nHTTP_PORT=80\r\nAUTO_RUN=1\r\n"},
+      {"password goes with its flag", "[COMMON]\r\nHTTP_PORT=8080\r\n",
+       [](vm::TStoredSettings& s) { s.Password = "abc"; },
+       "[COMMON]\r\nHTTP_PORT=8080\r\nPASS_FLG=0\r\nPASSWORD=616263\r\n"},
+      {"hosts alone", "[COMMON]\r\nHOSTS=old\r\n",
+       [](vm::TStoredSettings& s) {
+         s.ExtraHosts = {"a.lan", "b.lan"};
+       },
+       "[COMMON]\r\nHOSTS=a.lan,b.lan\r\n"},
+      {"dot files alone", "", [](vm::TStoredSettings& s) { s.PublishDotFiles = true; },
+       "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
+  };
+  for (const Row& row : rows) {
+    Fixture f;
+    if (!row.before.empty()) f.Ini(row.before);
+    f.Dirlst("A;;/a/\nB;;/b\n");
+    vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+    row.edit(edited);
+    vm::WriteStoredSettings(f.program.Path(), edited);
+    EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), row.after) << row.label;
+    // The folder file is always rewritten, each path with its final "/".
+    EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\nB;;/b/\r\n") << row.label;
+  }
+}
+
+// The settings file holds the password, and was written readable by everyone.
+TEST(StoredSettings, SettingsFileIsTheOwnersAlone) {
+  Fixture f;
+  const std::string ini = f.program.Path() + "velmarind.ini";
+  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  chmod(ini.c_str(), 0644);
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  edited.Password = "secret";
+  vm::WriteStoredSettings(f.program.Path(), edited);
+  EXPECT_EQ(PermissionsOf(ini), 0600u);
+  EXPECT_EQ(PermissionsOf(f.program.Path() + "dirlst.ini"), 0644u);
+}
+
+TEST(StoredSettings, FirstStartWritesPort8080OnlyWhenThereIsNoSettingsFile) {
+  Fixture f;
+  const std::string ini = f.program.Path() + "velmarind.ini";
+  EXPECT_TRUE(vm::WriteFirstStartSettings(f.program.Path()));
+  EXPECT_EQ(ReadFileBytes(ini),
+            "[COMMON]\r\nHTTP_PORT=8080\r\nAUTO_RUN=0\r\nPASS_FLG=0\r\nPASSWORD=\r\n");
+  EXPECT_EQ(PermissionsOf(ini), 0600u);
+  f.Ini("");  // the user's file, even empty, stays as it is
+  EXPECT_FALSE(vm::WriteFirstStartSettings(f.program.Path()));
+  EXPECT_EQ(ReadFileBytes(ini), "");
+}
+
+TEST(StoredSettings, AWriteNotCommittedLeavesNoTrace) {
+  Fixture f;
+  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  f.Dirlst("A;;/a/\r\n");
+  {
+    vm::TStoredSettings edited = EverySetting();
+    vm::TSettingsWrite write(f.program.Path(), edited);
+  }
+  EXPECT_EQ(f.program.List(), (std::vector<std::string>{"dirlst.ini", "velmarind.ini"}));
+  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), "[COMMON]\r\nHTTP_PORT=8080\r\n");
+  EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\n");
+  // A folder that cannot be written fails before anything is replaced.
+  EXPECT_THROW(vm::TSettingsWrite(f.program.Path() + "missing/", EverySetting()),
+               vm::EFCreateError);
 }

@@ -1,16 +1,25 @@
 #include "server/form_hide_core.h"
 
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "http/engine_errors.h"
 #include "platform/exception.h"
+#include "platform/sjis.h"
+#include "platform/text_helpers.h"
+#include "server/listen_failure.h"
 #include "state/config_store.h"
+#include "support/loopback_client.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 
@@ -115,6 +124,174 @@ TEST(FormHideCore, GoHomePageWithoutPageFolderThrows) {
   EXPECT_THROW(core.WriteGoHomePage(), vm::EFCreateError);
 }
 
+// A socket listening on 127.0.0.1: port 0 takes any free port. Closed with the object.
+class TPortHolder {
+ public:
+  explicit TPortHolder(int port = 0) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd_, 1) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~TPortHolder() { close(fd_); }
+  int Port() const { return port_; }  // 0 when the port could not be had
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A port that was free a moment ago.
+int FreePort() { return TPortHolder().Port(); }
+
+bool Refused(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool refused = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+                       errno == ECONNREFUSED;
+  close(fd);
+  return refused;
+}
+
+bool Answers(int port) {
+  return vm::testing::Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n")
+             .rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
+}
+
+// A core serving on a loopback port of its own.
+struct TServing : Fixture {
+  vm::TFormHideCore core{program.Path()};
+  int port = 0;
+  TServing() {
+    Ini("[COMMON]\r\nHTTP_PORT=0\r\n");
+    WriteFileBytes(program.Path() + "dirlst.ini", "A;;/a/\r\n");
+    core.Server().BindAddress = "127.0.0.1";
+    core.FormCreate();
+    port = core.Server().BoundPort();
+  }
+};
+
+TEST(FormHideCore, PortChangeMovesTheListenerAtOnce) {
+  TServing f;
+  const int newPort = FreePort();
+  ASSERT_NE(newPort, 0);
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  edited.Port = newPort;
+  f.core.StoreSettings(edited);
+  EXPECT_TRUE(Refused(f.port));
+  EXPECT_TRUE(Answers(newPort));
+  EXPECT_EQ(f.core.NotServingReason(), "");
+  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()).Port, newPort);
+  const std::string suffix = ":" + std::to_string(newPort) + "/velmarind/";
+  EXPECT_TRUE(f.core.State().Settings().BaseURL.ends_with(suffix))
+      << f.core.State().Settings().BaseURL;
+}
+
+TEST(FormHideCore, PortThatCannotBeHadKeepsTheOldOneAndSavesNothing) {
+  TServing f;
+  TPortHolder taken;
+  ASSERT_NE(taken.Port(), 0);
+  const std::string ini = ReadFileBytes(f.program.Path() + "velmarind.ini");
+  const std::string baseURL = f.core.State().Settings().BaseURL;
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  edited.Port = taken.Port();
+  edited.SharedFolders.push_back("B;;/b/");
+  try {
+    f.core.StoreSettings(edited);
+    ADD_FAILURE() << "no error";
+  } catch (const vm::EListenError& e) {
+    const std::string message = e.what();
+    for (const std::string& part :
+         {vm::Sjis("ポート ") + std::to_string(taken.Port()) +
+              vm::Sjis(" は他のプログラムが使っています"),
+          vm::Sjis("ポート ") + std::to_string(f.port) + vm::Sjis(" で公開を続けています"),
+          vm::Sjis("保存していません")}) {
+      EXPECT_NE(message.find(part), std::string::npos) << vm::ShiftJisToUtf8(message);
+    }
+  }
+  EXPECT_TRUE(Answers(f.port));
+  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), ini);
+  EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\n");
+  EXPECT_EQ(f.core.State().Settings().BaseURL, baseURL);
+  EXPECT_EQ(*f.core.State().SharedFolders(), std::vector<std::string>{"A;;/a/"});
+}
+
+// A first start had no settings file, so the port was 80, which an ordinary user may not use;
+// the bind error then reached the user raw.
+TEST(FormHideCore, FirstStartWritesPort8080AndAFailureToListenSaysWhy) {
+  Fixture f;
+  TPortHolder taken(vm::kFirstStartPort);
+  if (taken.Port() == 0) GTEST_SKIP() << "port 8080 is in use on this machine by someone else";
+  vm::TFormHideCore core(f.program.Path());
+  core.Server().BindAddress = "127.0.0.1";
+  try {
+    core.FormCreate();
+    ADD_FAILURE() << "no error";
+  } catch (const vm::EListenError& e) {
+    const std::string message = e.what();
+    for (const char* part : {"ポート 8080 は他のプログラムが使っています", "何も公開していません",
+                             "「システム」タブ"}) {
+      EXPECT_NE(message.find(vm::Sjis(part)), std::string::npos) << vm::ShiftJisToUtf8(message);
+    }
+  }
+  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()).Port, 8080);
+  EXPECT_EQ(core.NotServingReason(), vm::Sjis("ポート 8080 は他のプログラムが使っています。"));
+}
+
+TEST(FormHideCore, ListenFailuresAreSortedByCause) {
+  struct Row {
+    const char* label;
+    std::shared_ptr<const std::exception> cause;
+    vm::TListenProblem problem;
+    const char* reason;
+  } rows[] = {
+      {"in use, as the engine words it",
+       std::make_shared<vm::Exception>(
+           "Could not bind socket. Address and port are already in use."),
+       vm::TListenProblem::InUse, "ポート 81 は他のプログラムが使っています。"},
+      {"in use, by number", std::make_shared<vm::EIdSocketError>(EADDRINUSE, "x"),
+       vm::TListenProblem::InUse, "ポート 81 は他のプログラムが使っています。"},
+      {"no privilege",
+       std::make_shared<vm::EIdSocketError>(vm::EIdSocketError::OfCall(EACCES, "bind")),
+       vm::TListenProblem::NeedsPrivilege,
+       "ポート 81 を使うには管理者の権限が要ります（1024 より小さい番号）。"},
+      {"other", std::make_shared<vm::EIdSocketError>(EADDRNOTAVAIL, "Socket Error # 99"),
+       vm::TListenProblem::Other, "ポート 81 で待ち受けできません（Socket Error # 99）。"},
+  };
+  for (const Row& row : rows) {
+    const vm::TListenFailure failure = vm::ListenFailureOf(81, *row.cause);
+    EXPECT_EQ(failure.Problem, row.problem) << row.label;
+    EXPECT_EQ(vm::ShiftJisToUtf8(failure.Reason()), row.reason) << row.label;
+  }
+}
+
+// OK with a folder that could not be written put a new share on the web and lost it at the
+// next start.
+TEST(FormHideCore, UnwritableFolderIsToldAndStoresAndAppliesNothing) {
+  Fixture f;
+  vm::TFormHideCore writable(f.program.Path());
+  EXPECT_EQ(writable.FolderProblem(), "");
+
+  const std::string missing = f.program.Path() + "missing/";
+  vm::TFormHideCore core(missing);
+  EXPECT_NE(core.FolderProblem().find(missing), std::string::npos);
+  vm::TStoredSettings edited;
+  edited.SharedFolders = {"A;;/a/"};
+  EXPECT_THROW(core.StoreSettings(edited), vm::EFCreateError);
+  EXPECT_TRUE(core.State().SharedFolders()->empty());
+  EXPECT_FALSE(core.Server().Active());
+}
+
 TEST(FormHideCore, UrlCommandOpensTheStartPageWithXdgOpen) {
   Fixture f;
   TTempFolder bin;
@@ -132,11 +309,29 @@ TEST(FormHideCore, UrlCommandOpensTheStartPageWithXdgOpen) {
   }
   EXPECT_EQ(ReadFileBytes(record), f.pages + "gohome.html");
 
-  // Without xdg-open nothing happens, and nothing is reported.
+  // Without xdg-open the page is still written, and the caller is told.
   TTempFolder emptyBin;
   TScopedEnv path("PATH", emptyBin.Path());
-  EXPECT_NO_THROW(core.URLU1Click());
+  EXPECT_FALSE(core.URLU1Click());
   EXPECT_TRUE(FileExists(f.pages + "gohome.html"));
+}
+
+TEST(FormHideCore, OpenersThatFailAreReportedAndAllAreReaped) {
+  Fixture f;
+  TTempFolder bin;
+  WriteFileBytes(bin.Path() + "xdg-open", "#!/bin/sh\ncase \"$1\" in */bad/) exit 3;; esac\n");
+  chmod((bin.Path() + "xdg-open").c_str(), 0755);
+  vm::TFormHideCore core(f.program.Path());
+  TScopedEnv path("PATH", bin.Path() + ":/usr/bin:/bin");
+  ASSERT_TRUE(core.OpenWithDesktop("/srv/good/", "good"));
+  ASSERT_TRUE(core.OpenWithDesktop("/srv/bad/", "bad"));
+  std::vector<std::string> failed;
+  for (int i = 0; i < 250 && core.OpenersRunning(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (std::string& label : core.ReapOpeners()) failed.push_back(label);
+  }
+  EXPECT_FALSE(core.OpenersRunning());
+  EXPECT_EQ(failed, std::vector<std::string>{"bad"});
 }
 
 }  // namespace

@@ -1,14 +1,20 @@
 #include "ui/form_diag1.h"
 
-#include "ui/handler_guard.h"
+#include <sys/stat.h>
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+
+#include "platform/fs_names.h"
+#include "ui/handler_guard.h"
+#include "ui/qt_text.h"
 
 namespace vm {
 namespace {
@@ -19,8 +25,23 @@ const int kNameEditWidth = 125;
 const int kPathEditWidth = 280;
 const int kPanelHeight = 45;
 
-QString PickWithQtDialog(QWidget* parent, const QString& title) {
-  return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+QString PickWithQtDialog(QWidget* parent, const QString& title, const QString& start) {
+  return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
+}
+
+void ShowWarningBox(QWidget* parent, const QString& message) {
+  QMessageBox::warning(parent, QStringLiteral("選択"), message);
+}
+
+// Bytes below 0x20 are never part of a Shift_JIS or UTF-8 character, so a byte test suffices.
+bool HasControlCharacter(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+bool IsFolder(const std::string& systemPath) {
+  struct stat info {};
+  return stat(SystemToNative(systemPath).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace
@@ -30,7 +51,8 @@ QString PickedFolderText(const QString& picked) {
   return picked + QLatin1Char('/');
 }
 
-TFormDiag1::TFormDiag1(QWidget* parent) : QDialog(parent), picker_(PickWithQtDialog) {
+TFormDiag1::TFormDiag1(QWidget* parent)
+    : QDialog(parent), picker_(PickWithQtDialog), warner_(ShowWarningBox) {
   setWindowTitle(QStringLiteral("選択"));
   CreateControls();
   resize(kWidth, kHeight);
@@ -51,11 +73,10 @@ void TFormDiag1::CreateControls() {
   panel1->setFixedHeight(kPanelHeight);
   Button2 = new QPushButton(QStringLiteral("Cancel"), panel1);
   Button1 = new QPushButton(QStringLiteral("OK"), panel1);
-  // Neither button is a default button: Enter in an edit does not close the dialog.
-  for (QPushButton* button : {Button1, Button2, Button3}) {
-    button->setAutoDefault(false);
-    button->setDefault(false);
-  }
+  // Enter anywhere is OK, also while another button has the focus; Escape is the dialog's
+  // own Cancel.
+  for (QPushButton* button : {Button1, Button2, Button3}) button->setAutoDefault(false);
+  Button1->setDefault(true);
   auto* panelLayout = new QHBoxLayout(panel1);
   panelLayout->addWidget(Button2);
   panelLayout->addStretch();
@@ -77,30 +98,71 @@ void TFormDiag1::CreateControls() {
   setTabOrder(Edit1, Edit2);
   setTabOrder(Edit2, Button3);
 
-  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button1, &QPushButton::clicked, this,
+          [this] { RunHandler(this, [this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   connect(Button3, &QPushButton::clicked, this, &TFormDiag1::Button3Click);
 }
 
-void TFormDiag1::Button3Click() {
-  QString path = PickedFolderText(picker_(this, QStringLiteral("フォルダを選択してください")));
-  // Cancelling the picker leaves a typed path alone.
-  if (!path.isEmpty()) Edit2->setText(path);
+void TFormDiag1::SetFolder(const std::string& name, const std::string& path) {
+  nameBytes_ = name;
+  pathBytes_ = path;
+  shownName_ = SystemToQString(name);
+  shownPath_ = SystemToQString(path);
+  Edit1->setText(shownName_);
+  Edit2->setText(shownPath_);
 }
 
-void TFormDiag1::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
+std::string TFormDiag1::FolderName() const {
+  const QString name = TrimControls(Edit1->text());
+  return name == shownName_ ? nameBytes_ : QStringToSystem(name);
+}
+
+std::string TFormDiag1::FolderPath() const {
+  const QString path = TrimControls(Edit2->text());
+  return path == shownPath_ ? pathBytes_ : QStringToSystem(path);
+}
+
+std::optional<QString> TFormDiag1::FindInputProblem() const {
+  const std::string name = FolderName();
+  const std::string path = FolderPath();
+  const QString shownName = TrimControls(Edit1->text());
+  const QString shownPath = TrimControls(Edit2->text());
+  if (name.empty()) return QStringLiteral("名前を入力してください。");
+  // ";;" separates the name from the path in the folder list; a line break would split it.
+  if (name.find(";;") != std::string::npos) return QStringLiteral("名前に「;;」は使えません。");
+  if (HasControlCharacter(name)) return QStringLiteral("名前に改行などの制御文字は使えません。");
+  if (std::find(takenNames_.begin(), takenNames_.end(), name) != takenNames_.end()) {
+    return QStringLiteral("名前「%1」はほかの共有フォルダが使っています。").arg(shownName);
   }
+  if (path.empty()) return QStringLiteral("パスを入力してください。");
+  if (path.find(";;") != std::string::npos) return QStringLiteral("パスに「;;」は使えません。");
+  if (HasControlCharacter(path)) return QStringLiteral("パスに改行などの制御文字は使えません。");
+  if (path.front() != '/') {
+    return QStringLiteral("パス「%1」は「/」から始まるフォルダの場所で入力してください。")
+        .arg(shownPath);
+  }
+  if (!IsFolder(path)) return QStringLiteral("フォルダ「%1」が見つかりません。").arg(shownPath);
+  return std::nullopt;
+}
+
+void TFormDiag1::Button1Click() {
+  if (std::optional<QString> problem = FindInputProblem()) {
+    warner_(this, *problem);
+    return;
+  }
+  accept();
+}
+
+void TFormDiag1::Button3Click() {
+  const std::string typed = FolderPath();
+  const QString start = !typed.empty() && typed.front() == '/' && IsFolder(typed)
+                            ? QString::fromStdString(SystemToNative(typed))
+                            : QDir::homePath();
+  QString path =
+      PickedFolderText(picker_(this, QStringLiteral("フォルダを選択してください"), start));
+  // Cancelling the picker leaves a typed path alone.
+  if (!path.isEmpty()) Edit2->setText(path);
 }
 
 void TFormDiag1::showEvent(QShowEvent* event) {

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,10 +19,9 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
-#include "state/config_store.h"
-#include "state/ini_file.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
@@ -49,7 +49,10 @@ const int kQrModulePixels = 4;
 const int kStatusMargin = 4;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
-
+// Longer than a host name may be (253 characters), so a name of that length is refused.
+const int kHostNameLength = 253;
+const QString kLinkStyle = QStringLiteral("color: blue; text-decoration: underline;");
+const QString kNotServingStyle = QStringLiteral("color: #b00000;");
 
 // Column numbers of ListView1 and where each row keeps its system texts: the shown texts are for
 // the eye only, so names that do not survive a round trip through the display form stay intact.
@@ -68,13 +71,32 @@ void ShowWarningBox(QWidget* parent, const QString& message) {
   QMessageBox::warning(parent, QStringLiteral("設定"), message);
 }
 
-// Bytes below 0x20 are never part of a Shift_JIS or UTF-8 character, so a byte test suffices.
-bool HasControlCharacter(const std::string& text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+// A name a browser can send in its Host line: letters, digits, "-", "." and "_".
+bool IsHostName(const std::string& name) {
+  if (name.size() > kHostNameLength) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+  });
 }
 
 }  // namespace
+
+std::optional<int> PortFromText(const QString& text) {
+  // A Japanese input method gives full-width digits; they are digits all the same.
+  QString digits;
+  for (QChar c : text.trimmed()) {
+    if (c >= QChar(0xFF10) && c <= QChar(0xFF19)) c = QChar('0' + (c.unicode() - 0xFF10));
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    digits += c;
+  }
+  bool ok = false;
+  const int port = digits.toInt(&ok);
+  if (!ok || port < kLowestPort || port > kHighestPort) return std::nullopt;
+  return port;
+}
+
+namespace {}  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host), diag_(diag), warner_(ShowWarningBox) {
@@ -95,6 +117,7 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
   layout->addWidget(StatusLine);
   ConnectHandlers();
   PageControl1->setCurrentIndex(0);  // FormCreate: the first tab
+  Edit1->setEnabled(false);
   ListView1SelectItem();
   resize(kWidth, kHeight);
   CenterOnScreen(this);
@@ -130,9 +153,16 @@ QWidget* TFormSet::CreateFoldersTab() {
   buttons->addWidget(Button9);
   buttons->addStretch();
 
-  auto* layout = new QHBoxLayout(tab);
-  layout->addWidget(ListView1, 1);
-  layout->addWidget(panel2);
+  CheckBox3 = new QCheckBox(QStringLiteral("ドットで始まるファイルも公開する"), tab);
+  CheckBox3->setToolTip(QStringLiteral(
+      "「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(ListView1, 1);
+  row->addWidget(panel2);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addLayout(row, 1);
+  layout->addWidget(CheckBox3);
   return tab;
 }
 
@@ -165,7 +195,7 @@ QWidget* TFormSet::CreateSystemTab() {
   auto* label4 = new QLabel(QStringLiteral("HTTP Port ：　"), tab);
   Edit2 = new QLineEdit(tab);
   Edit2->setFixedWidth(kPortEditWidth);
-  const QString hint = QStringLiteral("Port番号の変更は、ソフトの再起動が必要です。");
+  const QString hint = QStringLiteral("Port番号の変更は、OKですぐに反映されます。");
   Edit2->setToolTip(hint);
   label4->setToolTip(hint);
   label4->setBuddy(Edit2);
@@ -174,20 +204,31 @@ QWidget* TFormSet::CreateSystemTab() {
   portRow->addWidget(label4);
   portRow->addWidget(Edit2);
   portRow->addStretch();
+  auto* label6 = new QLabel(QStringLiteral("このPCの別名（カンマ区切り）:"), tab);
+  Edit3 = new QLineEdit(tab);
+  const QString hostsHint = QStringLiteral(
+      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
+      "nas.local）でもアクセスを受け付けます。");
+  Edit3->setToolTip(hostsHint);
+  label6->setToolTip(hostsHint);
+  label6->setBuddy(Edit3);
+
   auto* settings = new QVBoxLayout;
   settings->addWidget(CheckBox2);
   settings->addLayout(portRow);
+  settings->addWidget(label6);
+  settings->addWidget(Edit3);
   settings->addStretch();
 
   QrCode = new QLabel(tab);
   QrCode->setAlignment(Qt::AlignCenter);
   QrCode->setVisible(QrCodeAvailable());
-  auto* qrCaption = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
-  qrCaption->setAlignment(Qt::AlignCenter);
-  qrCaption->setVisible(QrCodeAvailable());
+  qrCaption_ = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
+  qrCaption_->setAlignment(Qt::AlignCenter);
+  qrCaption_->setVisible(QrCodeAvailable());
   auto* qrColumn = new QVBoxLayout;
   qrColumn->addWidget(QrCode, 1);
-  qrColumn->addWidget(qrCaption);
+  qrColumn->addWidget(qrCaption_);
 
   auto* layout = new QHBoxLayout(tab);
   layout->addLayout(settings, 1);
@@ -201,7 +242,7 @@ QWidget* TFormSet::CreatePanel1() {
   panel1->setFixedHeight(kBottomPanelHeight);
   Label5 = new QLabel(panel1);
   Label5->setFixedHeight(kLinkHeight);
-  Label5->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
+  Label5->setStyleSheet(kLinkStyle);
   Label5->setMouseTracking(true);
   Label5->installEventFilter(this);
 
@@ -240,6 +281,18 @@ void TFormSet::ConnectHandlers() {
   connect(Button10, &QPushButton::clicked, this, guarded(&TFormSet::Button10Click));
   connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormSet::ListView1SelectItem);
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, guarded(&TFormSet::Button6Click));
+  connect(CheckBox1, &QCheckBox::toggled, Edit1, &QLineEdit::setEnabled);
+  // Delete and Enter act on the list's selected row.
+  ListView1->installEventFilter(this);
+}
+
+void TFormSet::keyPressEvent(QKeyEvent* event) {
+  // Escape is "閉じる", from whichever control does not use the key itself.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    RunHandler(this, [this] { Button10Click(); });
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 std::string TFormSet::RowName(const QTreeWidgetItem* row) {
@@ -255,6 +308,9 @@ void TFormSet::SetRow(QTreeWidgetItem* row, const std::string& name, const std::
   row->setText(kPathColumn, SystemToQString(path));
   row->setData(kNameColumn, kSystemTextRole, QByteArray::fromStdString(name));
   row->setData(kPathColumn, kSystemTextRole, QByteArray::fromStdString(path));
+  // Long names and paths are cut by their column; the full text shows on hover.
+  row->setToolTip(kNameColumn, row->text(kNameColumn));
+  row->setToolTip(kPathColumn, row->text(kPathColumn));
 }
 
 QTreeWidgetItem* TFormSet::SelectedRow() const {
@@ -269,98 +325,127 @@ void TFormSet::showEvent(QShowEvent* event) {
 }
 
 void TFormSet::FormShow() {
-  TMainState& state = host_.State();
+  const TStoredSettings stored = ReadStoredSettings(host_.State().ProgramFolder());
   ListView1->clear();
-  for (const std::string& entry : *state.SharedFolders()) {
+  for (const std::string& entry : stored.SharedFolders) {
     if (TrimText(entry).empty()) continue;
     SetRow(new QTreeWidgetItem(ListView1), GetField(entry, 0), GetField(entry, 1));
   }
   ListView1SelectItem();
-
-  TIniFile ini(state.ProgramFolder() + kSettingsFile);
-  Edit2->setText(QString::number(ini.ReadInteger(kSettingsSection, "HTTP_PORT", kDefaultPort)));
-  CheckBox2->setChecked(ini.ReadInteger(kSettingsSection, "AUTO_RUN", 0) == 1);
-  CheckBox1->setChecked(ini.ReadInteger(kSettingsSection, "PASS_FLG", 0) == 1);
-  Edit1->setText(SystemToQString(HexDecode(ini.ReadString(kSettingsSection, "PASSWORD", ""))));
-  ShowBaseURL(state.Settings().BaseURL);
+  CheckBox3->setChecked(stored.PublishDotFiles);
+  Edit2->setText(QString::number(stored.Port));
+  CheckBox2->setChecked(stored.AutoRun == 1);
+  CheckBox1->setChecked(stored.PassFlag);
+  Edit1->setEnabled(stored.PassFlag);
+  Edit1->setText(SystemToQString(stored.Password));
+  Edit3->setText(SystemToQString(JoinHostList(stored.ExtraHosts, ", ")));
+  ShowAddress();
+  shownSnapshot_ = ControlSnapshot();
 }
 
-void TFormSet::ShowBaseURL(const std::string& baseURL) {
-  Label5->setText(SystemToQString(baseURL));
+void TFormSet::ShowAddress() {
+  const std::string reason = host_.NotServingReason();
+  serving_ = reason.empty();
+  if (serving_) {
+    const std::string baseURL = host_.State().Settings().BaseURL;
+    Label5->setStyleSheet(kLinkStyle);
+    Label5->setText(SystemToQString(baseURL));
+    Label5->setToolTip(QString());
+    if (QrCodeAvailable()) {
+      QImage image = MakeQrImage(QByteArray::fromStdString(baseURL), kQrModulePixels);
+      QrCode->setPixmap(QPixmap::fromImage(image));
+      QrCode->setToolTip(SystemToQString(baseURL));
+    }
+  } else {
+    Label5->setStyleSheet(kNotServingStyle);
+    Label5->setText(QStringLiteral("公開停止中: ") + MessageToQString(reason));
+    Label5->setToolTip(Label5->text());
+    Label5->setCursor(Qt::ArrowCursor);
+    QrCode->clear();
+    QrCode->setToolTip(QString());
+  }
+  // The caption speaks of a code that is only there while something is served.
+  qrCaption_->setVisible(serving_ && QrCodeAvailable());
   Label5->adjustSize();
-  if (!QrCodeAvailable()) return;
-  QImage image = MakeQrImage(QByteArray::fromStdString(baseURL), kQrModulePixels);
-  QrCode->setPixmap(QPixmap::fromImage(image));
-  QrCode->setToolTip(SystemToQString(baseURL));
+}
+
+QStringList TFormSet::ControlSnapshot() const {
+  QStringList values;
+  for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = ListView1->topLevelItem(i);
+    values << QString::fromLatin1(QByteArray::fromStdString(RowName(row)).toHex())
+           << QString::fromLatin1(QByteArray::fromStdString(RowPath(row)).toHex());
+  }
+  values << Edit1->text() << Edit2->text() << Edit3->text();
+  for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) {
+    values << (box->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+  }
+  return values;
+}
+
+bool TFormSet::HasUnsavedEdits() const {
+  return isVisible() && ControlSnapshot() != shownSnapshot_;
 }
 
 std::optional<QString> TFormSet::FindInputProblem() const {
-  const int port = StrToIntDef(QStringToSystem(Edit2->text()), kDefaultPort);
-  if (port < kLowestPort || port > kHighestPort) {
-    return QStringLiteral("HTTP Port %1 は使えません。1から65535までの番号を入力してください。")
-        .arg(port);
+  if (!PortFromText(Edit2->text())) {
+    return QStringLiteral("HTTP Port「%1」は使えません。%2から%3までの番号を入力してください。")
+        .arg(Edit2->text())
+        .arg(kLowestPort)
+        .arg(kHighestPort);
   }
-  for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* row = ListView1->topLevelItem(i);
-    const std::string name = RowName(row);
-    const std::string path = RowPath(row);
-    if (name.find(";;") != std::string::npos) {
-      return QStringLiteral("共有フォルダの名前「%1」に「;;」は使えません。").arg(row->text(kNameColumn));
-    }
-    if (path.find(";;") != std::string::npos) {
-      return QStringLiteral("共有フォルダのパス「%1」に「;;」は使えません。").arg(row->text(kPathColumn));
-    }
-    // A pasted line break would split the entry into two lines of "dirlst.ini".
-    if (HasControlCharacter(name)) {
-      return QStringLiteral("共有フォルダの名前「%1」に改行などの制御文字は使えません。")
-          .arg(row->text(kNameColumn));
-    }
-    if (HasControlCharacter(path)) {
-      return QStringLiteral("共有フォルダのパス「%1」に改行などの制御文字は使えません。")
-          .arg(row->text(kPathColumn));
+  if (CheckBox1->isChecked() && Edit1->text().isEmpty()) {
+    return QStringLiteral("パスワード入力を有効にするときは、パスワードを入力してください。");
+  }
+  for (const std::string& host : SplitHostList(QStringToSystem(Edit3->text()))) {
+    if (!IsHostName(host)) {
+      return QStringLiteral(
+                 "このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
+                 "カンマで区切って入力してください。")
+          .arg(SystemToQString(host));
     }
   }
   return std::nullopt;
 }
 
-bool TFormSet::Button1Click() {
-  if (std::optional<QString> problem = FindInputProblem()) {
-    warner_(this, *problem);
-    return false;
-  }
-  TMainState& state = host_.State();
-  const std::string folder = state.ProgramFolder();
-
-  TSharedFolderList entries;
+TStoredSettings TFormSet::EditedSettings() const {
+  TStoredSettings edited;
+  edited.Port = PortFromText(Edit2->text()).value_or(kDefaultPort);
+  edited.AutoRun = CheckBox2->isChecked() ? 1 : 0;
+  edited.PassFlag = CheckBox1->isChecked();
+  edited.Password = QStringToSystem(Edit1->text());
+  edited.ExtraHosts = SplitHostList(QStringToSystem(Edit3->text()));
+  edited.PublishDotFiles = CheckBox3->isChecked();
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
-    entries.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
+    edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
   }
-  state.ReplaceSharedFolders(entries);
-  WriteSharedFolderFile(folder + kSharedFolderFile, entries);
+  return edited;
+}
 
-  const TSettings current = state.Settings();
-  const int startFlag = CheckBox2->isChecked() ? 1 : 0;
-  const int port = StrToIntDef(QStringToSystem(Edit2->text()), kDefaultPort);
-  TIniFile ini(folder + kSettingsFile);
-  if (startFlag != current.AutoRun || port != current.Port) {
-    ini.WriteString(kSettingsSection, "HTTP_PORT", std::to_string(port));
-    ini.WriteString(kSettingsSection, "AUTO_RUN", startFlag == 1 ? "1" : "0");
+TFormSet::TStoreOutcome TFormSet::StoreEdits() {
+  if (std::optional<QString> problem = FindInputProblem()) {
+    warner_(this, *problem);
+    return TStoreOutcome::Refused;
   }
-  if (startFlag != current.AutoRun) {
-    state.SetAutoRun(startFlag);
-    if (startFlag == 1) {
-      WriteAutostartEntry(host_.ExecutablePath());
-    } else {
-      DeleteAutostartEntry();
-    }
+  try {
+    host_.StoreSettings(EditedSettings());
+  } catch (const EFCreateError& e) {
+    warner_(this, MessageToQString(e.what()));
+    return TStoreOutcome::NotSaved;
+  } catch (const std::exception& e) {
+    warner_(this, MessageToQString(e.what()));
+    return TStoreOutcome::Refused;
   }
-  const std::string password = QStringToSystem(Edit1->text());
-  if (CheckBox1->isChecked() != current.PassFlag || password != current.Password) {
-    ini.WriteString(kSettingsSection, "PASS_FLG", CheckBox1->isChecked() ? "1" : "0");
-    ini.WriteString(kSettingsSection, "PASSWORD", HexEncode(password));
+  if (const std::string reason = host_.NotServingReason(); !reason.empty()) {
+    warner_(this, QStringLiteral("設定を保存しましたが、公開していません。\n") +
+                      MessageToQString(reason));
   }
-  LoadSettings(state);
+  return TStoreOutcome::Stored;
+}
+
+bool TFormSet::Button1Click() {
+  if (StoreEdits() != TStoreOutcome::Stored) return false;
   Dismiss();
   return true;
 }
@@ -395,36 +480,36 @@ void TFormSet::closeEvent(QCloseEvent* event) {
 }
 
 void TFormSet::Button3Click() {
-  if (Button1Click()) host_.CloseMainWindow();
+  // With files that cannot be written nothing could ever be saved: the program still ends.
+  if (StoreEdits() == TStoreOutcome::Refused) return;
+  Dismiss();
+  host_.CloseMainWindow();
 }
 
 void TFormSet::Button4Click() { host_.URLU1Click(); }
 
+std::vector<std::string> TFormSet::NamesExcept(const QTreeWidgetItem* row) const {
+  std::vector<std::string> names;
+  for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+    if (ListView1->topLevelItem(i) != row) names.push_back(RowName(ListView1->topLevelItem(i)));
+  }
+  return names;
+}
+
 void TFormSet::Button5Click() {
+  // The dialog shows what it held when it was last closed.
+  diag_.SetTakenNames(NamesExcept(nullptr));
   if (diag_.exec() != QDialog::Accepted) return;
-  const QString name = TrimControls(diag_.Edit1->text());
-  const QString path = TrimControls(diag_.Edit2->text());
-  if (name.isEmpty() || path.isEmpty()) return;
-  SetRow(new QTreeWidgetItem(ListView1), QStringToSystem(name),
-         WithFinalSlash(QStringToSystem(path)));
+  SetRow(new QTreeWidgetItem(ListView1), diag_.FolderName(), WithFinalSlash(diag_.FolderPath()));
 }
 
 void TFormSet::Button6Click() {
   QTreeWidgetItem* row = SelectedRow();
   if (!row) return;
-  const QString shownName = row->text(kNameColumn);
-  const QString shownPath = row->text(kPathColumn);
-  diag_.Edit1->setText(shownName);
-  diag_.Edit2->setText(shownPath);
+  diag_.SetFolder(RowName(row), RowPath(row));
+  diag_.SetTakenNames(NamesExcept(row));
   if (diag_.exec() != QDialog::Accepted) return;
-  const QString name = TrimControls(diag_.Edit1->text());
-  // The path is tested untrimmed: a path of spaces passes and is stored empty.
-  if (name.isEmpty() || diag_.Edit2->text().isEmpty()) return;
-  const QString path = TrimControls(diag_.Edit2->text());
-  // A text left as shown keeps its system bytes: bytes that are neither Shift_JIS nor UTF-8 show
-  // as replacement characters and would not survive the way back.
-  SetRow(row, name == shownName ? RowName(row) : QStringToSystem(name),
-         WithFinalSlash(path == shownPath ? RowPath(row) : QStringToSystem(path)));
+  SetRow(row, diag_.FolderName(), WithFinalSlash(diag_.FolderPath()));
 }
 
 void TFormSet::Button7Click() {
@@ -475,7 +560,20 @@ void TFormSet::ListView1SelectItem() {
 }
 
 bool TFormSet::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Label5) {
+  if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+    switch (static_cast<QKeyEvent*>(event)->key()) {
+      case Qt::Key_Delete:
+        RunHandler(this, [this] { Button7Click(); });
+        return true;
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        RunHandler(this, [this] { Button6Click(); });
+        return true;
+      default:
+        break;
+    }
+  }
+  if (watched == Label5 && serving_) {
     if (event->type() == QEvent::MouseMove) {
       const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
       Label5MouseMove(at.x(), at.y());

@@ -1,10 +1,14 @@
-// The settings window: shared folders, password, port and start at log-in.
+// The settings window: shared folders, password, port, start at log-in, other host names.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <string>
+
+#include "state/stored_settings.h"
 
 class QCheckBox;
 class QLabel;
@@ -26,6 +30,13 @@ class TFormSet : public QWidget {
   // Shows a refusal to the user (a warning box by default).
   using TWarner = std::function<void(QWidget* parent, const QString& message)>;
 
+  // What OK came to.
+  enum class TStoreOutcome {
+    Stored,    // saved and applied
+    Refused,   // unusable input, or a port that cannot be had: nothing saved, the window stays
+    NotSaved,  // a file could not be written: nothing saved
+  };
+
   TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent = nullptr);
 
   QTabWidget* PageControl1 = nullptr;
@@ -35,11 +46,13 @@ class TFormSet : public QWidget {
   QPushButton* Button7 = nullptr;    // "削除"
   QPushButton* Button8 = nullptr;    // "上へ"
   QPushButton* Button9 = nullptr;    // "下へ"
+  QCheckBox* CheckBox3 = nullptr;    // publish names starting with "."
   QCheckBox* CheckBox1 = nullptr;    // password required
-  QLineEdit* Edit1 = nullptr;        // password, masked
+  QLineEdit* Edit1 = nullptr;        // password, masked; enabled while CheckBox1 is ticked
   QCheckBox* CheckBox2 = nullptr;    // start at log-in
   QLineEdit* Edit2 = nullptr;        // HTTP port
-  QLabel* Label5 = nullptr;          // base URL, a link
+  QLineEdit* Edit3 = nullptr;        // other host names of this computer, comma-separated
+  QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
   QLabel* QrCode = nullptr;          // base URL as a QR code
   QPushButton* Button1 = nullptr;    // "OK"
   QPushButton* Button2 = nullptr;    // "Cancel"
@@ -55,19 +68,29 @@ class TFormSet : public QWidget {
 
   void SetWarner(TWarner warner) { warner_ = std::move(warner); }
 
+  // The settings the controls hold (call after FindInputProblem found nothing).
+  TStoredSettings EditedSettings() const;
+  // Why the controls cannot be stored, or nothing when they can.
+  std::optional<QString> FindInputProblem() const;
+  // Checks, saves and applies what the controls hold; every outcome but Stored is told.
+  TStoreOutcome StoreEdits();
+  // True while the window is shown with controls changed since it was filled.
+  bool HasUnsavedEdits() const;
+
   // The row's shared folder as system texts.
   static std::string RowName(const QTreeWidgetItem* row);
   static std::string RowPath(const QTreeWidgetItem* row);
 
  public slots:
-  // Reloads every control from the main window's state and "velmarind.ini".
+  // Reloads every control from the stored settings, and the address from the main window.
   void FormShow();
-  // OK: refuses unusable input with a message (false), else stores, reloads the settings and
-  // hides the window (true).
+  // OK: stores (StoreEdits) and hides the window; false, with the window left open, when
+  // nothing was stored.
   bool Button1Click();
   // Cancel: hides the window, storing nothing.
   void Button2Click();
-  // "終了": stores like OK, then closes the main window; nothing closes when OK refused.
+  // "終了": stores like OK, then closes the main window; nothing closes when OK refused the
+  // input, while a save that failed for the files still ends the program.
   void Button3Click();
   // "URL" and a click on the address: the main window's URL action.
   void Button4Click();
@@ -88,6 +111,7 @@ class TFormSet : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -99,8 +123,10 @@ class TFormSet : public QWidget {
   QTreeWidgetItem* SelectedRow() const;
   void SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path);
   void SwapRows(int upper);
-  std::optional<QString> FindInputProblem() const;
-  void ShowBaseURL(const std::string& baseURL);
+  std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
+  // The address line and the QR code: the base URL while serving, else why nothing is served.
+  void ShowAddress();
+  QStringList ControlSnapshot() const;
   void Label5MouseMove(int x, int y);
   // Puts the window away: hidden, or minimised with its stored values while it must stay
   // reachable.
@@ -110,6 +136,13 @@ class TFormSet : public QWidget {
   TFormDiag1& diag_;
   TWarner warner_;
   bool keepReachable_ = false;
+  bool serving_ = false;       // what the address line shows
+  QStringList shownSnapshot_;  // the controls as FormShow filled them
+  QLabel* qrCaption_ = nullptr;
 };
+
+// The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,
+// blanks around them ignored; nothing for any other text.
+std::optional<int> PortFromText(const QString& text);
 
 }  // namespace vm

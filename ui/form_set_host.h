@@ -4,6 +4,7 @@
 #include <string>
 
 #include "state/main_state.h"
+#include "state/stored_settings.h"
 
 namespace vm {
 
@@ -12,8 +13,12 @@ class TFormSetHost {
   virtual ~TFormSetHost() = default;
   // The main window's state: program folder, settings, shared-folder list.
   virtual TMainState& State() = 0;
-  // Full path of the executable, for the autostart entry.
-  virtual std::string ExecutablePath() const = 0;
+  // Saves the edited settings and applies them (OK), or does neither and throws: EFCreateError
+  // when a file cannot be written, another exception when the settings cannot be applied (a new
+  // port that cannot be had). Its message is for the user.
+  virtual void StoreSettings(const TStoredSettings& edited) = 0;
+  // Why nothing is served, one sentence of system text; empty while serving.
+  virtual std::string NotServingReason() const = 0;
   // The main window's URL action (may throw EFCreateError).
   virtual void URLU1Click() = 0;
   // Closes the main window, which ends the program.

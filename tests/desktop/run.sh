@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The desktop program on a real X server: Xvfb, trayer as the tray host, the program started as
-# the autostart entry starts it ("-j"). Checks that the icon docks, that a right click opens the
-# menu, that a double click opens the settings window, that the icon docks again after the tray
-# host restarts, and that the menu's exit ends the program and removes its page files.
+# the autostart entry starts it ("-j"). Checks that the icon docks and shows its tip, that a right
+# click opens the menu, that a double click opens the settings window and the menu's 設定 brings it
+# back from minimised, that the icon docks again after the tray host restarts, and that the menu's
+# exit ends the program and removes its page files.
 #   tests/desktop/run.sh BUILD_FOLDER     (screenshots go to BUILD_FOLDER/desktop-test/)
 set -uo pipefail
 
@@ -89,6 +90,33 @@ popup_window() {  # PID: a viewable window of the process that is neither the ic
 }
 popup_open() { popup_window "$1" >/dev/null; }
 popup_closed() { ! popup_window "$1" >/dev/null; }
+settings_window() {  # PID: the window titled 設定 while it is viewable
+  local w
+  for w in $(windows_of "$1"); do named "$w" 設定 && viewable "$w" && { echo "$w"; return 0; }; done
+  return 1
+}
+# What a window manager does to minimise a window (there is none here): the window is unmapped
+# and its WM_STATE says iconic, which is what tells the program it is minimised.
+iconify() {  # WINDOW
+  python3 - "$1" <<'EOF'
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
+                              ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+x.XUnmapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+display = x.XOpenDisplay(None)
+window = int(sys.argv[1])
+wm_state = x.XInternAtom(display, b"WM_STATE", 0)
+iconic = (ctypes.c_long * 2)(3, 0)  # IconicState, no icon window
+x.XUnmapWindow(display, window)
+x.XChangeProperty(display, window, wm_state, wm_state, 32, 0, iconic, 2)
+x.XCloseDisplay(display)
+EOF
+}
 
 # --- the program, as the autostart entry starts it ----------------------------------------------
 (cd "$work/app" && exec ./velmarind -j) >"$work/program.log" 2>&1 &
@@ -100,6 +128,12 @@ shot 1-docked
 check "started with -j the settings window stays hidden" settings_hidden "$program_pid"
 
 icon=$(icon_window "$program_pid")
+xdotool mousemove --window "$icon" 6 6 sleep 0.2 mousemove --window "$icon" 8 8
+check "resting on the icon shows its tip" wait_for 5 popup_open "$program_pid"
+shot 1-tip
+xdotool mousemove 400 400
+wait_for 5 popup_closed "$program_pid"
+
 xdotool mousemove --window "$icon" 8 8 click 3
 check "a right click opens the menu" wait_for 5 popup_open "$program_pid"
 shot 2-menu
@@ -110,6 +144,14 @@ xdotool mousemove --window "$icon" 8 8 click --repeat 2 --delay 80 1
 check "a double click opens the window titled 設定" wait_for 5 settings_shown "$program_pid"
 sleep 0.5
 shot 3-settings
+
+# Minimised, the window came back neither from the menu nor from a double click.
+iconify "$(settings_window "$program_pid")"
+check "a minimised settings window is not shown" wait_for 5 settings_hidden "$program_pid"
+xdotool mousemove --window "$icon" 8 8 click 3
+if wait_for 5 popup_open "$program_pid"; then xdotool key s; fi  # 設定(&S)
+check "the menu's 設定 brings it back from minimised" wait_for 5 settings_shown "$program_pid"
+shot 3b-restored
 
 kill "$trayer_pid"
 wait "$trayer_pid" 2>/dev/null

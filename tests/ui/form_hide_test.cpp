@@ -1,15 +1,24 @@
 // The hidden main window: its menu, what the menu and the double click open, and the close.
+#include "desktop/form_hide.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenu>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
 #include <functional>
 
-#include "desktop/form_hide.h"
 #include "desktop/ta_tray_icon.h"
 #include "state/config_store.h"
+#include "state/ini_file.h"
 #include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
@@ -17,17 +26,55 @@
 
 namespace {
 
-// The main window on a test folder with its settings loaded, wired to its settings window.
+// A socket listening on 127.0.0.1 (port 0: any free one), closed with the object.
+class TPortHolder {
+ public:
+  TPortHolder() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd_, 1) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~TPortHolder() { close(fd_); }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+int FreePort() { return TPortHolder().Port(); }
+
+// The main window on a test folder with its settings loaded, wired to its settings window;
+// messages and the exit question go to the test.
 struct TWiredWindows {
   explicit TWiredWindows(const vm::uitest::TTestFolder& folder)
-      : form(folder.ProgramFolder(), new vm::uitest::TFakeTray(true)), formSet(form, diag) {
+      : tray(new vm::uitest::TFakeTray(true)),
+        form(folder.ProgramFolder(), tray),
+        formSet(form, diag) {
     form.State().SetProgramFolder(folder.ProgramFolder());
     vm::LoadSettings(form.State());
     form.SetSettingsWindow(&formSet);
+    form.SetMessenger([this](const QString& message) { messages << message; });
+    formSet.SetWarner([this](QWidget*, const QString& message) { messages << message; });
   }
+  // Starts serving on loopback, on the port of velmarind.ini.
+  void Create(int port) {
+    vm::TIniFile(form.State().ProgramFolder() + "velmarind.ini")
+        .WriteString("COMMON", "HTTP_PORT", std::to_string(port));
+    form.Core().Server().BindAddress = "127.0.0.1";
+    form.FormCreate();
+  }
+  vm::uitest::TFakeTray* tray;  // owned by form
   vm::TFormHide form;
   vm::TFormDiag1 diag;
   vm::TFormSet formSet;
+  QStringList messages;
 };
 
 // A close that does not end the event loop fails the test instead of hanging it.
@@ -99,15 +146,128 @@ class FormHideTest : public QObject {
     vm::uitest::TTestFolder folder;
     folder.Write("page/gohome.html", "x");
     TWiredWindows windows(folder);
+    windows.Create(FreePort());
     vm::TFormHide& form = windows.form;
     vm::TFormSet& formSet = windows.formSet;
     form.S1->trigger();
-    formSet.Edit2->setText("8080");
+    const int port = FreePort();
+    formSet.Edit2->setText(QString::number(port));
     QVERIFY(LoopEndsByItself(&formSet, [&formSet] { formSet.Button3->click(); }));
-    QVERIFY(folder.Read("velmarind.ini").contains("HTTP_PORT=8080"));
+    QVERIFY(folder.Read("velmarind.ini").contains("HTTP_PORT=" + QByteArray::number(port)));
     QVERIFY(!QFile::exists(folder.File("page/gohome.html")));
     QVERIFY(!formSet.isVisible());
     QVERIFY(!form.TaTrayIcon1->IsShown());
+  }
+
+  // A first start with its port taken showed an address as if it served; a port change then
+  // only took effect at the next start.
+  void startFailureIsToldAndAPortChangeServesAtOnce() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    TPortHolder taken;
+    windows.Create(taken.Port());
+    QCOMPARE(windows.messages.size(), 1);
+    QVERIFY2(windows.messages[0].contains(
+                 QStringLiteral("ポート %1 は他のプログラム").arg(taken.Port())),
+             qPrintable(windows.messages[0]));
+    QVERIFY(windows.messages[0].contains(QStringLiteral("「システム」タブ")));
+    QVERIFY(windows.tray->TipHelp().startsWith(QStringLiteral("Velmarind: 公開停止中\nポート")));
+    windows.form.S1->trigger();
+    QVERIFY(windows.formSet.Label5->text().startsWith(QStringLiteral("公開停止中")));
+
+    const int port = FreePort();
+    windows.formSet.Edit2->setText(QString::number(port));
+    QVERIFY(windows.formSet.Button1Click());
+    QCOMPARE(windows.messages.size(), 1);
+    QVERIFY(windows.form.Core().Server().Active());
+    const QString url = QString::fromStdString(windows.form.State().Settings().BaseURL);
+    QVERIFY(url.endsWith(QStringLiteral(":%1/velmarind/").arg(port)));
+    QCOMPARE(windows.tray->TipHelp(), "Velmarind\n" + url);
+    windows.form.S1->trigger();
+    QCOMPARE(windows.formSet.Label5->text(), url);
+  }
+
+  // A minimised settings window stayed minimised when the tray asked for it.
+  void minimisedSettingsWindowIsRestoredWithItsEdits() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    windows.form.S1->trigger();
+    windows.formSet.Edit3->setText("typed.lan");
+    windows.formSet.showMinimized();
+    QVERIFY(windows.formSet.isMinimized());
+    windows.form.S1->trigger();
+    QVERIFY(windows.formSet.isVisible());
+    QVERIFY(!windows.formSet.isMinimized());
+    QCOMPARE(windows.formSet.Edit3->text(), QString("typed.lan"));
+  }
+
+  // The tray's "終了" dropped the open window's edits without a word.
+  void trayExitAsksAboutUnsavedEdits() {
+    using TChoice = vm::TFormHide::TExitChoice;
+    struct Row {
+      const char* label;
+      TChoice choice;
+      bool ends;
+      bool saved;
+    } rows[] = {
+        {"cancel", TChoice::Cancel, false, false},
+        {"discard", TChoice::Discard, true, false},
+        {"save", TChoice::Save, true, true},
+    };
+    for (const Row& row : rows) {
+      vm::uitest::TTestFolder folder;
+      TWiredWindows windows(folder);
+      windows.Create(FreePort());
+      int asked = 0;
+      windows.form.SetExitAsker([&](QWidget*) {
+        ++asked;
+        return row.choice;
+      });
+      windows.form.S1->trigger();
+      windows.formSet.Edit3->setText("edited.lan");
+      const bool ended = LoopEndsByItself(&windows.form, [&] {
+        windows.form.Exit1->trigger();
+        if (!row.ends) QTimer::singleShot(100, [] { QCoreApplication::quit(); });
+      });
+      QVERIFY2(ended, row.label);
+      QCOMPARE(asked, 1);
+      QCOMPARE(windows.form.Core().Server().Active(), !row.ends);
+      QCOMPARE(folder.Read("velmarind.ini").contains("HOSTS=edited.lan"), row.saved);
+    }
+  }
+
+  void openersThatFailAreToldAndANoticeClickOpensItsFolder() {
+    vm::uitest::TTestFolder folder;
+    const QString bin = folder.FolderText("bin");
+    const QString record = bin + "/opened.txt";
+    folder.Write("../bin/xdg-open",
+                 "#!/bin/sh\ncase \"$1\" in *.html) exit 3;; esac\nprintf '%s' \"$1\" > " +
+                     record.toUtf8() + "\n");
+    chmod((bin + "/xdg-open").toUtf8().constData(), 0755);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toUtf8() + ":/usr/bin:/bin");
+    TWiredWindows windows(folder);
+    windows.Create(FreePort());
+    const QString url = QString::fromStdString(windows.form.State().Settings().BaseURL);
+    windows.form.URLU1->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(windows.messages.size(), 1, 5000);
+    QVERIFY2(windows.messages[0].contains(url) && windows.messages[0].contains("xdg-open"),
+             qPrintable(windows.messages[0]));
+
+    const QString share = folder.FolderText("share") + "/";
+    windows.form.State().ReplaceSharedFolders({"Share;;" + share.toStdString()});
+    vm::TShareChange change;
+    change.FolderName = "Share";
+    change.FileCount = 1;
+    windows.form.ShowShareNotice(change);
+    emit windows.tray->OnNoticeClick();
+    QTRY_COMPARE_WITH_TIMEOUT(folder.Read("../bin/opened.txt"), share.toUtf8(), 5000);
+
+    qputenv("PATH", folder.FolderText("empty").toUtf8());
+    windows.form.URLU1->trigger();
+    QCOMPARE(windows.messages.size(), 2);
+    QVERIFY(windows.messages[1].contains(QStringLiteral("見つかりません")));
+    qputenv("PATH", oldPath);
   }
 };
 

@@ -1,4 +1,6 @@
 // The settings window driven through its handlers, on a program folder under /tmp.
+#include "ui/form_set.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,11 +11,12 @@
 #include <functional>
 #include <memory>
 
+#include "platform/exception.h"
+#include "platform/sjis.h"
 #include "state/config_store.h"
 #include "state/ini_file.h"
 #include "tests/ui/ui_test_folder.h"
 #include "ui/form_diag1.h"
-#include "ui/form_set.h"
 #include "ui/form_set_host.h"
 
 using vm::TFormDiag1;
@@ -21,16 +24,23 @@ using vm::TFormSet;
 
 namespace {
 
+// Stores as the program does, without a listener; a failure can be set up.
 class TFakeHost : public vm::TFormSetHost {
  public:
+  enum class TFailure { None, Files, Port };
   vm::TMainState state;
   int urlClicks = 0;
   int closes = 0;
+  TFailure failure = TFailure::None;
+  std::string notServing;
   vm::TMainState& State() override { return state; }
-  // LoadSettings writes the autostart entry for the running executable too.
-  std::string ExecutablePath() const override {
-    return QCoreApplication::applicationFilePath().toStdString();
+  void StoreSettings(const vm::TStoredSettings& edited) override {
+    if (failure == TFailure::Files) throw vm::EFCreateError("/app/dirlst.ini");
+    if (failure == TFailure::Port) throw vm::Exception("port taken");
+    vm::WriteStoredSettings(state.ProgramFolder(), edited);
+    vm::LoadSettings(state);
   }
+  std::string NotServingReason() const override { return notServing; }
   void URLU1Click() override { ++urlClicks; }
   void CloseMainWindow() override { ++closes; }
 };
@@ -105,7 +115,8 @@ class FormSetTest : public QObject {
   void showingFillsTheControlsFromTheFiles() {
     folder_->Write("dirlst.ini", "Photos;;/srv/photos/\r\n\r\n\x8e\xca\x90\x5e;;/srv/\x95\x5c/\r\n");
     folder_->Write("velmarind.ini",
-                   "[COMMON]\r\nHTTP_PORT=8080\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
+                   "[COMMON]\r\nHTTP_PORT=8080\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n"
+                   "HOSTS=nas.local,box.lan\r\nPUBLISH_DOT_FILES=1\r\n");
     Start();
     // The empty line is no row; the Shift_JIS name and path show as their characters.
     QCOMPARE(Rows(form_->ListView1),
@@ -114,6 +125,9 @@ class FormSetTest : public QObject {
     QVERIFY(form_->CheckBox2->isChecked());
     QVERIFY(form_->CheckBox1->isChecked());
     QCOMPARE(form_->Edit1->text(), QString("abc"));
+    QVERIFY(form_->Edit1->isEnabled());
+    QCOMPARE(form_->Edit3->text(), QString("nas.local, box.lan"));
+    QVERIFY(form_->CheckBox3->isChecked());
     QCOMPARE(form_->Edit1->echoMode(), QLineEdit::Password);
     // The password showed as the style's dots instead of one "*" per character.
     QCOMPARE(form_->Edit1->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
@@ -165,44 +179,43 @@ class FormSetTest : public QObject {
 
   void addTakesTrimmedFoldersAndKeepsTheDialogText() {
     Start();
-    auto first = AnswerDialog(*diag_, "  Docs ", " /srv/docs ");
+    const QString docs = folder_->FolderText("docs");
+    auto first = AnswerDialog(*diag_, "  Docs ", " " + docs + " ");
     form_->Button5Click();
     QCOMPARE(first->shownName, QString());
-    QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|/srv/docs/"}));
+    QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|" + docs + "/"}));
 
-    // The next showing still holds what was typed; an empty name, a path of spaces and Cancel
-    // add nothing.
-    auto second = AnswerDialog(*diag_, "", "/srv/x");
+    // The next showing still holds what was typed; Cancel adds nothing.
+    auto second = AnswerDialog(*diag_, "Cancelled", docs, false);
     form_->Button5Click();
     QCOMPARE(second->shownName, QString("  Docs "));
-    QCOMPARE(second->shownPath, QString(" /srv/docs "));
-    AnswerDialog(*diag_, "Spaces", "   ");
-    form_->Button5Click();
-    AnswerDialog(*diag_, "Cancelled", "/srv/c", false);
-    form_->Button5Click();
-    QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|/srv/docs/"}));
+    QCOMPARE(second->shownPath, " " + docs + " ");
+    QCOMPARE(form_->ListView1->topLevelItemCount(), 1);
 
-    AnswerDialog(*diag_, QStringLiteral("写真"), "/srv/photos/");
+    const QString photos = folder_->FolderText("photos");
+    AnswerDialog(*diag_, QStringLiteral("写真"), photos + "/");
     form_->Button5Click();
     QVERIFY(form_->Button1Click());
     QCOMPARE(folder_->Read("dirlst.ini"),
-             QByteArray("Docs;;/srv/docs/\r\n\x8e\xca\x90\x5e;;/srv/photos/\r\n"));
+             "Docs;;" + docs.toUtf8() + "/\r\n\x8e\xca\x90\x5e;;" + photos.toUtf8() + "/\r\n");
 
     // A name and a path that CP932 cannot hold keep their UTF-8 bytes, and show as typed again.
     form_->show();
-    AnswerDialog(*diag_, QStringLiteral("Vidéos"), QStringLiteral("/srv/vidéos"));
+    const QString videos = folder_->FolderText("vid\xc3\xa9os");
+    AnswerDialog(*diag_, QStringLiteral("Vidéos"), videos);
     form_->Button5Click();
     QVERIFY(form_->Button1Click());
     QCOMPARE(folder_->Read("dirlst.ini").split('\n').value(2),
-             QByteArray("Vid\xc3\xa9os;;/srv/vid\xc3\xa9os/\r"));
+             "Vid\xc3\xa9os;;" + videos.toUtf8() + "/\r");
     form_->show();
-    QCOMPARE(Rows(form_->ListView1).value(2), QStringLiteral("Vidéos|/srv/vidéos/"));
+    QCOMPARE(Rows(form_->ListView1).value(2), QStringLiteral("Vidéos|") + videos + "/");
   }
 
   void editKeepsTheBytesOfTextsLeftAsShown() {
     // Editing only a folder's name rewrote its path from the shown text, so bytes that are
     // neither Shift_JIS nor UTF-8 (a Latin-1 folder name) became replacement characters.
-    folder_->Write("dirlst.ini", "Old;;/srv/caf\xe9/\r\n");
+    const std::string latin1 = folder_->Folder("caf\xe9");
+    folder_->Write("dirlst.ini", QByteArray::fromStdString("Old;;" + latin1 + "/\r\n"));
     Start();
     Select(0);
     QString shownPath;
@@ -214,35 +227,39 @@ class FormSetTest : public QObject {
     form_->Button6Click();
     QVERIFY(shownPath.contains(QChar(0xFFFD)));
     QVERIFY(form_->Button1Click());
-    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("New;;/srv/caf\xe9/\r\n"));
+    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray::fromStdString("New;;" + latin1 + "/\r\n"));
   }
 
   void editReplacesTheSelectedRow() {
+    const QString bee = folder_->FolderText("bee");
     folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\n");
     Start();
     Select(1);
-    auto shown = AnswerDialog(*diag_, " Bee ", "/bee");
+    auto shown = AnswerDialog(*diag_, " Bee ", bee);
     form_->Button6Click();
     QCOMPARE(shown->shownName, QString("B"));
     QCOMPARE(shown->shownPath, QString("/b/"));
-    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "Bee|/bee/"}));
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "Bee|" + bee + "/"}));
 
     // Adding after an edit shows the edited folder.
     auto add = AnswerDialog(*diag_, "", "", false);
     form_->Button5Click();
     QCOMPARE(add->shownName, QString(" Bee "));
-    QCOMPARE(add->shownPath, QString("/bee"));
+    QCOMPARE(add->shownPath, bee);
 
-    // A path of spaces passes the edit's test and is stored empty; an empty name does not.
+    // The row's own name is no duplicate; another row's is.
     Select(0);
-    AnswerDialog(*diag_, "A", "   ");
+    QStringList warnings;
+    diag_->SetWarner([&warnings](QWidget*, const QString& message) { warnings << message; });
+    QTimer::singleShot(0, diag_.get(), [this] {
+      diag_->Edit1->setText("Bee");
+      diag_->Button1->click();  // refused: the dialog stays
+      diag_->Button2->click();
+    });
     form_->Button6Click();
-    Select(0);
-    AnswerDialog(*diag_, "", "/z/");
-    form_->Button6Click();
-    QCOMPARE(Rows(form_->ListView1), QStringList({"A|", "Bee|/bee/"}));
-    QVERIFY(form_->Button1Click());
-    QCOMPARE(folder_->Read("dirlst.ini"), QByteArray("A;;\r\nBee;;/bee/\r\n"));
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().contains("Bee"), qPrintable(warnings.first()));
+    QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "Bee|" + bee + "/"}));
   }
 
   void okWithoutChangesRewritesOnlyTheFolderFile() {
@@ -258,22 +275,44 @@ class FormSetTest : public QObject {
     QVERIFY(!QFile::exists(folder_->AutostartFile()));
   }
 
-  void portThatIsNoNumberCountsAs80() {
+  void portTextTakesFullWidthDigits_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("port");
+    QTest::newRow("ASCII") << "8081" << 8081;
+    QTest::newRow("full-width, as an input method gives them")
+        << QStringLiteral("８０８１") << 8081;
+    QTest::newRow("mixed, blanks around") << QStringLiteral(" 80８2　") << 8082;
+    QTest::newRow("80 has no port in the address") << "80" << 80;
+  }
+  void portTextTakesFullWidthDigits() {
+    QFETCH(QString, typed);
+    QFETCH(int, port);
     folder_->Write("velmarind.ini", "[COMMON]\r\nHTTP_PORT=8080\r\n");
     Start();
-    form_->Edit2->setText("abc");
+    form_->Edit2->setText(typed);
     QVERIFY(form_->Button1Click());
     vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
-    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::string("80"));
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::to_string(port));
     QCOMPARE(ini.ReadString("COMMON", "AUTO_RUN", ""), std::string("0"));
-    QCOMPARE(host_->state.Settings().Port, 80);
-    QCOMPARE(host_->state.Settings().BaseURL, std::string("http://192.168.0.12/velmarind/"));
+    QCOMPARE(host_->state.Settings().Port, port);
+    QCOMPARE(host_->state.Settings().BaseURL,
+             "http://192.168.0.12" + (port == 80 ? std::string() : ":" + std::to_string(port)) +
+                 "/velmarind/");
+  }
 
-    form_->show();
-    form_->Edit2->setText("8081");
+  void hostsAndDotFilesAreStored() {
+    Start();
+    QVERIFY(!form_->CheckBox3->isChecked());
+    form_->Edit3->setText(" nas.local ,box.lan,, ");
+    form_->CheckBox3->setChecked(true);
     QVERIFY(form_->Button1Click());
-    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", ""), std::string("8081"));
-    QCOMPARE(host_->state.Settings().BaseURL, std::string("http://192.168.0.12:8081/velmarind/"));
+    vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
+    QCOMPARE(ini.ReadString("COMMON", "HOSTS", ""), std::string("nas.local,box.lan"));
+    QCOMPARE(ini.ReadString("COMMON", "PUBLISH_DOT_FILES", ""), std::string("1"));
+    QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", "none"), std::string("none"));
+    QVERIFY(host_->state.Settings().PublishDotFiles);
+    form_->show();
+    QCOMPARE(form_->Edit3->text(), QString("nas.local, box.lan"));
   }
 
   void passwordIsStoredAsHex() {
@@ -291,8 +330,12 @@ class FormSetTest : public QObject {
 
     form_->show();
     QCOMPARE(form_->Edit1->text(), QStringLiteral("pass表"));
+    QVERIFY(form_->Edit1->isEnabled());
+    form_->CheckBox1->setChecked(false);
+    QVERIFY(!form_->Edit1->isEnabled());
     form_->Edit1->clear();
     QVERIFY(form_->Button1Click());
+    QCOMPARE(ini.ReadString("COMMON", "PASS_FLG", ""), std::string("0"));
     QCOMPARE(ini.ReadString("COMMON", "PASSWORD", "none"), std::string(""));
   }
 
@@ -331,28 +374,42 @@ class FormSetTest : public QObject {
 
   void okRefusesUnusableInputAndWritesNothing_data() {
     QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("passFlag");
+    QTest::addColumn<QString>("hosts");
     QTest::addColumn<QString>("named");
-    QTest::newRow("port 0") << "0" << "A" << "/a/" << "0";
-    QTest::newRow("port 65536") << "65536" << "A" << "/a/" << "65536";
-    QTest::newRow("negative port") << "-80" << "A" << "/a/" << "-80";
-    QTest::newRow(";; in a name") << "80" << "A;;B" << "/a/" << "A;;B";
-    QTest::newRow(";; in a path") << "80" << "A" << "/a;;b/" << "/a;;b/";
-    // A line break pasted into an edit split the entry into two lines of the folder file.
-    QTest::newRow("line break in a name") << "80" << "A\nB" << "/a/" << "A\nB";
-    QTest::newRow("line break in a path") << "80" << "A" << "/a/\r\n/b" << "/a/\r\n/b";
+    QTest::newRow("port 0") << "0" << false << ""
+                            << "0";
+    QTest::newRow("port 65536") << "65536" << false << ""
+                                << "65536";
+    QTest::newRow("negative port") << "-80" << false << ""
+                                   << "-80";
+    // Texts that are no number were stored as port 80.
+    QTest::newRow("port abc") << "abc" << false << ""
+                              << "abc";
+    QTest::newRow("no port") << "" << false << ""
+                             << "HTTP Port";
+    QTest::newRow("port with a sign") << "+80" << false << ""
+                                      << "+80";
+    // A password switched on while empty let everyone in with an empty password.
+    QTest::newRow("password on, none typed") << "80" << true << "" << QStringLiteral("パスワード");
+    QTest::newRow("host with a blank") << "80" << false << "ok.lan, my pc"
+                                       << "my pc";
+    QTest::newRow("host with a port") << "80" << false << "nas:8080"
+                                      << "nas:8080";
+    QTest::newRow("host not ASCII")
+        << "80" << false << QStringLiteral("ホスト") << QStringLiteral("ホスト");
   }
   void okRefusesUnusableInputAndWritesNothing() {
     QFETCH(QString, port);
-    QFETCH(QString, name);
-    QFETCH(QString, path);
+    QFETCH(bool, passFlag);
+    QFETCH(QString, hosts);
     QFETCH(QString, named);
     folder_->Write("dirlst.ini", "Old;;/old/\n");
     Start();
-    AnswerDialog(*diag_, name, path);
-    form_->Button5Click();
+    form_->ListView1->clear();
     form_->Edit2->setText(port);
+    form_->CheckBox1->setChecked(passFlag);
+    form_->Edit3->setText(hosts);
     form_->CheckBox2->setChecked(true);
     QVERIFY(!form_->Button1Click());
     QCOMPARE(warnings_.size(), 1);
@@ -364,6 +421,63 @@ class FormSetTest : public QObject {
     // "終了" refused the same way keeps the program running.
     form_->Button3Click();
     QCOMPARE(host_->closes, 0);
+  }
+
+  void failuresToStoreAreToldAndOnlyFilesThatCannotBeWrittenEndTheProgram() {
+    Start();
+    form_->Edit2->setText("8081");
+    host_->failure = TFakeHost::TFailure::Port;
+    QVERIFY(!form_->Button1Click());
+    form_->Button3Click();
+    QCOMPARE(host_->closes, 0);
+    QVERIFY(form_->isVisible());
+    host_->failure = TFakeHost::TFailure::Files;
+    QVERIFY(!form_->Button1Click());
+    QVERIFY(form_->isVisible());
+    form_->Button3Click();  // nothing could ever be saved: the program still ends
+    QCOMPARE(host_->closes, 1);
+    QCOMPARE(warnings_.size(), 4);
+    QCOMPARE(warnings_[0], QString("port taken"));
+    QVERIFY2(warnings_[2].contains("/app/dirlst.ini"), qPrintable(warnings_[2]));
+  }
+
+  void unsavedEditsAreKnown() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\n");
+    Start();
+    QVERIFY(!form_->HasUnsavedEdits());
+    form_->Edit3->setText("x.lan");
+    QVERIFY(form_->HasUnsavedEdits());
+    form_->Edit3->clear();
+    QVERIFY(!form_->HasUnsavedEdits());
+    Select(0);
+    form_->Button7Click();
+    QVERIFY(form_->HasUnsavedEdits());
+    QVERIFY(form_->Button1Click());
+    QVERIFY(!form_->HasUnsavedEdits());
+  }
+
+  void listKeysAndEscape() {
+    const QString c = folder_->FolderText("c");
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\n");
+    Start();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    Select(0);
+    form_->ListView1->setFocus();
+    QTest::keyClick(form_->ListView1, Qt::Key_Delete);
+    QCOMPARE(Rows(form_->ListView1), QStringList({"B|/b/"}));
+    Select(0);
+    auto shown = AnswerDialog(*diag_, "C", c);
+    QTest::keyClick(form_->ListView1, Qt::Key_Return);
+    QCOMPARE(shown->shownName, QString("B"));
+    QCOMPARE(Rows(form_->ListView1), QStringList({"C|" + c + "/"}));
+    // The full text shows on hover, for names and paths cut by their column.
+    QCOMPARE(form_->ListView1->topLevelItem(0)->toolTip(1), c + "/");
+    for (QWidget* focus :
+         {static_cast<QWidget*>(form_->ListView1), static_cast<QWidget*>(form_->Edit2)}) {
+      form_->show();
+      QTest::keyClick(focus, Qt::Key_Escape);
+      QVERIFY(!form_->isVisible());
+    }
   }
 
   void exitStoresThenClosesTheMainWindow() {
@@ -385,6 +499,22 @@ class FormSetTest : public QObject {
     QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(label->width() / 2, label->height() / 2));
     form_->Button4->click();
     QCOMPARE(host_->urlClicks, 2);
+  }
+
+  void addressLineSaysWhenNothingIsServed() {
+    host_->notServing = vm::Sjis("ポート 80 は他のプログラムが使っています。");
+    Start();
+    QLabel* label = form_->Label5;
+    QCOMPARE(label->text(),
+             QStringLiteral("公開停止中: ポート 80 は他のプログラムが使っています。"));
+    QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(label->width() / 2, label->height() / 2));
+    QCOMPARE(host_->urlClicks, 0);  // no link to an address that does not answer
+    // OK that leaves nothing served stores, and says so.
+    form_->Edit2->setText("8081");
+    QVERIFY(form_->Button1Click());
+    QCOMPARE(warnings_.size(), 1);
+    QVERIFY2(warnings_.first().contains(QStringLiteral("公開していません")),
+             qPrintable(warnings_.first()));
   }
 };
 

@@ -1,6 +1,8 @@
 // A program folder and a configuration home under /tmp for one test, removed afterwards.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -20,6 +22,15 @@ class TTestFolder {
   std::string ProgramFolder() const { return (root_.path() + "/app/").toStdString(); }
   QString File(const QString& name) const { return root_.path() + "/app/" + name; }
   QString AutostartFile() const { return root_.path() + "/config/autostart/velmarind.desktop"; }
+
+  // Creates a folder (native name bytes) outside the program folder; its path, no final "/".
+  std::string Folder(const std::string& name) const {
+    const std::string path = root_.path().toStdString() + "/" + name;
+    mkdir(path.c_str(), 0755);
+    return path;
+  }
+  // The same path as a widget shows it (for UTF-8 names).
+  QString FolderText(const std::string& name) const { return QString::fromStdString(Folder(name)); }
 
   void Write(const QString& name, const QByteArray& bytes) const {
     QFile file(File(name));
