@@ -43,6 +43,17 @@ class PostBodyTest : public ::testing::Test {
     TMemoryStream stream(body);
     return ParsePostBody(state_, stream);
   }
+  // The result and what the parser says it did.
+  struct TPosted {
+    std::string result;
+    TPostOutcome outcome;
+  };
+  TPosted Post(const std::string& body) {
+    TMemoryStream stream(body);
+    TPosted posted;
+    posted.result = ParsePostBody(state_, stream, posted.outcome);
+    return posted;
+  }
   std::vector<std::string> Saved() const { return temp_.List("share"); }
   std::string SavedBytes(const std::string& name) const { return ReadFileBytes(share_ + name); }
 
@@ -206,18 +217,30 @@ TEST_F(PostBodyTest, UploadVariants) {
 
 TEST_F(PostBodyTest, UploadRefusedSavesNothing) {
   const std::string file = "name=\"ifile\"; filename=\"a.png\"";
-  const std::vector<std::pair<const char*, std::vector<std::pair<std::string, std::string>>>> rows =
-      {
-          {"no dirname", {{"name=\"menu\"", "updimg"}, {file, "x"}}},
-          {"empty dirname", {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", ""}}},
-          {"other menu", {{"name=\"menu\"", "other"}, {file, "x"}, {"name=\"dirname\"", kDataHex}}},
-          {"no menu", {{file, "x"}, {"name=\"dirname\"", kDataHex}}},
-          {"unknown folder",
-           {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", HexEncode("Nope")}}},
-      };
-  for (const auto& [label, parts] : rows) {
-    SCOPED_TRACE(label);
-    EXPECT_EQ(Parse(Multipart(parts)), "");
+  struct Row {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> parts;
+    TPostRefusal refusal;  // only a body that asks to save is refused
+  };
+  const std::vector<Row> rows = {
+      {"no dirname", {{"name=\"menu\"", "updimg"}, {file, "x"}}, TPostRefusal::NoFolder},
+      {"empty dirname",
+       {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", ""}},
+       TPostRefusal::NoFolder},
+      {"other menu",
+       {{"name=\"menu\"", "other"}, {file, "x"}, {"name=\"dirname\"", kDataHex}},
+       TPostRefusal::None},
+      {"no menu", {{file, "x"}, {"name=\"dirname\"", kDataHex}}, TPostRefusal::None},
+      {"unknown folder",
+       {{"name=\"menu\"", "updimg"}, {file, "x"}, {"name=\"dirname\"", HexEncode("Nope")}},
+       TPostRefusal::NoFolder},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const TPosted posted = Post(Multipart(row.parts));
+    EXPECT_EQ(posted.result, "");
+    EXPECT_EQ(posted.outcome.Refusal, row.refusal);
+    EXPECT_FALSE(posted.outcome.Change);
     EXPECT_TRUE(Saved().empty());
   }
 }
@@ -281,6 +304,7 @@ TEST_F(PostBodyTest, NewTextCases) {
     std::string body;
     std::string file;  // "" when nothing may be written
     std::string content;
+    TPostRefusal refusal = TPostRefusal::None;
   };
   const std::string dir = "&dirname=" + kDataHex;
   const std::vector<Row> rows = {
@@ -290,37 +314,83 @@ TEST_F(PostBodyTest, NewTextCases) {
        "1 + 1=2%"},
       {"marker in capitals", "MENU=NEWTEXT" + dir + "&fname=c.txt&tbody=C", "c.txt", "C"},
       {"no text", "menu=newtext" + dir + "&fname=d.txt", "d.txt", ""},
-      {"empty name", "menu=newtext" + dir + "&fname=&tbody=x", "", ""},
-      {"dot", "menu=newtext" + dir + "&fname=.&tbody=x", "", ""},
-      {"dot dot", "menu=newtext" + dir + "&fname=..&tbody=x", "", ""},
-      {"separator", "menu=newtext" + dir + "&fname=..%2Fescape.txt&tbody=x", "", ""},
+      {"empty name", "menu=newtext" + dir + "&fname=&tbody=x", "", "", TPostRefusal::BadName},
+      {"no name", "menu=newtext" + dir + "&tbody=x", "", "", TPostRefusal::BadName},
+      {"dot", "menu=newtext" + dir + "&fname=.&tbody=x", "", "", TPostRefusal::BadName},
+      {"dot dot", "menu=newtext" + dir + "&fname=..&tbody=x", "", "", TPostRefusal::BadName},
+      // Regression: a name starting with "." made a settings file (".bashrc" in a home share).
+      {"leading dot", "menu=newtext" + dir + "&fname=.bashrc&tbody=x", "", "",
+       TPostRefusal::BadName},
+      {"separator", "menu=newtext" + dir + "&fname=..%2Fescape.txt&tbody=x", "", "",
+       TPostRefusal::BadName},
+      {"line break", "menu=newtext" + dir + "&fname=a%0Ab.txt&tbody=x", "", "",
+       TPostRefusal::BadName},
+      {"zero byte", "menu=newtext" + dir + "&fname=a.txt%00.sh&tbody=x", "", "",
+       TPostRefusal::BadName},
+      {"tab", "menu=newtext" + dir + "&fname=a%09b&tbody=x", "", "", TPostRefusal::BadName},
+      {"delete", "menu=newtext" + dir + "&fname=a%7Fb&tbody=x", "", "", TPostRefusal::BadName},
+      {"longer than the file system takes", "menu=newtext" + dir + "&fname=" +
+       std::string(300, 'n') + "&tbody=x", "", "", TPostRefusal::BadName},
       {"unknown folder", "menu=newtext&dirname=" + HexEncode("Nope") + "&fname=e.txt&tbody=x", "",
-       ""},
-      {"no folder", "menu=newtext&fname=e.txt&tbody=x", "", ""},
+       "", TPostRefusal::NoFolder},
+      {"no folder", "menu=newtext&fname=e.txt&tbody=x", "", "", TPostRefusal::NoFolder},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     TTempFolder temp;
     state_.SharedFolders = std::make_shared<const TSharedFolderList>(
         TSharedFolderList{"Data1;;" + temp.MakeSubfolder("share")});
-    const std::string result = Parse(row.body);
+    const TPosted posted = Post(row.body);
+    EXPECT_EQ(posted.outcome.Refusal, row.refusal);
     if (row.file.empty()) {
-      EXPECT_EQ(result, "");
+      EXPECT_EQ(posted.result, "");
+      EXPECT_FALSE(posted.outcome.Change);
       EXPECT_TRUE(temp.List("share").empty());
       EXPECT_EQ(temp.List(), std::vector<std::string>{"share"});
     } else {
-      EXPECT_EQ(result, PercentDecoded(row.body));
+      EXPECT_EQ(posted.result, PercentDecoded(row.body));
       EXPECT_EQ(temp.List("share"), std::vector<std::string>{row.file});
       EXPECT_EQ(ReadFileBytes(temp.Path() + "share/" + row.file), row.content);
+      ASSERT_TRUE(posted.outcome.Change);
+      EXPECT_EQ(posted.outcome.Change->FileName, row.file);
+      EXPECT_EQ(posted.outcome.Change->FolderName, "Data1");
     }
   }
 }
 
-TEST_F(PostBodyTest, NewTextReplacesAnExistingText) {
+TEST_F(PostBodyTest, NewTextNeverReplacesAnEntry) {
+  // Regression: posting the name of an existing file replaced its bytes and reset its mode.
   vmtest::WriteFileBytes(share_ + "a.txt", "an older and longer text");
-  Parse("menu=newtext&dirname=" + kDataHex + "&fname=a.txt&tbody=new");
-  EXPECT_EQ(SavedBytes("a.txt"), "new");
-  EXPECT_EQ(Saved(), std::vector<std::string>{"a.txt"});
+  chmod((share_ + "a.txt").c_str(), 0600);
+  mkdir((share_ + "folder.txt").c_str(), 0755);
+  symlink((temp_.Path() + "elsewhere.txt").c_str(), (share_ + "link.txt").c_str());
+  struct Row {
+    const char* name;
+    const char* saved;
+  };
+  const std::vector<Row> rows = {
+      {"a.txt", "a (2).txt"},           {"a.txt", "a (3).txt"},
+      {"a (2).txt", "a (2) (2).txt"},   {"notes", "notes"},
+      {"notes", "notes (2)"},           {"archive.tar.gz", "archive.tar.gz"},
+      {"archive.tar.gz", "archive.tar (2).gz"},
+      {"folder.txt", "folder (2).txt"}, {"link.txt", "link (2).txt"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const TPosted posted =
+        Post("menu=newtext&dirname=" + kDataHex + "&fname=" + row.name + "&tbody=new");
+    EXPECT_EQ(posted.result, PercentDecoded("menu=newtext&dirname=" + kDataHex + "&fname=" +
+                                            row.name + "&tbody=new"));
+    ASSERT_TRUE(posted.outcome.Change);
+    EXPECT_EQ(posted.outcome.Change->FileName, row.saved);
+    EXPECT_EQ(SavedBytes(row.saved), "new");
+  }
+  EXPECT_EQ(SavedBytes("a.txt"), "an older and longer text");
+  struct stat info {};
+  ASSERT_EQ(stat((share_ + "a.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_FALSE(vmtest::FileExists(temp_.Path() + "elsewhere.txt"));
+  EXPECT_EQ(Saved().size(), 3 + rows.size());
 }
 
 TEST_F(PostBodyTest, OtherBodiesComeBackUnchanged) {

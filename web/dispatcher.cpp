@@ -75,6 +75,7 @@ TAnswer AnswerFor(const std::string& document) {
 struct TAnswerBody {
   std::string page;  // a generated page, written to its page file and sent from here
   std::string file;  // or the path of a file to serve (a download, the installed files)
+  TUniqueFd openFile = TUniqueFd();  // a download: the file opened and checked, served as it is
 };
 
 // A page generator that needs nothing but the request's parameters.
@@ -120,8 +121,10 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
       return answer;
     }
-    case TAnswer::Download:
-      return {"", PrepareDownload(snapshot, params, response)};
+    case TAnswer::Download: {
+      TDownload download = PrepareDownload(snapshot, params, response);
+      return {"", download.Path, std::move(download.File)};
+    }
     case TAnswer::Text:
       return WritePage(MakeTextPage, "text", snapshot, address, params);
     case TAnswer::Blank:
@@ -174,7 +177,11 @@ void IdHTTPServer1CommandGet(TMainState& state, TIdCustomHTTPServer& server, TId
   }
   // Only answers that accept ranges (downloads) look at it.
   response.RequestedRange = request.RawHeaders.Values("Range");
-  server.ServeFile(thread, response, answer.file);
+  if (answer.openFile) {
+    server.ServeOpenFile(thread, response, answer.openFile.Release(), answer.file);
+  } else {
+    server.ServeFile(thread, response, answer.file);
+  }
 }
 
 }  // namespace vm
