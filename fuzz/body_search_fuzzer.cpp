@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const size_t length = std::min<size_t>(data[0] % 64, size - 1);
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, length);
-  const std::string_view body(reinterpret_cast<const char*>(data) + 1 + length,
-                              size - 1 - length);
+  const std::string_view body(reinterpret_cast<const char*>(data) + 1 + length, size - 1 - length);
   const vm::TPattern pattern(text);
   vm::TPatternFinder finder(pattern, body);
   uint32_t seed = 2166136261u;

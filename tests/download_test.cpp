@@ -58,7 +58,8 @@ class DownloadTest : public ::testing::Test {
     return answer;
   }
   TAnswer Served(const std::string& content, const std::string& disposition) const {
-    return {"served " + content, "application/octet-stream",
+    return {"served " + content,
+            "application/octet-stream",
             {"Content-Disposition: attachment;filename=" + disposition}};
   }
 
@@ -120,14 +121,13 @@ TEST_F(DownloadTest, RefusalsAnswerLikeAFileThatCannotBeOpened) {
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
     // The attachment line stays on the error answer, as for any file that cannot be opened.
-    EXPECT_EQ(Answer(path),
-              (TAnswer{EFOpenError(path).Message(), "application/octet-stream",
-                       {"Content-Disposition: attachment;filename=" +
-                        path.substr(path.rfind('/') + 1)}}));
+    EXPECT_EQ(Answer(path), (TAnswer{EFOpenError(path).Message(),
+                                     "application/octet-stream",
+                                     {"Content-Disposition: attachment;filename=" +
+                                      path.substr(path.rfind('/') + 1)}}));
   }
   if (geteuid() != 0) {  // the owner of every file may read it
-    EXPECT_EQ(Answer(share_ + "locked.txt").outcome,
-              EFOpenError(share_ + "locked.txt").Message());
+    EXPECT_EQ(Answer(share_ + "locked.txt").outcome, EFOpenError(share_ + "locked.txt").Message());
   }
 }
 
@@ -136,9 +136,9 @@ TEST_F(DownloadTest, OutsideTheSharesTheAnswerDoesNotTellWhetherAFileExists) {
   // the shares was answered one way when it existed and another when it did not.
   const std::string outside = temp_.MakeSubfolder("outside");
   temp_.MakeSubfolder("P/.ssh");
-  const std::vector<std::string> files = {
-      outside + "Vidéo secrète.txt", outside + "秘密.txt", share_ + ".ssh/id_rsa",
-      share_ + ".profile", share_ + "link-out"};
+  const std::vector<std::string> files = {outside + "Vidéo secrète.txt", outside + "秘密.txt",
+                                          share_ + ".ssh/id_rsa", share_ + ".profile",
+                                          share_ + "link-out"};
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     const std::string asked = file.ends_with("秘密.txt") ? Sjis(file) : file;

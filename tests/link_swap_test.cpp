@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,8 +62,9 @@ TEST(LinkSwap, NothingFromOutsideIsEverAnswered) {
 
   const std::string download = "GET /velmarind/download.html?file=" + HexEncode(share + "file") +
                                " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  const std::string listing = "GET /velmarind/script.html?pid=m1&name=50&path=" +
-                              HexEncode(share + "folder/") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string listing =
+      "GET /velmarind/script.html?pid=m1&name=50&path=" + HexEncode(share + "folder/") +
+      " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   // A new text into the folder behind the link, under a name of its own.
   auto post = [&share](int client, int n) {
     const std::string text = "menu=newtext&dirname=50&dirpath=" + HexEncode(share + "folder/") +
@@ -107,10 +108,11 @@ TEST(LinkSwap, NothingFromOutsideIsEverAnswered) {
     const std::string name = entry.path().filename().string();
     writtenOutside += name != "secret.txt" && name != kSecretEntry ? 1 : 0;
   }
-  std::printf("%ld swaps; %d downloads (%d of the inside file), %d listings (%d of the inside "
-              "folder), %d answers from outside; %d new texts (%zu inside), %zu written outside\n",
-              swaps.load(), downloads.load(), served_inside.load(), listings.load(),
-              listed_inside.load(), leaks.load(), posts.load(), written, writtenOutside);
+  std::printf(
+      "%ld swaps; %d downloads (%d of the inside file), %d listings (%d of the inside "
+      "folder), %d answers from outside; %d new texts (%zu inside), %zu written outside\n",
+      swaps.load(), downloads.load(), served_inside.load(), listings.load(), listed_inside.load(),
+      leaks.load(), posts.load(), written, writtenOutside);
   EXPECT_EQ(leaks, 0);
   EXPECT_EQ(writtenOutside, 0u);
   EXPECT_GT(written, 0u);

@@ -90,9 +90,8 @@ TEST_F(ListingTest, EmptyFolderGivesTheHeaderAlone) {
 
 TEST_F(ListingTest, FoldersFirstThenFilesIgnoringCase) {
   for (const char* name : {"b/", "A/", "C/", "z.txt", "B.txt"}) Make(name, "12345");
-  EXPECT_EQ(List(share_), Header(share_) + Folder("A", "A") + Folder("b", "b") +
-                              Folder("C", "C") + File("B.txt", "B.txt", "5") +
-                              File("z.txt", "z.txt", "5") + "\r\n");
+  EXPECT_EQ(List(share_), Header(share_) + Folder("A", "A") + Folder("b", "b") + Folder("C", "C") +
+                              File("B.txt", "B.txt", "5") + File("z.txt", "z.txt", "5") + "\r\n");
 }
 
 TEST_F(ListingTest, DotEntriesOnlyWhenPublished) {
@@ -109,8 +108,9 @@ TEST_F(ListingTest, DotEntriesOnlyWhenPublished) {
   const std::string line = List(share_);
   EXPECT_EQ(line.substr(0, line.find(";;D::door::")),
             Header(share_) + Folder(".hidden", ".hidden"));
-  EXPECT_TRUE(line.ends_with(File(".profile", ".profile", "1") + File("a.txt", "a.txt", "1") +
-                             "\r\n")) << line;
+  EXPECT_TRUE(
+      line.ends_with(File(".profile", ".profile", "1") + File("a.txt", "a.txt", "1") + "\r\n"))
+      << line;
   EXPECT_EQ(List(hidden), Header(hidden) + ";;F::in.txt::" + HexEncode("in.txt") +
                               "::" + HexEncode(hidden + "in.txt") + "::2013/01/02_03:04:05::1\r\n");
   EXPECT_TRUE(found_);

@@ -237,10 +237,9 @@ TEST_F(PathSafety, NewTextsAndUploadsWriteNothingOutsideTheShare) {
       {"upload: folder P/../outside", true, HexEncode("P/../outside"), "new.txt"},
   };
   for (const bool upload : {false, true}) {
-    for (const std::string& dirpath :
-         std::vector<std::string>{outside_, share_ + "../outside/", share_ + "folder-link/",
-                                  root_ + "P2/", root_, "/", "../outside/",
-                                  share_ + "sub/../../outside/"}) {
+    for (const std::string& dirpath : std::vector<std::string>{
+             outside_, share_ + "../outside/", share_ + "folder-link/", root_ + "P2/", root_, "/",
+             "../outside/", share_ + "sub/../../outside/"}) {
       rows.push_back({"view outside", upload, share, plain, HexEncode(dirpath)});
     }
   }

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <time.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -368,17 +368,21 @@ TEST_F(PostBodyTest, NewTextCases) {
        TPostRefusal::BadName},
       {"tab", "menu=newtext" + dir + "&fname=a%09b&tbody=x", "", "", TPostRefusal::BadName},
       {"delete", "menu=newtext" + dir + "&fname=a%7Fb&tbody=x", "", "", TPostRefusal::BadName},
-      {"longer than the file system takes", "menu=newtext" + dir + "&fname=" +
-       std::string(300, 'n') + "&tbody=x", "", "", TPostRefusal::BadName},
+      {"longer than the file system takes",
+       "menu=newtext" + dir + "&fname=" + std::string(300, 'n') + "&tbody=x", "", "",
+       TPostRefusal::BadName},
       {"unknown folder", "menu=newtext&dirname=" + HexEncode("Nope") + "&fname=e.txt&tbody=x", "",
        "", TPostRefusal::NoFolder},
       {"no folder", "menu=newtext&fname=e.txt&tbody=x", "", "", TPostRefusal::NoFolder},
+      {"a shared folder deleted meanwhile",
+       "menu=newtext&dirname=" + HexEncode("Gone") + "&fname=e.txt&tbody=x", "", "",
+       TPostRefusal::NoFolder},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     TTempFolder temp;
-    state_.SharedFolders = std::make_shared<const TSharedFolderList>(
-        TSharedFolderList{"Data1;;" + temp.MakeSubfolder("share")});
+    state_.SharedFolders = std::make_shared<const TSharedFolderList>(TSharedFolderList{
+        "Data1;;" + temp.MakeSubfolder("share"), "Gone;;" + temp.Path() + "gone"});
     const TPosted posted = Post(row.body);
     EXPECT_EQ(posted.outcome.Refusal, row.refusal);
     if (row.file.empty()) {
@@ -408,18 +412,22 @@ TEST_F(PostBodyTest, NewTextNeverReplacesAnEntry) {
     const char* saved;
   };
   const std::vector<Row> rows = {
-      {"a.txt", "a (2).txt"},           {"a.txt", "a (3).txt"},
-      {"a (2).txt", "a (2) (2).txt"},   {"notes", "notes"},
-      {"notes", "notes (2)"},           {"archive.tar.gz", "archive.tar.gz"},
+      {"a.txt", "a (2).txt"},
+      {"a.txt", "a (3).txt"},
+      {"a (2).txt", "a (2) (2).txt"},
+      {"notes", "notes"},
+      {"notes", "notes (2)"},
+      {"archive.tar.gz", "archive.tar.gz"},
       {"archive.tar.gz", "archive.tar (2).gz"},
-      {"folder.txt", "folder (2).txt"}, {"link.txt", "link (2).txt"},
+      {"folder.txt", "folder (2).txt"},
+      {"link.txt", "link (2).txt"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const TPosted posted =
         Post("menu=newtext&dirname=" + kDataHex + "&fname=" + row.name + "&tbody=new");
-    EXPECT_EQ(posted.result, PercentDecoded("menu=newtext&dirname=" + kDataHex + "&fname=" +
-                                            row.name + "&tbody=new"));
+    EXPECT_EQ(posted.result, PercentDecoded("menu=newtext&dirname=" + kDataHex +
+                                            "&fname=" + row.name + "&tbody=new"));
     ASSERT_TRUE(posted.outcome.Change);
     EXPECT_EQ(posted.outcome.Change->FileName, row.saved);
     EXPECT_EQ(SavedBytes(row.saved), "new");
@@ -546,8 +554,8 @@ TEST_F(PostBodyTest, UploadsAndTextsGoToTheFolderBeingViewed) {
   }
   // With dot files published, a hidden folder takes files like any other.
   state_.Settings.PublishDotFiles = true;
-  Post("menu=newtext&dirname=" + kDataHex + "&fname=h.txt&tbody=h&dirpath=" +
-       HexEncode(share_ + ".hidden/"));
+  Post("menu=newtext&dirname=" + kDataHex +
+       "&fname=h.txt&tbody=h&dirpath=" + HexEncode(share_ + ".hidden/"));
   EXPECT_EQ(ReadFileBytes(share_ + ".hidden/h.txt"), "h");
 }
 
@@ -602,8 +610,8 @@ TEST_F(PostBodyTest, SavedFilesAppearOnlyWhole) {
   std::string content = Noise(kSize, 3);
   for (char& c : content) c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);
   const std::vector<std::pair<const char*, std::string>> rows = {
-      {"new text", "menu=newtext&dirname=" + kDataHex + "&fname=big.txt&tbody=" +
-                       FormEncoded(content)},
+      {"new text",
+       "menu=newtext&dirname=" + kDataHex + "&fname=big.txt&tbody=" + FormEncoded(content)},
       {"upload", Multipart({{"name=\"menu\"", "updimg"},
                             {"name=\"ifile\"; filename=\"big.txt\"", content},
                             {"name=\"dirname\"", kDataHex}})},
@@ -627,8 +635,7 @@ TEST_F(PostBodyTest, SavedFilesAppearOnlyWhole) {
     ParsePostBody(state_, *stream, outcome);
     done = true;
     watcher.join();
-    std::printf("%s: %d looks while saving, %d at a part of the file\n", label, looks,
-                seenPartial);
+    std::printf("%s: %d looks while saving, %d at a part of the file\n", label, looks, seenPartial);
     EXPECT_EQ(seenPartial, 0);
     ASSERT_EQ(Saved().size(), 1u);
     EXPECT_TRUE(SavedBytes(Saved()[0]) == content);
@@ -717,12 +724,12 @@ TEST_F(PostBodyTest, ManyFieldsCostAboutOneCopyOfThem) {
   // body's pages stayed mapped behind the scan, and the parameter text grew by doubling).
   constexpr size_t kSize = 64 << 20;
   const std::string value(24, 'v');
-  const std::string part = "--b\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\n" +
-                           value + "\r\n";
+  const std::string part =
+      "--b\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\n" + value + "\r\n";
   const size_t parts = kSize / part.size();
   TSpillStream stream(kSpillMemoryLimit, program_);
-  const std::string gate = Multipart({{"name=\"menu\"", "updimg"}, {"name=\"dirname\"", kDataHex}},
-                                     "b");
+  const std::string gate =
+      Multipart({{"name=\"menu\"", "updimg"}, {"name=\"dirname\"", kDataHex}}, "b");
   stream.Write(gate.data(), gate.size() - 4);  // without the closing "--" and line end
   stream.Write("\r\n", 2);
   std::string block;

@@ -114,12 +114,10 @@ TEST_F(SharePathsOnDisk, LinksAreFollowedOnlyWhileTheyStayInside) {
       {"missing", share_ + "missing.txt", TEntryKind::File, ""},
       // ".." after a link goes up from the link's target, as the kernel does: here it comes
       // back to a file that is really inside; a text-only check would have looked for data/data/.
-      {"back in after a link", share_ + "outdir/../data/a.txt", TEntryKind::File,
-       share_ + "a.txt"},
+      {"back in after a link", share_ + "outdir/../data/a.txt", TEntryKind::File, share_ + "a.txt"},
       {"out after a link", share_ + "outdir/../outside/secret.txt", TEntryKind::File, ""},
       // The shared prefix of a sibling folder admits nothing.
-      {"sibling with the same prefix", temp_.Path() + "database/sublink/", TEntryKind::Folder,
-       ""},
+      {"sibling with the same prefix", temp_.Path() + "database/sublink/", TEntryKind::Folder, ""},
       {"a hidden folder", share_ + ".hidden/", TEntryKind::Folder, ""},
       {"a file in a hidden folder", share_ + ".hidden/h.txt", TEntryKind::File, ""},
       {"a visible link into a hidden folder", share_ + "to-hidden.txt", TEntryKind::File, ""},

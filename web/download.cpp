@@ -1,7 +1,6 @@
 // File download: the response is pointed at the named file, marked as an attachment.
 #include "web/download.h"
 
-
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"

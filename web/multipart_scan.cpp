@@ -36,8 +36,7 @@ size_t FirstOf(std::string_view body, size_t from, size_t to, std::string_view b
 
 }  // namespace
 
-TMultipartScan::TMultipartScan(std::string_view body, TStream& stream,
-                               const TBodyScanSizes& sizes)
+TMultipartScan::TMultipartScan(std::string_view body, TStream& stream, const TBodyScanSizes& sizes)
     : body_(body),
       boundaryLine_(body.substr(0, body.find("\r\n"))),
       limit_(body.size() - boundaryLine_.size()),

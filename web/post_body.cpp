@@ -115,7 +115,8 @@ std::string WithCopyNumber(const std::string& name, int n) {
   return name.substr(0, dot) + number + name.substr(dot);
 }
 
-std::string RefuseText(TPostOutcome& outcome, TPostRefusal refusal) {
+// Records why nothing (more) was saved; the parameter text is then empty.
+std::string Refused(TPostOutcome& outcome, TPostRefusal refusal) {
   outcome.Refusal = refusal;
   return "";
 }
@@ -124,15 +125,15 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
                           std::string_view body, TPostOutcome& outcome) {
   const std::string folderName = HexDecode(FormField(body, "dirname").value_or(""));
   if (SharedFolderPathByName(folders, folderName).empty()) {
-    return RefuseText(outcome, TPostRefusal::NoFolder);
+    return Refused(outcome, TPostRefusal::NoFolder);
   }
   // A form sent as UTF-8 says so in "_charset_": its name and text are then UTF-8.
   const bool utf8 = EqualTextIgnoreCase(FormField(body, "_charset_").value_or(""), kUtf8Charset);
   const std::string typedName = DecodedKeepingZeros(RawFormField(body, "fname").value_or(""));
-  if (!IsUsableTextName(typedName)) return RefuseText(outcome, TPostRefusal::BadName);
+  if (!IsUsableTextName(typedName)) return Refused(outcome, TPostRefusal::BadName);
   const TUniqueFd folder =
       access.OpenFolderIn(folderName, HexDecode(FormField(body, "dirpath").value_or("")));
-  if (!folder) return RefuseText(outcome, TPostRefusal::NoFolder);
+  if (!folder) return Refused(outcome, TPostRefusal::NoFolder);
   // The text goes to disk in binary: the browser's CR LF line ends are kept as they came.
   std::string text = FormField(body, "tbody").value_or("");
   std::string systemName = typedName;
@@ -146,12 +147,11 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
   }
   int attempt = 0;
   const TSaveOutcome saved = SaveNewFile(
-      folder.Get(), [&nativeName](int n) { return WithCopyNumber(nativeName, n); },
-      kMaxCopyNumber,
+      folder.Get(), [&nativeName](int n) { return WithCopyNumber(nativeName, n); }, kMaxCopyNumber,
       [&text](int fd) { return WriteAllBytes(fd, text) && fchmod(fd, kPublicFileMode) == 0; },
       attempt);
-  if (saved == TSaveOutcome::NameTooLong) return RefuseText(outcome, TPostRefusal::BadName);
-  if (saved != TSaveOutcome::Saved) return RefuseText(outcome, TPostRefusal::CannotWrite);
+  if (saved == TSaveOutcome::NameTooLong) return Refused(outcome, TPostRefusal::BadName);
+  if (saved != TSaveOutcome::Saved) return Refused(outcome, TPostRefusal::CannotWrite);
   outcome.Change = TShareChange{TShareChange::TKind::NewText, folderName,
                                 WithCopyNumber(systemName, attempt), 1, ""};
   return PercentDecoded(body);
@@ -164,9 +164,8 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
 std::string FormFieldItems(const TMultipartScan& scan, std::string& folderField,
                            std::string& menuField, std::string& folderPathField) {
   size_t size = 0;
-  scan.ForEachField([&size](const TFormField& field) {
-    size += 2 + field.Name.size() + field.Value.size();
-  });
+  scan.ForEachField(
+      [&size](const TFormField& field) { size += 2 + field.Name.size() + field.Value.size(); });
   std::string items;
   items.reserve(size);
   scan.ForEachField([&](const TFormField& field) {
@@ -188,11 +187,11 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
   std::string folderField, menuField, folderPathField;
   std::string result = FormFieldItems(scan, folderField, menuField, folderPathField);
   if (menuField != kUploadMenu) return "";
-  if (folderField.empty()) return RefuseText(outcome, TPostRefusal::NoFolder);
+  if (folderField.empty()) return Refused(outcome, TPostRefusal::NoFolder);
   const std::string folderName = HexDecode(folderField);
   // The folder being viewed when the page says which, else the share's own.
   const TUniqueFd folder = access.OpenFolderIn(folderName, HexDecode(folderPathField));
-  if (!folder) return RefuseText(outcome, TPostRefusal::NoFolder);
+  if (!folder) return Refused(outcome, TPostRefusal::NoFolder);
   int savedCount = 0;
   bool complete = true;
   scan.ForEachFilePart([&](const TFilePart& part) {
@@ -202,8 +201,7 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
     std::string savedName;
     auto nameFor = [&](int attempt) {
       savedName = std::string(kUploadPrefix) +
-                  RequestStampAt(moment + std::chrono::milliseconds(attempt - 1)) +
-                  part.Extension;
+                  RequestStampAt(moment + std::chrono::milliseconds(attempt - 1)) + part.Extension;
       return NewEntryNativeName(savedName);
     };
     // From a file-backed stream the kernel copies: the content never passes through here.
@@ -231,7 +229,7 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
   if (savedCount > 0) {
     outcome.Change = TShareChange{TShareChange::TKind::Upload, folderName, "", savedCount, ""};
   }
-  if (!complete) return RefuseText(outcome, TPostRefusal::CannotWrite);
+  if (!complete) return Refused(outcome, TPostRefusal::CannotWrite);
   return result;
 }
 

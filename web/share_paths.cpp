@@ -154,10 +154,12 @@ TSharedEntry TShareAccess::OpenChecked(std::string nativePath, TEntryKind kind) 
   TUniqueFd path(open(nativePath.c_str(), O_PATH | O_CLOEXEC));
   struct stat checked {};
   if (!path || fstat(path.Get(), &checked) != 0) return {};
-  const bool rightKind = kind == TEntryKind::File ? S_ISREG(checked.st_mode) : S_ISDIR(checked.st_mode);
+  const bool rightKind =
+      kind == TEntryKind::File ? S_ISREG(checked.st_mode) : S_ISDIR(checked.st_mode);
   if (!rightKind || !Contains(path.Get())) return {};
   // Opened for reading through the checked descriptor's own entry, not by name again.
-  const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | (kind == TEntryKind::Folder ? O_DIRECTORY : 0);
+  const int flags =
+      O_RDONLY | O_CLOEXEC | O_NOCTTY | (kind == TEntryKind::Folder ? O_DIRECTORY : 0);
   TUniqueFd fd(open(SelfFdPath(path.Get()).c_str(), flags));
   struct stat opened {};
   if (!fd || fstat(fd.Get(), &opened) != 0 || opened.st_dev != checked.st_dev ||
