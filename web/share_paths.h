@@ -49,8 +49,9 @@ struct TSharedEntry {
   std::string NativePath;  // the path it was opened by, in the file system's names
 };
 
-// The rules of one request: the shares of a snapshot, and whether dot files are published.
-// Not for sharing between threads: the real paths of the shares are resolved at first need.
+// The rules of one request: the shares of a snapshot (which must outlive it), and whether dot
+// files are published. Not for sharing between threads: the real paths of the shares are
+// resolved at first need.
 class TShareAccess {
  public:
   TShareAccess(const TSharedFolderList& folders, bool publishDotFiles);
