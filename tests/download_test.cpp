@@ -167,14 +167,6 @@ TEST_F(DownloadTest, DotFilesAreServedOnlyWhenPublished) {
   EXPECT_EQ(Answer(share_ + "visible-link"), Served("prof", "visible-link"));
 }
 
-TEST_F(DownloadTest, ADotInTheSharesOwnPathDoesNotHideIt) {
-  const std::string share = temp_.MakeSubfolder(".local/share");
-  vmtest::WriteFileBytes(share + "a.txt", "a");
-  state_.SharedFolders =
-      std::make_shared<const TSharedFolderList>(TSharedFolderList{"L;;" + share});
-  EXPECT_EQ(Answer(share + "a.txt"), Served("a", "a.txt"));
-}
-
 TEST_F(DownloadTest, LineBreaksInTheNameCannotSplitTheHeader) {
   // A CR LF in a requested name (hex "0d0a") used to go raw into the Content-Disposition
   // line, so any client could add header lines of its own to the answer, error answers included.
