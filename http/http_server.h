@@ -57,8 +57,8 @@ class TIdCustomHTTPServer : public TIdTCPServer {
                              const std::string& fileName);
   // The same for a file the caller has opened (and checked): takes the descriptor and closes it.
   // fileName only names the file in failures. Throws EFOpenError when it is not a regular file.
-  uint64_t ServeOpenFile(TIdPeerThread* thread, TIdHTTPResponseInfo& response, int fd,
-                         const std::string& fileName);
+  virtual uint64_t ServeOpenFile(TIdPeerThread* thread, TIdHTTPResponseInfo& response, int fd,
+                                 const std::string& fileName);
 
   const TIdMimeTable& MimeTable() const { return mimeTable_; }
 

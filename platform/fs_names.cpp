@@ -188,6 +188,11 @@ std::string SystemToNative(std::string_view system) {
   });
 }
 
+std::string NewEntryNativeName(std::string_view systemName) {
+  std::optional<std::string> decoded = ShiftJisToUtf8Strict(systemName);
+  return decoded ? *decoded : std::string(systemName);
+}
+
 // The disk decides as in SystemToNative; where it cannot (a display name, a path not yet
 // created), a likely native name is shown as itself. Bytes that are not UTF-8 at all are
 // shown with replacement characters.

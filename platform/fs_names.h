@@ -30,6 +30,9 @@ std::string WithFinalSlash(std::string path);
 
 // A system path to the path to use with the file system (see the scheme above).
 std::string SystemToNative(std::string_view system);
+// The native name to create a new entry under, for one system text component: its CP932
+// reading when it has one, else its own bytes, as SystemToNative reads a name not yet on disk.
+std::string NewEntryNativeName(std::string_view systemName);
 // For display (windows, UTF-8 fields): each component decoded from CP932, or kept as UTF-8.
 std::string SystemToDisplayUtf8(std::string_view system);
 // From a display text (UTF-8, as typed or picked) to system text.

@@ -1,6 +1,7 @@
 #include "web/dispatcher.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,8 +31,9 @@ using vmtest::ReadFileBytes;
 using vmtest::StampAfter;
 using vmtest::TTempFolder;
 
-// What a request was answered with: for a file, what ServeFile was handed (the path, the file's
-// bytes at that moment); for a generated page, its bytes (path empty). And the content type.
+// What a request was answered with: for a file, what ServeFile or ServeOpenFile was handed (the
+// path, the file's bytes at that moment); for a generated page, its bytes (path empty). And the
+// content type.
 struct TServed {
   std::string path;
   std::string bytes;
@@ -52,6 +54,20 @@ class TRecordingServer : public TIdCustomHTTPServer {
     TServed& last = LastOfThisThread();
     last.path = fileName;
     last.bytes = ReadFileBytes(fileName);
+    last.contentType = response.ContentType;
+    ++last.calls;
+    return last.bytes.size();
+  }
+  uint64_t ServeOpenFile(TIdPeerThread*, TIdHTTPResponseInfo& response, int fd,
+                         const std::string& fileName) override {
+    TServed& last = LastOfThisThread();
+    last.path = fileName;
+    last.bytes.clear();
+    char block[4096];
+    for (ssize_t n; (n = pread(fd, block, sizeof block, last.bytes.size())) > 0;) {
+      last.bytes.append(block, static_cast<size_t>(n));
+    }
+    close(fd);
     last.contentType = response.ContentType;
     ++last.calls;
     return last.bytes.size();

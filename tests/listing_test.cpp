@@ -57,8 +57,10 @@ class ListingTest : public ::testing::Test {
   }
 
   std::string List(const std::string& path, const std::string& name = "Photos") {
-    MakeListingPage(state_, "pid=m1&name=" + HexEncode(name) + "&path=" + HexEncode(path), page_);
-    return ReadFileBytes(page_);
+    const std::string page = MakeListingPage(
+        state_, "pid=m1&name=" + HexEncode(name) + "&path=" + HexEncode(path), page_, &found_);
+    EXPECT_EQ(ReadFileBytes(page_), page);
+    return page;
   }
 
   std::string Header(const std::string& path) const {
@@ -77,20 +79,50 @@ class ListingTest : public ::testing::Test {
   vmtest::TTempFolder temp_;
   std::string share_, page_, oldTz_;
   bool hadTz_ = false;
+  bool found_ = false;  // what the last List said of its folder
   TStateSnapshot state_;
 };
 
 TEST_F(ListingTest, EmptyFolderGivesTheHeaderAlone) {
   EXPECT_EQ(List(share_), Header(share_) + "\r\n");
+  EXPECT_TRUE(found_);
 }
 
 TEST_F(ListingTest, FoldersFirstThenFilesIgnoringCase) {
-  for (const char* name : {"b/", "A/", "C/", ".hidden/", "z.txt", "B.txt", ".profile"})
-    Make(name, "12345");
-  EXPECT_EQ(List(share_), Header(share_) + Folder(".hidden", ".hidden") + Folder("A", "A") +
-                              Folder("b", "b") + Folder("C", "C") +
-                              File(".profile", ".profile", "5") + File("B.txt", "B.txt", "5") +
-                              File("z.txt", "z.txt", "5") + "\r\n");
+  for (const char* name : {"b/", "A/", "C/", "z.txt", "B.txt"}) Make(name, "12345");
+  EXPECT_EQ(List(share_), Header(share_) + Folder("A", "A") + Folder("b", "b") + Folder("C", "C") +
+                              File("B.txt", "B.txt", "5") + File("z.txt", "z.txt", "5") + "\r\n");
+}
+
+TEST_F(ListingTest, DotEntriesOnlyWhenPublished) {
+  for (const char* name : {".hidden/", ".hidden/in.txt", "a.txt", ".profile"}) Make(name, "1");
+  symlink((share_ + ".hidden").c_str(), (share_ + "door").c_str());
+  const std::string hidden = share_ + ".hidden/";
+  EXPECT_EQ(List(share_), Header(share_) + File("a.txt", "a.txt", "1") + "\r\n");
+  EXPECT_EQ(List(hidden), Header(hidden) + "\r\n");
+  EXPECT_FALSE(found_);
+  EXPECT_EQ(List(share_ + "door/"), Header(share_ + "door/") + "\r\n");
+  EXPECT_FALSE(found_);
+
+  state_.Settings.PublishDotFiles = true;
+  const std::string line = List(share_);
+  EXPECT_EQ(line.substr(0, line.find(";;D::door::")),
+            Header(share_) + Folder(".hidden", ".hidden"));
+  EXPECT_TRUE(
+      line.ends_with(File(".profile", ".profile", "1") + File("a.txt", "a.txt", "1") + "\r\n"))
+      << line;
+  EXPECT_EQ(List(hidden), Header(hidden) + ";;F::in.txt::" + HexEncode("in.txt") +
+                              "::" + HexEncode(hidden + "in.txt") + "::2013/01/02_03:04:05::1\r\n");
+  EXPECT_TRUE(found_);
+}
+
+TEST_F(ListingTest, ADotInTheSharesOwnPathDoesNotHideIt) {
+  const std::string share = temp_.MakeSubfolder(".config/Photos");
+  state_.SharedFolders =
+      std::make_shared<const TSharedFolderList>(TSharedFolderList{"Photos;;" + share});
+  share_ = share;
+  Make("a.txt", "1");
+  EXPECT_EQ(List(share), Header(share) + File("a.txt", "a.txt", "1") + "\r\n");
 }
 
 TEST_F(ListingTest, NamesInUtf8AndHexOfTheSystemText) {
@@ -152,6 +184,7 @@ TEST_F(ListingTest, PathsOutsideTheSharesGiveTheHeaderAlone) {
       "relative/", share_ + "missing/"};
   for (const std::string& path : paths) {
     EXPECT_EQ(List(path), Header(path) + "\r\n") << path;
+    EXPECT_FALSE(found_) << path;
   }
 }
 

@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vm::HexDecode;
 using vm::HexEncode;
 using vm::Sjis;
 using vmtest::ReadFileBytes;
@@ -98,20 +99,23 @@ class PathSafety : public ::testing::Test {
         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   }
   // The text-creation form as the page sends it (fname already URL-encoded by the caller).
-  std::string NewText(const std::string& dirnameHex, const std::string& encodedName) const {
-    return Post(
-        "/velmarind/blank.html", "application/x-www-form-urlencoded",
-        "menu=newtext&dirname=" + dirnameHex + "&fname=" + encodedName + "&tbody=" + kWritten);
+  std::string NewText(const std::string& dirnameHex, const std::string& encodedName,
+                      const std::string& dirpathHex = "") const {
+    return Post("/velmarind/blank.html", "application/x-www-form-urlencoded",
+                "menu=newtext&dirname=" + dirnameHex + "&dirpath=" + dirpathHex +
+                    "&fname=" + encodedName + "&tbody=" + kWritten);
   }
-  // The upload form as browsers send it: menu, the file part, dirname.
-  std::string Upload(const std::string& dirnameHex, const std::string& fileName) const {
+  // The upload form as browsers send it: menu, the file part, dirname, dirpath.
+  std::string Upload(const std::string& dirnameHex, const std::string& fileName,
+                     const std::string& dirpathHex = "") const {
     const std::string dash = std::string("--") + kBoundary;
     const std::string body =
         dash + "\r\nContent-Disposition: form-data; name=\"menu\"\r\n\r\nupdimg\r\n" + dash +
         "\r\nContent-Disposition: form-data; name=\"ifile\"; filename=\"" + fileName +
         "\"\r\nContent-Type: text/plain\r\n\r\n" + kWritten + "\r\n" + dash +
         "\r\nContent-Disposition: form-data; name=\"dirname\"\r\n\r\n" + dirnameHex + "\r\n" +
-        dash + "--\r\n";
+        dash + "\r\nContent-Disposition: form-data; name=\"dirpath\"\r\n\r\n" + dirpathHex +
+        "\r\n" + dash + "--\r\n";
     return Post("/velmarind/index.html", std::string("multipart/form-data; boundary=") + kBoundary,
                 body);
   }
@@ -207,8 +211,10 @@ TEST_F(PathSafety, NewTextsAndUploadsWriteNothingOutsideTheShare) {
     bool upload;  // the upload form; else the text-creation form
     std::string dirname;
     std::string name;
+    std::string dirpath = "";  // hex; the folder being viewed
   };
-  const std::vector<Row> rows = {
+  const std::string plain = "new.txt";
+  std::vector<Row> rows = {
       {"text: ../", false, share, "..%2Foutside%2Fnew.txt"},
       {"text: %2e%2e", false, share, "%252e%252e%252foutside%252fnew.txt"},
       {"text: raw ../", false, share, "../outside/new.txt"},
@@ -230,16 +236,24 @@ TEST_F(PathSafety, NewTextsAndUploadsWriteNothingOutsideTheShare) {
       {"upload: folder ../outside", true, HexEncode("../outside"), "new.txt"},
       {"upload: folder P/../outside", true, HexEncode("P/../outside"), "new.txt"},
   };
+  for (const bool upload : {false, true}) {
+    for (const std::string& dirpath : std::vector<std::string>{
+             outside_, share_ + "../outside/", share_ + "folder-link/", root_ + "P2/", root_, "/",
+             "../outside/", share_ + "sub/../../outside/"}) {
+      rows.push_back({"view outside", upload, share, plain, HexEncode(dirpath)});
+    }
+  }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
-    const std::string answer =
-        row.upload ? Upload(row.dirname, row.name) : NewText(row.dirname, row.name);
+    SCOPED_TRACE(HexDecode(row.dirpath));
+    const std::string answer = row.upload ? Upload(row.dirname, row.name, row.dirpath)
+                                          : NewText(row.dirname, row.name, row.dirpath);
     EXPECT_NE(answer.find("HTTP/1.1 200 OK"), std::string::npos) << answer;
     EXPECT_EQ(answer.find(kSecret), std::string::npos);
     EXPECT_EQ(OutsideState(), before);
   }
-  // Whatever was written went into the share: a replaced link is now a file of the share's own.
-  EXPECT_EQ(ReadFileBytes(share_ + "file-link"), kWritten);
+  // Whatever was written went into the share, beside the link of that name, not through it.
+  EXPECT_EQ(ReadFileBytes(share_ + "file-link (2)"), kWritten);
   EXPECT_EQ(ReadFileBytes(outside_ + "secret.txt"), kSecret);
 
   // The same forms with a plain name do write into the share: the refusals are not an accident.

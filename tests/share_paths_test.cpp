@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "support/page_lines.h"
 
 namespace vm {
@@ -51,6 +54,15 @@ TEST(SharePaths, FolderByName) {
   EXPECT_EQ(SharedFolderPathByName(folders, ""), "");
 }
 
+// Where the object a descriptor refers to lies; "" for an invalid one.
+std::string WhereOpened(const TUniqueFd& fd) {
+  if (!fd) return "";
+  char path[4096];
+  const ssize_t n =
+      readlink(("/proc/self/fd/" + std::to_string(fd.Get())).c_str(), path, sizeof path);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "(unknown)";
+}
+
 class SharePathsOnDisk : public ::testing::Test {
  protected:
   SharePathsOnDisk() {
@@ -58,13 +70,22 @@ class SharePathsOnDisk : public ::testing::Test {
     temp_.MakeSubfolder("database");
     outside_ = temp_.MakeSubfolder("outside");
     temp_.MakeSubfolder("data/sub");
+    temp_.MakeSubfolder("data/.hidden");
     vmtest::WriteFileBytes(share_ + "a.txt", "a");
+    vmtest::WriteFileBytes(share_ + ".hidden/h.txt", "h");
     vmtest::WriteFileBytes(outside_ + "secret.txt", "s");
     symlink((outside_ + "secret.txt").c_str(), (share_ + "out.txt").c_str());
     symlink(outside_.c_str(), (share_ + "outdir").c_str());
     symlink((share_ + "a.txt").c_str(), (share_ + "sub/in.txt").c_str());
+    symlink((share_ + ".hidden/h.txt").c_str(), (share_ + "to-hidden.txt").c_str());
     symlink("../data/sub", (temp_.Path() + "database/sublink").c_str());
     folders_ = {"Data;;" + share_};
+  }
+
+  // Where what Open opened lies; "" when it was refused.
+  std::string Opened(const std::string& path, TEntryKind kind = TEntryKind::File,
+                     bool publishDotFiles = false) const {
+    return WhereOpened(TShareAccess(folders_, publishDotFiles).Open(path, kind).Fd);
   }
 
   vmtest::TTempFolder temp_;
@@ -73,27 +94,88 @@ class SharePathsOnDisk : public ::testing::Test {
 };
 
 TEST_F(SharePathsOnDisk, LinksAreFollowedOnlyWhileTheyStayInside) {
-  EXPECT_EQ(ResolveSharedPath(folders_, share_ + "a.txt"), share_ + "a.txt");
-  EXPECT_EQ(ResolveSharedPath(folders_, share_ + "sub/in.txt"), share_ + "a.txt");
-  EXPECT_EQ(ResolveSharedPath(folders_, share_), share_.substr(0, share_.size() - 1));
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "out.txt"));
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "outdir/"));
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "outdir/secret.txt"));
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "../outside/secret.txt"));
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "missing.txt"));
-  // ".." after a link goes up from the link's target, as the kernel does: here it comes
-  // back to a file that is really inside; a text-only check would have looked for data/data/.
-  EXPECT_EQ(ResolveSharedPath(folders_, share_ + "outdir/../data/a.txt"), share_ + "a.txt");
-  EXPECT_FALSE(ResolveSharedPath(folders_, share_ + "outdir/../outside/secret.txt"));
-  // The shared prefix of a sibling folder admits nothing.
-  EXPECT_FALSE(ResolveSharedPath(folders_, temp_.Path() + "database/sublink/"));
-  EXPECT_TRUE(RealPathInsideShares(folders_, share_ + "sub/in.txt"));
-  EXPECT_FALSE(RealPathInsideShares(folders_, share_ + "out.txt"));
+  const std::string data = share_.substr(0, share_.size() - 1);
+  struct Row {
+    const char* label;
+    std::string path;
+    TEntryKind kind;
+    std::string opened;  // "" when refused
+  };
+  const std::vector<Row> rows = {
+      {"a file", share_ + "a.txt", TEntryKind::File, share_ + "a.txt"},
+      {"a link to a file inside", share_ + "sub/in.txt", TEntryKind::File, share_ + "a.txt"},
+      {"the share itself", share_, TEntryKind::Folder, data},
+      {"a file asked as a folder", share_ + "a.txt", TEntryKind::Folder, ""},
+      {"a folder asked as a file", share_ + "sub", TEntryKind::File, ""},
+      {"a link to a file outside", share_ + "out.txt", TEntryKind::File, ""},
+      {"a link to a folder outside", share_ + "outdir/", TEntryKind::Folder, ""},
+      {"through a link to a folder outside", share_ + "outdir/secret.txt", TEntryKind::File, ""},
+      {"up and out", share_ + "../outside/secret.txt", TEntryKind::File, ""},
+      {"missing", share_ + "missing.txt", TEntryKind::File, ""},
+      // ".." after a link goes up from the link's target, as the kernel does: here it comes
+      // back to a file that is really inside; a text-only check would have looked for data/data/.
+      {"back in after a link", share_ + "outdir/../data/a.txt", TEntryKind::File, share_ + "a.txt"},
+      {"out after a link", share_ + "outdir/../outside/secret.txt", TEntryKind::File, ""},
+      // The shared prefix of a sibling folder admits nothing.
+      {"sibling with the same prefix", temp_.Path() + "database/sublink/", TEntryKind::Folder, ""},
+      {"a hidden folder", share_ + ".hidden/", TEntryKind::Folder, ""},
+      {"a file in a hidden folder", share_ + ".hidden/h.txt", TEntryKind::File, ""},
+      {"a visible link into a hidden folder", share_ + "to-hidden.txt", TEntryKind::File, ""},
+      {"relative", "data/a.txt", TEntryKind::File, ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Opened(row.path, row.kind), row.opened) << row.label;
+  }
+  EXPECT_EQ(Opened(share_ + ".hidden/h.txt", TEntryKind::File, true), share_ + ".hidden/h.txt");
+  EXPECT_EQ(Opened(share_ + "to-hidden.txt", TEntryKind::File, true), share_ + ".hidden/h.txt");
 }
 
 TEST_F(SharePathsOnDisk, ALinkIntoAnotherShareIsInside) {
   folders_.push_back("Outside;;" + outside_);
-  EXPECT_EQ(ResolveSharedPath(folders_, share_ + "out.txt"), outside_ + "secret.txt");
+  EXPECT_EQ(Opened(share_ + "out.txt"), outside_ + "secret.txt");
+}
+
+TEST_F(SharePathsOnDisk, AShareBelowAHiddenFolderIsItsOwnRoot) {
+  const std::string nested = temp_.MakeSubfolder("data/.hidden/shared");
+  vmtest::WriteFileBytes(nested + "n.txt", "n");
+  EXPECT_EQ(Opened(nested + "n.txt"), "");
+  folders_.push_back("Nested;;" + nested);
+  EXPECT_EQ(Opened(nested + "n.txt"), nested + "n.txt");
+  EXPECT_EQ(Opened(share_ + ".hidden/h.txt"), "");
+}
+
+TEST_F(SharePathsOnDisk, FoldersToWriteIntoLieInsideTheNamedShare) {
+  folders_.push_back("Outside;;" + outside_);
+  symlink(temp_.MakeSubfolder("elsewhere").c_str(), (share_ + "away").c_str());
+  const std::string data = share_.substr(0, share_.size() - 1);
+  struct Row {
+    const char* label;
+    const char* share;
+    std::string path;
+    std::string opened;  // "" when refused
+  };
+  const std::vector<Row> rows = {
+      {"the share's own folder", "Data", "", data},
+      {"a sub-folder", "Data", share_ + "sub/", share_ + "sub"},
+      {"the share by its path", "Data", share_, data},
+      {"another share's folder", "Data", outside_, ""},
+      {"up and out", "Data", share_ + "../outside/", ""},
+      {"a link to a folder outside", "Data", share_ + "away/", ""},
+      // As for reading: a link the user made from one share into another leads there.
+      {"a link into another share", "Data", share_ + "outdir/",
+       outside_.substr(0, outside_.size() - 1)},
+      {"a hidden folder", "Data", share_ + ".hidden/", ""},
+      {"a file", "Data", share_ + "a.txt", ""},
+      {"a missing folder", "Data", share_ + "gone/", ""},
+      {"an unknown share", "Nope", "", ""},
+      {"the other share", "Outside", "", outside_.substr(0, outside_.size() - 1)},
+  };
+  const TShareAccess access(folders_, false);
+  for (const Row& row : rows) {
+    EXPECT_EQ(WhereOpened(access.OpenFolderIn(row.share, row.path)), row.opened) << row.label;
+  }
+  EXPECT_EQ(WhereOpened(TShareAccess(folders_, true).OpenFolderIn("Data", share_ + ".hidden/")),
+            share_ + ".hidden");
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
 // File download: the response is pointed at the named file, marked as an attachment.
 #include "web/download.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
-
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
@@ -19,11 +15,17 @@ constexpr char kDispositionEntry[] = "Content-Disposition=attachment;filename=";
 // take raw Shift_JIS bytes after "filename=" (they would save the file under another name).
 constexpr char kExtendedNameParameter[] = "; filename*=UTF-8''";
 
-bool IsPlainAscii(std::string_view text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c >= 0x7F) return false;
+// True when the raw form after "filename=" brings the name to the browser exactly: plain
+// ASCII without the bytes a browser reads as the end of the value (";"), as quoting or
+// escaping ('"', "'", "\"), or as percent-encoding ("%"), and without spaces at its ends.
+bool PlainFormCarries(std::string_view name) {
+  constexpr std::string_view kMeaningful = ";%\"'\\";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c >= 0x7F || kMeaningful.find(static_cast<char>(c)) != std::string_view::npos) {
+      return false;
+    }
   }
-  return true;
+  return name.empty() || (name.front() != ' ' && name.back() != ' ');
 }
 
 // attr-char of RFC 5987: letters, digits and !#$&+-.^_`|~ stand as they are.
@@ -83,26 +85,27 @@ std::string PercentEncodeAttrChars(std::string_view utf8) {
 
 }  // namespace
 
-std::string PrepareDownload(const TStateSnapshot& state, const std::string& params,
-                            TIdHTTPResponseInfo& response) {
+TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params,
+                          TIdHTTPResponseInfo& response) {
   const std::string path = HexDecode(GetParam(params, "file"));
-  const std::string name = DownloadFileName(path);
   response.ContentType = "application/octet-stream";
+  const std::string name = DownloadFileName(path);
   std::string entry = kDispositionEntry + WithoutControlBytes(name);
-  if (!IsPlainAscii(name)) {
-    entry +=
-        kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(SystemToNative(path)));
-  }
-  response.CustomHeaders.AddStdValues({entry});
-  // Outside the shares, or not a file: the same answer as a file that cannot be opened.
-  auto resolved = ResolveSharedPath(*state.SharedFolders, path);
-  struct stat info {};
-  if (!resolved || stat(resolved->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
+  TSharedEntry file = access.Open(path, TEntryKind::File);
+  if (!file.Fd) {
+    // Outside the shares, hidden, missing or not a file: one answer for all, made of the
+    // requested text alone, so that it tells nothing of what lies outside.
+    response.CustomHeaders.AddStdValues({entry});
     throw EFOpenError(path);
   }
+  if (!PlainFormCarries(name)) {
+    entry += kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(file.NativePath));
+  }
+  response.CustomHeaders.AddStdValues({entry});
   // Large files are fetched in parts and resumed after a break: downloads answer byte ranges.
   response.AcceptRanges = true;
-  return path;
+  return {std::move(file.Fd), path};
 }
 
 }  // namespace vm

@@ -4,14 +4,22 @@
 #include <string>
 
 #include "http/response_info.h"
+#include "platform/unique_fd.h"
 #include "state/main_state.h"
 
 namespace vm {
 
-// Sets the response's content type and Content-Disposition line for the file named by the "file"
-// parameter, marks the response as accepting byte ranges, and returns the path to serve (system
-// text). Throws EFOpenError for a path outside the shared folders or not a file.
-std::string PrepareDownload(const TStateSnapshot& state, const std::string& params,
-                            TIdHTTPResponseInfo& response);
+// A file ready to be served: opened, and checked to lie inside the shares.
+struct TDownload {
+  TUniqueFd File;    // what to send (TIdCustomHTTPServer::ServeOpenFile takes it over)
+  std::string Path;  // the requested path (system text), for failure messages
+};
+
+// Opens the file named by the "file" parameter when it is a regular file inside the shared
+// folders, sets the response's content type and Content-Disposition line, and marks the
+// response as accepting byte ranges. Throws EFOpenError with the path otherwise; the answer
+// then depends only on the requested path, not on what is on disk outside the shares.
+TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params,
+                          TIdHTTPResponseInfo& response);
 
 }  // namespace vm

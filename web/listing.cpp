@@ -82,29 +82,21 @@ void AppendLocalDate(std::string& out, time_t time) {
   out.append(text, static_cast<size_t>(p - text));
 }
 
-// True when the entry is a symbolic link; the type from the folder may not tell.
-bool IsLink(int folderFd, const std::string& nativeName, unsigned char type) {
-  if (type != DT_LNK && type != DT_UNKNOWN) return false;
-  struct stat linkInfo {};
-  return fstatat(folderFd, nativeName.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISLNK(linkInfo.st_mode);
-}
-
 // One record for the entry nativeName of the folder, or "" when it is to be left out.
 // pathHex is HexEncode(path): a record's full-path field is it followed by the hex of the name
 // (neither holds a NUL byte, so the two hex texts simply join).
 // Entries are looked up relative to the open folder (folderFd): no path walk per entry.
-std::string MakeRecord(const TShareRoots& roots, const std::string& pathHex,
-                       const std::string& nativeFolder, int folderFd,
-                       const std::string& nativeName, unsigned char type) {
+std::string MakeRecord(const TShareAccess& access, const std::string& pathHex, int folderFd,
+                       const std::string& nativeName) {
   struct stat info {};
-  if (fstatat(folderFd, nativeName.c_str(), &info, 0) != 0 &&
-      fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return "";
+  if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return "";
+  if (S_ISLNK(info.st_mode)) {
+    // A link is shown as what it leads to, and only when that lies inside the shares: opening
+    // it would show nothing, and its date and size would tell about a place that is not shared.
+    // What is checked is what was opened, so a link swapped meanwhile tells nothing either.
+    const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
+    if (!target || !access.Contains(target.Get()) || fstat(target.Get(), &info) != 0) return "";
   }
-  // A link that leads outside every share is left out: opening it would show nothing, and its
-  // date and size would tell about a place that is not shared.
-  if (IsLink(folderFd, nativeName, type) && !roots.Contain(nativeFolder + nativeName)) return "";
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
   // Built by appending into one string: the records of a large folder are the bulk of the page.
@@ -144,29 +136,29 @@ struct TSortEntry {
 };
 
 // The sorted records of the folder; none when it lies outside the shares or cannot be read,
-// which found then tells.
-std::vector<std::string> ListFolder(const TSharedFolderList& folders, const std::string& path,
+// which found then tells. Entries with a leading "." are left out unless dot files are
+// published.
+std::vector<std::string> ListFolder(const TShareAccess& access, const std::string& path,
                                     bool& found) {
   std::vector<std::string> records;
   found = false;
-  auto resolved = ResolveSharedPath(folders, path);
-  if (!resolved) return records;
-  std::string nativeFolder = *resolved;
-  if (nativeFolder.back() != '/') nativeFolder.push_back('/');
+  TSharedEntry folder = access.Open(path, TEntryKind::Folder);
+  if (!folder.Fd) return records;
   struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
   };
-  std::unique_ptr<DIR, DirCloser> dir(opendir(nativeFolder.c_str()));
+  // The folder is read through the descriptor that was checked.
+  std::unique_ptr<DIR, DirCloser> dir(fdopendir(folder.Fd.Get()));
   if (!dir) return records;
+  folder.Fd.Release();  // closed with the folder's stream
   found = true;
-  const TShareRoots roots(folders);
   const std::string pathHex = HexEncode(path);
   std::vector<TSortEntry> entries;
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string record =
-        MakeRecord(roots, pathHex, nativeFolder, dirfd(dir.get()), name, entry->d_type);
+    if (!access.PublishDotFiles() && IsDotName(name)) continue;
+    std::string record = MakeRecord(access, pathHex, dirfd(dir.get()), name);
     if (!record.empty()) entries.push_back({LowerAscii(record), std::move(record)});
   }
   // Ignoring case, then by bytes where that ties, for a stable page. The lower-cased copy
@@ -195,7 +187,8 @@ std::string MakeListingPage(const TStateSnapshot& state, const std::string& para
   std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
                      kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   bool listed = false;
-  for (const std::string& record : ListFolder(*state.SharedFolders, path, listed)) line += record;
+  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
+  for (const std::string& record : ListFolder(access, path, listed)) line += record;
   if (found != nullptr) *found = listed;
   return WritePageFile(pageFile, {line});
 }

@@ -7,6 +7,7 @@
 
 #include "platform/stream.h"
 #include "state/main_state.h"
+#include "web/body_search.h"
 
 namespace vm {
 
@@ -35,5 +36,8 @@ struct TPostOutcome {
 
 // The same, also telling what was saved or why nothing was.
 std::string ParsePostBody(const TStateSnapshot& state, TStream& body, TPostOutcome& outcome);
+// The same, with the body scanned in steps of the given sizes (tests make them small).
+std::string ParsePostBody(const TStateSnapshot& state, TStream& body, TPostOutcome& outcome,
+                          const TBodyScanSizes& sizes);
 
 }  // namespace vm

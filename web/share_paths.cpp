@@ -1,5 +1,9 @@
 #include "web/share_paths.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +16,12 @@ namespace vm {
 namespace {
 
 constexpr char kSeparator = '/';
+// The kernel's name of an open descriptor: it leads to the very object, not to a path.
+constexpr char kSelfFdFolder[] = "/proc/self/fd/";
+// Real paths longer than this are not looked at: no share lies that deep.
+constexpr size_t kMaxRealPath = 1 << 20;
+
+std::string SelfFdPath(int fd) { return kSelfFdFolder + std::to_string(fd); }
 
 // realpath of a native path, or nullopt when it does not resolve (missing, loop, no access).
 std::optional<std::string> RealPath(const std::string& nativePath) {
@@ -19,6 +29,22 @@ std::optional<std::string> RealPath(const std::string& nativePath) {
                                                        &std::free);
   if (!resolved) return std::nullopt;
   return std::string(resolved.get());
+}
+
+// Where the object an open descriptor refers to lies now; nullopt when the kernel cannot say.
+std::optional<std::string> DescriptorPath(int fd) {
+  const std::string link = SelfFdPath(fd);
+  std::string path(PATH_MAX, '\0');
+  while (path.size() <= kMaxRealPath) {
+    const ssize_t n = readlink(link.c_str(), path.data(), path.size());
+    if (n < 0) return std::nullopt;
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::nullopt;
 }
 
 bool SegmentsStartWith(const std::vector<std::string>& path,
@@ -30,14 +56,12 @@ bool SegmentsStartWith(const std::vector<std::string>& path,
   return true;
 }
 
-// The paths (field 1) of the shared folders, as listed; entries without a path are left out.
-std::vector<std::string> SharePaths(const TSharedFolderList& folders) {
-  std::vector<std::string> paths;
-  for (const std::string& entry : folders) {
-    std::string path = GetField(entry, 1);
-    if (!path.empty()) paths.push_back(std::move(path));
+// True when no segment from index first on is a dot name.
+bool NoDotNameFrom(const std::vector<std::string>& segments, size_t first) {
+  for (size_t k = first; k < segments.size(); ++k) {
+    if (IsDotName(segments[k])) return false;
   }
-  return paths;
+  return true;
 }
 
 }  // namespace
@@ -79,43 +103,89 @@ std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string
   return "";
 }
 
-TShareRoots::TShareRoots(const TSharedFolderList& folders) {
-  for (const std::string& share : SharePaths(folders)) {
-    auto shareReal = RealPath(SystemToNative(share));
-    if (!shareReal) continue;
-    if (auto segments = NormalisedSegments(*shareReal)) roots_.push_back(std::move(*segments));
+bool IsDotName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFiles)
+    : folders_(folders), publishDotFiles_(publishDotFiles) {}
+
+const std::vector<std::vector<std::string>>& TShareAccess::Roots() const {
+  if (!roots_) {
+    roots_.emplace();
+    for (const std::string& entry : folders_) {
+      const std::string path = GetField(entry, 1);
+      if (path.empty()) continue;
+      auto real = RealPath(SystemToNative(path));
+      if (!real) continue;
+      if (auto segments = NormalisedSegments(*real)) roots_->push_back(std::move(*segments));
+    }
   }
+  return *roots_;
 }
 
-bool TShareRoots::Contain(const std::string& nativePath) const {
-  auto real = RealPath(nativePath);
-  if (!real) return false;
-  auto realSegments = NormalisedSegments(*real);
-  if (!realSegments) return false;
-  for (const std::vector<std::string>& root : roots_) {
-    if (SegmentsStartWith(*realSegments, root)) return true;
+bool TShareAccess::ContainsRealPath(std::string_view realPath) const {
+  auto segments = NormalisedSegments(realPath);
+  if (!segments) return false;
+  for (const std::vector<std::string>& root : Roots()) {
+    if (SegmentsStartWith(*segments, root) &&
+        (publishDotFiles_ || NoDotNameFrom(*segments, root.size()))) {
+      return true;
+    }
   }
   return false;
 }
 
-bool RealPathInsideShares(const TSharedFolderList& folders, const std::string& nativePath) {
-  return TShareRoots(folders).Contain(nativePath);
+bool TShareAccess::Contains(int fd) const {
+  auto path = DescriptorPath(fd);
+  return path && ContainsRealPath(*path);
 }
 
-std::optional<std::string> ResolveSharedPath(const TSharedFolderList& folders,
-                                             std::string_view systemPath) {
-  bool inside = false;
-  for (const std::string& share : SharePaths(folders)) {
-    if (IsInsideFolder(systemPath, share)) {
-      inside = true;
-      break;
+bool TShareAccess::AdmitsText(std::string_view systemPath, std::string_view sharePath) const {
+  auto pathSegments = NormalisedSegments(systemPath);
+  auto shareSegments = NormalisedSegments(sharePath);
+  if (!pathSegments || !shareSegments || !SegmentsStartWith(*pathSegments, *shareSegments)) {
+    return false;
+  }
+  return publishDotFiles_ || NoDotNameFrom(*pathSegments, shareSegments->size());
+}
+
+TSharedEntry TShareAccess::OpenChecked(std::string nativePath, TEntryKind kind) const {
+  // A path-only descriptor: opening it has no effect on the object (a FIFO does not block, a
+  // device is not touched), and the object it names stays the same whatever happens to names.
+  TUniqueFd path(open(nativePath.c_str(), O_PATH | O_CLOEXEC));
+  struct stat checked {};
+  if (!path || fstat(path.Get(), &checked) != 0) return {};
+  const bool rightKind =
+      kind == TEntryKind::File ? S_ISREG(checked.st_mode) : S_ISDIR(checked.st_mode);
+  if (!rightKind || !Contains(path.Get())) return {};
+  // Opened for reading through the checked descriptor's own entry, not by name again.
+  const int flags =
+      O_RDONLY | O_CLOEXEC | O_NOCTTY | (kind == TEntryKind::Folder ? O_DIRECTORY : 0);
+  TUniqueFd fd(open(SelfFdPath(path.Get()).c_str(), flags));
+  struct stat opened {};
+  if (!fd || fstat(fd.Get(), &opened) != 0 || opened.st_dev != checked.st_dev ||
+      opened.st_ino != checked.st_ino) {
+    return {};
+  }
+  return {std::move(fd), std::move(nativePath)};
+}
+
+TSharedEntry TShareAccess::Open(std::string_view systemPath, TEntryKind kind) const {
+  for (const std::string& entry : folders_) {
+    const std::string sharePath = GetField(entry, 1);
+    if (!sharePath.empty() && AdmitsText(systemPath, sharePath)) {
+      return OpenChecked(SystemToNative(systemPath), kind);
     }
   }
-  if (!inside) return std::nullopt;
-  std::string native = SystemToNative(systemPath);
-  auto real = RealPath(native);
-  if (!real || !RealPathInsideShares(folders, *real)) return std::nullopt;
-  return real;
+  return {};
+}
+
+TUniqueFd TShareAccess::OpenFolderIn(std::string_view shareName,
+                                     std::string_view systemPath) const {
+  const std::string sharePath = SharedFolderPathByName(folders_, shareName);
+  if (sharePath.empty()) return {};
+  const std::string target = systemPath.empty() ? sharePath : std::string(systemPath);
+  if (!AdmitsText(target, sharePath)) return {};
+  return std::move(OpenChecked(SystemToNative(target), TEntryKind::Folder).Fd);
 }
 
 }  // namespace vm

@@ -1,9 +1,15 @@
-// Confinement of listings and downloads to the shared folders.
+// Confinement of listings, downloads and writes to the shared folders.
 //
 // A requested path is admitted when it lies inside a shared folder's path twice over: as text,
 // after "." and ".." components are resolved and compared segment by segment (so a share
-// "/x/data/" does not admit "/x/database/"), and on disk, after symbolic links are resolved (so
-// a link inside a share that leads outside every share admits nothing).
+// "/x/data/" does not admit "/x/database/"), and on disk, by the real path of the object that
+// was actually opened (so a link inside a share that leads outside every share admits nothing,
+// and a link swapped between a check and an open cannot send anyone elsewhere: the descriptor
+// that is checked is the one that is read or written through).
+//
+// Names starting with "." are settings and secrets on Linux (.ssh, .gnupg, browser profiles).
+// Unless dot files are published, no component below a share root may start with "."; the
+// share's own path may (a share /home/u/.local/x is the user's choice).
 #pragma once
 
 #include <optional>
@@ -11,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "state/main_state.h"
 
 namespace vm {
@@ -30,24 +37,49 @@ std::string SharedFolderPath(std::string_view entry);
 // "" when no shared folder has that name.
 std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string_view name);
 
-// The resolved native path of systemPath when it lies inside a shared folder, both as text and
-// after resolving links on disk; nullopt otherwise (also when it does not exist).
-std::optional<std::string> ResolveSharedPath(const TSharedFolderList& folders,
-                                             std::string_view systemPath);
+// True for a name that dot-file rules hide: one that starts with ".".
+bool IsDotName(std::string_view name);
 
-// The real paths of the shared folders, resolved once for the many checks of one listing.
-class TShareRoots {
- public:
-  explicit TShareRoots(const TSharedFolderList& folders);
-  // True when the native path exists and its real path lies inside one of the roots.
-  bool Contain(const std::string& nativePath) const;
+// What Open opens.
+enum class TEntryKind { File, Folder };
 
- private:
-  std::vector<std::vector<std::string>> roots_;  // normalised segments of each real path
+// An opened and checked object of the shares.
+struct TSharedEntry {
+  TUniqueFd Fd;            // read-only; invalid when refused
+  std::string NativePath;  // the path it was opened by, in the file system's names
 };
 
-// True when the native path exists and its real path lies inside the real path of some shared
-// folder: TShareRoots for a single check.
-bool RealPathInsideShares(const TSharedFolderList& folders, const std::string& nativePath);
+// The rules of one request: the shares of a snapshot (which must outlive it), and whether dot
+// files are published. Not for sharing between threads: the real paths of the shares are
+// resolved at first need.
+class TShareAccess {
+ public:
+  TShareAccess(const TSharedFolderList& folders, bool publishDotFiles);
+
+  bool PublishDotFiles() const { return publishDotFiles_; }
+
+  // Opens what systemPath names, a regular file or a folder as kind says, when it lies inside
+  // a share by its text and by the real path of what was opened. Fd is invalid otherwise
+  // (outside, missing, another kind, not readable): the callers answer all of these alike.
+  TSharedEntry Open(std::string_view systemPath, TEntryKind kind) const;
+  // Opens the folder that systemPath names inside the share of that name, to create files in
+  // it; the share's own folder when systemPath is empty. Invalid when the share is not there,
+  // or the folder is not inside it by text, not inside a share on disk, or not a folder.
+  TUniqueFd OpenFolderIn(std::string_view shareName, std::string_view systemPath) const;
+  // True when the object the descriptor refers to lies inside a share root on disk (and no
+  // component below that root starts with "." unless dot files are published).
+  bool Contains(int fd) const;
+
+ private:
+  bool ContainsRealPath(std::string_view realPath) const;
+  bool AdmitsText(std::string_view systemPath, std::string_view sharePath) const;
+  TSharedEntry OpenChecked(std::string nativePath, TEntryKind kind) const;
+  const std::vector<std::vector<std::string>>& Roots() const;
+
+  const TSharedFolderList& folders_;
+  bool publishDotFiles_;
+  // Normalised segments of each share's real path; resolved at first need.
+  mutable std::optional<std::vector<std::vector<std::string>>> roots_;
+};
 
 }  // namespace vm
