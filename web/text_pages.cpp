@@ -86,6 +86,8 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
       "   if(!window.fetch){ mform.submit(); return; }",
       "   var data=new FormData(mform);",
       "   data.set(\"_charset_\",\"UTF-8\");",
+      // A form sends line ends as CR LF, as the text is then kept; FormData leaves them bare.
+      "   data.set(\"tbody\",mform.tbody.value.replace(/\\r\\n|\\r|\\n/g,\"\\r\\n\"));",
       "   busy=true;",
       "   show_msg(\"\");",
       "   fetch(\"blank.html\",{method:\"POST\",body:new URLSearchParams(data)}).then(function(r){",

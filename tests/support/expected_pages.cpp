@@ -165,6 +165,7 @@ std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std
           R"~(   if(!window.fetch){ mform.submit(); return; })~",
           R"~(   var data=new FormData(mform);)~",
           R"~(   data.set("_charset_","UTF-8");)~",
+          R"~(   data.set("tbody",mform.tbody.value.replace(/\r\n|\r|\n/g,"\r\n"));)~",
           R"(   busy=true;)",
           R"~(   show_msg("");)~",
           R"~(   fetch("blank.html",{method:"POST",body:new URLSearchParams(data)}).then(function(r){)~",
