@@ -117,6 +117,15 @@ bool TIdTCPConnection::ReceiveMore() {
   return true;
 }
 
+void TIdTCPConnection::Consume(size_t count) {
+  inputStart_ += std::min(count, InputBufferSize());
+  lineSearched_ = 0;
+  if (inputStart_ == inputBuffer_.size()) {
+    inputBuffer_.clear();
+    inputStart_ = 0;
+  }
+}
+
 std::string TIdTCPConnection::ReadLn() {
   // The longest acceptable line plus its CR LF.
   const size_t window = MaxLineLength + 2;

@@ -54,6 +54,15 @@ class TIdTCPConnection {
   void ReadStreamUntilClose(TStream& stream);
   // Bytes received and not yet consumed.
   size_t InputBufferSize() const { return inputBuffer_.size() - inputStart_; }
+  // Those bytes; valid until the next read or Consume.
+  std::string_view InputBuffer() const {
+    return std::string_view(inputBuffer_).substr(inputStart_);
+  }
+  // Marks the first count bytes of InputBuffer() as consumed.
+  void Consume(size_t count);
+  // Receives once more into the input buffer (waiting as a read does); false when the peer has
+  // closed its side. Throws EIdReadTimeout, EIdSocketError, EIdClosedSocket.
+  bool ReceiveMore();
 
   // Sends (or collects, while the write buffer is open) the bytes.
   void Write(std::string_view bytes);
@@ -87,8 +96,6 @@ class TIdTCPConnection {
  private:
   enum class WaitResult { Ready, TimedOut };
   WaitResult WaitFor(short events, int timeoutMs);
-  // Receives once into the input buffer; false when the peer has closed its side.
-  bool ReceiveMore();
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);
   void SendAll(const char* data, size_t size, bool moreFollows = false);

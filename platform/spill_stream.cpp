@@ -170,6 +170,10 @@ void TSpillStream::Write(const void* buffer, size_t count) {
       Unmap();
       size_ = end;
     }
+  } else if (position_ == static_cast<int64_t>(memory_.size())) {
+    // The usual case, a body arriving in order: the memory grows with it, geometrically.
+    memory_.append(static_cast<const char*>(buffer), count);
+    size_ = end;
   } else {
     if (static_cast<size_t>(end) > memory_.size()) memory_.resize(static_cast<size_t>(end));
     std::memcpy(memory_.data() + position_, buffer, count);
