@@ -290,6 +290,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       std::string* keep = admission == TBodyAdmission::SmallForm ? &request.FormText : nullptr;
       if (!DropBody(connection, request, keep, kSmallFormLimit)) return;  // closed, unanswered
     }
+    connection.MarkMessageEnd();
     FillParamsAndDocument(request, target, ParseParams);
     request.Version = version;
     const std::string authorization = request.RawHeaders.Values("Authorization");
@@ -313,8 +314,12 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       response.SetResponseCode(500);
       response.ContentText = e.what();
     }
-    if (!response.HeaderWritten()) response.WriteHeader();
-    if (!response.ContentText.empty() || response.ContentStream) response.WriteContent();
+    // WriteContent writes the header first when needed, together with a text body.
+    if (!response.ContentText.empty() || response.ContentStream) {
+      response.WriteContent();
+    } else if (!response.HeaderWritten()) {
+      response.WriteHeader();
+    }
     closeAfter = response.CloseConnection();
   } while (!closeAfter);
 }

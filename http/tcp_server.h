@@ -1,10 +1,11 @@
-// Listener and connection threads: one listener thread, and a pool of threads of which each
-// serves one accepted connection at a time, from accept to close.
+// Listening and connection threads: a pool of threads that wait in accept on the listening
+// socket, each serving the connection it accepted from accept to close before it waits again.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,7 @@ class TIdPeerThread {
   std::unique_ptr<TIdTCPConnection> connection_;
   std::atomic<TPeerPhase> phase_{TPeerPhase::AwaitingHead};
   uint32_t address_ = 0;  // the peer's IPv4 address, network order: its per-address count
+  std::list<std::unique_ptr<TIdPeerThread>>::iterator self_;  // its place among the open ones
 };
 
 // Figures of the connection limits and the worker pool since the server was created.
@@ -109,9 +111,9 @@ class TIdTCPServer {
   size_t ConnectionStackSize = kDefaultConnectionStackSize;
 
   bool Active() const;
-  // true: binds, listens and starts the listener thread (throws on failure, undoing the partial
-  // activation); false: stops the listener, closes every connection's socket, waits for the
-  // connection threads and ends the pool's threads.
+  // true: binds, listens and starts the pool's first thread (throws on failure, undoing the
+  // partial activation); false: stops listening, closes every connection's socket, and waits
+  // for the connection threads and the pool's threads to end.
   void SetActive(bool active);
   // Moves an active server to another port: the new port is bound and listened on first, and
   // only then replaces the old one, whose connections in progress go on. Throws the bind error
@@ -139,22 +141,29 @@ class TIdTCPServer {
  private:
   struct Impl;
   struct TWorker;
+  struct TListener;
   void Activate();
   // A listening socket on port (BindAddress or every IPv4 address); throws as activation does.
   int OpenListeningSocket(int port);
+  static int BoundPortOf(int socket);
   void Deactivate();
-  void ListenLoop();
-  // Takes an accepted socket on, or closes it at once when its address or the server is full.
-  void Admit(int socket, uint32_t address, std::string peerIP);
+  // Takes an accepted socket on (the connection list locked): its connection, or null when its
+  // address has too many open or no room can be made (the caller then closes the socket).
+  TIdPeerThread* Admit(int socket, uint32_t address);
   // Closes the oldest connection still waiting for its head; false when there is none.
   // Called with the connection list locked.
   bool EvictOldestAwaitingHead();
   // Starts a pool thread (connection list locked); false when no thread can be had.
   bool StartWorker();
+  // The pool thread's life: accept, serve, accept again; ends when idle too long or stopping.
   static void* WorkerEntry(void* worker);
   void RunWorker(TWorker* worker);
+  // Runs the connection to its end and closes it.
   void RunPeer(TIdPeerThread* thread);
-  // Joins pool threads that have ended.
+  // Takes an ended connection out of the open ones (the connection list locked); returns it
+  // to be freed once the lock is let go.
+  std::unique_ptr<TIdPeerThread> Forget(TIdPeerThread* thread);
+  // Joins pool threads that have ended (connection list not locked).
   void ReapFinished();
   std::unique_ptr<Impl> impl_;
 };
