@@ -67,10 +67,11 @@ std::string Upper(std::string text) {
 // The head read a line at a time, as a blocking line reader would.
 TResult ReadLineByLine(std::string_view input, size_t maxLine, size_t maxHead) {
   TResult result;
-  auto fail = [&](vm::THeadFault fault) {
-    result.status = vm::THeadStatus::Malformed;
-    result.fault = fault;
-    return result;
+  auto fail = [](vm::THeadFault fault) {
+    TResult failed;  // a malformed head yields nothing but the reason
+    failed.status = vm::THeadStatus::Malformed;
+    failed.fault = fault;
+    return failed;
   };
   size_t position = 0, counted = 0;
   bool requestLine = true;
@@ -79,7 +80,7 @@ TResult ReadLineByLine(std::string_view input, size_t maxLine, size_t maxHead) {
     const size_t lf = rest.find('\n');
     if (lf == std::string_view::npos || lf > maxLine + 1) {
       if (rest.size() >= maxLine + 2) return fail(vm::THeadFault::LineTooLong);
-      return result;  // need more
+      return TResult();  // need more
     }
     std::string line(rest.substr(0, lf));
     if (!line.empty() && line.back() == '\r') line.pop_back();
