@@ -24,16 +24,6 @@ bool IsAnsweredMethod(std::string_view method) {
 TRequestHeadParser::TRequestHeadParser(size_t maxLineLength, size_t maxHeadBytes)
     : maxLineLength_(maxLineLength), maxHeadBytes_(maxHeadBytes) {}
 
-void TRequestHeadParser::Reset() {
-  stage_ = TStage::RequestLine;
-  status_ = THeadStatus::NeedMore;
-  fault_ = THeadFault::None;
-  lineStart_ = 0;
-  searched_ = 0;
-  counted_ = 0;
-  head_ = TRequestHead();
-}
-
 THeadStatus TRequestHeadParser::Finish(THeadStatus status, THeadFault fault, size_t length) {
   stage_ = TStage::Done;
   status_ = status;

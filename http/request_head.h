@@ -57,12 +57,10 @@ class TRequestHeadParser {
 
   // Parses the head at the start of input. After NeedMore, call again with the same bytes and
   // more after them: the parse goes on where it stopped, without looking at a byte twice.
-  // After Complete or Malformed, further calls return the same until Reset.
+  // After Complete or Malformed, further calls return the same.
   THeadStatus Parse(std::string_view input);
   const TRequestHead& Head() const { return head_; }
   THeadFault Fault() const { return fault_; }
-  // Ready for the next head (of input that begins anew).
-  void Reset();
 
  private:
   enum class TStage { RequestLine, HeaderLines, Done };

@@ -84,6 +84,9 @@ TEST_F(HttpServerTest, HandlerThatSendsNothingGetsHeadersWithoutLengthOrBody) {
 }
 
 TEST_F(HttpServerTest, StatusCodesAndContentText) {
+  std::string largeText(8 << 20, 'l');
+  for (size_t i = 0; i < largeText.size(); i += 4096)
+    largeText[i] = static_cast<char>('a' + i % 26);
   struct Row {
     const char* label;
     int code;
@@ -101,6 +104,12 @@ TEST_F(HttpServerTest, StatusCodesAndContentText) {
        JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
                  "Content-Length: 5", "Server: Velmarind/1.0", ""}) +
            "hello"},
+      // Sent with its header in one call, which the socket takes in several parts.
+      {"text larger than the socket takes at once", 200, largeText,
+       JoinCrLf({"HTTP/1.1 200 OK", "Connection: close", "Content-Type: text/html",
+                 "Content-Length: " + std::to_string(largeText.size()), "Server: Velmarind/1.0",
+                 ""}) +
+           largeText},
   };
   std::atomic<int> index{0};
   Serve([&](TIdPeerThread*, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& r) {
