@@ -195,6 +195,9 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
     int port = 0;
     ASSERT_EQ(read(report[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
 
+    // The oldest connection, inside its request (head sent, body not yet): never closed for room.
+    LoopbackClient uploading(port, "127.0.0.7");
+    uploading.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
     std::vector<std::unique_ptr<LoopbackClient>> idle;
     if (row.oneAddress) {
       for (int i = 0; i < kIdle; ++i)
@@ -211,6 +214,8 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
       answered += answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.size() > content.size() &&
                   answer.compare(answer.size() - content.size(), content.size(), content) == 0;
     }
+    uploading.Send("67890");
+    const std::string uploaded = uploading.ReadAll();
     ResetAll(idle);
     close(control[1]);  // the child stops serving and reports
     TIdServerCounters counters;
@@ -236,6 +241,7 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
         static_cast<unsigned long long>(counters.closedForRoom),
         static_cast<unsigned long long>(counters.refusedForRoom), counters.peakConnections);
     EXPECT_EQ(answered, kRequests) << row.label;
+    EXPECT_EQ(uploaded.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << row.label << ": " << uploaded;
     EXPECT_LT(slowest, kAnswerWithin) << row.label;
   }
 }
