@@ -130,8 +130,9 @@ class TIdTCPServer {
   int IdleWorkerCount() const;
   TIdServerCounters Counters() const;
   // Deactivates without throwing: connection threads that outlive TerminateWaitTime are waited
-  // for without limit. For destructors; every class that overrides DoExecute calls it from its
-  // own destructor, because no connection thread may run DoExecute while its class is torn down.
+  // for without limit. For destructors: every class that overrides DoExecute, or derives from
+  // one that does, calls it from its own destructor, because no connection thread may call
+  // DoExecute while the object's class changes during its destruction.
   void DeactivateForDestruction() noexcept;
 
  protected:
