@@ -9,6 +9,7 @@
 #include <exception>
 #include <string>
 
+#include "http/descriptor_limit.h"
 #include "platform/fs_names.h"
 #include "server/form_hide_core.h"
 
@@ -65,6 +66,8 @@ int RunHeadless() {
 int main(int argc, char** argv) {
   // A client that goes away mid-answer must fail only its own write, not end the program.
   std::signal(SIGPIPE, SIG_IGN);
+  // Each open connection holds a descriptor; the common soft limit of 1024 would cap them early.
+  vm::RaiseDescriptorLimit();
   if (!HasDisplay()) return RunHeadless();
 #ifdef VELMARIND_DESKTOP
   return vm::RunDesktop(argc, argv);

@@ -1,6 +1,7 @@
 #include "http/http_server.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "http/byte_range.h"
 #include "http/engine_errors.h"
 #include "http/http_date.h"
+#include "http/request_head.h"
 #include "http/tcp_connection.h"
 #include "http/url_decode.h"
 #include "platform/fs_names.h"
@@ -21,12 +23,9 @@ namespace vm {
 
 namespace {
 
-// The request line and header lines together may not pass this, so that a client sending
-// header lines without end cannot hold a thread and grow the record for ever.
-constexpr size_t kMaxHeadBytes = 64 * 1024;
-// The engine's own body stream is pre-sized only up to this; beyond it grows with the bytes
-// that actually arrive, so that a false Content-Length cannot make us commit memory.
-constexpr int64_t kOwnStreamPresizeLimit = 1 << 20;
+// A request whose body held this much gives the freed memory back when it ends (malloc keeps
+// freed blocks of this size in its arenas). Smaller bodies are not worth the walk of the arenas.
+constexpr int64_t kTrimAfterBodyBytes = int64_t{1} << 20;
 // An "Expires" given in seconds is clamped to this many seconds (about 300 years) each way.
 constexpr int64_t kMaxExpiresSeconds = int64_t{10'000'000'000};
 constexpr double kSecondsPerDay = 86400.0;
@@ -45,39 +44,46 @@ int64_t IntegerOrZero(std::string_view text) {
   return ParseInteger(text, value) ? value : 0;
 }
 
-// Reads the head's lines while keeping count of its size and its time: the whole head must
-// arrive within one idle limit, not merely a byte per idle limit.
-class HeadReader {
+// The whole head must arrive within one idle limit, not merely a byte per idle limit: a client
+// dribbling a byte now and then would otherwise hold its connection for hours.
+class THeadDeadline {
  public:
-  explicit HeadReader(TIdTCPConnection& connection) : connection_(connection) {
+  explicit THeadDeadline(TIdTCPConnection& connection) : connection_(connection) {
     if (connection_.ReadTimeout > 0) {
       connection_.SetReadDeadline(std::chrono::steady_clock::now() +
                                   std::chrono::milliseconds(connection_.ReadTimeout));
     }
   }
-  ~HeadReader() { Finish(); }
-  // The head is complete: the body that follows has only the idle limit.
-  void Finish() { connection_.ClearReadDeadline(); }
-  HeadReader(const HeadReader&) = delete;
-  HeadReader& operator=(const HeadReader&) = delete;
-  std::string ReadLine() {
-    std::string line = connection_.ReadLn();
-    used_ += line.size() + 2;
-    if (used_ > kMaxHeadBytes) throw EIdHTTPHeadTooLarge();
-    return line;
-  }
+  // The head is complete (or failed): the body that follows has only the idle limit.
+  ~THeadDeadline() { connection_.ClearReadDeadline(); }
+  THeadDeadline(const THeadDeadline&) = delete;
+  THeadDeadline& operator=(const THeadDeadline&) = delete;
 
  private:
   TIdTCPConnection& connection_;
-  size_t used_ = 0;
 };
 
-void ReadHeaderLines(HeadReader& reader, TIdHeaderList& headers) {
+// Receives until the input buffer begins with a whole head; throws what a line read would.
+void ReadHead(TIdTCPConnection& connection, TRequestHeadParser& parser) {
+  THeadDeadline deadline(connection);
   for (;;) {
-    std::string line = reader.ReadLine();
-    if (line.empty()) return;
-    if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
-    headers.Add(std::move(line));
+    switch (parser.Parse(connection.InputBuffer())) {
+      case THeadStatus::Complete:
+        return;
+      case THeadStatus::NeedMore:
+        if (!connection.ReceiveMore()) throw EIdConnClosedGracefully();
+        break;
+      case THeadStatus::Malformed:
+        switch (parser.Fault()) {
+          case THeadFault::RequestLineWithoutSpace:
+            throw EIdHTTPErrorParsingCommand();
+          case THeadFault::HeadTooLarge:
+            throw EIdHTTPHeadTooLarge();
+          case THeadFault::LineTooLong:
+          case THeadFault::None:
+            throw EIdMaxLineLengthExceeded();
+        }
+    }
   }
 }
 
@@ -134,22 +140,40 @@ bool IsContinueExpected(const std::string& expect) {
   return EqualTextIgnoreCase(expect, "100-continue");
 }
 
-void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, bool ownStream) {
+// Reads the body into the post stream. The stream grows with the bytes that arrive, never
+// with the announced length: a client announcing much and sending nothing holds nothing.
+void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request) {
   TStream& stream = *request.PostStream;
   if (request.ContentLength > 0) {
     // A client that asks first (curl does for bodies over 1 MiB) would otherwise wait a second
     // before sending; the answer is the interim status, the final one follows as usual.
     if (IsContinueExpected(request.RawHeaders.Values("Expect")))
       connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
-    // Pre-sized so that it grows once; a file-backed stream decides for itself what that costs.
-    if (!ownStream || request.ContentLength <= kOwnStreamPresizeLimit)
-      stream.SetSize(stream.Position() + request.ContentLength);
     connection.ReadStream(stream, request.ContentLength);
     if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
   } else if (request.Command == "POST" && !request.HasContentLength()) {
     connection.ReadStreamUntilClose(stream);
   }
 }
+
+// Frees the request record as the request ends. After a large body the freed memory goes back
+// to the system at once, so that a burst of uploads does not leave the process large for good.
+class TRequestRelease {
+ public:
+  explicit TRequestRelease(std::unique_ptr<TIdHTTPRequestInfo>& record) : record_(record) {}
+  ~TRequestRelease() {
+    const TIdHTTPRequestInfo& request = *record_;
+    const int64_t body = (request.PostStream ? request.PostStream->Size() : 0) +
+                         static_cast<int64_t>(request.FormText.size());
+    record_.reset();
+    if (body >= kTrimAfterBodyBytes) malloc_trim(0);
+  }
+  TRequestRelease(const TRequestRelease&) = delete;
+  TRequestRelease& operator=(const TRequestRelease&) = delete;
+
+ private:
+  std::unique_ptr<TIdHTTPRequestInfo>& record_;
+};
 
 // Where a body that is not kept goes: nowhere, but for the first bytes when they are wanted.
 // More than the limit fails the request, which closes the connection without an answer.
@@ -229,25 +253,25 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   TIdTCPConnection& connection = *thread.Connection();
   bool closeAfter = !KeepAlive;
   do {
-    HeadReader head(connection);
-    const std::string requestLine = head.ReadLine();
-    const size_t lastSpace = requestLine.rfind(' ');
-    if (lastSpace == std::string::npos) throw EIdHTTPErrorParsingCommand();
-    const std::string version = requestLine.substr(lastSpace + 1);
-    const std::string rest = requestLine.substr(0, lastSpace);
-    const size_t firstSpace = rest.find(' ');
-    const std::string command = UpperAscii(rest.substr(0, firstSpace));
-    const std::string target = firstSpace == std::string::npos ? "" : rest.substr(firstSpace + 1);
-    if ((command != "GET" && command != "POST" && command != "HEAD") || !OnCommandGet) {
-      return;  // other methods: closed without a response
-    }
+    thread.AwaitHead();
+    TRequestHeadParser parser(connection.MaxLineLength);
+    ReadHead(connection, parser);
+    const TRequestHead& head = parser.Head();
+    const std::string_view input = connection.InputBuffer();
+    if (!head.Answered || !OnCommandGet) return;  // other methods: closed without a response
+    if (!thread.BeginRequest()) return;           // closed to make room meanwhile
 
-    TIdHTTPRequestInfo request;
-    request.RequestLine = requestLine;
+    auto record = std::make_unique<TIdHTTPRequestInfo>();
+    TIdHTTPRequestInfo& request = *record;
+    const TRequestRelease release(record);  // declared after the record: runs before its end
+    request.RequestLine = head.RequestLine.In(input);
     request.RemoteIP = connection.PeerIP();
-    request.Command = command;
-    ReadHeaderLines(head, request.RawHeaders);
-    head.Finish();
+    request.Command = UpperAscii(std::string(head.Method.In(input)));
+    for (const TTextSpan& line : head.HeaderLines)
+      request.RawHeaders.Add(std::string(line.In(input)));
+    const std::string target(head.Target.In(input));
+    const std::string version(head.Version.In(input));
+    connection.Consume(head.Length);
     FillHeaderFields(request);
 
     const TBodyAdmission admission =
@@ -256,7 +280,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       if (OnCreatePostStream) OnCreatePostStream(&thread, request.PostStream);
       const bool ownStream = !request.PostStream;
       if (ownStream) request.PostStream = std::make_unique<TMemoryStream>();
-      ReadBody(connection, request, ownStream);
+      ReadBody(connection, request);
       if (ownStream) {
         request.FormText = std::string(request.PostStream->View());
         request.RawParams = request.FormText;
@@ -266,6 +290,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       std::string* keep = admission == TBodyAdmission::SmallForm ? &request.FormText : nullptr;
       if (!DropBody(connection, request, keep, kSmallFormLimit)) return;  // closed, unanswered
     }
+    connection.MarkMessageEnd();
     FillParamsAndDocument(request, target, ParseParams);
     request.Version = version;
     const std::string authorization = request.RawHeaders.Values("Authorization");
@@ -276,7 +301,7 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     TIdHTTPResponseInfo response(&connection);
     response.SetCloseConnection(
         !(KeepAlive && EqualTextIgnoreCase(request.Connection, "Keep-alive")));
-    response.HeadOnly = command == "HEAD";
+    response.HeadOnly = request.Command == "HEAD";
     if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
     for (const std::string& line : CommonHeaders) response.CustomHeaders.Add(line);
     try {
@@ -289,8 +314,12 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       response.SetResponseCode(500);
       response.ContentText = e.what();
     }
-    if (!response.HeaderWritten()) response.WriteHeader();
-    if (!response.ContentText.empty() || response.ContentStream) response.WriteContent();
+    // WriteContent writes the header first when needed, together with a text body.
+    if (!response.ContentText.empty() || response.ContentStream) {
+      response.WriteContent();
+    } else if (!response.HeaderWritten()) {
+      response.WriteHeader();
+    }
     closeAfter = response.CloseConnection();
   } while (!closeAfter);
 }

@@ -69,6 +69,10 @@ class TIdCustomHTTPServer : public TIdTCPServer {
   TIdMimeTable mimeTable_;
 };
 
-class TIdHTTPServer : public TIdCustomHTTPServer {};
+class TIdHTTPServer : public TIdCustomHTTPServer {
+ public:
+  // Stops every connection thread before the object's dynamic type changes under them.
+  ~TIdHTTPServer() override { DeactivateForDestruction(); }
+};
 
 }  // namespace vm

@@ -93,6 +93,11 @@ void TIdHTTPResponseInfo::SetCloseConnection(bool close) {
 }
 
 void TIdHTTPResponseInfo::WriteHeader() {
+  // A body comes next: the header waits for its first bytes, so a small page is one segment.
+  if (CollectHeader()) connection_->CloseWriteBuffer(!HeadOnly && ContentLength > 0);
+}
+
+bool TIdHTTPResponseInfo::CollectHeader() {
   if (headerWritten_) throw EIdHTTPHeaderAlreadyWritten();
   headerWritten_ = true;
   if (ContentLength == -1) {
@@ -135,7 +140,7 @@ void TIdHTTPResponseInfo::WriteHeader() {
     }
   }
 
-  if (connection_ == nullptr) return;
+  if (connection_ == nullptr) return false;
   // The status line and the headers leave in one send.
   connection_->OpenWriteBuffer();
   try {
@@ -147,14 +152,22 @@ void TIdHTTPResponseInfo::WriteHeader() {
     connection_->CloseWriteBuffer();
     throw;
   }
-  // A body comes next: the header waits for its first bytes, so a small page is one segment.
-  connection_->CloseWriteBuffer(!HeadOnly && ContentLength > 0);
+  return true;
 }
 
 void TIdHTTPResponseInfo::WriteContent() {
-  if (!headerWritten_) WriteHeader();
+  bool textSent = false;
+  if (!headerWritten_ && CollectHeader()) {
+    if (!HeadOnly && !ContentText.empty()) {
+      // The header and a text body (a generated page) leave in one send.
+      connection_->CloseWriteBuffer(ContentText);
+      textSent = true;
+    } else {
+      connection_->CloseWriteBuffer(!HeadOnly && ContentLength > 0);
+    }
+  }
   // A HEAD answer carries the headers of the GET answer and no body bytes.
-  if (connection_ != nullptr && !HeadOnly) {
+  if (connection_ != nullptr && !HeadOnly && !textSent) {
     if (!ContentText.empty()) {
       connection_->Write(ContentText);
     } else if (ContentStream) {

@@ -56,6 +56,10 @@ class TIdHTTPResponseInfo : public TIdResponseHeaderInfo {
   void WriteContent();
 
  private:
+  // WriteHeader's work up to the send: the status line and the header lines are left in the
+  // connection's open write buffer. False (and nothing collected) without a connection.
+  bool CollectHeader();
+
   TIdTCPConnection* connection_;
   int responseCode_ = 200;
   bool closeConnection_ = false;

@@ -2,8 +2,10 @@
 
 #include <poll.h>
 #include <sys/sendfile.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,6 +77,7 @@ TIdTCPConnection::WaitResult TIdTCPConnection::WaitFor(short events, int timeout
 }
 
 size_t TIdTCPConnection::ReceiveInto(char* buffer, size_t count) {
+  messageEnded_ = false;
   if (closedGracefully_) return 0;
   if (socket_ < 0) throw EIdClosedSocket();
   for (;;) {
@@ -115,6 +118,15 @@ bool TIdTCPConnection::ReceiveMore() {
   if (n == 0) return false;
   inputBuffer_.append(block, n);
   return true;
+}
+
+void TIdTCPConnection::Consume(size_t count) {
+  inputStart_ += std::min(count, InputBufferSize());
+  lineSearched_ = 0;
+  if (inputStart_ == inputBuffer_.size()) {
+    inputBuffer_.clear();
+    inputStart_ = 0;
+  }
 }
 
 std::string TIdTCPConnection::ReadLn() {
@@ -194,12 +206,37 @@ void TIdTCPConnection::SendAll(const char* data, size_t size, bool moreFollows) 
       size -= static_cast<size_t>(n);
       continue;
     }
-    int code = errno;
-    if (code == EINTR) continue;
-    if (code == EAGAIN || code == EWOULDBLOCK) code = ETIMEDOUT;  // the send timeout ran out
-    if (IsPeerGoneError(code)) CloseNow(false);
-    FailSocket(code, "send");
+    if (errno == EINTR) continue;
+    FailSend(errno, "send");
   }
+}
+
+void TIdTCPConnection::FailSend(int errorCode, const char* call) {
+  if (errorCode == EAGAIN || errorCode == EWOULDBLOCK) errorCode = ETIMEDOUT;  // send timeout
+  if (IsPeerGoneError(errorCode)) CloseNow(false);
+  FailSocket(errorCode, call);
+}
+
+void TIdTCPConnection::SendBoth(std::string_view first, std::string_view second) {
+  while (!first.empty()) {
+    if (socket_ < 0) throw EIdClosedSocket();
+    iovec parts[2] = {{const_cast<char*>(first.data()), first.size()},
+                      {const_cast<char*>(second.data()), second.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = second.empty() ? 1 : 2;
+    const ssize_t n = sendmsg(socket_, &message, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      FailSend(errno, "sendmsg");
+    }
+    sentAny_ = true;
+    size_t sent = static_cast<size_t>(n);
+    const size_t fromFirst = std::min(sent, first.size());
+    first.remove_prefix(fromFirst);
+    second.remove_prefix(sent - fromFirst);
+  }
+  SendAll(second.data(), second.size());
 }
 
 void TIdTCPConnection::Write(std::string_view bytes) {
@@ -288,6 +325,13 @@ void TIdTCPConnection::CloseWriteBuffer(bool moreFollows) {
   SendAll(pending.data(), pending.size(), moreFollows);
 }
 
+void TIdTCPConnection::CloseWriteBuffer(std::string_view body) {
+  writeBufferOpen_ = false;
+  std::string pending;
+  pending.swap(writeBuffer_);
+  SendBoth(pending, body);
+}
+
 void TIdTCPConnection::Disconnect() { CloseNow(true); }
 
 void TIdTCPConnection::CloseSocket() {
@@ -302,8 +346,12 @@ bool TIdTCPConnection::Connected() const {
 void TIdTCPConnection::CloseNow(bool linger) {
   const int fd = socket_;  // only the owning thread changes socket_
   if (fd < 0) return;
-  shutdown(fd, SHUT_WR);
+  if (linger && sentAny_ && !closedGracefully_ && messageEnded_ && InputBufferSize() == 0) {
+    int unread = 0;
+    linger = ioctl(fd, FIONREAD, &unread) != 0 || unread > 0;
+  }
   if (linger && sentAny_ && !closedGracefully_) {
+    shutdown(fd, SHUT_WR);
     // The peer reads our FIN after the response and closes; wait for that (briefly).
     const auto deadline = Clock::now() + std::chrono::milliseconds(kLingerMs);
     size_t drained = 0;

@@ -54,6 +54,15 @@ class TIdTCPConnection {
   void ReadStreamUntilClose(TStream& stream);
   // Bytes received and not yet consumed.
   size_t InputBufferSize() const { return inputBuffer_.size() - inputStart_; }
+  // Those bytes; valid until the next read or Consume.
+  std::string_view InputBuffer() const {
+    return std::string_view(inputBuffer_).substr(inputStart_);
+  }
+  // Marks the first count bytes of InputBuffer() as consumed.
+  void Consume(size_t count);
+  // Receives once more into the input buffer (waiting as a read does); false when the peer has
+  // closed its side. Throws EIdReadTimeout, EIdSocketError, EIdClosedSocket.
+  bool ReceiveMore();
 
   // Sends (or collects, while the write buffer is open) the bytes.
   void Write(std::string_view bytes);
@@ -72,9 +81,18 @@ class TIdTCPConnection {
   // Sends what was collected and stops collecting. With moreFollows the bytes may wait for the
   // next send (or the close) to leave with it: for a header whose body comes next.
   void CloseWriteBuffer(bool moreFollows = false);
+  // Sends what was collected and then body, in one call when the socket takes it all, and
+  // stops collecting: a header and its body without copying the body.
+  void CloseWriteBuffer(std::string_view body);
   bool WriteBufferOpen() const { return writeBufferOpen_; }
 
-  // Shuts down sending, drains what is still arriving for a moment, and closes the socket.
+  // Says that the peer's last message has been read to its end: Disconnect then closes at once
+  // when no byte waits unread, as the peer is not sending. Reset by every read of input.
+  void MarkMessageEnd() { messageEnded_ = true; }
+  // Closes the socket. After an answer, when the peer may still be sending (its message was not
+  // read to the end, or bytes wait unread), sending is shut down first and what still arrives is
+  // drained for a moment: closing with unread input makes the kernel send a reset, which can
+  // destroy the answer before the peer reads it.
   void Disconnect();
   // From any thread: shuts the socket down both ways so that a blocked read or send of the
   // owning thread returns at once. The owner still closes it.
@@ -82,16 +100,19 @@ class TIdTCPConnection {
   // The socket is open and the peer has not closed its side (or there are bytes left to read).
   bool Connected() const;
   const std::string& PeerIP() const { return peerIP_; }
+  void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }
 
  private:
   enum class WaitResult { Ready, TimedOut };
   WaitResult WaitFor(short events, int timeoutMs);
-  // Receives once into the input buffer; false when the peer has closed its side.
-  bool ReceiveMore();
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);
   void SendAll(const char* data, size_t size, bool moreFollows = false);
+  // Sends first and then second, as one stream of bytes.
+  void SendBoth(std::string_view first, std::string_view second);
+  // A failed send: closes when the peer is gone, then throws the socket error.
+  [[noreturn]] void FailSend(int errorCode, const char* call);
   [[noreturn]] void FailSocket(int errorCode, const char* call);
   void CloseNow(bool linger);
 
@@ -104,6 +125,7 @@ class TIdTCPConnection {
   bool closedGracefully_ = false;
   std::optional<std::chrono::steady_clock::time_point> readDeadline_;
   bool sentAny_ = false;  // a response (part) went out: closing must not reset it away
+  bool messageEnded_ = false;  // see MarkMessageEnd
   bool writeBufferOpen_ = false;
   std::string writeBuffer_;
 };

@@ -2,18 +2,24 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <system_error>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 
+#include "http/descriptor_limit.h"
 #include "http/engine_errors.h"
 #include "http/tcp_connection.h"
 
@@ -21,16 +27,38 @@ namespace vm {
 
 namespace {
 
-// The listener wakes this often to see a stop request without closing its socket under itself.
-constexpr int kAcceptPollMs = 100;
+// Pool threads waiting in accept at once; the other idle ones wait to be called. A thread
+// waiting in accept holds a descriptor (the kernel takes the new socket's number before it
+// waits), so a thousand of them would use up the descriptors they wait to hand out.
+constexpr int kMaxAcceptingWorkers = 8;
+// A pool thread waiting in accept wakes this often to count its idle time (the listening
+// socket's receive timeout). Stopping does not wait for it: shutting the listening socket down
+// wakes every waiting accept at once.
+constexpr int kAcceptWakeMs = 500;
 // After accept fails for lack of descriptors or memory, wait this long before trying again
 // instead of spinning on a listening socket that stays readable.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
+// ... or this long when connections were closed to make room: they free their descriptors as
+// soon as their threads see the close.
+constexpr auto kRoomBackoff = std::chrono::milliseconds(5);
+// Connections closed to make room and not yet ended, at most: beyond this, no connection is
+// taken on until some have ended.
+constexpr int kEvictWhenExhausted = 8;
+// Connections are never limited below this many, however little room the descriptor limit
+// leaves: with fewer the server could not serve a browser's page load.
+constexpr int kMinConnectionLimit = 16;
+// Stack kept resident below a pool thread's frame when it gives the rest back: the frames of
+// the accept that follows.
+constexpr uintptr_t kStackKeptBelowFrame = 16 * 1024;
 
 std::string PeerAddressText(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
   return text;
+}
+
+timeval AsTimeval(int milliseconds) {
+  return timeval{milliseconds / 1000, (milliseconds % 1000) * 1000};
 }
 
 // sendfile has no MSG_NOSIGNAL: a peer gone away would raise SIGPIPE on the sending thread.
@@ -42,27 +70,91 @@ void BlockSigPipeOnThisThread() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+// The lowest address of this thread's stack; null when unknown.
+char* StackLow() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return nullptr;
+  void* low = nullptr;
+  size_t size = 0;
+  const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
+  pthread_attr_destroy(&attributes);
+  return known ? static_cast<char*>(low) : nullptr;
+}
+
+// Gives back the stack pages below this frame: a request that went deep (a large listing, the
+// upload parser) would otherwise keep them resident for as long as the thread waits in the
+// pool. Nothing lives below the frame, and a page touched again comes back zeroed, as a new
+// thread's would. Sanitizer builds keep their stacks: their runtimes watch that memory.
+[[gnu::noinline]] void ReleaseStackBelowFrame(char* stackLow) {
+  if (kConnectionStackScale != 1 || stackLow == nullptr) return;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  const uintptr_t low = (reinterpret_cast<uintptr_t>(stackLow) + page - 1) / page * page;
+  if (frame < low + kStackKeptBelowFrame + page) return;
+  const uintptr_t end = (frame - kStackKeptBelowFrame) / page * page;
+  madvise(reinterpret_cast<void*>(low), end - low, MADV_DONTNEED);
+}
+
 }  // namespace
 
+// A listening socket, closed when the last pool thread accepting on it lets go of it.
+struct TIdTCPServer::TListener {
+  explicit TListener(int socket) : fd(socket) {}
+  ~TListener() { close(fd); }
+  TListener(const TListener&) = delete;
+  TListener& operator=(const TListener&) = delete;
+  const int fd;
+};
+
+struct TIdTCPServer::TWorker {
+  TIdTCPServer* server = nullptr;
+  pthread_t thread{};
+  bool done = false;  // guarded by threadsLock: left its run function, to be joined
+};
+
 struct TIdTCPServer::Impl {
-  std::mutex activeLock;  // serialises SetActive
+  std::mutex activeLock;  // serialises SetActive and Rebind
   std::atomic<bool> active{false};
   std::atomic<int> boundPort{0};
-  int listenSocket = -1;  // owned by the thread that holds activeLock
-  std::atomic<bool> stopListening{false};
-  std::thread listener;
 
   mutable std::mutex threadsLock;
-  std::condition_variable threadEnded;                  // signalled when a thread leaves `live`
-  std::list<std::unique_ptr<TIdPeerThread>> live;      // guarded by threadsLock
-  std::list<std::unique_ptr<TIdPeerThread>> finished;  // guarded by threadsLock: ended, not joined
+  std::condition_variable threadEnded;     // a connection or a pool thread ended
+  std::condition_variable acceptorWanted;  // fewer threads wait in accept than should, or stop
+  // The socket pool threads accept on; null while inactive. Guarded by threadsLock.
+  std::shared_ptr<TListener> listener;
+  // Open connections in accept order (the oldest first), guarded by threadsLock.
+  std::list<std::unique_ptr<TIdPeerThread>> live;
+  std::unordered_map<uint32_t, int> perAddress;  // guarded by threadsLock: open per address
+  int closing = 0;                  // guarded by threadsLock: closed to make room, not yet ended
+  std::list<TWorker> workers;       // guarded by threadsLock: pool threads not yet joined
+  int runningWorkers = 0;           // guarded by threadsLock: of those, not yet done
+  int acceptingWorkers = 0;         // guarded by threadsLock: waiting in accept
+  int waitingWorkers = 0;           // guarded by threadsLock: idle, waiting to be called
+  std::atomic<int> doneWorkers{0};  // done and not yet joined; read without the lock
+  bool stopping = false;            // guarded by threadsLock: pool threads end
+  TIdServerCounters counters;       // guarded by threadsLock
+
+  // Set at activation: connections beyond this many make room (see kDescriptorReserve).
+  std::atomic<int> connectionLimit{kMinConnectionLimit};
+  std::atomic<size_t> descriptorLimit{0};
+  // The send timeout accepted sockets inherit from the listening socket, in milliseconds.
+  std::atomic<int> inheritedSendTimeout{-1};
 };
 
 TIdPeerThread::TIdPeerThread(TIdTCPServer* server, std::unique_ptr<TIdTCPConnection> connection)
     : server_(server), connection_(std::move(connection)) {}
 
-TIdPeerThread::~TIdPeerThread() {
-  if (started_) pthread_join(thread_, nullptr);
+TIdPeerThread::~TIdPeerThread() = default;
+
+void TIdPeerThread::AwaitHead() {
+  TPeerPhase expected = TPeerPhase::InRequest;
+  phase_.compare_exchange_strong(expected, TPeerPhase::AwaitingHead);
+}
+
+bool TIdPeerThread::BeginRequest() {
+  TPeerPhase expected = TPeerPhase::AwaitingHead;
+  return phase_.compare_exchange_strong(expected, TPeerPhase::InRequest) ||
+         expected == TPeerPhase::InRequest;
 }
 
 TIdTCPServer::TIdTCPServer() : impl_(std::make_unique<Impl>()) {}
@@ -76,6 +168,23 @@ int TIdTCPServer::BoundPort() const { return impl_->boundPort; }
 int TIdTCPServer::ConnectionCount() const {
   std::lock_guard<std::mutex> lock(impl_->threadsLock);
   return static_cast<int>(impl_->live.size());
+}
+
+int TIdTCPServer::ConnectionLimit() const { return impl_->connectionLimit; }
+
+int TIdTCPServer::WorkerCount() const {
+  std::lock_guard<std::mutex> lock(impl_->threadsLock);
+  return impl_->runningWorkers;
+}
+
+int TIdTCPServer::IdleWorkerCount() const {
+  std::lock_guard<std::mutex> lock(impl_->threadsLock);
+  return impl_->acceptingWorkers + impl_->waitingWorkers;
+}
+
+TIdServerCounters TIdTCPServer::Counters() const {
+  std::lock_guard<std::mutex> lock(impl_->threadsLock);
+  return impl_->counters;
 }
 
 void TIdTCPServer::SetActive(bool active) {
@@ -99,6 +208,13 @@ int TIdTCPServer::OpenListeningSocket(int port) {
   // socket still listens on stays refused on Linux.
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // A waiting accept returns now and then, so that an idle pool thread can count its time.
+  const timeval acceptWake = AsTimeval(kAcceptWakeMs);
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &acceptWake, sizeof acceptWake);
+  // Accepted sockets inherit the send timeout: one call here instead of one per connection.
+  // (They inherit the receive timeout too, which no read uses: reads wait in poll.)
+  const timeval sendTimeout = AsTimeval(IdleTimeout);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -117,29 +233,39 @@ int TIdTCPServer::OpenListeningSocket(int port) {
   return fd;
 }
 
-void TIdTCPServer::Activate() {
-  int fd = -1;
-  try {
-    fd = OpenListeningSocket(DefaultPort);
-  } catch (...) {
-    Deactivate();
-    throw;
-  }
+int TIdTCPServer::BoundPortOf(int socket) {
   sockaddr_in bound{};
   socklen_t length = sizeof bound;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+  getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+  return ntohs(bound.sin_port);
+}
 
-  impl_->listenSocket = fd;
-  impl_->boundPort = ntohs(bound.sin_port);
-  impl_->stopListening = false;
-  try {
-    impl_->listener = std::thread(&TIdTCPServer::ListenLoop, this);
-  } catch (const std::system_error& e) {
-    impl_->listenSocket = -1;
-    close(fd);
-    Deactivate();
-    throw EIdSocketError::OfCall(e.code().value(), "thread");
+void TIdTCPServer::Activate() {
+  ReapFinished();  // threads of an earlier activation that ended late
+  const int fd = OpenListeningSocket(DefaultPort);  // throws: nothing to undo yet
+
+  // Every connection takes a descriptor; what the process holds now (and the listening socket)
+  // stays, and the reserve stays free for what requests open.
+  const size_t limit = DescriptorLimit();
+  const size_t held = std::max(OpenDescriptorCount(), static_cast<size_t>(fd) + 1);
+  const size_t room = limit > held + kDescriptorReserve ? limit - held - kDescriptorReserve : 0;
+  impl_->descriptorLimit = limit;
+  impl_->connectionLimit = static_cast<int>(std::clamp<size_t>(room, kMinConnectionLimit, INT_MAX));
+  impl_->inheritedSendTimeout = IdleTimeout;
+
+  bool started = false;
+  {
+    std::lock_guard<std::mutex> lock(impl_->threadsLock);
+    impl_->listener = std::make_shared<TListener>(fd);
+    impl_->stopping = false;
+    // One thread waits in accept; the pool grows from there.
+    started = impl_->acceptingWorkers + impl_->waitingWorkers > 0 || StartWorker();
   }
+  if (!started) {
+    Deactivate();
+    throw EIdSocketError::OfCall(EAGAIN, "thread");
+  }
+  impl_->boundPort = BoundPortOf(fd);
   impl_->active = true;
 }
 
@@ -150,39 +276,38 @@ void TIdTCPServer::Rebind(int port) {
     return;
   }
   const int fd = OpenListeningSocket(port);  // throws: the old port keeps serving
-  sockaddr_in bound{};
-  socklen_t length = sizeof bound;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-  impl_->stopListening = true;
-  if (impl_->listener.joinable()) impl_->listener.join();
-  close(impl_->listenSocket);
-  impl_->listenSocket = fd;
-  impl_->boundPort = ntohs(bound.sin_port);
-  impl_->stopListening = false;
-  DefaultPort = port;
-  // Started as Activate starts it; should no thread be had, the server is left inactive.
-  try {
-    impl_->listener = std::thread(&TIdTCPServer::ListenLoop, this);
-  } catch (const std::system_error& e) {
-    Deactivate();
-    throw EIdSocketError::OfCall(e.code().value(), "thread");
+  std::shared_ptr<TListener> old;
+  {
+    std::lock_guard<std::mutex> threads(impl_->threadsLock);
+    old = std::exchange(impl_->listener, std::make_shared<TListener>(fd));
   }
+  // Threads waiting on the old socket return at once and take the new one; it closes when the
+  // last of them lets go of it.
+  shutdown(old->fd, SHUT_RDWR);
+  impl_->inheritedSendTimeout = IdleTimeout;
+  impl_->boundPort = BoundPortOf(fd);
+  DefaultPort = port;
 }
 
 void TIdTCPServer::Deactivate() {
-  impl_->stopListening = true;
-  if (impl_->listener.joinable()) impl_->listener.join();
-  if (impl_->listenSocket >= 0) close(impl_->listenSocket);
-  impl_->listenSocket = -1;
+  std::shared_ptr<TListener> listener;
+  std::unique_lock<std::mutex> lock(impl_->threadsLock);
+  impl_->stopping = true;
+  impl_->acceptorWanted.notify_all();
+  listener = std::move(impl_->listener);
+  // Every thread waiting in accept returns at once; no connection is taken on after this.
+  if (listener) shutdown(listener->fd, SHUT_RDWR);
+  // A thread blocked in a read or send on its socket returns at once and ends.
+  for (auto& thread : impl_->live) thread->Connection()->CloseSocket();
+  lock.unlock();
+  listener.reset();  // closed once no thread holds it any more
   impl_->boundPort = 0;
   impl_->active = false;
 
-  std::unique_lock<std::mutex> lock(impl_->threadsLock);
-  // A thread blocked in a read or send on its socket returns at once and ends.
-  for (auto& thread : impl_->live) thread->Connection()->CloseSocket();
-  const bool ended =
-      impl_->threadEnded.wait_for(lock, std::chrono::milliseconds(TerminateWaitTime),
-                                  [&] { return impl_->live.empty(); });
+  lock.lock();
+  const bool ended = impl_->threadEnded.wait_for(
+      lock, std::chrono::milliseconds(TerminateWaitTime),
+      [&] { return impl_->live.empty() && impl_->runningWorkers == 0; });
   lock.unlock();
   ReapFinished();
   if (!ended) throw EIdTerminateThreadTimeout();
@@ -196,86 +321,227 @@ void TIdTCPServer::DeactivateForDestruction() noexcept {
   {
     // Threads still inside a hook after TerminateWaitTime: wait for them, as they use this object.
     std::unique_lock<std::mutex> lock(impl_->threadsLock);
-    impl_->threadEnded.wait(lock, [&] { return impl_->live.empty(); });
+    impl_->threadEnded.wait(lock,
+                            [&] { return impl_->live.empty() && impl_->runningWorkers == 0; });
   }
   ReapFinished();
 }
 
-void TIdTCPServer::ListenLoop() {
-  const int listenSocket = impl_->listenSocket;
-  while (!impl_->stopListening) {
-    ReapFinished();
-    pollfd p{listenSocket, POLLIN, 0};
-    int r = poll(&p, 1, kAcceptPollMs);
-    if (impl_->stopListening) break;
-    if (r <= 0) continue;
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd = accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EBADF || errno == ENOTSOCK || errno == EINVAL) break;  // socket closed
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-        std::this_thread::sleep_for(kAcceptBackoff);
-      continue;  // a client that gave up before we accepted it, or a signal
-    }
-    StartPeer(fd, PeerAddressText(peer));
+bool TIdTCPServer::EvictOldestAwaitingHead() {
+  for (auto& peer : impl_->live) {
+    TPeerPhase expected = TPeerPhase::AwaitingHead;
+    if (!peer->phase_.compare_exchange_strong(expected, TPeerPhase::Evicted)) continue;
+    peer->Connection()->CloseSocket();
+    ++impl_->closing;
+    ++impl_->counters.closedForRoom;
+    return true;
   }
+  return false;
 }
 
-void TIdTCPServer::StartPeer(int socket, std::string peerIP) {
-  auto connection = std::make_unique<TIdTCPConnection>(socket, std::move(peerIP));
-  connection->SetReadTimeout(IdleTimeout);
-  auto thread = std::make_unique<TIdPeerThread>(this, std::move(connection));
-  TIdPeerThread* raw = thread.get();
-  std::lock_guard<std::mutex> lock(impl_->threadsLock);
-  impl_->live.push_back(std::move(thread));
-  // Started under the lock: the thread removes itself from `live` only after this returns.
+TIdPeerThread* TIdTCPServer::Admit(int socket, uint32_t address) {
+  int& fromAddress = impl_->perAddress[address];
+  // Open connections, not counting those already closed for room and about to end.
+  const int open = static_cast<int>(impl_->live.size()) - impl_->closing;
+  const size_t limit = impl_->descriptorLimit;
+  // Descriptors are handed out lowest first, so every one below this socket's is in use: one
+  // this high means the process as a whole is near its limit, whoever holds the rest.
+  const bool nearLimit = open >= impl_->connectionLimit ||
+                         (limit > 0 && static_cast<size_t>(socket) + kDescriptorReserve >= limit);
+  if (fromAddress >= MaxConnectionsPerAddress) {
+    ++impl_->counters.refusedForAddress;
+    return nullptr;
+  }
+  if (nearLimit && !EvictOldestAwaitingHead()) {
+    if (fromAddress == 0) impl_->perAddress.erase(address);
+    ++impl_->counters.refusedForRoom;
+    return nullptr;
+  }
+  ++fromAddress;
+  ++impl_->counters.accepted;
+  impl_->live.push_back(std::make_unique<TIdPeerThread>(
+      this, std::make_unique<TIdTCPConnection>(socket, std::string())));
+  TIdPeerThread* peer = impl_->live.back().get();
+  peer->self_ = std::prev(impl_->live.end());
+  peer->address_ = address;
+  impl_->counters.peakConnections =
+      std::max(impl_->counters.peakConnections, static_cast<int>(impl_->live.size()));
+  return peer;
+}
+
+bool TIdTCPServer::StartWorker() {
+  TWorker& worker = impl_->workers.emplace_back();
+  worker.server = this;
   pthread_attr_t attributes;
   bool started = pthread_attr_init(&attributes) == 0;
   if (started) {
     const size_t stack = std::max(ConnectionStackSize, static_cast<size_t>(PTHREAD_STACK_MIN));
     started = pthread_attr_setstacksize(&attributes, stack) == 0 &&
-              pthread_create(&raw->thread_, &attributes, &TIdTCPServer::PeerThreadEntry, raw) == 0;
+              pthread_create(&worker.thread, &attributes, &TIdTCPServer::WorkerEntry, &worker) == 0;
     pthread_attr_destroy(&attributes);
   }
-  raw->started_ = started;
-  if (!started) impl_->live.pop_back();  // no thread to be had: the client is dropped
+  if (!started) {
+    impl_->workers.pop_back();
+    return false;
+  }
+  ++impl_->runningWorkers;
+  ++impl_->counters.workersStarted;
+  return true;
 }
 
-void* TIdTCPServer::PeerThreadEntry(void* thread) {
-  auto* peer = static_cast<TIdPeerThread*>(thread);
-  peer->Server()->RunPeer(peer);
+void* TIdTCPServer::WorkerEntry(void* worker) {
+  auto* self = static_cast<TWorker*>(worker);
+  self->server->RunWorker(self);
   return nullptr;
 }
 
-void TIdTCPServer::RunPeer(TIdPeerThread* thread) {
+void TIdTCPServer::RunWorker(TWorker* worker) {
   BlockSigPipeOnThisThread();
+  char* const stackLow = StackLow();
+  const auto idleLimit = std::chrono::milliseconds(WorkerIdleTime);
+  auto idleSince = std::chrono::steady_clock::now();
+  bool stackReleased = false;
+  // Idle for a while: the stack a deep request touched goes back. A thread kept busy keeps its
+  // pages instead of faulting them in again for every connection.
+  auto releaseStack = [&](std::unique_lock<std::mutex>& lock) {
+    if (stackReleased) return;
+    lock.unlock();
+    ReleaseStackBelowFrame(stackLow);
+    ReapFinished();
+    lock.lock();
+    stackReleased = true;
+  };
+  std::unique_ptr<TIdPeerThread> ended;  // the last connection, freed with the lock let go
+  std::unique_lock<std::mutex> lock(impl_->threadsLock);
+  while (!impl_->stopping && impl_->listener) {
+    const auto idle = std::chrono::steady_clock::now() - idleSince;
+    if (impl_->acceptingWorkers >= kMaxAcceptingWorkers) {
+      // Enough threads wait in accept: this one waits to be called, and ends when idle too long.
+      if (idle >= idleLimit) break;
+      ++impl_->waitingWorkers;
+      const bool called = impl_->acceptorWanted.wait_for(
+          lock, stackReleased ? idleLimit - idle : std::chrono::milliseconds(kAcceptWakeMs),
+          [&] { return impl_->acceptingWorkers < kMaxAcceptingWorkers || impl_->stopping; });
+      --impl_->waitingWorkers;
+      if (!called) releaseStack(lock);
+      continue;
+    }
+
+    // Connections closed to make room still hold their descriptors until their threads end:
+    // taking more on meanwhile would eat into the reserve (a flood of new clients outruns them).
+    if (impl_->closing >= kEvictWhenExhausted) {
+      impl_->threadEnded.wait_for(lock, kRoomBackoff);
+      continue;
+    }
+    std::shared_ptr<TListener> listener = impl_->listener;
+    ++impl_->acceptingWorkers;
+    lock.unlock();
+    ended.reset();
+    // The kernel hands each new connection to one of the threads waiting here.
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const int fd = accept4(listener->fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    const int error = errno;
+    listener.reset();
+    lock.lock();
+    --impl_->acceptingWorkers;
+    if (fd >= 0) {
+      TIdPeerThread* thread = Admit(fd, peer.sin_addr.s_addr);
+      // The next connection must find a thread waiting in accept: one is called, or the pool
+      // grows, before this one is served. Without a thread to be had, connections wait in the
+      // kernel's queue until one comes back.
+      bool call = false;
+      if (impl_->acceptingWorkers == 0 && !impl_->stopping) {
+        call = impl_->waitingWorkers > 0;
+        if (!call) StartWorker();
+      }
+      lock.unlock();
+      if (call) impl_->acceptorWanted.notify_one();
+      if (thread == nullptr) {
+        close(fd);  // refused: closed at once, without an answer
+      } else {
+        thread->Connection()->SetPeerIP(PeerAddressText(peer));
+        RunPeer(thread);
+      }
+      lock.lock();
+      if (thread != nullptr) ended = Forget(thread);
+      idleSince = std::chrono::steady_clock::now();
+      stackReleased = false;
+      continue;
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      releaseStack(lock);
+      // Idle too long: the pool shrinks, down to one thread waiting for the next client.
+      if (idle >= idleLimit && impl_->acceptingWorkers > 0) break;
+    } else if (error == EMFILE || error == ENFILE) {
+      // No descriptor for the next client: close connections that are only waiting, unless
+      // enough closes are under way already.
+      bool madeRoom = impl_->closing > 0;
+      while (impl_->closing < kEvictWhenExhausted && EvictOldestAwaitingHead()) madeRoom = true;
+      lock.unlock();
+      std::this_thread::sleep_for(madeRoom ? kRoomBackoff : kAcceptBackoff);
+      lock.lock();
+    } else if (error == ENOBUFS || error == ENOMEM) {
+      lock.unlock();
+      std::this_thread::sleep_for(kAcceptBackoff);
+      lock.lock();
+    }
+    // Anything else is a client that gave up before it was accepted, a signal, or the socket
+    // shut down for a stop or a new port, which the loop's condition sees.
+  }
+  lock.unlock();
+  ended.reset();
+  lock.lock();
+  worker->done = true;
+  --impl_->runningWorkers;
+  ++impl_->doneWorkers;
+  // A thread that waited in accept leaves: another takes its place.
+  if (impl_->acceptingWorkers == 0) impl_->acceptorWanted.notify_one();
+  impl_->threadEnded.notify_all();
+}
+
+void TIdTCPServer::RunPeer(TIdPeerThread* thread) {
+  TIdTCPConnection& connection = *thread->Connection();
   try {
+    if (IdleTimeout == impl_->inheritedSendTimeout) {
+      connection.ReadTimeout = IdleTimeout;
+    } else {
+      connection.SetReadTimeout(IdleTimeout);  // changed since the socket was made
+    }
     DoExecute(*thread);
   } catch (...) {
     // A failure ends this connection only; nothing reaches the user or the other threads.
   }
   try {
-    thread->Connection()->Disconnect();
+    connection.Disconnect();
   } catch (...) {
   }
-  std::lock_guard<std::mutex> lock(impl_->threadsLock);
-  for (auto it = impl_->live.begin(); it != impl_->live.end(); ++it) {
-    if (it->get() == thread) {
-      impl_->finished.splice(impl_->finished.end(), impl_->live, it);
-      break;
-    }
-  }
+}
+
+std::unique_ptr<TIdPeerThread> TIdTCPServer::Forget(TIdPeerThread* thread) {
+  std::unique_ptr<TIdPeerThread> ended = std::move(*thread->self_);
+  impl_->live.erase(thread->self_);
+  auto count = impl_->perAddress.find(thread->address_);
+  if (count != impl_->perAddress.end() && --count->second <= 0) impl_->perAddress.erase(count);
+  if (thread->phase_ == TPeerPhase::Evicted) --impl_->closing;
   impl_->threadEnded.notify_all();
+  return ended;
 }
 
 void TIdTCPServer::ReapFinished() {
-  std::list<std::unique_ptr<TIdPeerThread>> ended;
+  if (impl_->doneWorkers == 0) return;
+  std::list<TWorker> ended;
   {
     std::lock_guard<std::mutex> lock(impl_->threadsLock);
-    ended.swap(impl_->finished);
+    for (auto it = impl_->workers.begin(); it != impl_->workers.end();) {
+      auto next = std::next(it);
+      if (it->done) ended.splice(ended.end(), impl_->workers, it);
+      it = next;
+    }
+    impl_->doneWorkers -= static_cast<int>(ended.size());
   }
-  ended.clear();  // each destructor joins a thread that has already left its run function
+  // Each has left its run function; joining only collects it.
+  for (TWorker& worker : ended) pthread_join(worker.thread, nullptr);
 }
 
 }  // namespace vm

@@ -1,17 +1,13 @@
-// Listener and connection threads: one listener thread, one thread per accepted connection.
+// Listening and connection threads: a pool of threads that wait in accept on the listening
+// socket, each serving the connection it accepted from accept to close before it waits again.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace vm {
 
@@ -32,7 +28,15 @@ inline constexpr size_t kConnectionStackScale = 1;
 class TIdTCPConnection;
 class TIdTCPServer;
 
-// One accepted connection's thread. Owns its connection.
+// Where a connection is in its life, as far as making room for others goes.
+enum class TPeerPhase {
+  AwaitingHead,  // accepted, or between requests: may be closed to make room
+  InRequest,     // its head is complete: never closed to make room
+  Evicted,       // closed to make room: its request must not be served
+};
+
+// One accepted connection and what serves it. A pooled worker thread runs it from accept to
+// close, as if it were a thread of its own. Owns its connection.
 class TIdPeerThread {
  public:
   TIdPeerThread(TIdTCPServer* server, std::unique_ptr<TIdTCPConnection> connection);
@@ -40,13 +44,30 @@ class TIdPeerThread {
   TIdTCPConnection* Connection() const { return connection_.get(); }
   TIdTCPServer* Server() const { return server_; }
 
+  // The connection waits for a request head (the first, or the next on a kept-alive
+  // connection): while it waits, the server may close it to make room for others.
+  void AwaitHead();
+  // The head is complete: the connection is no longer closed to make room. False when it was
+  // closed for room in the meantime; the request must then be dropped.
+  bool BeginRequest();
+
  private:
   friend class TIdTCPServer;
   TIdTCPServer* server_;
   std::unique_ptr<TIdTCPConnection> connection_;
-  // A POSIX thread rather than std::thread: only it lets us choose the stack size.
-  pthread_t thread_{};
-  bool started_ = false;
+  std::atomic<TPeerPhase> phase_{TPeerPhase::AwaitingHead};
+  uint32_t address_ = 0;  // the peer's IPv4 address, network order: its per-address count
+  std::list<std::unique_ptr<TIdPeerThread>>::iterator self_;  // its place among the open ones
+};
+
+// Figures of the connection limits and the worker pool since the server was created.
+struct TIdServerCounters {
+  uint64_t accepted = 0;           // connections taken on
+  uint64_t refusedForAddress = 0;  // closed at once: their address had too many open
+  uint64_t refusedForRoom = 0;     // closed at once: no room, and none could be made
+  uint64_t closedForRoom = 0;      // waiting for a head, closed to make room for a newer one
+  uint64_t workersStarted = 0;     // pool threads started
+  int peakConnections = 0;         // most connections open at once
 };
 
 class TIdTCPServer {
@@ -70,16 +91,29 @@ class TIdTCPServer {
   // or stalled clients cannot hold a thread for ever. Milliseconds; 0 = wait without limit.
   static constexpr int kDefaultIdleTimeoutMs = 60000;
   int IdleTimeout = kDefaultIdleTimeoutMs;
-  // Stack of each connection thread, in bytes. One thread per connection and no limit on
-  // connections: the default 8 MiB would reserve 8 GiB of address space for 1,000 clients.
-  // The deepest request (a 32 KiB receive block, the page makers, a listing, the upload parser)
-  // stays far below this. Sanitizers enlarge every frame, so their builds get more.
+  // Connections open at once from one client address; further ones are closed at once, without
+  // an answer. A browser opens six or so per server; one host must not take every descriptor
+  // and thread from the others.
+  static constexpr int kDefaultMaxConnectionsPerAddress = 64;
+  int MaxConnectionsPerAddress = kDefaultMaxConnectionsPerAddress;
+  // Descriptors kept free beside the connections for what requests open (served files, page
+  // files, listed folders, body files). When the connections would eat into them, the oldest
+  // connection still waiting for its head is closed to make room.
+  static constexpr int kDescriptorReserve = 64;
+  // A pool thread with no connection to serve for this long ends. Milliseconds.
+  static constexpr int kDefaultWorkerIdleTimeMs = 10000;
+  int WorkerIdleTime = kDefaultWorkerIdleTimeMs;
+  // Stack of each connection thread, in bytes. One thread per open connection: the default
+  // 8 MiB would reserve 8 GiB of address space for 1,000 clients. The deepest request (a 32 KiB
+  // receive block, the page makers, a listing, the upload parser) stays far below this.
+  // Sanitizers enlarge every frame, so their builds get more.
   static constexpr size_t kDefaultConnectionStackSize = size_t{256} * 1024 * kConnectionStackScale;
   size_t ConnectionStackSize = kDefaultConnectionStackSize;
 
   bool Active() const;
-  // true: binds, listens and starts the listener thread (throws on failure, undoing the partial
-  // activation); false: stops the listener, closes every connection's socket, waits for the threads.
+  // true: binds, listens and starts the pool's first thread (throws on failure, undoing the
+  // partial activation); false: stops listening, closes every connection's socket, and waits
+  // for the connection threads and the pool's threads to end.
   void SetActive(bool active);
   // Moves an active server to another port: the new port is bound and listened on first, and
   // only then replaces the old one, whose connections in progress go on. Throws the bind error
@@ -87,28 +121,50 @@ class TIdTCPServer {
   void Rebind(int port);
   // The port actually bound (useful with DefaultPort 0 in tests); 0 when inactive.
   int BoundPort() const;
-  // Number of connection threads alive now.
+  // Number of connections open now.
   int ConnectionCount() const;
+  // Most connections open at once before room is made, from the descriptor limit at activation.
+  int ConnectionLimit() const;
+  // Pool threads alive now, and of them those waiting for a connection.
+  int WorkerCount() const;
+  int IdleWorkerCount() const;
+  TIdServerCounters Counters() const;
   // Deactivates without throwing: connection threads that outlive TerminateWaitTime are waited
-  // for without limit. For destructors; every class that overrides DoExecute calls it from its
-  // own destructor, because no connection thread may run DoExecute while its class is torn down.
+  // for without limit. For destructors: every class that overrides DoExecute, or derives from
+  // one that does, calls it from its own destructor, because no connection thread may call
+  // DoExecute while the object's class changes during its destruction.
   void DeactivateForDestruction() noexcept;
 
  protected:
-  // Runs one accepted connection to its end, on its own thread.
+  // Runs one accepted connection to its end, on a pool thread.
   virtual void DoExecute(TIdPeerThread& thread) = 0;
 
  private:
   struct Impl;
+  struct TWorker;
+  struct TListener;
   void Activate();
   // A listening socket on port (BindAddress or every IPv4 address); throws as activation does.
   int OpenListeningSocket(int port);
+  static int BoundPortOf(int socket);
   void Deactivate();
-  void ListenLoop();
-  void StartPeer(int socket, std::string peerIP);
+  // Takes an accepted socket on (the connection list locked): its connection, or null when its
+  // address has too many open or no room can be made (the caller then closes the socket).
+  TIdPeerThread* Admit(int socket, uint32_t address);
+  // Closes the oldest connection still waiting for its head; false when there is none.
+  // Called with the connection list locked.
+  bool EvictOldestAwaitingHead();
+  // Starts a pool thread (connection list locked); false when no thread can be had.
+  bool StartWorker();
+  // The pool thread's life: accept, serve, accept again; ends when idle too long or stopping.
+  static void* WorkerEntry(void* worker);
+  void RunWorker(TWorker* worker);
+  // Runs the connection to its end and closes it.
   void RunPeer(TIdPeerThread* thread);
-  static void* PeerThreadEntry(void* thread);
-  // Joins and frees connection threads that have ended.
+  // Takes an ended connection out of the open ones (the connection list locked); returns it
+  // to be freed once the lock is let go.
+  std::unique_ptr<TIdPeerThread> Forget(TIdPeerThread* thread);
+  // Joins pool threads that have ended (connection list not locked).
   void ReapFinished();
   std::unique_ptr<Impl> impl_;
 };

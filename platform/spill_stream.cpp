@@ -121,7 +121,20 @@ void TSpillStream::SpillToFile() {
     throw;
   }
   fd_ = fd;
+  fileSize_ = static_cast<int64_t>(memory_.size());
   std::string().swap(memory_);
+}
+
+void TSpillStream::GrowFile(int64_t end) {
+  if (end <= fileSize_) return;
+  // Doubled, so that a body written in blocks extends the file a few times, not once per block
+  // (on ext4 every write past the end also writes the inode: several times slower). The room
+  // past the bytes is sparse, and cut off before the file gets a name.
+  const int64_t size = linked_ ? end : std::max(end, 2 * fileSize_);
+  if (ftruncate(fd_, size) != 0) {
+    throw Exception(std::string("cannot size the request body: ") + std::strerror(errno));
+  }
+  fileSize_ = size;
 }
 
 void TSpillStream::SetSize(int64_t size) {
@@ -134,6 +147,7 @@ void TSpillStream::SetSize(int64_t size) {
     if (ftruncate(fd_, size) != 0) {
       throw Exception(std::string("cannot size the request body: ") + std::strerror(errno));
     }
+    fileSize_ = size;
   } else {
     memory_.resize(static_cast<size_t>(size));
   }
@@ -165,11 +179,16 @@ void TSpillStream::Write(const void* buffer, size_t count) {
   const int64_t end = position_ + static_cast<int64_t>(count);
   if (!Spilled() && end > memoryLimit_) SpillToFile();
   if (Spilled()) {
+    GrowFile(end);
     WriteAllAt(fd_, static_cast<const char*>(buffer), count, position_);
     if (end > size_) {
       Unmap();
       size_ = end;
     }
+  } else if (position_ == static_cast<int64_t>(memory_.size())) {
+    // The usual case, a body arriving in order: the memory grows with it, geometrically.
+    memory_.append(static_cast<const char*>(buffer), count);
+    size_ = end;
   } else {
     if (static_cast<size_t>(end) > memory_.size()) memory_.resize(static_cast<size_t>(end));
     std::memcpy(memory_.data() + position_, buffer, count);
@@ -228,6 +247,10 @@ bool TSpillStream::CopyRangeTo(int fd, int64_t from, int64_t count) {
 bool TSpillStream::LinkAs(const std::string& nativePath, unsigned mode) {
   if (!Spilled()) return TStream::LinkAs(nativePath, mode);
   if (fchmod(fd_, static_cast<mode_t>(mode)) != 0) return false;
+  // The file is to hold exactly the bytes, now and after later writes.
+  if (fileSize_ != size_ && ftruncate(fd_, size_) != 0) return false;
+  fileSize_ = size_;
+  linked_ = true;
   // Linking a nameless file by its descriptor needs a privilege; through its /proc entry, not.
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, nativePath.c_str(), AT_SYMLINK_FOLLOW) == 0;

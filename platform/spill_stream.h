@@ -47,12 +47,16 @@ class TSpillStream : public TStream {
 
  private:
   void SpillToFile();
+  // Makes the file at least end bytes long, growing it geometrically.
+  void GrowFile(int64_t end);
   void Unmap();
 
   int64_t memoryLimit_;
   std::string fileFolder_;  // where the file is made first; empty: the temporary folder
   std::string memory_;  // the bytes while not spilled
   int fd_ = -1;         // the temporary file once spilled
+  int64_t fileSize_ = 0;  // the file's length: size_, or more room for the next writes
+  bool linked_ = false;   // the file has a name: it holds exactly the bytes
   int64_t size_ = 0;
   int64_t position_ = 0;
   void* map_ = nullptr;  // read-only mapping made by View(), of mapSize_ bytes

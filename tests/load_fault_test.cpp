@@ -53,6 +53,11 @@ const std::string kIndexRequest = "GET /velmarind/index.html HTTP/1.1\r\nHost: 1
 // drains its peer for up to a second at close and the listener joins ended threads when it
 // next wakes. Everything must be back within this.
 constexpr int kSettleMs = 10000;
+constexpr int kWorkerIdleMs = 300;
+// A client address of its own for each group of connections: the server takes at most
+// kDefaultMaxConnectionsPerAddress from one address.
+constexpr int kPerAddress = 50;
+std::string ClientAddress(int group) { return "127.0.1." + std::to_string(1 + group); }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = Clock::now() + milliseconds(timeoutMs);
@@ -189,6 +194,8 @@ class LoadFault : public ::testing::Test {
     core_ = std::make_unique<TFormHideCore>(program_.Path());
     core_->Server().BindAddress = "127.0.0.1";
     core_->Server().IdleTimeout = idleTimeoutMs;
+    // Pool threads end soon after their last connection, so that "settled" includes the pool.
+    core_->Server().WorkerIdleTime = kWorkerIdleMs;
     core_->FormCreate();
     port_ = core_->Server().BoundPort();
   }
@@ -242,7 +249,7 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
   auto slowest = Clock::duration::zero();
   for (int i = 0; i < kConnections; ++i) {
     const auto start = Clock::now();
-    idle.push_back(std::make_unique<LoopbackClient>(port_));
+    idle.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(i / kPerAddress)));
     ASSERT_TRUE(idle.back()->Connected()) << "connection " << i;
     slowest = std::max(slowest, Clock::now() - start);
     retransmitted += Clock::now() - start >= kRetransmitted;
@@ -308,9 +315,11 @@ TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
 
   std::vector<std::unique_ptr<LoopbackClient>> silent, slow;
   const auto firstSilent = Clock::now();  // no silent client may be closed before this + limit
-  for (int i = 0; i < kSilent; ++i) silent.push_back(std::make_unique<LoopbackClient>(port_));
+  for (int i = 0; i < kSilent; ++i)
+    silent.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(0)));
   const auto firstSlow = Clock::now();
-  for (int i = 0; i < kSlow; ++i) slow.push_back(std::make_unique<LoopbackClient>(port_));
+  for (int i = 0; i < kSlow; ++i)
+    slow.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(1)));
 
   std::atomic<bool> dribbling{true};
   std::thread dribbler([&] {
@@ -462,7 +471,7 @@ TEST_F(LoadFault, TwoHundredUploadsAtOnceGiveTwoHundredWholeFiles) {
   for (int i = 0; i < kUploads; ++i) {
     clients.emplace_back([&, i] {
       const std::string body = UploadBody(contents[i]);
-      LoopbackClient client(port_);
+      LoopbackClient client(port_, ClientAddress(i / kPerAddress));
       {
         std::unique_lock<std::mutex> lock(gate);
         opened.wait(lock, [&] { return go; });

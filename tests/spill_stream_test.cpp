@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -175,12 +176,18 @@ TEST(SpillStream, CopiesRangesByteForByteFromMemoryAndFromTheFile) {
 
 TEST(SpillStream, LinksItsFileIntoTheFolderItWasMadeIn) {
   vmtest::TTempFolder folder;
-  const std::string bytes = Pattern(100000);
+  std::string bytes = Pattern(100000);
   TSpillStream stream(1024, folder.Path());
-  stream.Write(bytes.data(), bytes.size());
+  // In pieces, as a body arrives: the file grows ahead of the bytes, and is cut to them for
+  // its name.
+  for (size_t at = 0; at < bytes.size(); at += 3000)
+    stream.Write(bytes.data() + at, std::min<size_t>(3000, bytes.size() - at));
   ASSERT_TRUE(stream.Spilled());
   EXPECT_TRUE(folder.List().empty());  // nameless until linked
   ASSERT_TRUE(stream.LinkAs(folder.Path() + "named", 0644)) << std::strerror(errno);
+  EXPECT_EQ(vmtest::ReadFileBytes(folder.Path() + "named"), bytes);
+  stream.Write("tail", 4);  // later writes show in the named file, and nothing more
+  bytes += "tail";
   EXPECT_EQ(vmtest::ReadFileBytes(folder.Path() + "named"), bytes);
   struct stat info {};
   ASSERT_EQ(stat((folder.Path() + "named").c_str(), &info), 0);

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "http/engine_errors.h"
 #include "http/tcp_connection.h"
@@ -170,6 +172,48 @@ TEST(TcpServer, SilentClientIsClosedAfterTheIdleTime) {
   EXPECT_TRUE(client.WaitForClose(3000));
   EXPECT_TRUE(timedOut);
   EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }, 2000));
+}
+
+TEST(TcpServer, PoolThreadsServeOneConnectionAfterAnotherAndEndWhenIdle) {
+  constexpr int kConnections = 20;
+  FunctionServer server(EchoOneLine);
+  server.WorkerIdleTime = 200;
+  server.SetActive(true);
+  for (int i = 0; i < kConnections; ++i)
+    ASSERT_EQ(testing::Exchange(server.BoundPort(), "x\n"), "echo:x\r\n") << i;
+  // One after another: a thread that has not yet gone back to the pool makes a second one.
+  EXPECT_LT(server.Counters().workersStarted, static_cast<uint64_t>(kConnections / 2));
+  // The one that waits for the next client stays.
+  EXPECT_TRUE(WaitUntil([&] { return server.WorkerCount() == 1; }, 3000))
+      << server.WorkerCount() << " pool threads still there";
+  EXPECT_EQ(testing::Exchange(server.BoundPort(), "again\n"), "echo:again\r\n");
+}
+
+TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
+  constexpr int kCap = TIdTCPServer::kDefaultMaxConnectionsPerAddress;
+  const std::string crowded = "127.0.0.7";
+  FunctionServer server(EchoOneLine);
+  server.SetActive(true);
+  std::vector<std::unique_ptr<LoopbackClient>> held;
+  for (int i = 0; i < kCap; ++i)
+    held.push_back(std::make_unique<LoopbackClient>(server.BoundPort(), crowded));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == kCap; }, 5000));
+
+  LoopbackClient beyond(server.BoundPort(), crowded);
+  EXPECT_TRUE(beyond.WaitForClose(2000));
+  EXPECT_EQ(server.Counters().refusedForAddress, 1u);
+  // The address's open connections and other addresses are served as before.
+  EXPECT_EQ(testing::Exchange(server.BoundPort(), "other\n", "127.0.0.8"), "echo:other\r\n");
+  ASSERT_TRUE(held.back()->Send("held\n"));
+  EXPECT_EQ(held.back()->ReadAll(), "echo:held\r\n");
+  // Once one has ended, the address may open another.
+  held.front()->Reset();
+  held.erase(held.begin());
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() < kCap; }, 5000));
+  EXPECT_EQ(testing::Exchange(server.BoundPort(), "next\n", crowded), "echo:next\r\n");
+  // Reset, not closed: a client closing first keeps its port in TIME_WAIT, where a later bind of
+  // that port on every address (another test's server) would fail.
+  for (auto& client : held) client->Reset();
 }
 
 // Both ends of a connected socket pair: the connection under test and the peer.

@@ -8,12 +8,13 @@ root=$PWD
 
 if [[ "${1:-}" == "-h" || "${1:-}" == "--help" ]]; then echo "$usage"; exit 0; fi
 
-# Tests where several threads meet: the listener and its connection threads, whole requests on
-# loopback (dispatcher, downloads, load and faults), concurrent page, body and pastdata writers,
-# the per-thread converter, and the headless program serving while it is stopped by a signal.
+# Tests where several threads meet: the connection threads and their pool, whole requests on
+# loopback (dispatcher, downloads, load and faults, connection limits), concurrent page, body and
+# pastdata writers, the per-thread converter, and the headless program serving while it is
+# stopped by a signal.
 concurrency_tests=(tcp_server_test http_server_test dispatcher_test range_download_test
-                   load_fault_test page_file_test post_body_test text_helpers_test
-                   headless_program_test)
+                   load_fault_test connection_limits_test page_file_test post_body_test
+                   text_helpers_test headless_program_test)
 if [[ $# -gt 0 ]]; then
   regex=$1
 else

@@ -1,0 +1,250 @@
+// What many connections cost and leave: memory for bodies announced but not sent, and
+// descriptors when idle sockets crowd a process at the common limit of 1024 open files.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/descriptor_limit.h"
+#include "http/http_server.h"
+#include "platform/spill_stream.h"
+#include "support/loopback_client.h"
+#include "support/page_lines.h"
+
+namespace vm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using testing::LoopbackClient;
+
+// The engine gives sanitizer builds larger thread stacks; their memory figures mean little.
+constexpr bool kSanitizedBuild = kConnectionStackScale != 1;
+// Every wait for the server gives up after this.
+constexpr int kWaitMs = 10000;
+constexpr int kPerAddress = 50;  // below the server's cap of connections per client address
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
+  const auto deadline = Clock::now() + milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return condition();
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Opens count idle connections, kPerAddress from each of the addresses base + "1", base + "2"...
+std::vector<std::unique_ptr<LoopbackClient>> OpenIdle(int port, int count,
+                                                      const std::string& base) {
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (int i = 0; i < count; ++i) {
+    clients.push_back(
+        std::make_unique<LoopbackClient>(port, base + std::to_string(1 + i / kPerAddress)));
+  }
+  return clients;
+}
+
+// Drops the clients with a reset: a client that closes first leaves its address and port in
+// TIME_WAIT for a minute, where a later bind of that port on every address would fail.
+void ResetAll(std::vector<std::unique_ptr<LoopbackClient>>& clients) {
+  for (auto& client : clients) client->Reset();
+  clients.clear();
+}
+
+// An attack seen from outside: clients announcing a 4 MiB body and sending nothing made the
+// server hold 4 MiB each (100 of them: 21 -> 432 MB), and keep it after they had gone.
+TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
+  constexpr int kClients = 100;
+  constexpr long kMaxGrowthKiB = 16 * 1024;
+  constexpr long kMaxLeftKiB = 8 * 1024;
+  const std::string head = "POST / HTTP/1.1\r\nContent-Length: 4194304\r\n\r\n";
+  struct Row {
+    const char* label;
+    TBodyAdmission admission;
+  };
+  const Row rows[] = {{"dropped (a client that may not post)", TBodyAdmission::Discard},
+                      {"kept (an admitted client, nothing sent yet)", TBodyAdmission::Keep}};
+  for (const Row& row : rows) {
+    TIdHTTPServer server;
+    server.DefaultPort = 0;
+    server.BindAddress = "127.0.0.1";
+    std::atomic<int> heads{0};
+    server.OnAdmitBody = [&](TIdPeerThread*, const TIdHTTPRequestInfo&) {
+      ++heads;
+      return row.admission;
+    };
+    server.OnCreatePostStream = [](TIdPeerThread*, std::unique_ptr<TStream>& stream) {
+      stream = std::make_unique<TSpillStream>();
+    };
+    server.OnCommandGet = [](TIdPeerThread*, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& r) {
+      r.ContentText = "ok";
+    };
+    server.SetActive(true);
+    const long before = ResidentKiB();
+    long peak = before;
+    {
+      std::vector<std::unique_ptr<LoopbackClient>> clients =
+          OpenIdle(server.BoundPort(), kClients, "127.0.3.");
+      for (auto& client : clients) client->Send(head);
+      EXPECT_TRUE(WaitUntil([&] {
+        peak = std::max(peak, ResidentKiB());
+        return heads == kClients;
+      })) << row.label
+          << ": " << heads << " heads read";
+      // A moment for whatever the heads made the server do.
+      std::this_thread::sleep_for(milliseconds(200));
+      peak = std::max(peak, ResidentKiB());
+      ResetAll(clients);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; })) << row.label;
+    const long after = ResidentKiB();
+    std::printf(
+        "[ figures  ] %d clients announcing 4 MiB, body %s: RSS %.1f MiB before, "
+        "+%.1f MiB at most with them, +%.1f MiB after they closed\n",
+        kClients, row.label, before / 1024.0, (peak - before) / 1024.0, (after - before) / 1024.0);
+    if (kSanitizedBuild) continue;  // shadow memory and bookkeeping per thread
+    EXPECT_LT(peak - before, kMaxGrowthKiB) << row.label;
+    EXPECT_LT(after - before, kMaxLeftKiB) << row.label;
+  }
+}
+
+// The server of the descriptor test, in a child process with the limit at 1024. Reports its
+// port on report, serves until control closes, then reports its counters and ends.
+[[noreturn]] void ServeInChild(int report, int control, const std::string& file) {
+  constexpr rlim_t kDesktopLimit = 1024;
+  const rlimit limit{kDesktopLimit, kDesktopLimit};
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(2);
+  int status = 0;
+  {
+    TIdHTTPServer server;
+    server.DefaultPort = 0;
+    server.BindAddress = "127.0.0.1";
+    // Every answer opens the file: the reserve must leave descriptors for it.
+    server.OnCommandGet = [&](TIdPeerThread* thread, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& r) {
+      server.ServeFile(thread, r, file);
+    };
+    server.SetActive(true);
+    const int port = server.BoundPort();
+    if (write(report, &port, sizeof port) != sizeof port) status = 3;
+    char byte;
+    while (read(control, &byte, 1) > 0) {
+    }
+    const TIdServerCounters counters = server.Counters();
+    const int limitSeen = server.ConnectionLimit();
+    if (write(report, &counters, sizeof counters) != sizeof counters ||
+        write(report, &limitSeen, sizeof limitSeen) != sizeof limitSeen)
+      status = 3;
+  }
+  _exit(status);
+}
+
+// With the open-file limit at 1024, 1,100 idle sockets from one address kept an admitted client
+// at another address unanswered for more than 8 s.
+TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
+  constexpr int kIdle = 1100;
+  constexpr int kRequests = 20;
+  constexpr auto kAnswerWithin = milliseconds(1000);
+  // Both ends of every connection but the child's live here: the parent needs room for them.
+  if (RaiseDescriptorLimit() < static_cast<size_t>(kIdle + 200))
+    GTEST_SKIP() << "the hard limit on open files is too low for " << kIdle << " client sockets";
+  vmtest::TTempFolder folder;
+  const std::string content = "<html>answered</html>";
+  vmtest::WriteFileBytes(folder.Path() + "page.html", content);
+
+  struct Row {
+    const char* label;
+    std::string idleFrom;  // an address, or a prefix for kPerAddress from each of several
+    bool oneAddress;
+  };
+  const Row rows[] = {{"from one address", "127.0.0.5", true},
+                      {"from many addresses", "127.0.4.", false}};
+  for (const Row& row : rows) {
+    int report[2], control[2];
+    ASSERT_EQ(pipe(report), 0);
+    ASSERT_EQ(pipe(control), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(report[0]);
+      close(control[1]);
+      ServeInChild(report[1], control[0], folder.Path() + "page.html");
+    }
+    close(report[1]);
+    close(control[0]);
+    int port = 0;
+    ASSERT_EQ(read(report[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+
+    // The oldest connection, inside its request (head sent, body not yet): never closed for room.
+    LoopbackClient uploading(port, "127.0.0.7");
+    uploading.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
+    std::vector<std::unique_ptr<LoopbackClient>> idle;
+    if (row.oneAddress) {
+      for (int i = 0; i < kIdle; ++i)
+        idle.push_back(std::make_unique<LoopbackClient>(port, row.idleFrom));
+    } else {
+      idle = OpenIdle(port, kIdle, row.idleFrom);
+    }
+    int answered = 0;
+    auto slowest = Clock::duration::zero();
+    for (int i = 0; i < kRequests; ++i) {
+      const auto start = Clock::now();
+      const std::string answer = testing::Exchange(port, "GET / HTTP/1.1\r\n\r\n", "127.0.0.6");
+      slowest = std::max(slowest, Clock::now() - start);
+      answered += answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && answer.size() > content.size() &&
+                  answer.compare(answer.size() - content.size(), content.size(), content) == 0;
+    }
+    uploading.Send("67890");
+    const std::string uploaded = uploading.ReadAll();
+    ResetAll(idle);
+    close(control[1]);  // the child stops serving and reports
+    TIdServerCounters counters;
+    int limit = 0;
+    const bool reported =
+        read(report[0], &counters, sizeof counters) == static_cast<ssize_t>(sizeof counters) &&
+        read(report[0], &limit, sizeof limit) == static_cast<ssize_t>(sizeof limit);
+    close(report[0]);
+    int status = -1;
+    if (!WaitUntil([&] { return waitpid(child, &status, WNOHANG) == child; })) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.label << ": " << status;
+    ASSERT_TRUE(reported) << row.label;
+    std::printf(
+        "[ figures  ] %d idle sockets %s, limit 1024 (room for %d connections): %d of %d "
+        "requests answered, slowest %lld ms; %llu refused for their address, %llu closed and "
+        "%llu refused for room, at most %d open\n",
+        kIdle, row.label, limit, answered, kRequests,
+        static_cast<long long>(std::chrono::duration_cast<milliseconds>(slowest).count()),
+        static_cast<unsigned long long>(counters.refusedForAddress),
+        static_cast<unsigned long long>(counters.closedForRoom),
+        static_cast<unsigned long long>(counters.refusedForRoom), counters.peakConnections);
+    EXPECT_EQ(answered, kRequests) << row.label;
+    EXPECT_EQ(uploaded.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << row.label << ": " << uploaded;
+    EXPECT_LT(slowest, kAnswerWithin) << row.label;
+  }
+}
+
+}  // namespace
+}  // namespace vm
