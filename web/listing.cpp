@@ -86,23 +86,23 @@ void AppendLocalDate(std::string& out, time_t time) {
 // pathHex is HexEncode(path): a record's full-path field is it followed by the hex of the name
 // (neither holds a NUL byte, so the two hex texts simply join).
 // Entries are looked up relative to the open folder (folderFd): no path walk per entry.
-std::string MakeRecord(const TShareAccess& access, const std::string& pathHex, int folderFd,
-                       const std::string& nativeName) {
+// Appends the record to out; false (and nothing appended) when the entry is to be left out.
+bool AppendRecord(std::string& out, const TShareAccess& access, const std::string& pathHex,
+                  int folderFd, const std::string& nativeName) {
   struct stat info {};
-  if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return "";
+  if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (S_ISLNK(info.st_mode)) {
     // A link is shown as what it leads to, and only when that lies inside the shares: opening
     // it would show nothing, and its date and size would tell about a place that is not shared.
     // What is checked is what was opened, so a link swapped meanwhile tells nothing either.
     const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
-    if (!target || !access.Contains(target.Get()) || fstat(target.Get(), &info) != 0) return "";
+    if (!target || !access.Contains(target.Get()) || fstat(target.Get(), &info) != 0) return false;
   }
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
-  // Built by appending into one string: the records of a large folder are the bulk of the page.
-  std::string record;
+  // Appended in place: the records of a large folder are the bulk of the page.
+  std::string& record = out;
   const std::string nameHex = HexEncode(systemName);
-  record.reserve(pathHex.size() + 2 * nameHex.size() + 2 * nativeName.size() + 64);
   record += kFieldSeparator;
   record += folder ? 'D' : 'F';
   record += kPartSeparator;
@@ -126,21 +126,43 @@ std::string MakeRecord(const TShareAccess& access, const std::string& pathHex, i
     record += kPartSeparator;
     record += std::to_string(static_cast<unsigned long long>(info.st_size));
   }
-  return record;
+  return true;
 }
 
-// A record and its sort key, the record with ASCII letters lower-cased.
-struct TSortEntry {
-  std::string key;
-  std::string record;
+// Where one record stands in the buffer that holds them all.
+struct TRecordSpan {
+  size_t offset;
+  size_t length;
 };
+
+// The records of a folder, kept end to end in one buffer (a large folder holds many thousand):
+// far fewer allocations, and the page is built from it with one copy.
+struct TRecords {
+  std::string bytes;
+  std::vector<TRecordSpan> spans;
+  std::string_view At(const TRecordSpan& span) const {
+    return std::string_view(bytes).substr(span.offset, span.length);
+  }
+};
+
+// Record order: ignoring the case of ASCII letters, then by bytes where that ties, for a
+// stable page.
+bool RecordBefore(std::string_view a, std::string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t k = 0; k < common; ++k) {
+    const char x = AsciiLower(a[k]);
+    const char y = AsciiLower(b[k]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
 
 // The sorted records of the folder; none when it lies outside the shares or cannot be read,
 // which found then tells. Entries with a leading "." are left out unless dot files are
 // published.
-std::vector<std::string> ListFolder(const TShareAccess& access, const std::string& path,
-                                    bool& found) {
-  std::vector<std::string> records;
+TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& found) {
+  TRecords records;
   found = false;
   TSharedEntry folder = access.Open(path, TEntryKind::Folder);
   if (!folder.Fd) return records;
@@ -153,26 +175,19 @@ std::vector<std::string> ListFolder(const TShareAccess& access, const std::strin
   folder.Fd.Release();  // closed with the folder's stream
   found = true;
   const std::string pathHex = HexEncode(path);
-  std::vector<TSortEntry> entries;
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     if (!access.PublishDotFiles() && IsDotName(name)) continue;
-    std::string record = MakeRecord(access, pathHex, dirfd(dir.get()), name);
-    if (!record.empty()) entries.push_back({LowerAscii(record), std::move(record)});
+    const size_t start = records.bytes.size();
+    if (AppendRecord(records.bytes, access, pathHex, dirfd(dir.get()), name)) {
+      records.spans.push_back({start, records.bytes.size() - start});
+    }
   }
-  // Ignoring case, then by bytes where that ties, for a stable page. The lower-cased copy
-  // orders exactly as the case-blind comparison does, and is compared with memcmp.
-  // Pointers are sorted, so that the strings are not moved about.
-  std::vector<TSortEntry*> order;
-  order.reserve(entries.size());
-  for (TSortEntry& entry : entries) order.push_back(&entry);
-  std::sort(order.begin(), order.end(), [](const TSortEntry* a, const TSortEntry* b) {
-    const int byKey = a->key.compare(b->key);
-    return byKey != 0 ? byKey < 0 : a->record < b->record;
-  });
-  records.reserve(order.size());
-  for (TSortEntry* entry : order) records.push_back(std::move(entry->record));
+  std::sort(records.spans.begin(), records.spans.end(),
+            [&records](const TRecordSpan& a, const TRecordSpan& b) {
+              return RecordBefore(records.At(a), records.At(b));
+            });
   return records;
 }
 
@@ -188,9 +203,12 @@ std::string MakeListingPage(const TStateSnapshot& state, const std::string& para
                      kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   bool listed = false;
   const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
-  for (const std::string& record : ListFolder(access, path, listed)) line += record;
+  const TRecords records = ListFolder(access, path, listed);
+  line.reserve(line.size() + records.bytes.size() + 2);
+  for (const TRecordSpan& span : records.spans) line += records.At(span);
+  line += "\r\n";
   if (found != nullptr) *found = listed;
-  return WritePageFile(pageFile, {line});
+  return WritePageText(pageFile, std::move(line));
 }
 
 }  // namespace vm

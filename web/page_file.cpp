@@ -19,6 +19,9 @@ namespace vm {
 namespace {
 
 constexpr std::string_view kPageExtension = ".html";
+// The page on disk is compared in reads of this size: a large listing needs no second buffer
+// of its own size.
+constexpr size_t kCompareChunk = 32 * 1024;
 
 // True when the file holds exactly these bytes. A page is mostly the same as the one written
 // for the previous request; reading it back is far cheaper than creating and renaming a file,
@@ -32,18 +35,22 @@ bool HoldsExactly(const std::string& nativePath, std::string_view content) {
   bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
               static_cast<uint64_t>(info.st_size) == content.size();
   if (same) {
-    std::string bytes(content.size() + 1, '\0');  // one more: a file grown meanwhile shows
+    // One byte more than the page is asked for, so that a file grown meanwhile shows.
+    char chunk[kCompareChunk + 1];
     size_t got = 0;
-    for (;;) {
-      const size_t wanted = bytes.size() - got;
-      const ssize_t n = ::read(fd, bytes.data() + got, wanted);
+    while (same) {
+      const size_t wanted = std::min(kCompareChunk, content.size() - got) + 1;
+      const ssize_t n = ::read(fd, chunk, wanted);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
-      got += static_cast<size_t>(n);
-      // A regular file reads short only at its end: no second call to learn that.
-      if (got == bytes.size() || static_cast<size_t>(n) < wanted) break;
+      const size_t read = static_cast<size_t>(n);
+      same = got + read <= content.size() &&
+             std::string_view(chunk, read) == content.substr(got, read);
+      got += read;
+      // A regular file reads short only at its end: no further call to learn that.
+      if (read < wanted) break;
     }
-    same = got == content.size() && std::string_view(bytes.data(), got) == content;
+    same = same && got == content.size();
   }
   ::close(fd);
   return same;
@@ -56,8 +63,11 @@ bool IsAsciiLetterOrDigit(char c) {
 }  // namespace
 
 std::string WritePageFile(const std::string& path, const std::vector<std::string>& lines) {
+  return WritePageText(path, JoinCrLfLines(lines));
+}
+
+std::string WritePageText(const std::string& path, std::string content) {
   const std::string target = SystemToNative(path);
-  std::string content = JoinCrLfLines(lines);
   if (!HoldsExactly(target, content)) WriteFileAtomically(path, content);
   return content;
 }

@@ -14,6 +14,8 @@ namespace vm {
 // Returns the bytes, which are what the request is answered with: another request from the
 // same address may replace the file before it could be read back.
 std::string WritePageFile(const std::string& path, const std::vector<std::string>& lines);
+// The same for a page already joined: content holds the lines with their CR LF.
+std::string WritePageText(const std::string& path, std::string content);
 
 // True for the name of a temporary file WritePageFile makes beside a page ("<page>.html."
 // and the six letters or digits mkstemp chose): a process that dies mid-write leaves it behind.
