@@ -40,7 +40,9 @@ int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // Probed on every address, as the program binds it: a port free on loopback alone may still
+  // be held on another local address (a client socket in TIME_WAIT, say).
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
   socklen_t size = sizeof address;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
