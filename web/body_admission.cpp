@@ -2,6 +2,7 @@
 
 #include "http/url_decode.h"
 #include "web/document_table.h"
+#include "web/extra_documents.h"
 #include "web/request_guard.h"
 
 namespace vm {
@@ -40,6 +41,7 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
     return TBodyAdmission::Discard;
   if (IsLoginDocument(target.Document)) return TBodyAdmission::SmallForm;
   if (settings.PassFlag && !state.IsAdmitted(request.RemoteIP)) return TBodyAdmission::Discard;
+  if (const TExtraDocument* extra = FindExtraDocument(target.Document)) return extra->Body;
   return TBodyAdmission::Keep;
 }
 

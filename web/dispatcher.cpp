@@ -8,6 +8,7 @@
 #include "platform/text_helpers.h"
 #include "web/document_table.h"
 #include "web/download.h"
+#include "web/extra_documents.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
@@ -190,6 +191,16 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
     // A client that must still log in gets no say over the shared folders: its body is
     // neither parsed nor saved.
     answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
+  } else if (const TExtraDocument* extra = FindExtraDocument(document)) {
+    // An added document answers for itself; its body, if any, is its own to read, and its
+    // query counts also beside a body (a small form body, when it has one, comes first).
+    const std::string params =
+        foreign ? std::string()
+                : PercentDecoded(request.FormText.empty() ? request.RawParams : request.FormText);
+    TDocumentCall call{state,   snapshot, server,  thread, request,
+                       response, address, params, foreign};
+    extra->Handler(call);
+    return;
   } else {
     std::string params = PercentDecoded(sent);
     std::optional<TPostOutcome> posted;

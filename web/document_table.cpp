@@ -34,6 +34,13 @@ TAnswer AnswerFor(std::string_view document) {
   return TAnswer::Index;
 }
 
+bool HasDesignedKey(std::string_view document) {
+  for (const TDocumentRow& row : kDocumentTable) {
+    if (document.find(row.key) != std::string_view::npos) return true;
+  }
+  return IsLoginDocument(document);
+}
+
 bool IsLoginDocument(std::string_view document) {
   return document.find(kLoginDocument) != std::string_view::npos;
 }

@@ -11,6 +11,9 @@ enum class TAnswer { Index, Listing, Download, Text, Blank, StyleSheet, Script }
 // index page when none is: there is no "not found".
 TAnswer AnswerFor(std::string_view document);
 
+// True when a designed key (one of the table's, or "login.html") stands anywhere in the document.
+bool HasDesignedKey(std::string_view document);
+
 // True when the document contains "login.html", the one the login gate checks passwords on.
 bool IsLoginDocument(std::string_view document);
 
