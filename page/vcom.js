@@ -912,6 +912,16 @@
     showFromAddress('replace');
   }
 
+  // The feature parts joined after this file reach the core through this object. They add
+  // what they show through hooks the core calls (on), and find the core's helpers here.
+  var hooks = {};
+  function on(name, fn) { (hooks[name] = hooks[name] || []).push(fn); }
+  function fire(name) {
+    var args = Array.prototype.slice.call(arguments, 1);
+    (hooks[name] || []).forEach(function (fn) { fn.apply(null, args); });
+  }
+  global.VelmarindCore = { on: on, fire: fire, exf: exf, el: el, views: views };
+
   addViewport(document);
   document.documentElement.lang = 'ja';
   global.exf = exf;
