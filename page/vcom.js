@@ -920,7 +920,14 @@
     var args = Array.prototype.slice.call(arguments, 1);
     (hooks[name] || []).forEach(function (fn) { fn.apply(null, args); });
   }
-  global.VelmarindCore = { on: on, fire: fire, exf: exf, el: el, views: views };
+  // A part's texts, each given as [Japanese, English]: the one of the browser's language.
+  var english = !/^ja\b/i.test((global.navigator && (navigator.language || '')) || 'ja');
+  function texts(table) {
+    var chosen = {};
+    Object.keys(table).forEach(function (k) { chosen[k] = table[k][english ? 1 : 0]; });
+    return chosen;
+  }
+  global.VelmarindCore = { on: on, fire: fire, exf: exf, el: el, views: views, texts: texts };
 
   addViewport(document);
   document.documentElement.lang = 'ja';
