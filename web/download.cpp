@@ -91,8 +91,8 @@ TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params
   response.ContentType = "application/octet-stream";
   const std::string name = DownloadFileName(path);
   std::string entry = kDispositionEntry + WithoutControlBytes(name);
-  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
-  TSharedEntry file = access.Open(path, TEntryKind::File);
+  const TShareAccess access(state);
+  TSharedEntry file = access.Open(path, TEntryKind::File, TShareOperation::Download);
   if (!file.Fd) {
     // Outside the shares, hidden, missing or not a file: one answer for all, made of the
     // requested text alone, so that it tells nothing of what lies outside.
