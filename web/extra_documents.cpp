@@ -1,6 +1,7 @@
 #include "web/extra_documents.h"
 
 #include "web/document_table.h"
+#include "web/zip_download.h"
 
 namespace vm {
 
@@ -8,7 +9,8 @@ namespace {
 
 // clang-format off
 constexpr TExtraDocument kExtraDocuments[] = {
-    {"", nullptr, TBodyAdmission::Discard},  // none yet; a row per added document
+    // A selection may be sent as a form body larger than a small form.
+    {"vm-zip", ZipDocument, TBodyAdmission::Keep},
 };
 // clang-format on
 
