@@ -185,6 +185,10 @@ unsigned TShareAccess::PermissionsAt(std::string_view realPath) const {
     }
     found = true;
   }
+  // A share's own folder is never moved away or renamed through a browser.
+  if (found && depth == segments->size()) {
+    permissions &= ~(Bit(TShareOperation::Delete) | Bit(TShareOperation::Rename));
+  }
   // Inside a share whose mode allows nothing there is still inside: the caller tells the two
   // apart with the bit that no permission set uses.
   return found ? (permissions | kInsideBit) : 0;
@@ -207,7 +211,8 @@ bool TShareAccess::Allows(int fd, TShareOperation operation) const {
 std::optional<TShareMode> TShareAccess::ModeAt(int fd) const {
   auto path = DescriptorPath(fd);
   if (!path) return std::nullopt;
-  const unsigned permissions = PermissionsAt(*path);
+  // A share's own folder has its share's mode, though it is not itself deleted or renamed.
+  const unsigned permissions = PermissionsAt(*path + "/x");
   if (permissions == 0) return std::nullopt;
   for (TShareMode mode : kModesByReach) {
     if ((permissions & ~kInsideBit) == ModePermissions(mode)) return mode;
