@@ -115,6 +115,19 @@ std::string TrashName(const std::string& name, int attempt) {
   return attempt == 1 ? name : name + "." + std::to_string(attempt);
 }
 
+// renameat2 without replacing; on a file system that cannot promise that, a plain rename once
+// no entry has the name (the info file just made reserves it against other trashing programs).
+int MoveWithoutReplacing(int fromFd, const std::string& from, int toFd, const std::string& to) {
+  if (renameat2(fromFd, from.c_str(), toFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL) return -1;
+  struct stat taken {};
+  if (fstatat(toFd, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return renameat(fromFd, from.c_str(), toFd, to.c_str());
+}
+
 // Moves the entry into the trash at trashPath; infoPath is the original location as the
 // info file records it.
 TTrashOutcome MoveInto(const std::string& trashPath, int folderFd, const std::string& nativeName,
@@ -136,8 +149,7 @@ TTrashOutcome MoveInto(const std::string& trashPath, int folderFd, const std::st
       return errno == ENAMETOOLONG ? TTrashOutcome::Failed : TTrashOutcome::NoTrash;
     }
     const bool written = WriteAllBytes(infoFile.Get(), content) && close(infoFile.Release()) == 0;
-    if (written &&
-        renameat2(folderFd, nativeName.c_str(), files.Get(), name.c_str(), RENAME_NOREPLACE) == 0) {
+    if (written && MoveWithoutReplacing(folderFd, nativeName, files.Get(), name) == 0) {
       if (trashedAs != nullptr) *trashedAs = trashPath + "/" + kFilesFolder + "/" + name;
       return TTrashOutcome::Trashed;
     }
