@@ -87,9 +87,8 @@ unsigned ModePermissions(TShareMode mode) {
   return 0;
 }
 
-// The modes from the one that allows least: ModeAt names the first that fits.
-constexpr TShareMode kModesByReach[] = {TShareMode::ViewOnly, TShareMode::UploadOnly,
-                                        TShareMode::ViewUpload, TShareMode::Full};
+constexpr TShareMode kAllModes[] = {TShareMode::ViewOnly, TShareMode::ViewUpload,
+                                   TShareMode::Full, TShareMode::UploadOnly};
 
 }  // namespace
 
@@ -176,12 +175,10 @@ unsigned TShareAccess::PermissionsAt(std::string_view realPath) const {
         (!publishDotFiles_ && !NoDotNameFrom(*segments, root.Segments.size()))) {
       continue;
     }
-    const unsigned own = ModePermissions(root.Mode);
+    // The innermost share decides; of shares of the same folder, the first in the list.
     if (!found || root.Segments.size() > depth) {
       depth = root.Segments.size();
-      permissions = own;
-    } else if (root.Segments.size() == depth) {
-      permissions &= own;
+      permissions = ModePermissions(root.Mode);
     }
     found = true;
   }
@@ -214,14 +211,10 @@ std::optional<TShareMode> TShareAccess::ModeAt(int fd) const {
   // A share's own folder has its share's mode, though it is not itself deleted or renamed.
   const unsigned permissions = PermissionsAt(*path + "/x");
   if (permissions == 0) return std::nullopt;
-  for (TShareMode mode : kModesByReach) {
+  for (TShareMode mode : kAllModes) {
     if ((permissions & ~kInsideBit) == ModePermissions(mode)) return mode;
   }
-  // Shares of one folder whose modes have less in common than any mode allows.
-  for (TShareMode mode : kModesByReach) {
-    if ((ModePermissions(mode) & ~permissions) == 0) return mode;
-  }
-  return TShareMode::ViewOnly;
+  return kDefaultShareMode;  // not reached: the permissions are always those of one mode
 }
 
 bool TShareAccess::AdmitsText(std::string_view systemPath, std::string_view sharePath) const {

@@ -14,8 +14,8 @@
 // Each share has a mode (view only, view and upload, full, upload only) that says which
 // operations it allows. What decides is where the opened object really lies: a link in one share
 // that leads into another gets the other's mode. Where shares nest, the innermost one decides (a
-// drop box inside a viewed folder stays a drop box); shares of the same folder allow only what
-// each of them allows.
+// drop box inside a viewed folder stays a drop box); of shares of the same folder, the first in
+// the list decides, as name lookups take the first.
 #pragma once
 
 #include <optional>
@@ -98,9 +98,8 @@ class TShareAccess {
   // True when the object the descriptor refers to lies inside a share (as Contains) whose mode
   // allows the operation there.
   bool Allows(int fd, TShareOperation operation) const;
-  // The mode that holds where the descriptor's object lies (the innermost share's); nothing
-  // when it lies in no share. Shares of the same folder with different modes give the one that
-  // allows least of them.
+  // The mode that holds for the entries of the descriptor's folder (the innermost share's);
+  // nothing when it lies in no share.
   std::optional<TShareMode> ModeAt(int fd) const;
 
  private:
