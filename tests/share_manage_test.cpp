@@ -167,6 +167,10 @@ TEST_F(ShareManageTest, PathsOutsideTheShareAreRefusedByEveryOperation) {
       EXPECT_FALSE(answer.Header("X-Velmarind-Refused").empty()) << place.label << ": " << document;
     }
   }
+  // Percent-encoded hex arrives decoded once, and is then no more than the plain "..".
+  EXPECT_EQ(Post(served, "vm-trash", "dir=" + HexEncode(share_) + "&items=%32%65%32%65")
+                .Header("X-Velmarind-Refused"),
+            "BadName");
   // Names typed for new entries: one plain name each.
   for (const std::string typed : {"..", ".", "a/b", ".bashrc", "x\ny"}) {
     EXPECT_EQ(Post(served, "vm-mkdir", "dir=" + HexEncode(share_) + "&name=" + HexEncode(typed))
