@@ -91,14 +91,37 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
   if (closed_ || !TrayPresent()) return;
   const QString folder = NoticeText(SystemToQString(change.FolderName));
   const QString address = QString::fromStdString(change.ClientAddress);
-  const QString text =
-      change.Kind == TShareChange::TKind::Upload
-          ? QStringLiteral("「%1」に %2 個のファイルが届きました（%3 から）")
-                .arg(folder)
-                .arg(change.FileCount)
-                .arg(address)
-          : QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
-                .arg(folder, NoticeText(SystemToQString(change.FileName)), address);
+  const QString name = NoticeText(SystemToQString(change.FileName));
+  QString text;
+  switch (change.Kind) {
+    case TShareChange::TKind::Upload:
+      text = QStringLiteral("「%1」に %2 個のファイルが届きました（%3 から）")
+                 .arg(folder)
+                 .arg(change.FileCount)
+                 .arg(address);
+      break;
+    case TShareChange::TKind::NewText:
+      text = QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
+                 .arg(folder, name, address);
+      break;
+    case TShareChange::TKind::NewFolder:
+      text = QStringLiteral("「%1」にフォルダ「%2」が作られました（%3 から）")
+                 .arg(folder, name, address);
+      break;
+    case TShareChange::TKind::Trashed:
+      text = change.FileCount == 1
+                 ? QStringLiteral("「%1」の「%2」がごみ箱に移されました（%3 から）")
+                       .arg(folder, name, address)
+                 : QStringLiteral("「%1」の「%2」ほか %3 個がごみ箱に移されました（%4 から）")
+                       .arg(folder, name)
+                       .arg(change.FileCount - 1)
+                       .arg(address);
+      break;
+    case TShareChange::TKind::Renamed:
+      text = QStringLiteral("「%1」の「%2」が「%3」に名前を変えられました（%4 から）")
+                 .arg(folder, name, NoticeText(SystemToQString(change.NewName)), address);
+      break;
+  }
   // The folder as it is now: a later click opens it even if the list changes meanwhile.
   noticeFolder_.clear();
   for (const std::string& entry : *State().SharedFolders()) {

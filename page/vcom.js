@@ -69,6 +69,8 @@
   var ADDRESS_AREA = 'm1';
   // The listing answer's header for a folder that could not be opened.
   var FOLDER_HEADER = 'X-Velmarind-Folder';
+  // The listing answer's header naming the share's mode (view, upload, full, dropbox).
+  var MODE_HEADER = 'X-Velmarind-Mode';
   var HEX_SEP = '2f'; // "/" separates path components, never a trail byte in Shift_JIS
 
   // Per element id: what is shown there.
@@ -162,15 +164,16 @@
   function fetchListing(id, nameHex, pathHex) {
     var url = LIST_DOC + '?pid=' + encodeURIComponent(id) + '&name=' + nameHex +
       '&path=' + pathHex + '&tt=' + now();
-    var missing = false;
+    var missing = false, mode = '';
     return fetch(url, { cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
       if (!r.ok) throw httpError(r.status);
       missing = (r.headers.get(FOLDER_HEADER) || '').toLowerCase() === 'missing';
+      mode = (r.headers.get(MODE_HEADER) || '').toLowerCase();
       return r.arrayBuffer();
     }).then(function (buf) {
       // The data is UTF-8 whatever charset the answer's type names.
       var data = parseListing(new TextDecoder('utf-8').decode(buf));
-      if (data) data.missing = missing;
+      if (data) { data.missing = missing; data.mode = mode; }
       return data;
     });
   }
@@ -461,6 +464,7 @@
       var s = el('td', 'vm-s', readableSize(e.size));
       if (!e.dir) s.title = groupDigits(e.size) + ' B';
       tr.appendChild(s);
+      fire('row', tr, e, view);
       tbody.appendChild(tr);
     });
     table.appendChild(tbody);
@@ -476,6 +480,7 @@
     root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + ' ' + T.count + ' / ' +
       T.files + ' ' + files + ' ' + T.count));
     root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
+    fire('listing', id, view, root);
   }
 
   // Puts the focus into a folder just shown: on the folder the user came up
@@ -818,6 +823,7 @@
       views[id] = view;
       render(id, view);
       showForm(view);
+      fire('folder', id, view);
       rememberAddress(view, opts.history || 'push');
       if (keyboard) focusListing(id, old && old.nameHex === nameHex ? old.pathHex : null);
     }).catch(function (err) {
@@ -927,7 +933,10 @@
     Object.keys(table).forEach(function (k) { chosen[k] = table[k][english ? 1 : 0]; });
     return chosen;
   }
-  global.VelmarindCore = { on: on, fire: fire, exf: exf, el: el, views: views, texts: texts };
+  global.VelmarindCore = {
+    on: on, fire: fire, exf: exf, el: el, views: views, texts: texts,
+    button: button, message: message, reason: reason
+  };
 
   addViewport(document);
   document.documentElement.lang = 'ja';

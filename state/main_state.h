@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "state/share_mode.h"
+
 namespace vm {
 
 using TSharedFolderList = std::vector<std::string>;  // entries "name;;path"
@@ -22,6 +24,8 @@ struct TSettings {
   std::vector<std::string> ExtraHosts;
   // Entries whose name starts with "." are listed, served and written only when this is on.
   bool PublishDotFiles = false;
+  // What browsers may do in each share, by share name.
+  TShareModes ShareModes;
 };
 
 // A consistent copy of the state, taken under the lock.
@@ -32,14 +36,16 @@ struct TStateSnapshot {
   std::shared_ptr<const TSharedFolderList> SharedFolders;  // never null
 };
 
-// What a browser changed in a shared folder: files uploaded or a text file created.
+// What a browser changed in a shared folder: files uploaded, a text file or a folder created,
+// entries moved to the trash, an entry renamed.
 struct TShareChange {
-  enum class TKind { Upload, NewText };
+  enum class TKind { Upload, NewText, NewFolder, Trashed, Renamed };
   TKind Kind = TKind::Upload;
   std::string FolderName;     // the shared folder's name, system text
-  std::string FileName;       // the new text's name (NewText only), system text
-  int FileCount = 0;          // files saved
+  std::string FileName;       // the new text's or folder's name, an entry's old name, system text
+  int FileCount = 0;          // files saved, entries trashed
   std::string ClientAddress;  // the browser's address
+  std::string NewName;        // an entry's new name (Renamed only), system text
 };
 using TShareListener = std::function<void(const TShareChange&)>;
 

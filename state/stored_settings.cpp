@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -97,6 +98,10 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.PublishDotFiles != stored.PublishDotFiles) {
     values.push_back({kPublishDotFilesKey, FlagText(edited.PublishDotFiles)});
   }
+  const std::string modes = JoinShareModes(edited.ShareModes, edited.SharedFolders);
+  if (modes != JoinShareModes(stored.ShareModes, stored.SharedFolders)) {
+    values.push_back({kShareModesKey, modes});
+  }
   return values;
 }
 
@@ -119,6 +124,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.Password = HexDecode(ini.ReadString(kSettingsSection, kPasswordKey, ""));
   stored.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
+  stored.ShareModes = SplitShareModes(ini.ReadString(kSettingsSection, kShareModesKey, ""));
   return stored;
 }
 
@@ -185,6 +191,61 @@ std::vector<std::string> ReadSharedFolderFile(const std::string& path) {
 
 void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries) {
   WriteFileAtomically(path, JoinCrLfLines(entries));
+}
+
+namespace {
+
+struct TModeWord {
+  TShareMode Mode;
+  const char* Word;
+};
+constexpr TModeWord kModeWords[] = {
+    {TShareMode::ViewOnly, "view"},
+    {TShareMode::ViewUpload, "upload"},
+    {TShareMode::Full, "full"},
+    {TShareMode::UploadOnly, "dropbox"},
+};
+
+}  // namespace
+
+const char* ShareModeWord(TShareMode mode) {
+  for (const TModeWord& entry : kModeWords) {
+    if (entry.Mode == mode) return entry.Word;
+  }
+  return ShareModeWord(kDefaultShareMode);
+}
+
+std::optional<TShareMode> ShareModeFromWord(std::string_view word) {
+  for (const TModeWord& entry : kModeWords) {
+    if (EqualTextIgnoreCase(word, entry.Word)) return entry.Mode;
+  }
+  return std::nullopt;
+}
+
+std::string JoinShareModes(const TShareModes& modes, const TSharedFolderList& folders) {
+  // In list order, each name once: the same settings always give the same text.
+  std::vector<std::string> items;
+  for (const std::string& entry : folders) {
+    const std::string name = GetField(entry, 0);
+    const TShareMode mode = ShareModeOf(modes, name);
+    const std::string item = HexEncode(name) + ":" + ShareModeWord(mode);
+    if (mode == kDefaultShareMode || std::find(items.begin(), items.end(), item) != items.end()) {
+      continue;
+    }
+    items.push_back(item);
+  }
+  return JoinHostList(items, ",");
+}
+
+TShareModes SplitShareModes(const std::string& text) {
+  TShareModes modes;
+  for (const std::string& item : SplitHostList(text)) {
+    const size_t colon = item.find(':');
+    if (colon == std::string::npos) continue;
+    const std::optional<TShareMode> mode = ShareModeFromWord(TrimText(item.substr(colon + 1)));
+    if (mode) modes.emplace(HexDecode(TrimText(item.substr(0, colon))), *mode);
+  }
+  return modes;
 }
 
 std::vector<std::string> SplitHostList(const std::string& text) {

@@ -3,7 +3,9 @@
 // window's OK.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "state/main_state.h"
@@ -23,6 +25,9 @@ inline constexpr char kPasswordKey[] = "PASSWORD";  // hex text
 // "." are published ("1").
 inline constexpr char kExtraHostsKey[] = "HOSTS";
 inline constexpr char kPublishDotFilesKey[] = "PUBLISH_DOT_FILES";
+// The modes of the shares that do not have the default one: "hexname:word" items joined by ","
+// (the name as hex text, so that any name survives the file; "dirlst.ini" keeps its format).
+inline constexpr char kShareModesKey[] = "SHARE_MODES";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -37,6 +42,7 @@ struct TStoredSettings {
   std::vector<std::string> ExtraHosts;
   bool PublishDotFiles = false;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
+  TShareModes ShareModes;           // by share name; only shares that are listed count
 
   bool operator==(const TStoredSettings&) const = default;
 };
@@ -76,6 +82,15 @@ bool WriteFirstStartSettings(const std::string& programFolder);
 std::vector<std::string> ReadSharedFolderFile(const std::string& path);
 // Rewrites "dirlst.ini" whole: each entry followed by CR LF.
 void WriteSharedFolderFile(const std::string& path, const std::vector<std::string>& entries);
+
+// The word a mode is stored as ("view", "upload", "full", "dropbox"), and back; nothing for an
+// unknown word.
+const char* ShareModeWord(TShareMode mode);
+std::optional<TShareMode> ShareModeFromWord(std::string_view word);
+// The value of kShareModesKey for the modes of the listed shares that differ from the default,
+// and back (unreadable items are skipped).
+std::string JoinShareModes(const TShareModes& modes, const TSharedFolderList& folders);
+TShareModes SplitShareModes(const std::string& text);
 
 // "a.example, b.lan,," -> {"a.example", "b.lan"}: each name trimmed, empty ones dropped.
 std::vector<std::string> SplitHostList(const std::string& text);

@@ -1,6 +1,7 @@
 #include "ui/form_set.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -31,10 +32,11 @@
 namespace vm {
 namespace {
 
-const int kWidth = 480;
+// Wider than the designed 480 pixels: the mode column needs room for its choices.
+const int kWidth = 580;
 const int kHeight = 360;
 const int kNameColumnWidth = 100;
-const int kPathColumnWidth = 240;
+const int kPathColumnWidth = 180;
 const int kButtonPanelWidth = 100;
 const int kButtonWidth = 75;
 const int kButtonHeight = 25;
@@ -58,6 +60,23 @@ const QString kNotServingStyle = QStringLiteral("color: #b00000;");
 // the eye only, so names that do not survive a round trip through the display form stay intact.
 const int kNameColumn = 0;
 const int kPathColumn = 1;
+const int kModeColumn = 2;
+
+// The share modes as the mode column offers them, in this order.
+struct TModeChoice {
+  TShareMode Mode;
+  const char16_t* Caption;
+  const char16_t* Hint;
+};
+const TModeChoice kModeChoices[] = {
+    {TShareMode::ViewOnly, u"閲覧のみ", u"一覧の表示とダウンロードだけができます。"},
+    {TShareMode::ViewUpload, u"閲覧とアップロード",
+     u"一覧の表示、ダウンロード、アップロード、テキストの作成ができます。"},
+    {TShareMode::Full, u"完全",
+     u"閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。"},
+    {TShareMode::UploadOnly, u"アップロードのみ",
+     u"アップロードとテキストの作成だけができます。一覧には何も表示されません。"},
+};
 const int kSystemTextRole = Qt::UserRole;
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
@@ -126,7 +145,8 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
 QWidget* TFormSet::CreateFoldersTab() {
   auto* tab = new QWidget;
   ListView1 = new QTreeWidget(tab);
-  ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("パス")});
+  ListView1->setHeaderLabels(
+      {QStringLiteral("名前"), QStringLiteral("パス"), QStringLiteral("権限")});
   ListView1->setColumnWidth(kNameColumn, kNameColumnWidth);
   ListView1->setColumnWidth(kPathColumn, kPathColumnWidth);
   ListView1->setRootIsDecorated(false);
@@ -303,6 +323,41 @@ std::string TFormSet::RowPath(const QTreeWidgetItem* row) {
   return row->data(kPathColumn, kSystemTextRole).toByteArray().toStdString();
 }
 
+QComboBox* TFormSet::ModeChoice(const QTreeWidgetItem* row) const {
+  return qobject_cast<QComboBox*>(
+      ListView1->itemWidget(const_cast<QTreeWidgetItem*>(row), kModeColumn));
+}
+
+TShareMode TFormSet::RowMode(const QTreeWidgetItem* row) const {
+  const QComboBox* choice = ModeChoice(row);
+  if (choice == nullptr || choice->currentIndex() < 0) return kDefaultShareMode;
+  return kModeChoices[choice->currentIndex()].Mode;
+}
+
+void TFormSet::SetRowMode(QTreeWidgetItem* row, TShareMode mode) {
+  QComboBox* choice = ModeChoice(row);
+  if (choice == nullptr) {
+    choice = new QComboBox;
+    for (const TModeChoice& entry : kModeChoices) {
+      choice->addItem(QString::fromUtf16(entry.Caption));
+      choice->setItemData(choice->count() - 1, QString::fromUtf16(entry.Hint), Qt::ToolTipRole);
+    }
+    ListView1->setItemWidget(row, kModeColumn, choice);
+    // Choosing a row's mode selects the row, as a click on its other columns does.
+    connect(choice, &QComboBox::activated, this, [this, choice] {
+      for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        if (ModeChoice(ListView1->topLevelItem(i)) == choice) {
+          ListView1->setCurrentItem(ListView1->topLevelItem(i));
+        }
+      }
+    });
+  }
+  for (size_t i = 0; i < std::size(kModeChoices); ++i) {
+    if (kModeChoices[i].Mode == mode) choice->setCurrentIndex(static_cast<int>(i));
+  }
+  choice->setToolTip(choice->itemData(choice->currentIndex(), Qt::ToolTipRole).toString());
+}
+
 void TFormSet::SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path) {
   row->setText(kNameColumn, SystemToQString(name));
   row->setText(kPathColumn, SystemToQString(path));
@@ -329,7 +384,9 @@ void TFormSet::FormShow() {
   ListView1->clear();
   for (const std::string& entry : stored.SharedFolders) {
     if (TrimText(entry).empty()) continue;
-    SetRow(new QTreeWidgetItem(ListView1), GetField(entry, 0), GetField(entry, 1));
+    auto* row = new QTreeWidgetItem(ListView1);
+    SetRow(row, GetField(entry, 0), GetField(entry, 1));
+    SetRowMode(row, ShareModeOf(stored.ShareModes, GetField(entry, 0)));
   }
   ListView1SelectItem();
   CheckBox3->setChecked(stored.PublishDotFiles);
@@ -374,7 +431,8 @@ QStringList TFormSet::ControlSnapshot() const {
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     values << QString::fromLatin1(QByteArray::fromStdString(RowName(row)).toHex())
-           << QString::fromLatin1(QByteArray::fromStdString(RowPath(row)).toHex());
+           << QString::fromLatin1(QByteArray::fromStdString(RowPath(row)).toHex())
+           << QString::fromLatin1(ShareModeWord(RowMode(row)));
   }
   values << Edit1->text() << Edit2->text() << Edit3->text();
   for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) {
@@ -419,6 +477,7 @@ TStoredSettings TFormSet::EditedSettings() const {
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
+    edited.ShareModes.emplace(RowName(row), RowMode(row));
   }
   return edited;
 }
@@ -500,7 +559,9 @@ void TFormSet::Button5Click() {
   // The dialog shows what it held when it was last closed.
   diag_.SetTakenNames(NamesExcept(nullptr));
   if (diag_.exec() != QDialog::Accepted) return;
-  SetRow(new QTreeWidgetItem(ListView1), diag_.FolderName(), WithFinalSlash(diag_.FolderPath()));
+  auto* row = new QTreeWidgetItem(ListView1);
+  SetRow(row, diag_.FolderName(), WithFinalSlash(diag_.FolderPath()));
+  SetRowMode(row, kDefaultShareMode);
 }
 
 void TFormSet::Button6Click() {
@@ -526,8 +587,11 @@ void TFormSet::SwapRows(int upper) {
   QTreeWidgetItem* bottom = ListView1->topLevelItem(upper + 1);
   const std::string topName = RowName(top);
   const std::string topPath = RowPath(top);
+  const TShareMode topMode = RowMode(top);
   SetRow(top, RowName(bottom), RowPath(bottom));
+  SetRowMode(top, RowMode(bottom));
   SetRow(bottom, topName, topPath);
+  SetRowMode(bottom, topMode);
 }
 
 void TFormSet::Button8Click() {

@@ -11,6 +11,7 @@
 #include "state/stored_settings.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,7 +41,7 @@ class TFormSet : public QWidget {
   TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent = nullptr);
 
   QTabWidget* PageControl1 = nullptr;
-  QTreeWidget* ListView1 = nullptr;  // columns "名前" and "パス"
+  QTreeWidget* ListView1 = nullptr;  // columns "名前", "パス" and "権限" (a choice per row)
   QPushButton* Button5 = nullptr;    // "追加"
   QPushButton* Button6 = nullptr;    // "編集"
   QPushButton* Button7 = nullptr;    // "削除"
@@ -80,6 +81,9 @@ class TFormSet : public QWidget {
   // The row's shared folder as system texts.
   static std::string RowName(const QTreeWidgetItem* row);
   static std::string RowPath(const QTreeWidgetItem* row);
+  // The mode chosen in the row, and the choice itself.
+  TShareMode RowMode(const QTreeWidgetItem* row) const;
+  QComboBox* ModeChoice(const QTreeWidgetItem* row) const;
 
  public slots:
   // Reloads every control from the stored settings, and the address from the main window.
@@ -122,6 +126,8 @@ class TFormSet : public QWidget {
   void ConnectHandlers();
   QTreeWidgetItem* SelectedRow() const;
   void SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path);
+  // Gives the row its mode choice (made on the first call).
+  void SetRowMode(QTreeWidgetItem* row, TShareMode mode);
   void SwapRows(int upper);
   std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
   // The address line and the QR code: the base URL while serving, else why nothing is served.

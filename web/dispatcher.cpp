@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/text_helpers.h"
+#include "state/stored_settings.h"
 #include "web/document_table.h"
 #include "web/download.h"
 #include "web/extra_documents.h"
@@ -19,6 +20,7 @@ namespace vm {
 namespace {
 
 constexpr char kMissingFolderHeader[] = "X-Velmarind-Folder: missing";
+constexpr char kModeHeader[] = "X-Velmarind-Mode: ";
 // Our pages are never shown inside another site's frame, where a page on top could steer the
 // clicks (the upload form, the login).
 constexpr const char* kPageHeaders[] = {
@@ -67,6 +69,8 @@ const char* RefusalWord(TPostRefusal refusal) {
       return "BadName";
     case TPostRefusal::CannotWrite:
       return "CannotWrite";
+    case TPostRefusal::NotAllowed:
+      return "NotAllowed";
     case TPostRefusal::None:
       break;
   }
@@ -127,12 +131,15 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
     case TAnswer::Listing: {
       const bool idUsable = IsElementId(GetParam(params, "pid"));
       bool found = false;
+      TShareMode mode = kDefaultShareMode;
       std::string data = MakeListingPage(snapshot, idUsable ? params : std::string(),
-                                         PageFilePath(folder, "script", address), &found);
+                                         PageFilePath(folder, "script", address), &found, &mode);
       response.ContentType = kListingType;
       response.CustomHeaders.Add(kListingPolicy);
       // The page script tells a folder that went away from an empty one by this.
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
+      // ... and offers only what the share's mode allows (the server checks it anyway).
+      if (found) response.CustomHeaders.Add(kModeHeader + std::string(ShareModeWord(mode)));
       return {std::move(data), "", false};
     }
     case TAnswer::Download: {

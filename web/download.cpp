@@ -85,24 +85,31 @@ std::string PercentEncodeAttrChars(std::string_view utf8) {
 
 }  // namespace
 
+std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName) {
+  std::string entry = kDispositionEntry + WithoutControlBytes(std::string(systemName));
+  if (!PlainFormCarries(systemName)) {
+    entry += kExtendedNameParameter + PercentEncodeAttrChars(nativeName);
+  }
+  return entry;
+}
+
 TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params,
                           TIdHTTPResponseInfo& response) {
   const std::string path = HexDecode(GetParam(params, "file"));
   response.ContentType = "application/octet-stream";
   const std::string name = DownloadFileName(path);
   std::string entry = kDispositionEntry + WithoutControlBytes(name);
-  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
-  TSharedEntry file = access.Open(path, TEntryKind::File);
+  const TShareAccess access(state);
+  TSharedEntry file = access.Open(path, TEntryKind::File, TShareOperation::Download);
   if (!file.Fd) {
-    // Outside the shares, hidden, missing or not a file: one answer for all, made of the
-    // requested text alone, so that it tells nothing of what lies outside.
+    // Outside the shares, hidden, missing, not a file, or in a share that is not for
+    // downloading (a drop box): one answer for all, made of the requested text alone, so that
+    // it tells nothing of what lies outside.
     response.CustomHeaders.AddStdValues({entry});
     throw EFOpenError(path);
   }
-  if (!PlainFormCarries(name)) {
-    entry += kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(file.NativePath));
-  }
-  response.CustomHeaders.AddStdValues({entry});
+  response.CustomHeaders.AddStdValues(
+      {AttachmentDispositionEntry(name, DownloadFileName(file.NativePath))});
   // Large files are fetched in parts and resumed after a break: downloads answer byte ranges.
   response.AcceptRanges = true;
   return {std::move(file.Fd), path};

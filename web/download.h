@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "http/response_info.h"
 #include "platform/unique_fd.h"
@@ -14,6 +15,11 @@ struct TDownload {
   TUniqueFd File;    // what to send (TIdCustomHTTPServer::ServeOpenFile takes it over)
   std::string Path;  // the requested path (system text), for failure messages
 };
+
+// The Content-Disposition entry of CustomHeaders for an attachment whose name is systemName
+// (raw after "filename=") and nativeName (its name on disk, UTF-8, in the extended parameter
+// when the raw form cannot carry the name exactly).
+std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName);
 
 // Opens the file named by the "file" parameter when it is a regular file inside the shared
 // folders, sets the response's content type and Content-Disposition line, and marks the

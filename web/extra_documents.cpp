@@ -1,6 +1,8 @@
 #include "web/extra_documents.h"
 
 #include "web/document_table.h"
+#include "web/share_manage.h"
+#include "web/zip_download.h"
 
 namespace vm {
 
@@ -8,7 +10,11 @@ namespace {
 
 // clang-format off
 constexpr TExtraDocument kExtraDocuments[] = {
-    {"", nullptr, TBodyAdmission::Discard},  // none yet; a row per added document
+    // A selection may be sent as a form body larger than a small form.
+    {"vm-zip", ZipDocument, TBodyAdmission::Keep},
+    {"vm-trash", TrashDocument, TBodyAdmission::SmallForm},
+    {"vm-rename", RenameDocument, TBodyAdmission::SmallForm},
+    {"vm-mkdir", NewFolderDocument, TBodyAdmission::SmallForm},
 };
 // clang-format on
 

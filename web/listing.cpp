@@ -96,7 +96,11 @@ bool AppendRecord(std::string& out, const TShareAccess& access, const std::strin
     // it would show nothing, and its date and size would tell about a place that is not shared.
     // What is checked is what was opened, so a link swapped meanwhile tells nothing either.
     const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
-    if (!target || !access.Contains(target.Get()) || fstat(target.Get(), &info) != 0) return false;
+    // What it leads to is shown only where listing is allowed (not inside a drop box).
+    if (!target || !access.Allows(target.Get(), TShareOperation::List) ||
+        fstat(target.Get(), &info) != 0) {
+      return false;
+    }
   }
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
@@ -159,13 +163,19 @@ bool RecordBefore(std::string_view a, std::string_view b) {
 }
 
 // The sorted records of the folder; none when it lies outside the shares or cannot be read,
-// which found then tells. Entries with a leading "." are left out unless dot files are
-// published.
-TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& found) {
+// which found then tells, and none where its share does not allow listing. Entries with a
+// leading "." are left out unless dot files are published. mode gets the mode there.
+TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& found,
+                    TShareMode& mode) {
   TRecords records;
   found = false;
   TSharedEntry folder = access.Open(path, TEntryKind::Folder);
   if (!folder.Fd) return records;
+  mode = access.ModeAt(folder.Fd.Get()).value_or(kDefaultShareMode);
+  if (!ModeAllows(mode, TShareOperation::List)) {
+    found = true;
+    return records;
+  }
   struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
   };
@@ -194,7 +204,7 @@ TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& f
 }  // namespace
 
 std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
-                            const std::string& pageFile, bool* found) {
+                            const std::string& pageFile, bool* found, TShareMode* mode) {
   const std::string pid = GetParam(params, "pid");
   const std::string name = HexDecode(GetParam(params, "name"));
   const std::string path = HexDecode(GetParam(params, "path"));
@@ -202,12 +212,14 @@ std::string MakeListingPage(const TStateSnapshot& state, const std::string& para
   std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
                      kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   bool listed = false;
-  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
-  const TRecords records = ListFolder(access, path, listed);
+  TShareMode modeThere = kDefaultShareMode;
+  const TShareAccess access(state);
+  const TRecords records = ListFolder(access, path, listed, modeThere);
   line.reserve(line.size() + records.bytes.size() + 2);
   for (const TRecordSpan& span : records.spans) line += records.At(span);
   line += "\r\n";
   if (found != nullptr) *found = listed;
+  if (mode != nullptr && listed) *mode = modeThere;
   return WritePageText(pageFile, std::move(line));
 }
 

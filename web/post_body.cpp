@@ -121,6 +121,14 @@ std::string Refused(TPostOutcome& outcome, TPostRefusal refusal) {
   return "";
 }
 
+// Why a folder that was to take a new file could not be had: there, but its share's mode does
+// not allow adding files; or not there at all.
+TPostRefusal RefusalForFolder(const TShareAccess& access, std::string_view folderName,
+                              std::string_view folderPath) {
+  return access.OpenFolderIn(folderName, folderPath) ? TPostRefusal::NotAllowed
+                                                     : TPostRefusal::NoFolder;
+}
+
 std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& folders,
                           std::string_view body, TPostOutcome& outcome) {
   const std::string folderName = HexDecode(FormField(body, "dirname").value_or(""));
@@ -131,9 +139,9 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
   const bool utf8 = EqualTextIgnoreCase(FormField(body, "_charset_").value_or(""), kUtf8Charset);
   const std::string typedName = DecodedKeepingZeros(RawFormField(body, "fname").value_or(""));
   if (!IsUsableTextName(typedName)) return Refused(outcome, TPostRefusal::BadName);
-  const TUniqueFd folder =
-      access.OpenFolderIn(folderName, HexDecode(FormField(body, "dirpath").value_or("")));
-  if (!folder) return Refused(outcome, TPostRefusal::NoFolder);
+  const std::string folderPath = HexDecode(FormField(body, "dirpath").value_or(""));
+  const TUniqueFd folder = access.OpenFolderIn(folderName, folderPath, TShareOperation::NewText);
+  if (!folder) return Refused(outcome, RefusalForFolder(access, folderName, folderPath));
   // The text goes to disk in binary: the browser's CR LF line ends are kept as they came.
   std::string text = FormField(body, "tbody").value_or("");
   std::string systemName = typedName;
@@ -153,7 +161,7 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
   if (saved == TSaveOutcome::NameTooLong) return Refused(outcome, TPostRefusal::BadName);
   if (saved != TSaveOutcome::Saved) return Refused(outcome, TPostRefusal::CannotWrite);
   outcome.Change = TShareChange{TShareChange::TKind::NewText, folderName,
-                                WithCopyNumber(systemName, attempt), 1, ""};
+                                WithCopyNumber(systemName, attempt), 1, "", ""};
   return PercentDecoded(body);
 }
 
@@ -190,8 +198,9 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
   if (folderField.empty()) return Refused(outcome, TPostRefusal::NoFolder);
   const std::string folderName = HexDecode(folderField);
   // The folder being viewed when the page says which, else the share's own.
-  const TUniqueFd folder = access.OpenFolderIn(folderName, HexDecode(folderPathField));
-  if (!folder) return Refused(outcome, TPostRefusal::NoFolder);
+  const std::string folderPath = HexDecode(folderPathField);
+  const TUniqueFd folder = access.OpenFolderIn(folderName, folderPath, TShareOperation::Upload);
+  if (!folder) return Refused(outcome, RefusalForFolder(access, folderName, folderPath));
   int savedCount = 0;
   bool complete = true;
   scan.ForEachFilePart([&](const TFilePart& part) {
@@ -227,7 +236,7 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
   });
   // Files saved before a failure stay, so they count as received.
   if (savedCount > 0) {
-    outcome.Change = TShareChange{TShareChange::TKind::Upload, folderName, "", savedCount, ""};
+    outcome.Change = TShareChange{TShareChange::TKind::Upload, folderName, "", savedCount, "", ""};
   }
   if (!complete) return Refused(outcome, TPostRefusal::CannotWrite);
   return result;
@@ -316,7 +325,7 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOut
       lineEnd == std::string_view::npos ? std::string_view() : body.substr(0, lineEnd);
   // Inside a multipart body the marker may be any file's content: it only counts elsewhere.
   const bool multipart = boundary.size() >= 2 && boundary.substr(0, 2) == "--";
-  const TShareAccess access(*state.SharedFolders, state.Settings.PublishDotFiles);
+  const TShareAccess access(state);
   TPatternFinder marker(kNewTextPattern, body);
   if (!multipart &&
       TBodySearch(body, stream, sizes).Find(marker, 0, body.size()) != std::string_view::npos) {

@@ -26,6 +26,7 @@ enum class TPostRefusal {
   NoFolder,     // the named shared folder (or the folder inside it) is not there or not allowed
   BadName,      // the file name is unusable (empty, a separator, a control character, a leading ".")
   CannotWrite,  // the file system refused (full, read-only, no access)
+  NotAllowed,   // the share's mode does not take new files (a share for viewing only)
 };
 
 // What a body did, beyond the parameter text: for the answer and the desktop notice.

@@ -64,7 +64,37 @@ bool NoDotNameFrom(const std::vector<std::string>& segments, size_t first) {
   return true;
 }
 
+constexpr unsigned Bit(TShareOperation operation) { return 1u << static_cast<unsigned>(operation); }
+
+constexpr unsigned kViewing = Bit(TShareOperation::List) | Bit(TShareOperation::Download);
+constexpr unsigned kAdding = Bit(TShareOperation::Upload) | Bit(TShareOperation::NewText);
+// Set for every real path inside a share, whatever its mode allows.
+constexpr unsigned kInsideBit = 1u << 31;
+constexpr unsigned kManaging = Bit(TShareOperation::Delete) | Bit(TShareOperation::Rename) |
+                               Bit(TShareOperation::NewFolder);
+
+unsigned ModePermissions(TShareMode mode) {
+  switch (mode) {
+    case TShareMode::ViewOnly:
+      return kViewing;
+    case TShareMode::ViewUpload:
+      return kViewing | kAdding;
+    case TShareMode::Full:
+      return kViewing | kAdding | kManaging;
+    case TShareMode::UploadOnly:
+      return kAdding;
+  }
+  return 0;
+}
+
+constexpr TShareMode kAllModes[] = {TShareMode::ViewOnly, TShareMode::ViewUpload,
+                                   TShareMode::Full, TShareMode::UploadOnly};
+
 }  // namespace
+
+bool ModeAllows(TShareMode mode, TShareOperation operation) {
+  return (ModePermissions(mode) & Bit(operation)) != 0;
+}
 
 std::optional<std::vector<std::string>> NormalisedSegments(std::string_view path) {
   if (path.empty() || path.front() != kSeparator) return std::nullopt;
@@ -108,7 +138,15 @@ bool IsDotName(std::string_view name) { return !name.empty() && name.front() == 
 TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFiles)
     : folders_(folders), publishDotFiles_(publishDotFiles) {}
 
-const std::vector<std::vector<std::string>>& TShareAccess::Roots() const {
+TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFiles,
+                           const TShareModes& modes)
+    : folders_(folders), publishDotFiles_(publishDotFiles), modes_(&modes) {}
+
+TShareAccess::TShareAccess(const TStateSnapshot& state)
+    : TShareAccess(*state.SharedFolders, state.Settings.PublishDotFiles,
+                   state.Settings.ShareModes) {}
+
+const std::vector<TShareAccess::TRoot>& TShareAccess::Roots() const {
   if (!roots_) {
     roots_.emplace();
     for (const std::string& entry : folders_) {
@@ -116,27 +154,67 @@ const std::vector<std::vector<std::string>>& TShareAccess::Roots() const {
       if (path.empty()) continue;
       auto real = RealPath(SystemToNative(path));
       if (!real) continue;
-      if (auto segments = NormalisedSegments(*real)) roots_->push_back(std::move(*segments));
+      const TShareMode mode =
+          modes_ != nullptr ? ShareModeOf(*modes_, GetField(entry, 0)) : kDefaultShareMode;
+      if (auto segments = NormalisedSegments(*real)) {
+        roots_->push_back({std::move(*segments), mode});
+      }
     }
   }
   return *roots_;
 }
 
-bool TShareAccess::ContainsRealPath(std::string_view realPath) const {
+unsigned TShareAccess::PermissionsAt(std::string_view realPath) const {
   auto segments = NormalisedSegments(realPath);
-  if (!segments) return false;
-  for (const std::vector<std::string>& root : Roots()) {
-    if (SegmentsStartWith(*segments, root) &&
-        (publishDotFiles_ || NoDotNameFrom(*segments, root.size()))) {
-      return true;
+  if (!segments) return 0;
+  size_t depth = 0;
+  bool found = false;
+  unsigned permissions = 0;
+  for (const TRoot& root : Roots()) {
+    if (!SegmentsStartWith(*segments, root.Segments) ||
+        (!publishDotFiles_ && !NoDotNameFrom(*segments, root.Segments.size()))) {
+      continue;
     }
+    // The innermost share decides; of shares of the same folder, the first in the list.
+    if (!found || root.Segments.size() > depth) {
+      depth = root.Segments.size();
+      permissions = ModePermissions(root.Mode);
+    }
+    found = true;
   }
-  return false;
+  // A share's own folder is never moved away or renamed through a browser.
+  if (found && depth == segments->size()) {
+    permissions &= ~(Bit(TShareOperation::Delete) | Bit(TShareOperation::Rename));
+  }
+  // Inside a share whose mode allows nothing there is still inside: the caller tells the two
+  // apart with the bit that no permission set uses.
+  return found ? (permissions | kInsideBit) : 0;
+}
+
+bool TShareAccess::ContainsRealPath(std::string_view realPath) const {
+  return PermissionsAt(realPath) != 0;
 }
 
 bool TShareAccess::Contains(int fd) const {
   auto path = DescriptorPath(fd);
   return path && ContainsRealPath(*path);
+}
+
+bool TShareAccess::Allows(int fd, TShareOperation operation) const {
+  auto path = DescriptorPath(fd);
+  return path && (PermissionsAt(*path) & Bit(operation)) != 0;
+}
+
+std::optional<TShareMode> TShareAccess::ModeAt(int fd) const {
+  auto path = DescriptorPath(fd);
+  if (!path) return std::nullopt;
+  // A share's own folder has its share's mode, though it is not itself deleted or renamed.
+  const unsigned permissions = PermissionsAt(*path + "/x");
+  if (permissions == 0) return std::nullopt;
+  for (TShareMode mode : kAllModes) {
+    if ((permissions & ~kInsideBit) == ModePermissions(mode)) return mode;
+  }
+  return kDefaultShareMode;  // not reached: the permissions are always those of one mode
 }
 
 bool TShareAccess::AdmitsText(std::string_view systemPath, std::string_view sharePath) const {
@@ -177,6 +255,20 @@ TSharedEntry TShareAccess::Open(std::string_view systemPath, TEntryKind kind) co
     }
   }
   return {};
+}
+
+TSharedEntry TShareAccess::Open(std::string_view systemPath, TEntryKind kind,
+                                TShareOperation operation) const {
+  TSharedEntry entry = Open(systemPath, kind);
+  if (entry.Fd && !Allows(entry.Fd.Get(), operation)) return {};
+  return entry;
+}
+
+TUniqueFd TShareAccess::OpenFolderIn(std::string_view shareName, std::string_view systemPath,
+                                     TShareOperation operation) const {
+  TUniqueFd folder = OpenFolderIn(shareName, systemPath);
+  if (folder && !Allows(folder.Get(), operation)) return {};
+  return folder;
 }
 
 TUniqueFd TShareAccess::OpenFolderIn(std::string_view shareName,

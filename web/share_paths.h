@@ -10,6 +10,12 @@
 // Names starting with "." are settings and secrets on Linux (.ssh, .gnupg, browser profiles).
 // Unless dot files are published, no component below a share root may start with "."; the
 // share's own path may (a share /home/u/.local/x is the user's choice).
+//
+// Each share has a mode (view only, view and upload, full, upload only) that says which
+// operations it allows. What decides is where the opened object really lies: a link in one share
+// that leads into another gets the other's mode. Where shares nest, the innermost one decides (a
+// drop box inside a viewed folder stays a drop box); of shares of the same folder, the first in
+// the list decides, as name lookups take the first.
 #pragma once
 
 #include <optional>
@@ -19,8 +25,15 @@
 
 #include "platform/unique_fd.h"
 #include "state/main_state.h"
+#include "state/share_mode.h"
 
 namespace vm {
+
+// What a request does in a share.
+enum class TShareOperation { List, Download, Upload, NewText, Delete, Rename, NewFolder };
+
+// True when a share of that mode allows the operation.
+bool ModeAllows(TShareMode mode, TShareOperation operation);
 
 // The segments of an absolute path with "." dropped, ".." taking back the previous segment
 // (never above the root) and empty segments (repeated "/") ignored; nullopt for a relative path.
@@ -54,7 +67,12 @@ struct TSharedEntry {
 // resolved at first need.
 class TShareAccess {
  public:
+  // Every share with the default mode.
   TShareAccess(const TSharedFolderList& folders, bool publishDotFiles);
+  // Each share with its mode in modes (which must outlive it too).
+  TShareAccess(const TSharedFolderList& folders, bool publishDotFiles, const TShareModes& modes);
+  // The shares, dot-file rule and modes of a snapshot.
+  explicit TShareAccess(const TStateSnapshot& state);
 
   bool PublishDotFiles() const { return publishDotFiles_; }
 
@@ -70,16 +88,37 @@ class TShareAccess {
   // component below that root starts with "." unless dot files are published).
   bool Contains(int fd) const;
 
+  // Open, and the share the object lies in allows the operation there. This, with Allows, is
+  // what every document that reads or changes a share asks.
+  TSharedEntry Open(std::string_view systemPath, TEntryKind kind,
+                    TShareOperation operation) const;
+  // OpenFolderIn, and the share the folder lies in allows the operation there.
+  TUniqueFd OpenFolderIn(std::string_view shareName, std::string_view systemPath,
+                         TShareOperation operation) const;
+  // True when the object the descriptor refers to lies inside a share (as Contains) whose mode
+  // allows the operation there.
+  bool Allows(int fd, TShareOperation operation) const;
+  // The mode that holds for the entries of the descriptor's folder (the innermost share's);
+  // nothing when it lies in no share.
+  std::optional<TShareMode> ModeAt(int fd) const;
+
  private:
+  struct TRoot {
+    std::vector<std::string> Segments;  // normalised segments of the share's real path
+    TShareMode Mode;
+  };
+  // Which operations hold at a real path: a bit per TShareOperation; 0 outside every share.
+  unsigned PermissionsAt(std::string_view realPath) const;
   bool ContainsRealPath(std::string_view realPath) const;
   bool AdmitsText(std::string_view systemPath, std::string_view sharePath) const;
   TSharedEntry OpenChecked(std::string nativePath, TEntryKind kind) const;
-  const std::vector<std::vector<std::string>>& Roots() const;
+  const std::vector<TRoot>& Roots() const;
 
   const TSharedFolderList& folders_;
   bool publishDotFiles_;
-  // Normalised segments of each share's real path; resolved at first need.
-  mutable std::optional<std::vector<std::vector<std::string>>> roots_;
+  const TShareModes* modes_ = nullptr;  // null: every share has the default mode
+  // Each share's real path and mode; resolved at first need.
+  mutable std::optional<std::vector<TRoot>> roots_;
 };
 
 }  // namespace vm

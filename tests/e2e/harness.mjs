@@ -60,7 +60,7 @@ export async function startProgram(options) {
   }
 }
 
-async function layOutAndStart(root, { shares, password = null }) {
+async function layOutAndStart(root, { shares, password = null, settings = [] }) {
   const app = path.join(root, 'app');
   const data = path.join(root, 'data');
   const config = path.join(root, 'config');
@@ -90,10 +90,12 @@ async function layOutAndStart(root, { shares, password = null }) {
 
   const port = await freePort();
   const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
-    `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`];
+    `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`,
+    ...settings];
   fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
 
-  const env = { ...process.env, XDG_CONFIG_HOME: config };
+  // The user's trash of the run lies in its own folder too.
+  const env = { ...process.env, XDG_CONFIG_HOME: config, XDG_DATA_HOME: path.join(root, 'user-data') };
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
   const child = spawn(path.join(app, 'velmarind'), [], { cwd: app, env, stdio: ['ignore', 'pipe', 'pipe'] });

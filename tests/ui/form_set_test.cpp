@@ -2,6 +2,7 @@
 #include "ui/form_set.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -175,6 +176,25 @@ class FormSetTest : public QObject {
     QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "B|/b/", "C|/c/"}));
     QCOMPARE(form_->ListView1->indexOfTopLevelItem(form_->ListView1->selectedItems().value(0)), 0);
     QVERIFY(!Enabled(form_->Button8));
+  }
+
+  void modeColumnIsStoredByNameAndMovesWithItsRow() {
+    folder_->Write("dirlst.ini", "A;;/a/\r\nB;;/b/\r\n");
+    folder_->Write("velmarind.ini", "[COMMON]\r\nSHARE_MODES=42:full,7a:view\r\n");
+    Start();
+    auto modeOf = [this](int row) { return form_->RowMode(form_->ListView1->topLevelItem(row)); };
+    QCOMPARE(modeOf(0), vm::TShareMode::ViewUpload);  // A has none stored: the default
+    QCOMPARE(modeOf(1), vm::TShareMode::Full);
+    Select(1);
+    form_->Button8Click();
+    QCOMPARE(modeOf(0), vm::TShareMode::Full);
+    QVERIFY(form_->HasUnsavedEdits());
+    form_->ModeChoice(form_->ListView1->topLevelItem(1))->setCurrentIndex(3);  // アップロードのみ
+    QVERIFY(form_->Button1Click());
+    // Only modes other than the default are kept, of listed shares only ("z" is gone).
+    QCOMPARE(host_->state.Settings().ShareModes,
+             (vm::TShareModes{{"A", vm::TShareMode::UploadOnly}, {"B", vm::TShareMode::Full}}));
+    QVERIFY(folder_->Read("velmarind.ini").contains("SHARE_MODES=42:full,41:dropbox"));
   }
 
   void addTakesTrimmedFoldersAndKeepsTheDialogText() {

@@ -1,0 +1,326 @@
+/*
+ * Managing a folder from the listing: entries are selected with check boxes
+ * (or a long press on a phone), then downloaded as one zip or moved to the
+ * trash; one is renamed; a new folder is made. What is offered follows the
+ * share's mode, which the listing answer names; the server checks it anyway.
+ */
+(function (global) {
+  'use strict';
+  var core = global.VelmarindCore;
+  if (!core) return;
+
+  var T = core.texts({
+    select: ['選択', 'Select'],
+    selectAll: ['すべて選択', 'Select all'],
+    selected: ['個を選択中', 'selected'],
+    zip: ['ZIPでダウンロード', 'Download as zip'],
+    zipFolder: ['フォルダをZIPでダウンロード', 'Download folder as zip'],
+    trash: ['削除', 'Delete'],
+    rename: ['名前の変更', 'Rename'],
+    newFolder: ['新しいフォルダ', 'New folder'],
+    confirmTrash: ['個の項目をごみ箱に移します。よろしいですか？', 'item(s) will be moved to the trash. Continue?'],
+    renamePrompt: ['新しい名前:', 'New name:'],
+    folderPrompt: ['新しいフォルダの名前:', 'Name of the new folder:'],
+    trashed: ['個の項目をごみ箱に移しました。', 'item(s) moved to the trash.'],
+    renamed: ['名前を変更しました:', 'Renamed:'],
+    folderMade: ['フォルダを作りました:', 'Folder created:'],
+    dropbox: ['このフォルダはアップロード専用です。中身は表示されません。', 'This folder takes uploads only; its contents are not shown.'],
+    viewOnly: ['このフォルダは閲覧専用です。', 'This folder is for viewing only.'],
+    NotFound: ['見つかりません。移動または削除された可能性があります。', 'Not found. It may have been moved or deleted.'],
+    NotAllowed: ['このフォルダでは許可されていない操作です。', 'This is not allowed in this folder.'],
+    BadName: ['その名前は使えません。', 'That name cannot be used.'],
+    Exists: ['同じ名前の項目がすでにあります。', 'An item of that name exists already.'],
+    NoTrash: ['ごみ箱が使えないため、削除できません。', 'No trash can be used here, so nothing was deleted.'],
+    CannotWrite: ['サーバーで変更できませんでした。', 'The server could not make the change.'],
+    TooMany: ['項目が多すぎてZIPにできません。', 'Too many items for one zip.'],
+    failed: ['操作できませんでした', 'The operation failed']
+  });
+
+  var ZIP_DOC = 'vm-zip';
+  var TRASH_DOC = 'vm-trash';
+  var RENAME_DOC = 'vm-rename';
+  var FOLDER_DOC = 'vm-mkdir';
+  // A small form body is at most 8 KiB: larger deletions go in several posts.
+  var FORM_LIMIT = 7000;
+  // A zip of a selection goes as a link while the address stays this short.
+  var URL_LIMIT = 6000;
+  // A press held this long selects the entry instead of opening it.
+  var LONG_PRESS_MS = 550;
+
+  // Per listing area: the hex names selected.
+  var selections = {};
+
+  function canDownload(view) { return view.data.mode !== 'dropbox'; }
+  function canManage(view) { return view.data.mode === 'full'; }
+  function canUpload(view) { return view.data.mode !== 'view'; }
+
+  function selected(id) { return selections[id] || (selections[id] = {}); }
+  // The selection of the folder the view shows: one made in another folder is dropped.
+  function selectionFor(view) {
+    var key = view.nameHex + ' ' + view.pathHex;
+    if (!selections[view.id] || selections[view.id].__folder !== key) {
+      selections[view.id] = {};
+      Object.defineProperty(selections[view.id], '__folder', { value: key, enumerable: false });
+    }
+    return selections[view.id];
+  }
+  // The names selected, in the order of the listing data (folders first).
+  function selectedHex(id) {
+    var sel = selected(id), view = core.views[id];
+    if (!view || !view.data) return Object.keys(sel);
+    return view.data.entries.filter(function (e) { return sel[e.hex]; }).map(function (e) { return e.hex; });
+  }
+
+  function utf8Hex(text) {
+    var bytes = new TextEncoder().encode(text);
+    var out = '';
+    for (var i = 0; i < bytes.length; i++) out += (bytes[i] < 16 ? '0' : '') + bytes[i].toString(16);
+    return out;
+  }
+
+  function notice(view, text, kind) {
+    core.exf(view.id, view.nameHex, view.pathHex, { history: 'none', notice: { text: text, kind: kind } });
+  }
+
+  // The text of a refused answer, from its reason word.
+  function refusalText(r) {
+    var word = r.headers.get('X-Velmarind-Refused') || '';
+    return T.hasOwnProperty(word) ? T[word] : T.failed + ' (HTTP ' + r.status + ')';
+  }
+
+  function post(doc, fields) {
+    return fetch(doc, {
+      method: 'POST', credentials: 'same-origin', cache: 'no-store',
+      body: new URLSearchParams(fields)
+    });
+  }
+
+  // ---- the selection in the rows -------------------------------------------
+
+  function setChecked(id, tr, hex, on) {
+    var sel = selected(id);
+    if (on) sel[hex] = true; else delete sel[hex];
+    tr.classList.toggle('vm-selected', on);
+    var box = tr.querySelector('.vm-check');
+    if (box) box.checked = on;
+    updateBar(id);
+  }
+
+  function addCheckBox(tr, e, view) {
+    var id = view.id;
+    selectionFor(view);
+    var box = document.createElement('input');
+    box.type = 'checkbox';
+    box.className = 'vm-check';
+    box.setAttribute('aria-label', T.select + ': ' + e.name);
+    box.checked = !!selected(id)[e.hex];
+    tr.classList.toggle('vm-selected', box.checked);
+    box.addEventListener('change', function () { setChecked(id, tr, e.hex, box.checked); });
+    var cell = tr.querySelector('td.vm-n');
+    if (cell) {
+      // The box and the entry side by side on one line.
+      var line = core.el('div', 'vm-check-line');
+      while (cell.firstChild) line.appendChild(cell.firstChild);
+      line.insertBefore(box, line.firstChild);
+      cell.appendChild(line);
+    }
+    tr.setAttribute('data-hex', e.hex);
+    longPress(tr, function () { setChecked(id, tr, e.hex, !selected(id)[e.hex]); });
+  }
+
+  // A long press on a row toggles its selection; the click that ends it is
+  // then not an opening of the entry.
+  function longPress(tr, toggle) {
+    var timer = null, fired = false;
+    function cancel() { if (timer) { clearTimeout(timer); timer = null; } }
+    tr.addEventListener('pointerdown', function (ev) {
+      if (ev.pointerType === 'mouse' || ev.target.classList.contains('vm-check')) return;
+      fired = false;
+      cancel();
+      timer = setTimeout(function () { timer = null; fired = true; toggle(); }, LONG_PRESS_MS);
+    });
+    ['pointerup', 'pointercancel', 'pointerleave', 'pointermove'].forEach(function (type) {
+      tr.addEventListener(type, function (ev) { if (type !== 'pointermove' || ev.movementX || ev.movementY) cancel(); });
+    });
+    tr.addEventListener('click', function (ev) {
+      if (!fired) return;
+      fired = false;
+      ev.preventDefault();
+      ev.stopPropagation();
+    }, true);
+    tr.addEventListener('contextmenu', function (ev) { if (timer || fired) ev.preventDefault(); });
+  }
+
+  // ---- the bar above the listing -------------------------------------------
+
+  function updateBar(id) {
+    var root = document.getElementById(id);
+    var view = core.views[id];
+    if (!root || !view) return;
+    var count = selectedHex(id).length;
+    var all = root.querySelector('.vm-select-all');
+    var rows = root.querySelectorAll('tbody tr[data-hex]').length;
+    if (all) {
+      all.checked = count > 0 && count === rows;
+      all.indeterminate = count > 0 && count < rows;
+    }
+    var label = root.querySelector('.vm-selected-count');
+    if (label) label.textContent = count ? count + ' ' + T.selected : '';
+    var zip = root.querySelector('.vm-zip');
+    if (zip) zip.textContent = count ? T.zip : T.zipFolder;
+    var trash = root.querySelector('.vm-trash');
+    if (trash) trash.disabled = count === 0;
+    var rename = root.querySelector('.vm-rename');
+    if (rename) rename.disabled = count !== 1;
+  }
+
+  function buildBar(id, view, root) {
+    var bar = core.el('div', 'vm-manage');
+    bar.setAttribute('role', 'toolbar');
+    if (view.data.mode === 'dropbox') {
+      root.insertBefore(core.el('p', 'vm-mode-note', T.dropbox), root.querySelector('.vm-list'));
+      return;
+    }
+    var allLabel = core.el('label', 'vm-all');
+    var all = document.createElement('input');
+    all.type = 'checkbox';
+    all.className = 'vm-select-all';
+    all.addEventListener('change', function () {
+      var rows = root.querySelectorAll('tbody tr[data-hex]');
+      for (var i = 0; i < rows.length; i++) setChecked(id, rows[i], rows[i].getAttribute('data-hex'), all.checked);
+    });
+    allLabel.appendChild(all);
+    allLabel.appendChild(document.createTextNode(' ' + T.selectAll));
+    bar.appendChild(allLabel);
+    bar.appendChild(core.el('span', 'vm-selected-count'));
+    if (canDownload(view)) bar.appendChild(core.button('vm-btn vm-zip', T.zipFolder, function () { downloadZip(view); }));
+    if (canManage(view)) {
+      bar.appendChild(core.button('vm-btn vm-rename', T.rename, function () { rename(view); }));
+      bar.appendChild(core.button('vm-btn vm-trash vm-danger', T.trash, function () { trash(view); }));
+      bar.appendChild(core.button('vm-btn vm-new-folder', T.newFolder, function () { newFolder(view); }));
+    }
+    var table = root.querySelector('.vm-list');
+    root.insertBefore(bar, table);
+    if (view.data.mode === 'view') root.insertBefore(core.el('p', 'vm-mode-note', T.viewOnly), table);
+    updateBar(id);
+  }
+
+  // ---- the operations ----------------------------------------------------------
+
+  function nameOf(view, hex) {
+    var entries = view.data.entries;
+    for (var i = 0; i < entries.length; i++) if (entries[i].hex === hex) return entries[i].name;
+    return hex;
+  }
+
+  function downloadZip(view) {
+    var items = selectedHex(view.id).join('.');
+    var query = 'dir=' + view.pathHex + (items ? '&items=' + items : '');
+    if (query.length > URL_LIMIT) {
+      // Too long for an address: sent as a form, whose answer the browser saves.
+      var f = document.createElement('form');
+      f.method = 'POST';
+      f.action = ZIP_DOC;
+      f.hidden = true;
+      [['dir', view.pathHex], ['items', items]].forEach(function (p) {
+        var input = document.createElement('input');
+        input.type = 'hidden';
+        input.name = p[0];
+        input.value = p[1];
+        f.appendChild(input);
+      });
+      document.body.appendChild(f);
+      f.submit();
+      f.remove();
+      return;
+    }
+    // Asked first, so that a refusal is told here instead of replacing the page.
+    fetch(ZIP_DOC + '?' + query, { method: 'HEAD', credentials: 'same-origin', cache: 'no-store' }).then(function (r) {
+      if (!r.ok) { notice(view, refusalText(r), 'error'); return; }
+      var a = core.el('a');
+      a.href = ZIP_DOC + '?' + query;
+      a.hidden = true;
+      document.body.appendChild(a);
+      a.click();
+      a.remove();
+    }, function (err) { notice(view, T.failed + ' (' + core.reason(err) + ')', 'error'); });
+  }
+
+  // Posts the deletions in batches that each fit a small form.
+  function trash(view) {
+    var hexes = selectedHex(view.id);
+    if (!hexes.length) return;
+    var names = hexes.map(function (h) { return nameOf(view, h); });
+    var shown = names.slice(0, 5).join('\n') + (names.length > 5 ? '\n…' : '');
+    if (!global.confirm(hexes.length + ' ' + T.confirmTrash + '\n\n' + shown)) return;
+    var batches = [], batch = [];
+    hexes.forEach(function (h) {
+      if (batch.length && (batch.join('.').length + h.length + view.pathHex.length) > FORM_LIMIT) { batches.push(batch); batch = []; }
+      batch.push(h);
+    });
+    batches.push(batch);
+    var done = 0;
+    function next(i) {
+      if (i >= batches.length) {
+        delete selections[view.id];
+        notice(view, done + ' ' + T.trashed, 'ok');
+        return;
+      }
+      post(TRASH_DOC, { dir: view.pathHex, items: batches[i].join('.') }).then(function (r) {
+        done += Number(r.headers.get('X-Velmarind-Done') || 0);
+        if (!r.ok) {
+          delete selections[view.id];
+          notice(view, (done ? done + ' ' + T.trashed + ' ' : '') + refusalText(r), 'error');
+          return;
+        }
+        next(i + 1);
+      }, function (err) { notice(view, T.failed + ' (' + core.reason(err) + ')', 'error'); });
+    }
+    next(0);
+  }
+
+  function rename(view) {
+    var hexes = selectedHex(view.id);
+    if (hexes.length !== 1) return;
+    var old = nameOf(view, hexes[0]);
+    var typed = global.prompt(T.renamePrompt, old);
+    if (typed === null || typed === '' || typed === old) return;
+    post(RENAME_DOC, { dir: view.pathHex, from: hexes[0], to: utf8Hex(typed) }).then(function (r) {
+      if (!r.ok) { notice(view, refusalText(r), 'error'); return; }
+      delete selections[view.id];
+      notice(view, T.renamed + ' ' + old + ' → ' + typed, 'ok');
+    }, function (err) { notice(view, T.failed + ' (' + core.reason(err) + ')', 'error'); });
+  }
+
+  function newFolder(view) {
+    var typed = global.prompt(T.folderPrompt, '');
+    if (typed === null || typed === '') return;
+    post(FOLDER_DOC, { dir: view.pathHex, name: utf8Hex(typed) }).then(function (r) {
+      if (!r.ok) { notice(view, refusalText(r), 'error'); return; }
+      notice(view, T.folderMade + ' ' + typed, 'ok');
+    }, function (err) { notice(view, T.failed + ' (' + core.reason(err) + ')', 'error'); });
+  }
+
+  // ---- hooks -------------------------------------------------------------------
+
+  core.on('row', function (tr, e, view) {
+    if (view.data.mode !== 'dropbox') addCheckBox(tr, e, view);
+  });
+
+  core.on('listing', function (id, view, root) {
+    selectionFor(view);
+    // Entries gone since they were selected are no longer selected.
+    var present = {};
+    view.data.entries.forEach(function (e) { present[e.hex] = true; });
+    selectedHex(id).forEach(function (h) { if (!present[h]) delete selections[id][h]; });
+    buildBar(id, view, root);
+  });
+
+  core.on('folder', function (id, view) {
+    // Adding files is offered only where the share takes them.
+    var form = document.forms.mform;
+    if (form && !canUpload(view)) form.style.display = 'none';
+    var textButtons = document.querySelectorAll('[onclick*="cmd_text"]');
+    for (var i = 0; i < textButtons.length; i++) textButtons[i].hidden = !canUpload(view);
+  });
+})(window);
