@@ -178,6 +178,17 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
   }
 }
 
+size_t TIdTCPConnection::ReadSome(char* buffer, size_t count) {
+  if (count == 0) return 0;
+  const size_t buffered = std::min(InputBufferSize(), count);
+  if (buffered > 0) {
+    std::memcpy(buffer, inputBuffer_.data() + inputStart_, buffered);
+    Consume(buffered);
+    return buffered;
+  }
+  return ReceiveInto(buffer, count);
+}
+
 void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
   if (InputBufferSize() > 0) {
     stream.Write(inputBuffer_.data() + inputStart_, InputBufferSize());

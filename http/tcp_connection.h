@@ -52,6 +52,9 @@ class TIdTCPConnection {
   void ReadStream(TStream& stream, int64_t count);
   // Appends every byte until the peer closes its side; the close is not an error.
   void ReadStreamUntilClose(TStream& stream);
+  // Takes up to count bytes into buffer: those already received first, else what one receive
+  // brings (waiting as a read does). 0 when the peer has closed its side.
+  size_t ReadSome(char* buffer, size_t count);
   // Bytes received and not yet consumed.
   size_t InputBufferSize() const { return inputBuffer_.size() - inputStart_; }
   // Those bytes; valid until the next read or Consume.

@@ -22,6 +22,8 @@ struct TSettings {
   std::vector<std::string> ExtraHosts;
   // Entries whose name starts with "." are listed, served and written only when this is on.
   bool PublishDotFiles = false;
+  // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
+  bool KeepUploadNames = false;
 };
 
 // A consistent copy of the state, taken under the lock.

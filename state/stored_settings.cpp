@@ -97,6 +97,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.PublishDotFiles != stored.PublishDotFiles) {
     values.push_back({kPublishDotFilesKey, FlagText(edited.PublishDotFiles)});
   }
+  if (edited.KeepUploadNames != stored.KeepUploadNames) {
+    values.push_back({kKeepUploadNamesKey, FlagText(edited.KeepUploadNames)});
+  }
   return values;
 }
 
@@ -119,6 +122,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.Password = HexDecode(ini.ReadString(kSettingsSection, kPasswordKey, ""));
   stored.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
+  stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
   return stored;
 }
 

@@ -1,5 +1,6 @@
 #include "web/extra_documents.h"
 
+#include "web/chunk_upload.h"
 #include "web/document_table.h"
 
 namespace vm {
@@ -8,7 +9,8 @@ namespace {
 
 // clang-format off
 constexpr TExtraDocument kExtraDocuments[] = {
-    {"", nullptr, TBodyAdmission::Discard},  // none yet; a row per added document
+    // Resumable uploads: each chunk goes from the socket straight into its partial file.
+    {kChunkDocument, AnswerChunkRequest, TBodyAdmission::Handler},
 };
 // clang-format on
 
