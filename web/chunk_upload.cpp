@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,9 +41,8 @@ constexpr size_t kMaxNameHex = 2 * 4096;
 // Far beyond any disk, far below the overflow of a 64-bit offset plus a chunk.
 constexpr int64_t kMaxUploadSize = int64_t{1} << 50;
 constexpr size_t kCrcDigits = 8;
-// The body is taken from the socket in blocks of this size, each checksummed while it is in the
-// cache and written at its offset: few system calls, and little memory per connection.
-constexpr size_t kReceiveBlock = 256 * 1024;
+// A chunk's checksum is read from the file through mappings of this size.
+constexpr int64_t kCrcWindow = 4 << 20;
 // The random part of a partial file's name.
 constexpr size_t kPartialTokenLetters = 16;
 // A partial file is the uploader's alone until it is complete and named.
@@ -254,21 +254,6 @@ std::optional<TReply> BeginUpload(const TUploadRecords& records, const std::stri
 // were never checked, and says so by its size: the next chunk's offset no longer fits).
 bool CutBack(int fd, int64_t held) { return ftruncate(fd, held) == 0; }
 
-bool WriteAllAt(int fd, const char* data, size_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t n = pwrite(fd, data, count, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    data += n;
-    count -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
 // Gives the complete partial file its name: the first free one, never replacing an entry.
 // The saved name (system text) on success.
 std::optional<std::string> NameUpload(int folder, const TPartialUpload& upload, bool keepNames,
@@ -293,30 +278,45 @@ std::optional<std::string> NameUpload(int folder, const TPartialUpload& upload, 
   return std::nullopt;
 }
 
-// Writes the chunk from the connection into the partial file at its offset, checksumming it on
-// the way; the reply when it is refused. On any failure the file is cut back to what it held,
-// also when the client goes away in the middle (the exception then ends the request).
-std::optional<TReply> ReceiveChunk(TIdBodyReader& body, int fd, const TChunkRequest& request) {
-  std::unique_ptr<char[]> block(new char[kReceiveBlock]);
-  int64_t position = request.Offset;
+// The CRC-32 of count bytes of the file from offset, read through a mapping of the file's pages
+// (just written, so in the cache) a window at a time: no copy, and little resident at once.
+std::optional<uint32_t> FileCrc32(int fd, int64_t offset, int64_t count) {
+  // A mapping read past the end of the file would end the process: the bytes must be there.
+  if (SizeOf(fd) < offset + count) {
+    errno = EIO;
+    return std::nullopt;
+  }
+  const int64_t page = sysconf(_SC_PAGESIZE);
   uint32_t crc = 0;
+  while (count > 0) {
+    const int64_t start = offset - offset % page;
+    const size_t length = static_cast<size_t>(offset - start + std::min(count, kCrcWindow));
+    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, start);
+    if (map == MAP_FAILED) return std::nullopt;
+    const size_t skip = static_cast<size_t>(offset - start);
+    crc = Crc32Update(crc, static_cast<const char*>(map) + skip, length - skip);
+    munmap(map, length);
+    offset += static_cast<int64_t>(length - skip);
+    count -= static_cast<int64_t>(length - skip);
+  }
+  return crc;
+}
+
+// Moves the chunk from the connection into the partial file at its offset, then checks it; the
+// reply when it is refused. On any failure the file is cut back to what it held, also when the
+// client goes away in the middle (the exception then ends the request).
+std::optional<TReply> ReceiveChunk(TIdBodyReader& body, int fd, const TChunkRequest& request) {
   int writeError = 0;
   try {
-    while (body.Remaining() > 0) {
-      size_t filled = 0;
-      while (filled < kReceiveBlock && body.Remaining() > 0) {
-        filled += body.Read(block.get() + filled, kReceiveBlock - filled);
-      }
-      crc = Crc32Update(crc, block.get(), filled);
-      // After a failed write the rest is still read, so that the client hears why.
-      if (writeError == 0 && !WriteAllAt(fd, block.get(), filled, position)) writeError = errno;
-      position += static_cast<int64_t>(filled);
-    }
+    writeError = body.ReadIntoFile(fd, request.Offset, request.Length);
   } catch (...) {
     CutBack(fd, request.Offset);
     throw;
   }
-  if (writeError == 0 && crc == request.Crc) return std::nullopt;
+  std::optional<uint32_t> crc;
+  if (writeError == 0) crc = FileCrc32(fd, request.Offset, request.Length);
+  if (writeError == 0 && !crc) writeError = errno;
+  if (writeError == 0 && *crc == request.Crc) return std::nullopt;
   const bool cut = CutBack(fd, request.Offset);
   if (writeError != 0) return WriteFailure(writeError);
   if (!cut) return WriteFailure(errno);
