@@ -117,17 +117,16 @@ int TIdBodyReader::ReadIntoFile(int fd, int64_t offset, int64_t count) {
   fcntl(in.Get(), F_SETPIPE_SZ, kPipeBytes);  // a smaller pipe only costs more calls
   bool spliceFile = true;
   while (count > 0) {
-    // The pipe is empty here: EAGAIN can only mean that the socket has nothing yet.
+    // A splice from a socket waits for bytes without the idle limit: it is called only once
+    // there are some, and then takes what is there. The pipe is empty here, so it never waits
+    // for room either.
+    AwaitInput();
     const ssize_t got = splice(connection_.Socket(), nullptr, in.Get(), nullptr,
                                static_cast<size_t>(std::min<int64_t>(count, kPipeBytes)),
                                SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
     if (got == 0) throw EIdConnClosedGracefully();
     if (got < 0) {
-      if (errno == EAGAIN) {
-        AwaitInput();
-      } else if (errno != EINTR) {
-        throw EIdSocketError::OfCall(errno, "splice");
-      }
+      if (errno != EAGAIN && errno != EINTR) throw EIdSocketError::OfCall(errno, "splice");
       continue;
     }
     Took(got);
