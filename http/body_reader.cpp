@@ -62,7 +62,8 @@ void TIdBodyReader::Took(int64_t count) {
 size_t TIdBodyReader::Read(char* buffer, size_t count) {
   if (remaining_ <= 0 || count == 0) return 0;
   SendContinue();
-  const size_t want = static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(count)));
+  const size_t want =
+      static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(count)));
   const size_t got = connection_.ReadSome(buffer, want);
   if (got == 0) throw EIdConnClosedGracefully();
   Took(static_cast<int64_t>(got));

@@ -68,7 +68,8 @@ std::string PutRequest(const TUpload& u, int64_t offset, std::string_view bytes,
 class TUploadServer {
  public:
   explicit TUploadServer(const std::string& settings = "")
-      : share_(temp_.MakeSubfolder("share")), core_({std::string(kShare) + ";;" + share_}, settings) {}
+      : share_(temp_.MakeSubfolder("share")),
+        core_({std::string(kShare) + ";;" + share_}, settings) {}
 
   const std::string& Share() const { return share_; }
   TServedCore& Core() { return core_; }
@@ -142,7 +143,8 @@ TEST(ChunkUpload, ResumesAfterACutByteExactSendingOneChunkTwice) {
     }
     for (int64_t offset = cutAt; offset < u.size; offset += kChunk) {
       ++sends[offset];
-      const THttpAnswer answer = server.Put(u, offset, std::string_view(file).substr(offset, kChunk));
+      const THttpAnswer answer =
+          server.Put(u, offset, std::string_view(file).substr(offset, kChunk));
       ASSERT_EQ(HeldOf(answer), std::min<int64_t>(offset + kChunk, u.size));
     }
     ASSERT_EQ(server.Visible().size(), 1u);
@@ -192,8 +194,8 @@ TEST(ChunkUpload, RefusesWhatItMustAndKeepsWhatItHeld) {
        "HTTP/1.1 404 Not Found", "NoFolder"},
       {"a share that is not there", PutRequest(unknownShare, kChunk, second),
        "HTTP/1.1 404 Not Found", "NoFolder"},
-      {"not at the end of what is held", PutRequest(u, 2 * kChunk, second),
-       "HTTP/1.1 409 Conflict", "Offset"},
+      {"not at the end of what is held", PutRequest(u, 2 * kChunk, second), "HTTP/1.1 409 Conflict",
+       "Offset"},
       {"the same id for another file", PutRequest(otherSize, kChunk, second),
        "HTTP/1.1 409 Conflict", "Mismatch"},
       {"damaged on the way", PutRequest(u, kChunk, second, "", "00000001"),
@@ -252,7 +254,8 @@ TEST(ChunkUpload, NamesFollowTheSettingAndNeverReplace) {
     u.size = 5;
     const THttpAnswer answer = server.Put(u, 0, std::string(row.label).substr(0, 5));
     EXPECT_EQ(answer.Header("X-Velmarind-Saved"), HexEncode(NativeToSystem(row.saved)));
-    EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + row.saved), std::string(row.label).substr(0, 5));
+    EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + row.saved),
+              std::string(row.label).substr(0, 5));
   }
   EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + "photo.JPG"), "old");
 }
@@ -289,7 +292,8 @@ TEST(ChunkUpload, GuardsApplyToEveryChunk) {
   }
   const std::string foreignHost =
       "POST " + Target(u, "put") + "&offset=0&crc=" + CrcHex(first) +
-      " HTTP/1.1\r\nHost: rebound.example\r\nContent-Length: " + std::to_string(kChunk) + "\r\n\r\n";
+      " HTTP/1.1\r\nHost: rebound.example\r\nContent-Length: " + std::to_string(kChunk) +
+      "\r\n\r\n";
   EXPECT_EQ(server.Send(foreignHost + std::string(first), "127.0.0.2").statusLine,
             "HTTP/1.1 421 Misdirected Request");
   EXPECT_EQ(server.Visible(), std::vector<std::string>{});
@@ -334,7 +338,8 @@ TEST(ChunkUpload, PartialFilesUntouchedForADayAreRemoved) {
   ASSERT_EQ(HeldOf(server.Put(stale, 0, "12345")), 5);
   const std::string stalePartial = server.Hidden().front();
   ASSERT_EQ(HeldOf(server.Put(fresh, 0, "12345")), 5);
-  const timespec dayAndHourAgo[2] = {{time(nullptr) - 25 * 3600, 0}, {time(nullptr) - 25 * 3600, 0}};
+  const timespec dayAndHourAgo[2] = {{time(nullptr) - 25 * 3600, 0},
+                                     {time(nullptr) - 25 * 3600, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, (server.Share() + stalePartial).c_str(), dayAndHourAgo, 0), 0);
   SweepPartialUploads(server.Core().ProgramFolder());
   EXPECT_EQ(server.Hidden().size(), 1u);

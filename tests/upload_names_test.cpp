@@ -21,8 +21,16 @@ TEST(UploadNames, BrowserNamesAreMadeSafe) {
       {"only what follows the last slash", "a/b/c.txt", "c.txt"},
       {"no leading dot", "...bashrc", "bashrc"},
       {"dots alone leave nothing", "..", ""},
-      {"control characters, C0, DEL and C1", "a\tb\x7F" "c\xC2\x85" "d", "a_b_c_d"},
-      {"bytes that are not UTF-8", "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+      {"control characters, C0, DEL and C1",
+       "a\tb\x7F"
+       "c\xC2\x85"
+       "d",
+       "a_b_c_d"},
+      {"bytes that are not UTF-8",
+       "a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
   };
   for (const Row& row : rows) EXPECT_EQ(SafeUploadName(row.name), row.safe) << row.label;
 }

@@ -226,9 +226,17 @@ int64_t SizeOf(int fd) {
   return fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+// Reserves count bytes of the file from offset without changing its size, where the file system
+// can, so that a disk too small refuses an upload at its start rather than after gigabytes.
+// The refusal when the disk has no room.
+std::optional<TReply> Reserve(int fd, int64_t offset, int64_t count) {
+  if (count > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, count) != 0 && IsDiskFull(errno))
+    return WriteFailure(errno);
+  return std::nullopt;
+}
+
 // Starts a recorded upload: the record first, so that the sweep finds every partial file, then
-// the partial file with the whole size reserved where the file system can, so that a disk
-// too small refuses the upload at its start rather than after gigabytes.
+// the empty partial file.
 std::optional<TReply> BeginUpload(const TUploadRecords& records, const std::string& id,
                                   TPartialUpload& upload, int folder, TUniqueFd& partial) {
   upload.PartialName = std::string(kPartialPrefix) + RandomToken(kPartialTokenLetters);
@@ -236,11 +244,7 @@ std::optional<TReply> BeginUpload(const TUploadRecords& records, const std::stri
   if (!records.Write(id, upload)) return Refusal(500, "Internal Server Error", "CannotWrite");
   partial.Reset(openat(folder, upload.PartialName.c_str(),
                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPartialMode));
-  int error = partial ? 0 : errno;
-  if (partial && upload.Size > 0 &&
-      fallocate(partial.Get(), FALLOC_FL_KEEP_SIZE, 0, upload.Size) != 0 && IsDiskFull(errno)) {
-    error = errno;
-  }
+  const int error = partial ? 0 : errno;
   if (error != 0) {
     if (partial) unlinkat(folder, upload.PartialName.c_str(), 0);
     partial.Reset();
@@ -378,6 +382,17 @@ TReply AnswerPut(TDocumentCall& call, const TUploadRecords& records, const TChun
   }
   const int64_t held = SizeOf(partial.Get());
   if (request.Offset != held) return Refusal(409, "Conflict", "Offset", held);
+  // The room for the rest, again: a cut chunk gave back what was reserved past it, and the disk
+  // may have filled since the upload began.
+  if (std::optional<TReply> full = Reserve(partial.Get(), held, record->Size - held)) {
+    // Nothing held yet: nothing is kept either. What was held stays, to go on with once there is
+    // room again.
+    if (held == 0) {
+      unlinkat(folder, record->PartialName.c_str(), 0);
+      records.Remove(request.Id);
+    }
+    return *full;
+  }
   if (std::optional<TReply> refused = ReceiveChunk(body, partial.Get(), request)) return *refused;
   const int64_t now = request.Offset + request.Length;
   if (now < record->Size) return HeldReply(now);
@@ -414,18 +429,18 @@ void AnswerChunkRequest(TDocumentCall& call) {
   TIdTCPConnection* connection = response.Connection();
   std::optional<TIdBodyReader> body;
   if (connection != nullptr) body.emplace(*connection, call.Request);
-  // A refused request's body is still read when it is no larger than a chunk, so that the
-  // client hears the answer instead of a reset.
-  auto refuse = [&](const TReply& reply) {
+  // What is left of a body is still read when it is no larger than a chunk, so that the client
+  // hears the answer instead of a reset.
+  auto reply = [&](const TReply& answer) {
     if (body) body->Skip(kMaxChunkBytes);
-    Send(response, reply);
+    Send(response, answer);
   };
   // Another site's page sent it: nothing is looked at, nothing changes.
   if (call.Foreign) return Send(response, Refusal(403, "Forbidden", "Foreign"));
   std::optional<TChunkRequest> request = ParseChunkRequest(call.Params);
-  if (!request) return refuse(Refusal(400, "Bad Request", "BadRequest"));
+  if (!request) return reply(Refusal(400, "Bad Request", "BadRequest"));
   if (request->Op == TChunkOp::Put) {
-    if (call.Request.Command != "POST") return refuse(Refusal(400, "Bad Request", "BadRequest"));
+    if (call.Request.Command != "POST") return reply(Refusal(400, "Bad Request", "BadRequest"));
     if (!call.Request.HasContentLength()) {
       return Send(response, Refusal(411, "Length Required", "LengthRequired"));
     }
@@ -434,26 +449,24 @@ void AnswerChunkRequest(TDocumentCall& call) {
     }
     request->Length = call.Request.ContentLength;
     if (request->Offset + request->Length > request->Upload.Size) {
-      return refuse(Refusal(400, "Bad Request", "BeyondSize"));
+      return reply(Refusal(400, "Bad Request", "BeyondSize"));
     }
   }
   const TUniqueFd folder = OpenUploadFolder(call, request->Upload);
-  if (!folder) return refuse(Refusal(404, "Not Found", "NoFolder"));
+  if (!folder) return reply(Refusal(404, "Not Found", "NoFolder"));
   const TUploadClaim claim(request->Id, connection);
-  if (!claim.Claimed()) return refuse(Refusal(503, "Service Unavailable", "Busy"));
+  if (!claim.Claimed()) return reply(Refusal(503, "Service Unavailable", "Busy"));
   const TUploadRecords records(call.Snapshot.ProgramFolder);
   switch (request->Op) {
     case TChunkOp::Held:
-      return refuse(AnswerHeld(records, *request, folder.Get()));
+      return reply(AnswerHeld(records, *request, folder.Get()));
     case TChunkOp::Cancel:
-      return refuse(AnswerCancel(records, *request, folder.Get()));
+      return reply(AnswerCancel(records, *request, folder.Get()));
     case TChunkOp::Put:
       break;
   }
   if (!body) return Send(response, Refusal(400, "Bad Request", "BadRequest"));
-  const TReply reply = AnswerPut(call, records, *request, folder.Get(), *body);
-  if (body->Remaining() > 0) body->Skip(kMaxChunkBytes);
-  Send(response, reply);
+  reply(AnswerPut(call, records, *request, folder.Get(), *body));
 }
 
 }  // namespace vm

@@ -11,7 +11,7 @@ namespace {
 // The claims of the whole process, by upload id; the connection of each claim's request.
 struct TClaims {
   std::mutex mutex_;
-  std::condition_variable released_;                   // signalled by every release
+  std::condition_variable released_;                  // signalled by every release
   std::map<std::string, TIdTCPConnection*> holders_;  // guarded by mutex_
 };
 

@@ -76,9 +76,10 @@ std::optional<TPartialUpload> TUploadRecords::Read(const std::string& id) const 
   upload.PartialName = Field(text, "partial");
   upload.NativeFolder = HexDecode(Field(text, "place"));
   upload.SavedName = HexDecode(Field(text, "saved"));
-  const bool partialNamed = upload.PartialName.size() > kPartialPrefix.size() &&
-                            upload.PartialName.compare(0, kPartialPrefix.size(), kPartialPrefix) == 0 &&
-                            upload.PartialName.find('/') == std::string::npos;
+  const bool partialNamed =
+      upload.PartialName.size() > kPartialPrefix.size() &&
+      upload.PartialName.compare(0, kPartialPrefix.size(), kPartialPrefix) == 0 &&
+      upload.PartialName.find('/') == std::string::npos;
   if (upload.ShareName.empty() || upload.Size < 0 || upload.ModifiedMs < 0 || !partialNamed)
     return std::nullopt;
   return upload;
@@ -86,14 +87,12 @@ std::optional<TPartialUpload> TUploadRecords::Read(const std::string& id) const 
 
 bool TUploadRecords::Write(const std::string& id, const TPartialUpload& upload) const {
   if (mkdir(folder_.c_str(), kRecordFolderMode) != 0 && errno != EEXIST) return false;
-  const std::string text = "share=" + HexEncode(upload.ShareName) + "\n" +
-                           "folder=" + HexEncode(upload.FolderPath) + "\n" +
-                           "name=" + HexEncode(upload.Name) + "\n" +
-                           "size=" + std::to_string(upload.Size) + "\n" +
-                           "mtime=" + std::to_string(upload.ModifiedMs) + "\n" +
-                           "partial=" + upload.PartialName + "\n" +
-                           "place=" + HexEncode(upload.NativeFolder) + "\n" +
-                           "saved=" + HexEncode(upload.SavedName) + "\n";
+  const std::string text =
+      "share=" + HexEncode(upload.ShareName) + "\n" + "folder=" + HexEncode(upload.FolderPath) +
+      "\n" + "name=" + HexEncode(upload.Name) + "\n" + "size=" + std::to_string(upload.Size) +
+      "\n" + "mtime=" + std::to_string(upload.ModifiedMs) + "\n" + "partial=" + upload.PartialName +
+      "\n" + "place=" + HexEncode(upload.NativeFolder) + "\n" +
+      "saved=" + HexEncode(upload.SavedName) + "\n";
   return ReplaceFileAtomically(folder_ + id + ".XXXXXX", folder_ + id, text, kPrivateFileMode);
 }
 
@@ -119,10 +118,10 @@ void TUploadRecords::Sweep(std::chrono::seconds maxAge) const {
     }
     TUniqueFd folder(open(upload->NativeFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat partial {};
-    const bool present = folder && upload->SavedName.empty() &&
-                         fstatat(folder.Get(), upload->PartialName.c_str(), &partial,
-                                 AT_SYMLINK_NOFOLLOW) == 0 &&
-                         S_ISREG(partial.st_mode);
+    const bool present =
+        folder && upload->SavedName.empty() &&
+        fstatat(folder.Get(), upload->PartialName.c_str(), &partial, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(partial.st_mode);
     if (present) {
       if (!OlderThan(partial, maxAge)) continue;
       unlinkat(folder.Get(), upload->PartialName.c_str(), 0);
