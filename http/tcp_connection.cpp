@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -29,6 +30,11 @@ constexpr size_t kCompactThreshold = 65536;
 
 using Clock = std::chrono::steady_clock;
 
+uint64_t NextSerial() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
 bool IsPeerGoneError(int errorCode) {
   return errorCode == ECONNRESET || errorCode == EPIPE || errorCode == ECONNABORTED;
 }
@@ -36,7 +42,7 @@ bool IsPeerGoneError(int errorCode) {
 }  // namespace
 
 TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
-    : socket_(socket), peerIP_(std::move(peerIP)) {}
+    : serial_(NextSerial()), socket_(socket), peerIP_(std::move(peerIP)) {}
 
 TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
 

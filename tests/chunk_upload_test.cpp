@@ -20,6 +20,7 @@
 #include "support/page_lines.h"
 #include "support/random_bytes.h"
 #include "support/served_core.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -160,6 +161,25 @@ TEST(ChunkUpload, ResumesAfterACutByteExactSendingOneChunkTwice) {
     // An answer lost after the last chunk is asked again: the upload is not sent a second time.
     EXPECT_EQ(server.Held(u).Header("X-Velmarind-Saved"), HexEncode(saved));
   }
+}
+
+// A request from an older connection whose thread came late ended the newer request it met.
+TEST(ChunkUpload, ALateRequestFromAnOlderConnectionEndsNothing) {
+  TUploadServer server;
+  TUpload u;
+  u.size = kChunk;
+  const std::string file = vmtest::RandomBytes(kChunk, 6);
+  vm::testing::LoopbackClient older(server.Core().Port());
+  vm::testing::LoopbackClient newer(server.Core().Port());
+  const std::string put = PutRequest(u, 0, file);
+  ASSERT_TRUE(newer.Send(put.substr(0, put.size() - kChunk / 2)));
+  ASSERT_TRUE(vmtest::WaitUntil([&] { return !server.Hidden().empty(); }));  // newer holds it
+  ASSERT_TRUE(older.Send(put));
+  EXPECT_EQ(vmtest::SplitAnswer(older.ReadAll()).Header("X-Velmarind-Refused"), "Busy");
+  ASSERT_TRUE(newer.Send(put.substr(put.size() - kChunk / 2)));
+  EXPECT_EQ(HeldOf(vmtest::SplitAnswer(newer.ReadAll())), u.size);
+  ASSERT_EQ(server.Visible().size(), 1u);
+  EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + server.Visible().front()), file);
 }
 
 TEST(ChunkUpload, RefusesWhatItMustAndKeepsWhatItHeld) {

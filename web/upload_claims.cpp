@@ -26,10 +26,15 @@ TUploadClaim::TUploadClaim(std::string id, TIdTCPConnection* connection) : id_(s
   TClaims& claims = Claims();
   std::unique_lock<std::mutex> lock(claims.mutex_);
   const auto deadline = std::chrono::steady_clock::now() + kTakeOverWait;
-  // The newest request wins: one that took the claim while this one waited is ended too.
+  // The newest connection wins: an older one that took the claim while this one waited is
+  // ended too.
   for (auto held = claims.holders_.find(id_); held != claims.holders_.end();
        held = claims.holders_.find(id_)) {
     // Its holder cannot release (and so end its connection) without this lock.
+    if (held->second != nullptr && connection != nullptr &&
+        held->second->Serial() > connection->Serial()) {
+      return;  // this request is the stale one
+    }
     if (held->second != nullptr) held->second->CloseSocket();
     if (claims.released_.wait_until(lock, deadline) == std::cv_status::timeout &&
         claims.holders_.count(id_) != 0) {

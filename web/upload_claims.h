@@ -1,6 +1,8 @@
 // One request at a time per resumable upload. A phone whose network dropped leaves its request
 // hanging in the server until the idle limit; when the same upload comes back on a new
-// connection, the old request is ended at once rather than waited for.
+// connection, the old request is ended at once rather than waited for. Which is old goes by the
+// connections' age, not by which request got here first: a request from an older connection
+// that arrives late (its thread was slow) never ends the newer one.
 #pragma once
 
 #include <chrono>
@@ -17,9 +19,10 @@ class TUploadClaim {
   // closed: it is then only finishing a write.
   static constexpr std::chrono::seconds kTakeOverWait{10};
 
-  // Claims id for the request on connection. An older claim on it is ended first: its
-  // connection is closed, so that its read fails and it lets go. Claimed() is false when it
-  // did not let go within kTakeOverWait.
+  // Claims id for the request on connection. A claim from an older connection is ended first:
+  // its connection is closed, so that its read fails and it lets go. Claimed() is false when a
+  // newer connection holds the claim, or when the older one did not let go within
+  // kTakeOverWait.
   TUploadClaim(std::string id, TIdTCPConnection* connection);
   ~TUploadClaim();
   TUploadClaim(const TUploadClaim&) = delete;
