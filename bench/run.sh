@@ -31,6 +31,8 @@ readonly T_PAGES_VS_PYTHON=5
 readonly T_LISTING_VS_NGINX=1.2
 readonly T_UPLOAD_VS_DISK=0.5
 readonly T_UPLOAD_RSS_MIB=64
+readonly T_CHUNK_UP_VS_DISK=0.9
+readonly T_CHUNK_UP_RSS_MIB=32
 readonly T_IDLE_RSS_MIB=100
 
 if [[ $# -ne 1 || ! -x "${1:-}/velmarind" || ! -d "${1:-}/page" ]]; then
@@ -306,6 +308,12 @@ saved_intact() { [[ -f "$1" ]] && cmp -s "$1" "$SHARE/big.bin" && echo 1 || echo
 V_SAVED=$(saved_intact "$(find "$SHARE" -maxdepth 1 -name '__vupd_img_*' | head -n 1)")
 rm -f "$SHARE"/__vupd_img_* "$PROG/pastdata.txt"
 sync
+# The resumable upload, in 8 MiB pieces as the page script sends a large file.
+V_CHUNK_UP=$(sample_during "$WORK/v-chunk-peak" "$VPID" -- \
+  timeout 300 python3 "$HERE/chunk_upload.py" "$VPORT" "$SHARE_NAME" "$SHARE/big.bin" || true)
+V_CHUNK_SAVED=$(saved_intact "$(find "$SHARE" -maxdepth 1 -name '__vupd_img_*' | head -n 1)")
+rm -f "$SHARE"/__vupd_img_*
+sync
 N_UP=$(curl -s -o /dev/null --max-time 120 -H 'Expect:' -w '%{http_code} %{time_total}' \
   -T "$SHARE/big.bin" "$NBASE/up/upload.bin" || true)
 N_SAVED=$(saved_intact "$SHARE/up/upload.bin")
@@ -354,6 +362,9 @@ R_PAGE_P=$(ratio "$(field "$V_PAGE" rps)" "$(field "$P_PAGE" rps)")
 R_LIST=$(ratio "$V_LIST" "$N_LIST")
 R_UP=$(ratio "$V_UP_MBS" "$DISK_MBS")
 UP_RSS_MIB=$(mib "$V_UP_RSS")
+V_CHUNK_MBS=$(up_mbs "$V_CHUNK_UP" "$V_CHUNK_SAVED")
+R_CHUNK_UP=$(ratio "$V_CHUNK_MBS" "$DISK_MBS")
+CHUNK_RSS_MIB=$(mib "$(field " $(cat "$WORK/v-chunk-peak" 2>/dev/null)" vmrss_kib)")
 IDLE_RSS_MIB=$(mib "$(field " $V_IDLE_C" peak_rss_kib)")
 V_OPENED=$(field " $V_IDLE_C" opened)
 target "download >= $T_DOWNLOAD_VS_NGINX x nginx" "$(at_least "$R_DOWN" "$T_DOWNLOAD_VS_NGINX")" "$R_DOWN"
@@ -363,6 +374,10 @@ target "listing latency <= $T_LISTING_VS_NGINX x nginx" "$(at_most "$R_LIST" "$T
 target "upload >= $T_UPLOAD_VS_DISK x plain disk write" "$(at_least "$R_UP" "$T_UPLOAD_VS_DISK")" "$R_UP"
 target "upload peak RSS <= $T_UPLOAD_RSS_MIB MiB" \
   "$(at_most "$UP_RSS_MIB" "$T_UPLOAD_RSS_MIB")" "$UP_RSS_MIB MiB"
+target "resumable upload >= $T_CHUNK_UP_VS_DISK x plain disk write" \
+  "$(at_least "$R_CHUNK_UP" "$T_CHUNK_UP_VS_DISK")" "$R_CHUNK_UP"
+target "resumable upload peak RSS <= $T_CHUNK_UP_RSS_MIB MiB" \
+  "$(at_most "$CHUNK_RSS_MIB" "$T_CHUNK_UP_RSS_MIB")" "$CHUNK_RSS_MIB MiB"
 idle_met=$(at_most "$IDLE_RSS_MIB" "$((T_IDLE_RSS_MIB - 1)).99")
 [[ "$V_OPENED" == "$IDLE_CONNECTIONS" ]] || idle_met=0
 target "$IDLE_CONNECTIONS idle connections < $T_IDLE_RSS_MIB MiB RSS" "$idle_met" \
@@ -387,6 +402,8 @@ target "$IDLE_CONNECTIONS idle connections < $T_IDLE_RSS_MIB MiB RSS" "$idle_met
   row "$BIG_MIB MiB upload: MB/s" "$V_UP_MBS" "$N_UP_MBS" - -
   row "upload: peak RSS (MiB)" "$UP_RSS_MIB" - - -
   row "upload: of it anonymous (MiB)" "$(mib "$V_UP_ANON")" - - -
+  row "$BIG_MIB MiB resumable upload: MB/s" "$V_CHUNK_MBS" - - -
+  row "resumable upload: peak RSS (MiB)" "$CHUNK_RSS_MIB" - - -
   row "$IDLE_CONNECTIONS idle connections: RSS (MiB)" "$IDLE_RSS_MIB" \
     "$(mib "$(field " $N_IDLE_C" peak_rss_kib)")" "$(mib "$(field " $P_IDLE_C" peak_rss_kib)")" \
     "$(mib "$(field " $H_IDLE_C" peak_rss_kib)")"
@@ -396,6 +413,8 @@ target "$IDLE_CONNECTIONS idle connections < $T_IDLE_RSS_MIB MiB RSS" "$idle_met
   echo
   echo "limits on this disk: plain read of the $BIG_MIB MiB file (warm cache) $READ_MBS MB/s;"
   echo "  plain write of it (dd bs=1M, no fsync) $DISK_MBS MB/s, with conv=fsync $DISK_SYNC_MBS MB/s"
+  echo "resumable upload: 8 MiB pieces to vm-chunk, a connection each (status ${V_CHUNK_UP%% *}," \
+    "saved intact: $V_CHUNK_SAVED)"
   echo "upload: velmarind multipart POST (status ${V_UP%% *}, saved intact: $V_SAVED);" \
     "nginx WebDAV PUT (status ${N_UP%% *}, saved intact: $N_SAVED); the others take no uploads"
   echo "listing: velmarind script.html sent $V_LIST_RECORDS file records; the peers their HTML index"

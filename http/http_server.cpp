@@ -140,6 +140,12 @@ bool IsContinueExpected(const std::string& expect) {
   return EqualTextIgnoreCase(expect, "100-continue");
 }
 
+// True when the head announces a body: a length above 0, or a POST without one (it runs until
+// the client closes).
+bool AnnouncesBody(const TIdHTTPRequestInfo& request) {
+  return request.ContentLength > 0 || (request.Command == "POST" && !request.HasContentLength());
+}
+
 // Reads the body into the post stream. The stream grows with the bytes that arrive, never
 // with the announced length: a client announcing much and sending nothing holds nothing.
 void ReadBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request) {
@@ -286,11 +292,13 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
         request.RawParams = request.FormText;
         request.PostStream.reset();
       }
+    } else if (admission == TBodyAdmission::Handler) {
+      request.BodyOnConnection = AnnouncesBody(request);
     } else {
       std::string* keep = admission == TBodyAdmission::SmallForm ? &request.FormText : nullptr;
       if (!DropBody(connection, request, keep, kSmallFormLimit)) return;  // closed, unanswered
     }
-    connection.MarkMessageEnd();
+    if (!request.BodyOnConnection) connection.MarkMessageEnd();
     FillParamsAndDocument(request, target, ParseParams);
     request.Version = version;
     const std::string authorization = request.RawHeaders.Values("Authorization");
@@ -299,8 +307,9 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
       ParseBasicAuthorization(authorization, request.AuthUsername, request.AuthPassword);
 
     TIdHTTPResponseInfo response(&connection);
-    response.SetCloseConnection(
-        !(KeepAlive && EqualTextIgnoreCase(request.Connection, "Keep-alive")));
+    // A body the application reads may be left unread anywhere: the connection is not kept.
+    response.SetCloseConnection(admission == TBodyAdmission::Handler ||
+                                !(KeepAlive && EqualTextIgnoreCase(request.Connection, "Keep-alive")));
     response.HeadOnly = request.Command == "HEAD";
     if (!TrimView(ServerSoftware).empty()) response.Server = ServerSoftware;
     for (const std::string& line : CommonHeaders) response.CustomHeaders.Add(line);

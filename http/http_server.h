@@ -20,6 +20,8 @@ enum class TBodyAdmission {
   Keep,       // read into the post stream (OnCreatePostStream's, or the engine's own)
   SmallForm,  // a body of at most kSmallFormLimit bytes is kept in FormText, any other is dropped
   Discard,    // read into a fixed scratch buffer and dropped
+  Handler,    // left on the connection for OnCommandGet to read (TIdBodyReader); the connection
+              // is closed after the answer
 };
 
 class TIdCustomHTTPServer : public TIdTCPServer {

@@ -60,6 +60,8 @@ class TIdHTTPRequestInfo : public TIdRequestHeaderInfo {
   std::string RawParams;
   std::string QueryString;
   std::string FormText;
+  // The body still waits on the connection, for the application to read (TIdBodyReader).
+  bool BodyOnConnection = false;
 };
 
 }  // namespace vm

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -29,6 +30,11 @@ constexpr size_t kCompactThreshold = 65536;
 
 using Clock = std::chrono::steady_clock;
 
+uint64_t NextSerial() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
 bool IsPeerGoneError(int errorCode) {
   return errorCode == ECONNRESET || errorCode == EPIPE || errorCode == ECONNABORTED;
 }
@@ -36,7 +42,7 @@ bool IsPeerGoneError(int errorCode) {
 }  // namespace
 
 TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
-    : socket_(socket), peerIP_(std::move(peerIP)) {}
+    : serial_(NextSerial()), socket_(socket), peerIP_(std::move(peerIP)) {}
 
 TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
 
@@ -176,6 +182,17 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
     stream.Write(block.data(), want);
     remaining -= want;
   }
+}
+
+size_t TIdTCPConnection::ReadSome(char* buffer, size_t count) {
+  if (count == 0) return 0;
+  const size_t buffered = std::min(InputBufferSize(), count);
+  if (buffered > 0) {
+    std::memcpy(buffer, inputBuffer_.data() + inputStart_, buffered);
+    Consume(buffered);
+    return buffered;
+  }
+  return ReceiveInto(buffer, count);
 }
 
 void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {

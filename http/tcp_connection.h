@@ -52,6 +52,9 @@ class TIdTCPConnection {
   void ReadStream(TStream& stream, int64_t count);
   // Appends every byte until the peer closes its side; the close is not an error.
   void ReadStreamUntilClose(TStream& stream);
+  // Takes up to count bytes into buffer: those already received first, else what one receive
+  // brings (waiting as a read does). 0 when the peer has closed its side.
+  size_t ReadSome(char* buffer, size_t count);
   // Bytes received and not yet consumed.
   size_t InputBufferSize() const { return inputBuffer_.size() - inputStart_; }
   // Those bytes; valid until the next read or Consume.
@@ -100,6 +103,8 @@ class TIdTCPConnection {
   // The socket is open and the peer has not closed its side (or there are bytes left to read).
   bool Connected() const;
   const std::string& PeerIP() const { return peerIP_; }
+  // Tells connections apart by age: a later connection has a larger number.
+  uint64_t Serial() const { return serial_; }
   void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }
 
@@ -116,6 +121,7 @@ class TIdTCPConnection {
   [[noreturn]] void FailSocket(int errorCode, const char* call);
   void CloseNow(bool linger);
 
+  const uint64_t serial_;
   int socket_;  // -1 once closed; written only under socketLock_
   mutable std::mutex socketLock_;
   std::string peerIP_;

@@ -5,8 +5,8 @@
  * and cmd_text() from its text button; everything else here is wired up by the
  * script itself: the folder listing with its path line and sorting, the
  * address of the folder shown (so Back goes up and a folder can be
- * bookmarked), downloads, and uploads of several files (file chooser or drag
- * and drop) into the folder shown, with progress and a cancel button.
+ * bookmarked), downloads, and the upload form of the folder shown (file
+ * chooser or drag and drop), whose files the upload part sends.
  *
  * This source is UTF-8. The build writes every non-ASCII character as a \u
  * escape, so the served file is pure ASCII and reads the same on the
@@ -39,17 +39,8 @@
     dropHint: 'ここにファイルをドロップしてもアップロードできます',
     dropNow: 'ドロップするとこのフォルダにアップロードします',
     uploadFiles: 'アップロードするファイル',
-    chooseFiles: 'アップロードするファイルを選んでください。',
-    busy: 'アップロード中です。終わるまでお待ちください。',
     noFolder: '先に共有フォルダを開いてください。',
-    uploading: 'アップロード中',
     cancel: '中止',
-    uploadedTo: '個のファイルをアップロードしました:',
-    partly: '個のファイルのうち、保存できたのは',
-    partlyEnd: '個です:',
-    noneSaved: 'アップロードしたファイルはサーバーに保存されませんでした。',
-    uploadFailed: 'アップロードに失敗しました',
-    aborted: 'アップロードを中止しました。',
     leaving: 'アップロード中です。ページを離れるとアップロードは中止されます。',
     uploadDest: 'アップロード先:',
     fileGone: 'をダウンロードできません。移動または削除された可能性があります。',
@@ -61,9 +52,6 @@
   var LIST_DOC = 'script.html';
   var DOWNLOAD_DOC = 'download.html';
   var TEXT_DOC = 'text.html';
-  var UPLOAD_DOC = 'index.html';
-  // Uploads are saved under this prefix; new entries with it tell what arrived.
-  var UPLOAD_PREFIX = '__vupd_img_';
   var STORE_KEY = 'velmarind.view.';
   // The area whose folder the page's address names.
   var ADDRESS_AREA = 'm1';
@@ -77,8 +65,8 @@
   var views = {};
   // Hex full path of every folder seen in a listing -> its UTF-8 name.
   var folderNames = {};
-  // The upload going on, if any: {xhr, cancel}.
-  var uploading = null;
+  // The upload part, once it has registered: {start(files, view), busy(), cancel()}.
+  var uploader = null;
   // The folder the upload form currently targets.
   var current = null;
   // The sort order chosen last; kept while moving between folders.
@@ -609,7 +597,7 @@
     bar.value = 0;
     prog.appendChild(bar);
     prog.appendChild(el('span', 'vm-progress-label'));
-    prog.appendChild(button('vm-btn vm-cancel', T.cancel, function () { if (uploading) uploading.cancel(); }));
+    prog.appendChild(button('vm-btn vm-cancel', T.cancel, function () { if (uploader) uploader.cancel(); }));
     var msg = el('div', 'vm-msg');
     msg.id = 'vm-upload-msg';
     msg.setAttribute('role', 'status');
@@ -630,98 +618,10 @@
     if (box) message(box, text, kind);
   }
 
-  // The names starting with the upload prefix in the folder.
-  function uploadedNames(view) {
-    return fetchListing(view.id, view.nameHex, view.pathHex).then(function (d) {
-      var names = {};
-      if (!d) return null;
-      d.entries.forEach(function (e) { if (!e.dir && e.name.indexOf(UPLOAD_PREFIX) === 0) names[e.hex] = e.name; });
-      return names;
-    }, function () { return null; });
-  }
-
-  // Sends the files as one multipart body in the order the server reads it:
-  // "menu", the file parts, "dirname" (the share), then "dirpath" (the folder
-  // within it; left out for the share's top folder, where files go without it).
+  // Hands the files to the upload part, for the folder shown.
   function upload(files) {
-    var view = current;
-    if (!view) { uploadMessage(T.noFolder, 'error'); return; }
-    if (uploading) { uploadMessage(T.busy, 'error'); return; }
-    if (!files.length) { uploadMessage(T.chooseFiles, 'error'); return; }
-    var job = { xhr: null, done: false };
-    uploading = job;
-    var f = form();
-    var prog = document.getElementById('vm-progress');
-    var bar = prog.querySelector('progress');
-    var label = prog.querySelector('.vm-progress-label');
-    var where = folderLabel(view);
-    function progress(pct) {
-      bar.value = pct;
-      label.textContent = T.uploading + ' ' + pct + '%';
-    }
-    prog.hidden = false;
-    progress(0);
-    uploadMessage('');
-    if (f) f.classList.add('vm-busy');
-
-    // Ends the job once; problem is the text of a failure, null for success.
-    function finish(problem, before) {
-      if (job.done) return;
-      job.done = true;
-      uploading = null;
-      if (f) f.classList.remove('vm-busy');
-      if (problem !== null) {
-        prog.hidden = true;
-        uploadMessage(problem, 'error');
-        return;
-      }
-      progress(100);
-      uploadedNames(view).then(function (after) {
-        prog.hidden = true;
-        var saved = 0, fresh = {};
-        if (after) Object.keys(after).forEach(function (k) { if (!before || !(k in before)) { saved++; fresh[k] = true; } });
-        if (f && f.ifile) f.ifile.value = '';
-        var text, kind;
-        if (after === null || before === null) { text = files.length + ' ' + T.uploadedTo + ' ' + where; kind = 'ok'; }
-        else if (saved >= files.length) { text = saved + ' ' + T.uploadedTo + ' ' + where; kind = 'ok'; }
-        else if (saved > 0) { text = files.length + ' ' + T.partly + ' ' + saved + ' ' + T.partlyEnd + ' ' + where; kind = 'error'; }
-        else { text = T.noneSaved; kind = 'error'; }
-        uploadMessage(text, kind);
-        // Show what arrived, unless the user has gone to another folder meanwhile.
-        var shown = views[view.id];
-        if (shown && shown.nameHex === view.nameHex && shown.pathHex === view.pathHex) {
-          exf(view.id, view.nameHex, view.pathHex, { fresh: fresh, history: 'none' });
-        }
-      });
-    }
-    job.cancel = function () {
-      if (job.xhr) job.xhr.abort();
-      else finish(T.aborted, null);
-    };
-
-    uploadedNames(view).then(function (before) {
-      if (job.done) return;
-      var body = new FormData();
-      body.append('menu', 'updimg');
-      files.forEach(function (file) { body.append('ifile', file, file.name); });
-      body.append('dirname', view.nameHex);
-      var below = belowShare(view);
-      if (below) body.append('dirpath', view.pathHex);
-
-      var xhr = new XMLHttpRequest();
-      job.xhr = xhr;
-      xhr.open('POST', UPLOAD_DOC);
-      xhr.upload.onprogress = function (e) {
-        if (e.lengthComputable && e.total > 0) progress(Math.floor(e.loaded * 100 / e.total));
-      };
-      xhr.onload = function () {
-        finish(xhr.status >= 200 && xhr.status < 300 ? null :
-          T.uploadFailed + ' (' + statusText(xhr.status) + ')', before);
-      };
-      xhr.onerror = function () { finish(T.uploadFailed + ' (' + T.netError + ')', before); };
-      xhr.onabort = function () { finish(T.aborted, before); };
-      xhr.send(body);
-    });
+    if (!current) { uploadMessage(T.noFolder, 'error'); return; }
+    if (uploader) uploader.start(files, current);
   }
 
   function hasFiles(e) {
@@ -777,7 +677,7 @@
   // Leaving the page ends an upload half-way: ask first.
   function guardLeaving() {
     global.addEventListener('beforeunload', function (e) {
-      if (!uploading) return undefined;
+      if (!uploader || !uploader.busy()) return undefined;
       e.preventDefault();
       e.returnValue = T.leaving;
       return T.leaving;
@@ -935,7 +835,10 @@
   }
   global.VelmarindCore = {
     on: on, fire: fire, exf: exf, el: el, views: views, texts: texts,
-    button: button, message: message, reason: reason
+    button: button, message: message, reason: reason,
+    // For the upload part.
+    setUploader: function (u) { uploader = u; }, uploadMessage: uploadMessage,
+    folderLabel: folderLabel, belowShare: belowShare
   };
 
   addViewport(document);

@@ -17,6 +17,7 @@
 #include "platform/system_info.h"
 #include "state/config_store.h"
 #include "web/body_admission.h"
+#include "web/chunk_upload.h"
 #include "web/dispatcher.h"
 #include "web/page_file.h"
 #include "web/pages.h"
@@ -118,6 +119,9 @@ void TFormHideCore::FormCreate() {
   }
   // The two lists exist with the state, empty; LoadSettings fills the shared-folder list.
   LoadSettings(state_);
+  // Partial uploads given up while the program was not running take no more room; later ones
+  // are looked for by the upload requests themselves.
+  SweepPartialUploads(state_.ProgramFolder());
 
   IdHTTPServer1.CommonHeaders = kCommonHeaders;
   IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {

@@ -26,6 +26,8 @@ struct TSettings {
   bool PublishDotFiles = false;
   // What browsers may do in each share, by share name.
   TShareModes ShareModes;
+  // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
+  bool KeepUploadNames = false;
 };
 
 // A consistent copy of the state, taken under the lock.

@@ -102,6 +102,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (modes != JoinShareModes(stored.ShareModes, stored.SharedFolders)) {
     values.push_back({kShareModesKey, modes});
   }
+  if (edited.KeepUploadNames != stored.KeepUploadNames) {
+    values.push_back({kKeepUploadNamesKey, FlagText(edited.KeepUploadNames)});
+  }
   return values;
 }
 
@@ -125,6 +128,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
   stored.ShareModes = SplitShareModes(ini.ReadString(kSettingsSection, kShareModesKey, ""));
+  stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
   return stored;
 }
 

@@ -28,6 +28,8 @@ inline constexpr char kPublishDotFilesKey[] = "PUBLISH_DOT_FILES";
 // The modes of the shares that do not have the default one: "hexname:word" items joined by ","
 // (the name as hex text, so that any name survives the file; "dirlst.ini" keeps its format).
 inline constexpr char kShareModesKey[] = "SHARE_MODES";
+// Whether uploads keep the browser's file name ("1") instead of a stamped one.
+inline constexpr char kKeepUploadNamesKey[] = "UPLOAD_KEEP_NAMES";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -41,6 +43,7 @@ struct TStoredSettings {
   std::string Password;  // plain, system text
   std::vector<std::string> ExtraHosts;
   bool PublishDotFiles = false;
+  bool KeepUploadNames = false;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
   TShareModes ShareModes;           // by share name; only shares that are listed count
 

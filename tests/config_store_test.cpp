@@ -270,6 +270,7 @@ vm::TStoredSettings EverySetting() {
   s.Password = "pass\x95\x5c";  // "pass" and a kanji whose second byte is "\\"
   s.ExtraHosts = {"nas.local", "box.lan"};
   s.PublishDotFiles = true;
+  s.KeepUploadNames = true;
   s.SharedFolders = {"Photos;;/srv/photos/", "\x8e\xca\x90\x5e;;/srv/\x95\x5c/"};
   return s;
 }
@@ -283,11 +284,12 @@ TEST(StoredSettings, WhatIsWrittenReadsBackTheSame) {
   EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()), written);
   EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"),
             "[COMMON]\r\nHTTP_PORT=8081\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=70617373955c\r\n"
-            "HOSTS=nas.local,box.lan\r\nPUBLISH_DOT_FILES=1\r\n");
+            "HOSTS=nas.local,box.lan\r\nPUBLISH_DOT_FILES=1\r\nUPLOAD_KEEP_NAMES=1\r\n");
   // LoadSettings reads the same.
   vm::LoadSettings(f.state);
   EXPECT_EQ(f.state.Settings().Port, 8081);
   EXPECT_EQ(f.state.Settings().ExtraHosts, written.ExtraHosts);
+  EXPECT_TRUE(f.state.Settings().KeepUploadNames);
   EXPECT_EQ(*f.state.SharedFolders(), written.SharedFolders);
 }
 
@@ -316,6 +318,8 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
        "[COMMON]\r\nHOSTS=a.lan,b.lan\r\n"},
       {"dot files alone", "", [](vm::TStoredSettings& s) { s.PublishDotFiles = true; },
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
+      {"upload names alone", "", [](vm::TStoredSettings& s) { s.KeepUploadNames = true; },
+       "[COMMON]\r\nUPLOAD_KEEP_NAMES=1\r\n"},
   };
   for (const Row& row : rows) {
     Fixture f;

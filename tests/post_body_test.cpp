@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "http/tcp_server.h"
+#include "platform/fs_names.h"
 #include "platform/spill_stream.h"
 #include "platform/text_helpers.h"
+#include "support/file_size_limit.h"
 #include "support/page_lines.h"
 #include "support/scoped_env.h"
 #include "web/sjis_texts.h"
@@ -255,6 +257,36 @@ TEST_F(PostBodyTest, UploadVariants) {
         "=" + HexEncode("__vupd_img_" + saved[0].substr(11, 15) +
                         (row.extension == ".表" ? "." + Sjis("表") : row.extension))))
         << result;
+  }
+}
+
+TEST_F(PostBodyTest, UploadsKeepTheBrowsersNameMadeSafeWhenSet) {
+  state_.Settings.KeepUploadNames = true;
+  struct Row {
+    const char* label;
+    std::string fileName;  // as sent
+    bool utf8;             // the form says "_charset_=UTF-8", as the page script's does
+    std::string saved;     // on disk (UTF-8)
+  };
+  const Row rows[] = {
+      {"UTF-8, as the page script sends", "\xE5\x86\x99\xE7\x9C\x9F.JPG", true,
+       "\xE5\x86\x99\xE7\x9C\x9F.JPG"},
+      {"the same name again is not replaced", "\xE5\x86\x99\xE7\x9C\x9F.JPG", true,
+       "\xE5\x86\x99\xE7\x9C\x9F (2).JPG"},
+      {"Shift_JIS, as the page's own form sends", "\x95\x5c.txt", false, "\xE8\xA1\xA8.txt"},
+      {"never a hidden file", "..profile", true, "profile"},
+      {"no control character", "a\x01" "b.txt", true, "a_b.txt"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::pair<std::string, std::string>> parts = {
+        {"name=\"menu\"", "updimg"},
+        {"name=\"ifile\"; filename=\"" + row.fileName + "\"", row.label},
+        {"name=\"dirname\"", kDataHex}};
+    if (row.utf8) parts.push_back({"name=\"_charset_\"", "UTF-8"});
+    const TPosted posted = Post(Multipart(parts));
+    EXPECT_EQ(SavedBytes(row.saved), row.label);
+    EXPECT_EQ(posted.outcome.SavedNames, std::vector<std::string>{NativeToSystem(row.saved)});
   }
 }
 
@@ -563,24 +595,7 @@ TEST_F(PostBodyTest, UploadsAndTextsGoToTheFolderBeingViewed) {
   EXPECT_EQ(ReadFileBytes(share_ + ".hidden/h.txt"), "h");
 }
 
-// While it lives, writes past limit bytes into any file fail, as on a full disk.
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t limit) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
-    const rlimit lower{limit, old_.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &lower);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  sighandler_t oldHandler_;
-};
+using vmtest::TFileSizeLimit;
 
 TEST_F(PostBodyTest, WhatCannotBeWrittenLeavesNothingAndSaysSo) {
   const std::string big(64 * 1024, 'x');

@@ -177,12 +177,18 @@ QWidget* TFormSet::CreateFoldersTab() {
   CheckBox3->setToolTip(QStringLiteral(
       "「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
 
+  CheckBox4 = new QCheckBox(QStringLiteral("アップロードしたファイルの名前をそのまま使う"), tab);
+  CheckBox4->setToolTip(QStringLiteral(
+      "オフのときは「__vupd_img_」と日時の名前で保存します。同じ名前のファイルがあるときは"
+      "「名前 (2)」のように別の名前にし、上書きはしません。"));
+
   auto* row = new QHBoxLayout;
   row->addWidget(ListView1, 1);
   row->addWidget(panel2);
   auto* layout = new QVBoxLayout(tab);
   layout->addLayout(row, 1);
   layout->addWidget(CheckBox3);
+  layout->addWidget(CheckBox4);
   return tab;
 }
 
@@ -390,6 +396,7 @@ void TFormSet::FormShow() {
   }
   ListView1SelectItem();
   CheckBox3->setChecked(stored.PublishDotFiles);
+  CheckBox4->setChecked(stored.KeepUploadNames);
   Edit2->setText(QString::number(stored.Port));
   CheckBox2->setChecked(stored.AutoRun == 1);
   CheckBox1->setChecked(stored.PassFlag);
@@ -435,7 +442,7 @@ QStringList TFormSet::ControlSnapshot() const {
            << QString::fromLatin1(ShareModeWord(RowMode(row)));
   }
   values << Edit1->text() << Edit2->text() << Edit3->text();
-  for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) {
+  for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) {
     values << (box->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
   }
   return values;
@@ -474,6 +481,7 @@ TStoredSettings TFormSet::EditedSettings() const {
   edited.Password = QStringToSystem(Edit1->text());
   edited.ExtraHosts = SplitHostList(QStringToSystem(Edit3->text()));
   edited.PublishDotFiles = CheckBox3->isChecked();
+  edited.KeepUploadNames = CheckBox4->isChecked();
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));

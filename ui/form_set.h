@@ -48,6 +48,7 @@ class TFormSet : public QWidget {
   QPushButton* Button8 = nullptr;    // "上へ"
   QPushButton* Button9 = nullptr;    // "下へ"
   QCheckBox* CheckBox3 = nullptr;    // publish names starting with "."
+  QCheckBox* CheckBox4 = nullptr;    // uploads keep the browser's file name
   QCheckBox* CheckBox1 = nullptr;    // password required
   QLineEdit* Edit1 = nullptr;        // password, masked; enabled while CheckBox1 is ticked
   QCheckBox* CheckBox2 = nullptr;    // start at log-in

@@ -160,6 +160,22 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
   return WritePage(MakeIndexPage, "index", snapshot, address, params);
 }
 
+// Says what became of an upload posted by the page script: the names saved (hex, in body order,
+// comma-separated), or why nothing was.
+void AddUploadResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
+  if (!outcome.SavedNames.empty()) {
+    std::string names;
+    for (const std::string& name : outcome.SavedNames) {
+      if (!names.empty()) names += ',';
+      names += HexEncode(name);
+    }
+    response.CustomHeaders.Add(kSavedHeader + names);
+  }
+  if (const char* word = RefusalWord(outcome.Refusal)) {
+    response.CustomHeaders.Add(std::string(kRefusedHeader) + word);
+  }
+}
+
 // Says what became of a new text, for the text page that posted it.
 void AddNewTextResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
   if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText) {
@@ -223,6 +239,7 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
     }
     answer = AnswerDocument(snapshot, address, document, params, response);
     if (posted && AnswerFor(document) == TAnswer::Blank) AddNewTextResult(*posted, response);
+    if (posted && AnswerFor(document) == TAnswer::Index) AddUploadResult(*posted, response);
   }
   if (answer.html) {
     for (const char* line : kPageHeaders) response.CustomHeaders.Add(line);

@@ -1,5 +1,6 @@
 #include "web/extra_documents.h"
 
+#include "web/chunk_upload.h"
 #include "web/document_table.h"
 #include "web/share_manage.h"
 #include "web/zip_download.h"
@@ -15,6 +16,8 @@ constexpr TExtraDocument kExtraDocuments[] = {
     {"vm-trash", TrashDocument, TBodyAdmission::SmallForm},
     {"vm-rename", RenameDocument, TBodyAdmission::SmallForm},
     {"vm-mkdir", NewFolderDocument, TBodyAdmission::SmallForm},
+    // Resumable uploads: each chunk goes from the socket straight into its partial file.
+    {kChunkDocument, AnswerChunkRequest, TBodyAdmission::Handler},
 };
 // clang-format on
 

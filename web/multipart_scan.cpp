@@ -128,7 +128,8 @@ void TMultipartScan::ForEachFilePart(const std::function<bool(const TFilePart&)>
       i = k + 1;
       continue;
     }
-    std::string extension = UploadExtension(body_.substr(fileNameStart, fileNameLength));
+    const std::string_view browserName = body_.substr(fileNameStart, fileNameLength);
+    std::string extension = UploadExtension(browserName);
     // The part's data starts after its header lines, unless a boundary comes first (no data).
     bool atBoundary = false;
     const size_t headerStop = search_.FindEither(boundary, headerEnd, k, far, atBoundary);
@@ -142,7 +143,8 @@ void TMultipartScan::ForEachFilePart(const std::function<bool(const TFilePart&)>
     if (e == npos) break;  // the data never ends: nothing is saved
     size_t dataEnd = e;
     if (e >= dataStart + 2 && body_.substr(e - 2, 2) == "\r\n") dataEnd = e - 2;
-    if (!visit(TFilePart{currentName, std::move(extension), dataStart, dataEnd - dataStart})) {
+    if (!visit(TFilePart{currentName, browserName, std::move(extension), dataStart,
+                         dataEnd - dataStart})) {
       return;
     }
     i = e + 1;

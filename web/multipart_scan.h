@@ -31,6 +31,7 @@ struct TFormField {
 // A file part: where its content lies in the body, and what names it.
 struct TFilePart {
   std::string_view FieldName;  // the last part name met before it ("" when none usable)
+  std::string_view FileName;   // the browser's file name as sent (1 to 4,999 bytes)
   std::string Extension;       // of the browser's file name, lower-cased, dot included; or ""
   size_t DataStart = 0;
   size_t DataLength = 0;

@@ -24,6 +24,7 @@
 #include "web/page_file.h"
 #include "web/share_paths.h"
 #include "web/share_save.h"
+#include "web/upload_names.h"
 
 namespace vm {
 
@@ -31,13 +32,8 @@ namespace {
 
 constexpr std::string_view kNewTextMarker = "menu=newtext";
 constexpr std::string_view kUploadMenu = "updimg";
-constexpr std::string_view kUploadPrefix = "__vupd_img_";
 constexpr std::string_view kUtf8Charset = "UTF-8";
 constexpr char kPastDataName[] = "pastdata.txt";
-// Bumps of the millisecond stamp tried before giving up on a free upload name.
-constexpr int kMaxNameTries = 1000;
-// "name (n).ext" numbers tried for a new text whose name is taken, before giving up.
-constexpr int kMaxCopyNumber = 1000;
 // Names tried for the link that becomes "pastdata.txt" before it is copied instead.
 constexpr int kMaxLinkTries = 8;
 // "pastdata.txt" is readable by all, as every file the system writes.
@@ -105,16 +101,6 @@ bool IsUsableTextName(std::string_view name) {
   return true;
 }
 
-// The name with " (n)" before its extension ("memo (2).txt"), or after it when it has none; the
-// name itself for n = 1. "." is never the second byte of a Shift_JIS or UTF-8 character.
-std::string WithCopyNumber(const std::string& name, int n) {
-  if (n <= 1) return name;
-  const std::string number = " (" + std::to_string(n) + ")";
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return name + number;
-  return name.substr(0, dot) + number + name.substr(dot);
-}
-
 // Records why nothing (more) was saved; the parameter text is then empty.
 std::string Refused(TPostOutcome& outcome, TPostRefusal refusal) {
   outcome.Refusal = refusal;
@@ -170,7 +156,8 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
 // The plain fields as "&name=value" items, in body order. The text is sized before it is
 // written, so that a body of many fields costs one copy of them and no more.
 std::string FormFieldItems(const TMultipartScan& scan, std::string& folderField,
-                           std::string& menuField, std::string& folderPathField) {
+                           std::string& menuField, std::string& folderPathField,
+                           std::string& charsetField) {
   size_t size = 0;
   scan.ForEachField(
       [&size](const TFormField& field) { size += 2 + field.Name.size() + field.Value.size(); });
@@ -185,15 +172,25 @@ std::string FormFieldItems(const TMultipartScan& scan, std::string& folderField,
     if (field.Name == "dirname") folderField = field.Value;
     if (field.Name == "menu") menuField = field.Value;
     if (field.Name == "dirpath") folderPathField = field.Value;
+    if (field.Name == "_charset_") charsetField = field.Value;
   });
   return items;
 }
 
-std::string HandleUpload(const TShareAccess& access, std::string_view body, TStream& stream,
-                         const TBodyScanSizes& sizes, TPostOutcome& outcome) {
+// A browser's file name as UTF-8: as it came when the form says it sent UTF-8 (the page
+// script's uploads do), else read as the Shift_JIS of the page the form is on.
+std::string BrowserNameUtf8(std::string_view name, bool utf8) {
+  if (utf8) return std::string(name);
+  return ShiftJisToUtf8Strict(name).value_or(std::string(name));
+}
+
+std::string HandleUpload(const TShareAccess& access, bool keepNames, std::string_view body,
+                         TStream& stream, const TBodyScanSizes& sizes, TPostOutcome& outcome) {
   const TMultipartScan scan(body, stream, sizes);
-  std::string folderField, menuField, folderPathField;
-  std::string result = FormFieldItems(scan, folderField, menuField, folderPathField);
+  std::string folderField, menuField, folderPathField, charsetField;
+  std::string result =
+      FormFieldItems(scan, folderField, menuField, folderPathField, charsetField);
+  const bool utf8Names = EqualTextIgnoreCase(charsetField, kUtf8Charset);
   if (menuField != kUploadMenu) return "";
   if (folderField.empty()) return Refused(outcome, TPostRefusal::NoFolder);
   const std::string folderName = HexDecode(folderField);
@@ -204,14 +201,16 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
   int savedCount = 0;
   bool complete = true;
   scan.ForEachFilePart([&](const TFilePart& part) {
-    // A fresh "__vupd_img_" + stamp + extension name; a taken name moves the stamp on by a
-    // millisecond.
-    const auto moment = std::chrono::system_clock::now();
+    // The browser's name made safe, or a fresh "__vupd_img_" + stamp + extension name; a taken
+    // name gets the next copy number, or moves the stamp on by a millisecond.
+    const TUploadNamer namer(keepNames, BrowserNameUtf8(part.FileName, utf8Names),
+                             utf8Names ? part.Extension : NewEntryNativeName(part.Extension),
+                             std::chrono::system_clock::now());
     std::string savedName;
     auto nameFor = [&](int attempt) {
-      savedName = std::string(kUploadPrefix) +
-                  RequestStampAt(moment + std::chrono::milliseconds(attempt - 1)) + part.Extension;
-      return NewEntryNativeName(savedName);
+      const std::string native = namer.NativeName(attempt);
+      savedName = NativeToSystem(native);
+      return native;
     };
     // From a file-backed stream the kernel copies: the content never passes through here.
     auto copy = [&](int fd) {
@@ -219,9 +218,10 @@ std::string HandleUpload(const TShareAccess& access, std::string_view body, TStr
                                 static_cast<int64_t>(part.DataLength));
     };
     int attempt = 0;
-    switch (SaveNewFile(folder.Get(), nameFor, kMaxNameTries, copy, attempt)) {
+    switch (SaveNewFile(folder.Get(), nameFor, namer.MaxAttempts(), copy, attempt)) {
       case TSaveOutcome::Saved:
         ++savedCount;
+        outcome.SavedNames.push_back(savedName);
         result += "&";
         result += part.FieldName;
         result += "=" + HexEncode(savedName);
@@ -333,7 +333,7 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOut
   }
   if (boundary.empty()) return std::string(body);
   if (boundary.size() >= kBoundaryLimit) return "";
-  return HandleUpload(access, body, stream, sizes, outcome);
+  return HandleUpload(access, state.Settings.KeepUploadNames, body, stream, sizes, outcome);
 }
 
 }  // namespace vm

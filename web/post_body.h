@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/stream.h"
 #include "state/main_state.h"
@@ -32,6 +33,7 @@ enum class TPostRefusal {
 // What a body did, beyond the parameter text: for the answer and the desktop notice.
 struct TPostOutcome {
   std::optional<TShareChange> Change;  // what was saved; the caller fills in the client address
+  std::vector<std::string> SavedNames;  // the uploads saved, system text, in body order
   TPostRefusal Refusal = TPostRefusal::None;
 };
 

@@ -217,7 +217,7 @@ describe('pages in a browser', () => {
     assert.deepEqual(await listedNames(page), ['new', 'café.bin', 'Clip.mp4']);
   });
 
-  it('uploads several files in one body with a progress bar, and by drag and drop into a sub-folder', async () => {
+  it('uploads several files one after the other under one progress bar, and by drag and drop into a sub-folder', async () => {
     await openShare(page, PHOTOS);
     const dir = prog.dirs[PHOTOS];
     const big = bytes(6 * 1024 * 1024);
@@ -293,6 +293,64 @@ describe('pages in a browser', () => {
     assert.equal(await page.isHidden('#vm-progress'), true);
     assert.equal(await asksBeforeLeaving(page), false);
     assert.deepEqual(uploadsIn(dir), []);
+  });
+
+  it('goes on with a large upload after a reload, sending only what had not arrived', async () => {
+    const dir = prog.dirs[VIDEOS];
+    const MIB = 1024 * 1024;
+    const content = bytes(64 * MIB);
+    const file = path.join(prog.root, 'movie.mp4');
+    fs.writeFileSync(file, content);
+    const puts = [];
+    const onRequest = (r) => {
+      const m = /vm-chunk\?op=put&.*&offset=(\d+)/.exec(r.url());
+      if (m) puts.push(Number(m[1]));
+    };
+    page.on('request', onRequest);
+    const accept = (d) => d.accept();
+    page.on('dialog', accept);
+    const cdp = await ctx.newCDPSession(page);
+    const throttle = (up) => cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: up });
+    const partialSize = () => {
+      const p = fs.readdirSync(dir).find((n) => n.startsWith('.velmarind-part-'));
+      return p ? fs.statSync(path.join(dir, p)).size : 0;
+    };
+    try {
+      // Slow enough that the reload comes in the middle.
+      await throttle(32 * MIB);
+      await openShare(page, VIDEOS);
+      await page.setInputFiles('input[name="ifile"]', file);
+      await page.click('form[name="mform"] input[type="submit"]');
+      const deadline = Date.now() + WAIT_MS;
+      while (partialSize() < 8 * MIB && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
+      assert.ok(partialSize() >= 8 * MIB, 'a piece arrived before the reload');
+      await throttle(-1);
+      await page.reload();
+      await page.waitForSelector('.vm-resume .vm-resume-go', { timeout: WAIT_MS });
+      assert.match(await page.textContent('.vm-resume'), /中断したアップロードがあります: 「movie\.mp4」/);
+      await page.screenshot({ path: screenshotPath('pc-resume-offer.png'), fullPage: true });
+      const before = puts.length;
+      const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.click('.vm-resume-go')]);
+      await chooser.setFiles(file);
+      await page.waitForSelector('#vm-upload-msg.vm-ok', { timeout: WAIT_MS });
+      assert.ok(puts[before] >= 8 * MIB, `went on from ${puts[before]}, not from the start`);
+    } finally {
+      await throttle(-1);
+      await cdp.detach();
+      page.off('request', onRequest);
+      page.off('dialog', accept);
+    }
+    const saved = uploadsIn(dir);
+    assert.equal(saved.length, 1);
+    assert.match(saved[0], /^__vupd_img_\d{15}\.mp4$/);
+    assert.ok(fs.readFileSync(path.join(dir, saved[0])).equals(content), 'the file lands byte for byte');
+    assert.deepEqual(fs.readdirSync(dir).filter((n) => n.startsWith('.')), [], 'no partial file is left');
+    // Each piece went once, but for the one the reload cut.
+    const sentTwice = puts.filter((o, i) => puts.indexOf(o) !== i);
+    assert.ok(sentTwice.length <= 1, `sent twice: ${sentTwice}`);
+    assert.equal(await page.evaluate(() => localStorage.getItem('velmarind.uploads')), '[]');
+    assert.equal(await page.isHidden('.vm-resume'), true);
+    fs.rmSync(path.join(dir, saved[0]));
   });
 
   it('creates a text file with a Japanese name and text through the text window', async () => {

@@ -323,15 +323,20 @@ class FormSetTest : public QObject {
   void hostsAndDotFilesAreStored() {
     Start();
     QVERIFY(!form_->CheckBox3->isChecked());
+    QVERIFY(!form_->CheckBox4->isChecked());
     form_->Edit3->setText(" nas.local ,box.lan,, ");
     form_->CheckBox3->setChecked(true);
+    form_->CheckBox4->setChecked(true);
     QVERIFY(form_->Button1Click());
     vm::TIniFile ini(folder_->ProgramFolder() + "velmarind.ini");
     QCOMPARE(ini.ReadString("COMMON", "HOSTS", ""), std::string("nas.local,box.lan"));
     QCOMPARE(ini.ReadString("COMMON", "PUBLISH_DOT_FILES", ""), std::string("1"));
     QCOMPARE(ini.ReadString("COMMON", "HTTP_PORT", "none"), std::string("none"));
+    QCOMPARE(ini.ReadString("COMMON", "UPLOAD_KEEP_NAMES", ""), std::string("1"));
     QVERIFY(host_->state.Settings().PublishDotFiles);
+    QVERIFY(host_->state.Settings().KeepUploadNames);
     form_->show();
+    QVERIFY(form_->CheckBox4->isChecked());
     QCOMPARE(form_->Edit3->text(), QString("nas.local, box.lan"));
   }
 
