@@ -248,6 +248,16 @@ TEST(ChunkUpload, RefusesWhatItMustAndKeepsWhatItHeld) {
   EXPECT_EQ(HeldOf(server.Held(u)), 0);
 }
 
+TEST(ChunkUpload, AViewOnlyShareTakesNoPiece) {
+  TUploadServer server("SHARE_MODES=" + vm::HexEncode(kShare) + ":view\r\n");
+  TUpload u;
+  u.size = kChunk;
+  const THttpAnswer answer = server.Put(u, 0, vmtest::RandomBytes(kChunk, 5));
+  EXPECT_EQ(answer.statusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(server.Visible(), std::vector<std::string>{});
+  EXPECT_EQ(server.Hidden(), std::vector<std::string>{});
+}
+
 TEST(ChunkUpload, NamesFollowTheSettingAndNeverReplace) {
   TUploadServer server("UPLOAD_KEEP_NAMES=1\r\n");
   vmtest::WriteFileBytes(server.Share() + "photo.JPG", "old");
