@@ -42,6 +42,7 @@ int RunHeadless() {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   vm::TFormHideCore core;
+  core.EnableAnnouncing();
   try {
     core.FormCreate();
   } catch (const std::exception& e) {

@@ -23,6 +23,7 @@ int RunDesktop(int argc, char** argv) {
   app.setWindowIcon(LoadProgramIcon());
   try {
     TFormHide formHide;
+    formHide.Core().EnableAnnouncing();
     formHide.FormCreate();
     TFormDiag1 formDiag1;
     TFormSet formSet(formHide, formDiag1);
