@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -22,6 +23,8 @@
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
+#include "state/served_urls.h"
+#include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
@@ -47,6 +50,8 @@ const int kLinkMarginX = 3;
 const int kLinkMarginY = 5;
 const int kQrModulePixels = 4;
 const int kStatusMargin = 4;
+// Rows the URL list shows without scrolling: a wired, a wireless and a VPN address and the name.
+const int kAddressListRows = 4;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
 // Longer than a host name may be (253 characters), so a name of that length is refused.
@@ -59,6 +64,8 @@ const QString kNotServingStyle = QStringLiteral("color: #b00000;");
 const int kNameColumn = 0;
 const int kPathColumn = 1;
 const int kSystemTextRole = Qt::UserRole;
+// Where a row of AddressList keeps its URL (system text).
+const int kUrlRole = Qt::UserRole;
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -105,6 +112,8 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
   PageControl1->addTab(CreateFoldersTab(), QStringLiteral("共有フォルダ"));
   PageControl1->addTab(CreatePasswordTab(), QStringLiteral("パスワード"));
   PageControl1->addTab(CreateSystemTab(), QStringLiteral("システム"));
+  ClientsTab = new TClientsTab(host_.State());
+  PageControl1->addTab(ClientsTab, tr("接続"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -213,11 +222,25 @@ QWidget* TFormSet::CreateSystemTab() {
   label6->setToolTip(hostsHint);
   label6->setBuddy(Edit3);
 
+  auto* label7 = new QLabel(tr("このPCのURL:"), tab);
+  AddressList = new QListWidget(tab);
+  AddressList->setFixedHeight(AddressList->fontMetrics().height() * kAddressListRows +
+                              2 * AddressList->frameWidth() + kAddressListRows * 2);
+  AddressList->setToolTip(tr("選んだURLがQRコードになります。"));
+  label7->setBuddy(AddressList);
+  connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowQrCode);
+  NameLine = new QLabel(tab);
+  NameLine->setWordWrap(true);
+  NameLine->hide();
+
   auto* settings = new QVBoxLayout;
   settings->addWidget(CheckBox2);
   settings->addLayout(portRow);
   settings->addWidget(label6);
   settings->addWidget(Edit3);
+  settings->addWidget(label7);
+  settings->addWidget(AddressList);
+  settings->addWidget(NameLine);
   settings->addStretch();
 
   QrCode = new QLabel(tab);
@@ -346,27 +369,65 @@ void TFormSet::FormShow() {
 void TFormSet::ShowAddress() {
   const std::string reason = host_.NotServingReason();
   serving_ = reason.empty();
+  const QByteArray chosen =
+      AddressList->currentItem() ? AddressList->currentItem()->data(kUrlRole).toByteArray()
+                                 : QByteArray();
+  AddressList->clear();
+  NameLine->hide();
   if (serving_) {
     const std::string baseURL = host_.State().Settings().BaseURL;
     Label5->setStyleSheet(kLinkStyle);
     Label5->setText(SystemToQString(baseURL));
     Label5->setToolTip(QString());
-    if (QrCodeAvailable()) {
-      QImage image = MakeQrImage(QByteArray::fromStdString(baseURL), kQrModulePixels);
-      QrCode->setPixmap(QPixmap::fromImage(image));
-      QrCode->setToolTip(SystemToQString(baseURL));
+    const TServedUrls urls = MakeServedUrls(host_.State(), host_.LocalAddresses());
+    for (const std::string& url : urls.ByAddress) {
+      auto* row = new QListWidgetItem(SystemToQString(url), AddressList);
+      row->setData(kUrlRole, QByteArray::fromStdString(url));
     }
+    if (!urls.ByName.empty()) {
+      // Android browsers often cannot look up ".local" names: the QR code keeps to addresses.
+      auto* row = new QListWidgetItem(SystemToQString(urls.ByName), AddressList);
+      row->setFlags(Qt::ItemIsEnabled);
+      row->setToolTip(tr("ネットワーク上の名前で開くURLです。Android では開けないことがあるため、"
+                         "QRコードにはIPアドレスのURLを使います。"));
+    }
+    const TNetworkName name = host_.State().NetworkName();
+    QString problem;
+    if (name.Status == TNetworkName::TStatus::NoDaemon) {
+      problem = tr("avahi-daemon が動いていないため、このPCを名前（.local）では見つけられません。");
+    } else if (name.Status == TNetworkName::TStatus::Failed) {
+      problem = tr("このPCを名前（.local）で公開できません: %1")
+                    .arg(QString::fromStdString(name.Reason));
+    }
+    NameLine->setText(problem);
+    NameLine->setVisible(!problem.isEmpty());
+    int row = 0;
+    for (int i = 0; i < AddressList->count(); ++i) {
+      if (!chosen.isEmpty() && AddressList->item(i)->data(kUrlRole).toByteArray() == chosen) row = i;
+    }
+    AddressList->setCurrentRow(row);
   } else {
     Label5->setStyleSheet(kNotServingStyle);
     Label5->setText(QStringLiteral("公開停止中: ") + MessageToQString(reason));
     Label5->setToolTip(Label5->text());
     Label5->setCursor(Qt::ArrowCursor);
-    QrCode->clear();
-    QrCode->setToolTip(QString());
   }
+  ShowQrCode();
   // The caption speaks of a code that is only there while something is served.
   qrCaption_->setVisible(serving_ && QrCodeAvailable());
   Label5->adjustSize();
+}
+
+void TFormSet::ShowQrCode() {
+  const QListWidgetItem* row = AddressList->currentItem();
+  const QByteArray url = row ? row->data(kUrlRole).toByteArray() : QByteArray();
+  if (!serving_ || url.isEmpty() || !QrCodeAvailable()) {
+    QrCode->clear();
+    QrCode->setToolTip(QString());
+    return;
+  }
+  QrCode->setPixmap(QPixmap::fromImage(MakeQrImage(url, kQrModulePixels)));
+  QrCode->setToolTip(SystemToQString(url.toStdString()));
 }
 
 QStringList TFormSet::ControlSnapshot() const {

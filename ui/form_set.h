@@ -13,6 +13,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
@@ -20,6 +21,7 @@ class QTreeWidgetItem;
 
 namespace vm {
 
+class TClientsTab;
 class TFormDiag1;
 class TFormSetHost;
 
@@ -52,8 +54,11 @@ class TFormSet : public QWidget {
   QCheckBox* CheckBox2 = nullptr;    // start at log-in
   QLineEdit* Edit2 = nullptr;        // HTTP port
   QLineEdit* Edit3 = nullptr;        // other host names of this computer, comma-separated
+  QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
+  QLabel* NameLine = nullptr;        // why no URL by name is listed, when there is none
+  TClientsTab* ClientsTab = nullptr;  // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
-  QLabel* QrCode = nullptr;          // base URL as a QR code
+  QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
   QPushButton* Button1 = nullptr;    // "OK"
   QPushButton* Button2 = nullptr;    // "Cancel"
   QPushButton* Button4 = nullptr;    // "URL"
@@ -84,6 +89,9 @@ class TFormSet : public QWidget {
  public slots:
   // Reloads every control from the stored settings, and the address from the main window.
   void FormShow();
+  // The address line, the URL list and the QR code, as the state and the network are now
+  // (the network name came or went); the URL chosen stays chosen while it is listed.
+  void ShowAddress();
   // OK: stores (StoreEdits) and hides the window; false, with the window left open, when
   // nothing was stored.
   bool Button1Click();
@@ -124,8 +132,8 @@ class TFormSet : public QWidget {
   void SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path);
   void SwapRows(int upper);
   std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
-  // The address line and the QR code: the base URL while serving, else why nothing is served.
-  void ShowAddress();
+  // The QR code of the URL chosen in AddressList.
+  void ShowQrCode();
   QStringList ControlSnapshot() const;
   void Label5MouseMove(int x, int y);
   // Puts the window away: hidden, or minimised with its stored values while it must stay
