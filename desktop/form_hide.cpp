@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -9,7 +10,9 @@
 
 #include "desktop/ta_tray_icon.h"
 #include "platform/sjis.h"
+#include "platform/system_info.h"
 #include "platform/text_helpers.h"
+#include "state/served_urls.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"
@@ -58,6 +61,7 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
   TaTrayIcon1->SetTipHelp("Velmarind");
   TaTrayIcon1->SetRButtonPopupMenu(PopupMenu1);
   connect(TaTrayIcon1, &TTaTrayIcon::OnDblClick, this, &TFormHide::TaTrayIcon1DblClick);
+  connect(TaTrayIcon1, &TTaTrayIcon::OnClick, this, &TFormHide::TaTrayIcon1Click);
   connect(TaTrayIcon1, &TTaTrayIcon::OnNoticeClick, this, &TFormHide::NoticeClicked);
   connect(&openerWatch_, &QTimer::timeout, this, &TFormHide::WatchOpeners);
   connect(TaTrayIcon1, &TTaTrayIcon::HostPresenceChanged, this, [this](bool present) {
@@ -72,6 +76,13 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
     if (TFormHide* form = relay->form) {
       QMetaObject::invokeMethod(form, [form, change] { form->ShowShareNotice(change); },
                                 Qt::QueuedConnection);
+    }
+  });
+  // The announcer reports on its own thread.
+  core_.State().SetNetworkNameListener([relay = noticeRelay_](const TNetworkName&) {
+    std::lock_guard<std::mutex> lock(relay->lock);
+    if (TFormHide* form = relay->form) {
+      QMetaObject::invokeMethod(form, [form] { form->ShowUrls(); }, Qt::QueuedConnection);
     }
   });
 }
@@ -107,7 +118,7 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
       break;
     }
   }
-  TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text);
+  TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text, tr("フォルダを開く"));
 }
 
 void TFormHide::NoticeClicked() {
@@ -138,6 +149,33 @@ void TFormHide::UpdateTrayTip() {
   const std::string reason = core_.NotServingReason();
   TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
                                          : Sjis("Velmarind: 公開停止中\n") + reason);
+  ShowUrls();
+}
+
+void TFormHide::ShowUrls() {
+  for (QAction* item : UrlItems) {
+    PopupMenu1->removeAction(item);
+    delete item;
+  }
+  UrlItems.clear();
+  if (closed_) return;
+  if (core_.NotServingReason().empty()) {
+    const TServedUrls urls = MakeServedUrls(State(), LocalAddresses());
+    std::vector<std::string> listed = urls.ByAddress;
+    if (!urls.ByName.empty()) listed.push_back(urls.ByName);
+    UrlItems << PopupMenu1->addSeparator();
+    QAction* heading = PopupMenu1->addAction(tr("このPCのURL（クリックでコピー）"));
+    heading->setEnabled(false);
+    UrlItems << heading;
+    for (const std::string& url : listed) {
+      const QString text = SystemToQString(url);
+      QAction* item = PopupMenu1->addAction(text);
+      connect(item, &QAction::triggered, this,
+              [text] { QGuiApplication::clipboard()->setText(text); });
+      UrlItems << item;
+    }
+  }
+  if (formSet_ && formSet_->isVisible()) formSet_->ShowAddress();
 }
 
 TFormHide::~TFormHide() {
@@ -158,6 +196,8 @@ void TFormHide::CreateMenu() {
   connect(Exit1, &QAction::triggered, this, &TFormHide::Exit1Click);
   connect(S1, &QAction::triggered, this, &TFormHide::S1Click);
   connect(URLU1, &QAction::triggered, this, [this] { RunHandler(nullptr, [this] { URLU1Click(); }); });
+  // Addresses come and go with the networks (Wi-Fi, VPN): read again each time the menu opens.
+  connect(PopupMenu1, &QMenu::aboutToShow, this, &TFormHide::ShowUrls);
 }
 
 void TFormHide::FormCreate() {
@@ -203,6 +243,23 @@ void TFormHide::Exit1Click() {
     }
   }
   close();
+}
+
+void TFormHide::RunStartCommand(TStartCommand command) {
+  switch (command) {
+    case TStartCommand::ShowSettings:
+    case TStartCommand::Settings:
+      S1Click();
+      break;
+    case TStartCommand::OpenUrl:
+      RunHandler(nullptr, [this] { URLU1Click(); });
+      break;
+    case TStartCommand::Quit:
+      Exit1Click();
+      break;
+    case TStartCommand::IconOnly:
+      break;
+  }
 }
 
 void TFormHide::S1Click() {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "desktop/single_instance.h"
 #include "server/form_hide_core.h"
 #include "ui/form_set_host.h"
 
@@ -55,6 +56,8 @@ class TFormHide : public QWidget, public TFormSetHost {
   QAction* Exit1 = nullptr;  // "終了(&F)"
   QAction* S1 = nullptr;     // "設定(&S)"
   QAction* URLU1 = nullptr;  // "URL(&U)"
+  // After the three above: the URL of each address and the URL by name; a click copies one.
+  QList<QAction*> UrlItems;
   TTaTrayIcon* TaTrayIcon1 = nullptr;
 
   // TFormSetHost
@@ -72,6 +75,13 @@ class TFormHide : public QWidget, public TFormSetHost {
   // Shows the settings window, restored when it was minimised, and raised.
   void S1Click();
   void TaTrayIcon1DblClick() { S1Click(); }
+  // A single click opens the settings window too: a tray shows no menu on a left click.
+  void TaTrayIcon1Click() { S1Click(); }
+  // The URLs of the menu and of the settings window, as the addresses and the name are now.
+  void ShowUrls();
+  // Carries out what a start asked for (this one's, or a later start's): the settings window,
+  // the start page, or the end of the program.
+  void RunStartCommand(vm::TStartCommand command);
   // Tells the person at the desktop what a browser changed in a shared folder.
   void ShowShareNotice(const TShareChange& change);
   // A click on a notice opens the folder it told of.
@@ -83,7 +93,7 @@ class TFormHide : public QWidget, public TFormSetHost {
 
  private:
   void CreateMenu();
-  // The tip: the address while serving, else that nothing is served and why.
+  // The tip: the address while serving, else that nothing is served and why; and the URLs.
   void UpdateTrayTip();
   // Opens with the desktop, and watches the opener to tell when it fails.
   void Open(const std::string& systemPath, const std::string& label);

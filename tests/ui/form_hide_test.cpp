@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -126,6 +128,42 @@ class FormHideTest : public QObject {
     QVERIFY(!formSet.isVisible());
     emit form.TaTrayIcon1->OnDblClick();
     QVERIFY(formSet.isVisible());
+  }
+
+  void menuListsTheUrlsAndAClickCopiesOne() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    windows.Create(FreePort());
+    vm::TFormHide& form = windows.form;
+    QCOMPARE(form.PopupMenu1->actions().mid(0, 3),
+             QList<QAction*>({form.Exit1, form.S1, form.URLU1}));
+    // A separator and a heading, then the base URL first.
+    QVERIFY(form.UrlItems.size() >= 3);
+    QAction* first = form.UrlItems[2];
+    const QString base = QString::fromStdString(form.State().Settings().BaseURL);
+    QCOMPARE(first->text(), base);
+    first->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), base);
+    // While nothing is served there is nothing to copy.
+    form.Core().Server().SetActive(false);
+    form.ShowUrls();
+    QVERIFY(form.UrlItems.isEmpty());
+  }
+
+  void singleClickAndLaterStartsOpenTheSettingsOrEndTheProgram() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    emit windows.tray->OnClick();
+    QVERIFY(windows.formSet.isVisible());
+    windows.formSet.Button10Click();
+    windows.form.RunStartCommand(vm::TStartCommand::Settings);
+    QVERIFY(windows.formSet.isVisible());
+    windows.formSet.Button10Click();
+    windows.form.RunStartCommand(vm::TStartCommand::IconOnly);
+    QVERIFY(!windows.formSet.isVisible());
+    QVERIFY(LoopEndsByItself(&windows.form, [&] {
+      windows.form.RunStartCommand(vm::TStartCommand::Quit);
+    }));
   }
 
   void exitRunsTheCloseHandlerAndEndsTheLoop() {
@@ -260,6 +298,7 @@ class FormHideTest : public QObject {
     change.FolderName = "Share";
     change.FileCount = 1;
     windows.form.ShowShareNotice(change);
+    QCOMPARE(windows.tray->Actions.last(), QStringLiteral("フォルダを開く"));
     emit windows.tray->OnNoticeClick();
     QTRY_COMPARE_WITH_TIMEOUT(folder.Read("../bin/opened.txt"), share.toUtf8(), 5000);
 
