@@ -9,8 +9,8 @@
 #include <QPushButton>
 
 #include "desktop/ta_tray_icon.h"
-#include "platform/sjis.h"
 #include "platform/system_info.h"
+#include "state/stored_settings.h"
 #include "platform/text_helpers.h"
 #include "state/served_urls.h"
 #include "ui/form_set.h"
@@ -35,12 +35,12 @@ const int kOpenerWatchMilliseconds = 250;
 
 TFormHide::TExitChoice AskWithBox(QWidget* parent) {
   QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
-                  QStringLiteral("設定の変更が保存されていません。保存してから終了しますか？"),
+                  TFormHide::tr("設定の変更が保存されていません。保存してから終了しますか？"),
                   QMessageBox::NoButton, parent);
-  QPushButton* save = box.addButton(QStringLiteral("保存して終了"), QMessageBox::AcceptRole);
+  QPushButton* save = box.addButton(TFormHide::tr("保存して終了"), QMessageBox::AcceptRole);
   QPushButton* discard =
-      box.addButton(QStringLiteral("保存せずに終了"), QMessageBox::DestructiveRole);
-  QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+      box.addButton(TFormHide::tr("保存せずに終了"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton(TFormHide::tr("キャンセル"), QMessageBox::RejectRole);
   box.setDefaultButton(save);
   box.setEscapeButton(cancel);
   box.exec();
@@ -104,11 +104,11 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
   const QString address = QString::fromStdString(change.ClientAddress);
   const QString text =
       change.Kind == TShareChange::TKind::Upload
-          ? QStringLiteral("「%1」に %2 個のファイルが届きました（%3 から）")
+          ? tr("「%1」に %2 個のファイルが届きました（%3 から）")
                 .arg(folder)
                 .arg(change.FileCount)
                 .arg(address)
-          : QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
+          : tr("「%1」にテキストファイル「%2」が作られました（%3 から）")
                 .arg(folder, NoticeText(SystemToQString(change.FileName)), address);
   // The folder as it is now: a later click opens it even if the list changes meanwhile.
   noticeFolder_.clear();
@@ -128,7 +128,7 @@ void TFormHide::NoticeClicked() {
 void TFormHide::Open(const std::string& systemPath, const std::string& label) {
   if (!core_.OpenWithDesktop(systemPath, label)) {
     messenger_(
-        QStringLiteral("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
+        tr("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
             .arg(MessageToQString(label)));
     return;
   }
@@ -140,15 +140,16 @@ void TFormHide::WatchOpeners() {
   if (!core_.OpenersRunning()) openerWatch_.stop();
   for (const std::string& label : failed) {
     messenger_(
-        QStringLiteral("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
+        tr("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
             .arg(MessageToQString(label)));
   }
 }
 
 void TFormHide::UpdateTrayTip() {
   const std::string reason = core_.NotServingReason();
-  TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
-                                         : Sjis("Velmarind: 公開停止中\n") + reason);
+  TaTrayIcon1->SetTipHelp(reason.empty()
+                              ? "Velmarind\n" + State().Settings().BaseURL
+                              : QStringToSystem(tr("Velmarind: 公開停止中\n")) + reason);
   ShowUrls();
 }
 
@@ -183,6 +184,11 @@ TFormHide::~TFormHide() {
     std::lock_guard<std::mutex> lock(noticeRelay_->lock);
     noticeRelay_->form = nullptr;
   }
+  // The translation goes while the menu still exists: its removal makes every window
+  // retranslate itself. The settings window may be gone already.
+  formSet_ = nullptr;
+  closed_ = true;
+  language_.Apply(TLanguageChoice::Japanese);
   // The menu has no parent widget (a popup of its own); the icon goes before it.
   delete TaTrayIcon1;
   delete PopupMenu1;
@@ -190,9 +196,10 @@ TFormHide::~TFormHide() {
 
 void TFormHide::CreateMenu() {
   PopupMenu1 = new QMenu;
-  Exit1 = PopupMenu1->addAction(QStringLiteral("終了(&F)"));
-  S1 = PopupMenu1->addAction(QStringLiteral("設定(&S)"));
-  URLU1 = PopupMenu1->addAction(QStringLiteral("URL(&U)"));
+  Exit1 = PopupMenu1->addAction(QString());
+  S1 = PopupMenu1->addAction(QString());
+  URLU1 = PopupMenu1->addAction(QString());
+  RetranslateMenu();
   connect(Exit1, &QAction::triggered, this, &TFormHide::Exit1Click);
   connect(S1, &QAction::triggered, this, &TFormHide::S1Click);
   connect(URLU1, &QAction::triggered, this, [this] { RunHandler(nullptr, [this] { URLU1Click(); }); });
@@ -200,13 +207,33 @@ void TFormHide::CreateMenu() {
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFormHide::ShowUrls);
 }
 
+void TFormHide::RetranslateMenu() {
+  Exit1->setText(tr("終了(&F)"));
+  S1->setText(tr("設定(&S)"));
+  URLU1->setText(tr("URL(&U)"));
+}
+
+void TFormHide::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) {
+    RetranslateMenu();
+    if (!closed_) UpdateTrayTip();
+  }
+  QWidget::changeEvent(event);
+}
+
 void TFormHide::FormCreate() {
+  // The language first, so that a failure to start is told in it.
+  try {
+    language_.Apply(ReadStoredSettings(State().ProgramFolder()).Language);
+  } catch (const std::exception&) {
+  }
   QStringList problems;
   try {
     core_.FormCreate();
   } catch (...) {
     problems << CurrentExceptionMessage();
   }
+  language_.Apply(State().Settings().Language);
   if (const std::string folder = core_.FolderProblem(); !folder.empty()) {
     problems << MessageToQString(folder);
   }
@@ -221,6 +248,7 @@ void TFormHide::StoreSettings(const TStoredSettings& edited) {
     UpdateTrayTip();
     throw;
   }
+  language_.Apply(State().Settings().Language);
   UpdateTrayTip();
 }
 

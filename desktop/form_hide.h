@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "desktop/language_switch.h"
 #include "desktop/single_instance.h"
 #include "server/form_hide_core.h"
 #include "ui/form_set_host.h"
@@ -36,9 +37,9 @@ class TFormHide : public QWidget, public TFormSetHost {
   explicit TFormHide(std::string programFolder = "", TTaTrayIcon* trayIcon = nullptr);
   ~TFormHide() override;
 
-  // The creation handler: settings and server. A failure (a port in use) and a program folder
-  // that cannot be written are told in one message; the program stays in the tray with its
-  // settings loaded, and its tip says whether it serves.
+  // The creation handler: settings, language and server. A failure (a port in use) and a
+  // program folder that cannot be written are told in one message; the program stays in the
+  // tray with its settings loaded, and its tip says whether it serves.
   void FormCreate();
   void SetMessenger(TMessenger messenger) { messenger_ = std::move(messenger); }
   void SetExitAsker(TExitAsker asker) { exitAsker_ = std::move(asker); }
@@ -90,9 +91,12 @@ class TFormHide : public QWidget, public TFormSetHost {
  protected:
   // Closing the main window ends the program: the close handler runs, then the event loop ends.
   void closeEvent(QCloseEvent* event) override;
+  // A change of language: the menu and the tip again.
+  void changeEvent(QEvent* event) override;
 
  private:
   void CreateMenu();
+  void RetranslateMenu();
   // The tip: the address while serving, else that nothing is served and why; and the URLs.
   void UpdateTrayTip();
   // Opens with the desktop, and watches the opener to tell when it fails.
@@ -108,6 +112,8 @@ class TFormHide : public QWidget, public TFormSetHost {
 
   std::shared_ptr<TNoticeRelay> noticeRelay_;
   TFormHideCore core_;
+  // The windows' language, from the settings (at start and after each OK).
+  TLanguageSwitch language_;
   TFormSet* formSet_ = nullptr;
   bool closed_ = false;
   TMessenger messenger_;

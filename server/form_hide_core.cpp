@@ -16,6 +16,7 @@
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/host_identity.h"
+#include "platform/message_language.h"
 #include "platform/sjis.h"
 #include "platform/system_info.h"
 #include "platform/text_helpers.h"
@@ -136,8 +137,7 @@ bool CanCreateFileIn(const std::string& folder) {
   return true;
 }
 
-std::string WithFolder(const std::string& pattern, const std::string& folder) {
-  std::string text = Sjis(pattern);
+std::string WithFolder(std::string text, const std::string& folder) {
   text.replace(text.find("%s"), 2, folder);
   return text;
 }
@@ -226,22 +226,25 @@ void TFormHideCore::Listen() {
 std::string TFormHideCore::NotServingReason() const {
   if (IdHTTPServer1.Active()) return "";
   if (listenFailure_) return listenFailure_->Reason();
-  return Sjis("サーバーを開始していません。");
+  return LocalMessage("サーバーを開始していません。", "The server has not been started.");
 }
 
 std::string TFormHideCore::FolderProblem() const {
   const std::string folder = state_.ProgramFolder();
   std::string problem;
   if (!CanCreateFileIn(SystemToNative(folder + kPageFolder))) {
-    problem += WithFolder("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+    problem += WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                                       "Folder %s cannot be written, so no page can be sent to "
+                                       "browsers."),
                           folder + kPageFolder);
   }
   if (!CanCreateFileIn(SystemToNative(folder))) {
     if (!problem.empty()) problem += "\n";
-    problem += WithFolder(
-        "フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
-        "受け取れません。",
-        folder);
+    problem += WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
+                                       "受け取れません。",
+                                       "Folder %s cannot be written, so the settings cannot be "
+                                       "saved and no upload can be received."),
+                          folder);
   }
   return problem;
 }

@@ -103,6 +103,7 @@ bool LoadSettings(TMainState& state) {
   settings.Password = std::move(stored.Password);
   settings.ExtraHosts = std::move(stored.ExtraHosts);
   settings.PublishDotFiles = stored.PublishDotFiles;
+  settings.Language = stored.Language;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(stored.SharedFolders));

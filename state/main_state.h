@@ -13,6 +13,13 @@ namespace vm {
 
 using TSharedFolderList = std::vector<std::string>;  // entries "name;;path"
 
+// The language of the windows, the tray menu and the notices.
+enum class TLanguageChoice {
+  Auto,      // Japanese under a Japanese locale, English under any other
+  Japanese,
+  English,
+};
+
 // The configuration values as LoadSettings last computed them.
 struct TSettings {
   std::string BaseURL;
@@ -25,6 +32,7 @@ struct TSettings {
   std::vector<std::string> ExtraHosts;
   // Entries whose name starts with "." are listed, served and written only when this is on.
   bool PublishDotFiles = false;
+  TLanguageChoice Language = TLanguageChoice::Auto;
 };
 
 // A consistent copy of the state, taken under the lock.

@@ -62,6 +62,24 @@ bool ReadFlag(const TIniFile& ini, const char* key) {
   return StrToIntDef(ini.ReadString(kSettingsSection, key, "0"), 0) == 1;
 }
 
+const char* LanguageText(TLanguageChoice language) {
+  switch (language) {
+    case TLanguageChoice::Japanese:
+      return "ja";
+    case TLanguageChoice::English:
+      return "en";
+    case TLanguageChoice::Auto:
+      break;
+  }
+  return "auto";
+}
+
+TLanguageChoice LanguageOf(const std::string& text) {
+  if (text == "ja") return TLanguageChoice::Japanese;
+  if (text == "en") return TLanguageChoice::English;
+  return TLanguageChoice::Auto;
+}
+
 // Shared-folder paths are used with a file name put directly after them, so a path typed
 // without its final "/" would glue the folder and the name together. Field 1 of an entry gets
 // the "/" it lacks; everything else of the line stays as it was.
@@ -97,6 +115,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.PublishDotFiles != stored.PublishDotFiles) {
     values.push_back({kPublishDotFilesKey, FlagText(edited.PublishDotFiles)});
   }
+  if (edited.Language != stored.Language) {
+    values.push_back({kLanguageKey, LanguageText(edited.Language)});
+  }
   return values;
 }
 
@@ -119,6 +140,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.Password = HexDecode(ini.ReadString(kSettingsSection, kPasswordKey, ""));
   stored.ExtraHosts = SplitHostList(ini.ReadString(kSettingsSection, kExtraHostsKey, ""));
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
+  stored.Language = LanguageOf(TrimText(ini.ReadString(kSettingsSection, kLanguageKey, "")));
   return stored;
 }
 

@@ -23,6 +23,8 @@ inline constexpr char kPasswordKey[] = "PASSWORD";  // hex text
 // "." are published ("1").
 inline constexpr char kExtraHostsKey[] = "HOSTS";
 inline constexpr char kPublishDotFilesKey[] = "PUBLISH_DOT_FILES";
+// The language of the windows: "ja", "en", or anything else (none) for the locale's.
+inline constexpr char kLanguageKey[] = "LANGUAGE";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -36,6 +38,7 @@ struct TStoredSettings {
   std::string Password;  // plain, system text
   std::vector<std::string> ExtraHosts;
   bool PublishDotFiles = false;
+  TLanguageChoice Language = TLanguageChoice::Auto;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
 
   bool operator==(const TStoredSettings&) const = default;

@@ -237,6 +237,22 @@ TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
   EXPECT_FALSE(f.state.Settings().PublishDotFiles);
 }
 
+TEST(ConfigStore, LanguageSetting) {
+  const struct {
+    const char* text;
+    vm::TLanguageChoice language;
+  } rows[] = {{"ja", vm::TLanguageChoice::Japanese},
+              {" en ", vm::TLanguageChoice::English},
+              {"auto", vm::TLanguageChoice::Auto},
+              {"fr", vm::TLanguageChoice::Auto}};
+  for (const auto& row : rows) {
+    Fixture f;
+    f.Ini(std::string("[COMMON]\r\nLANGUAGE=") + row.text + "\r\n");
+    vm::LoadSettings(f.state);
+    EXPECT_EQ(f.state.Settings().Language, row.language) << row.text;
+  }
+}
+
 // A client that logged in used to stay admitted through every password change.
 TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   Fixture f;
@@ -316,6 +332,12 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
        "[COMMON]\r\nHOSTS=a.lan,b.lan\r\n"},
       {"dot files alone", "", [](vm::TStoredSettings& s) { s.PublishDotFiles = true; },
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
+      {"language alone", "[COMMON]\r\nLANGUAGE=ja\r\n",
+       [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::English; },
+       "[COMMON]\r\nLANGUAGE=en\r\n"},
+      {"language back to the locale's", "[COMMON]\r\nLANGUAGE=en\r\n",
+       [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::Auto; },
+       "[COMMON]\r\nLANGUAGE=auto\r\n"},
   };
   for (const Row& row : rows) {
     Fixture f;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -48,10 +49,11 @@ const int kLinkHeight = 19;
 // a hand over the text rather than at the label's edge.
 const int kLinkMarginX = 3;
 const int kLinkMarginY = 5;
-const int kQrModulePixels = 4;
+// Small enough to leave the tab room for the URLs, large enough for a phone at arm's length.
+const int kQrModulePixels = 3;
 const int kStatusMargin = 4;
-// Rows the URL list shows without scrolling: a wired, a wireless and a VPN address and the name.
-const int kAddressListRows = 4;
+// Rows the URL list shows without scrolling: two addresses (wired and wireless) and the name.
+const int kAddressListRows = 3;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
 // Longer than a host name may be (253 characters), so a name of that length is refused.
@@ -64,8 +66,30 @@ const QString kNotServingStyle = QStringLiteral("color: #b00000;");
 const int kNameColumn = 0;
 const int kPathColumn = 1;
 const int kSystemTextRole = Qt::UserRole;
+// The items of ComboLanguage.
+const int kAutoLanguageItem = 0;
+const int kJapaneseItem = 1;
+const int kEnglishItem = 2;
 // Where a row of AddressList keeps its URL (system text).
 const int kUrlRole = Qt::UserRole;
+
+int LanguageItem(TLanguageChoice language) {
+  switch (language) {
+    case TLanguageChoice::Japanese:
+      return kJapaneseItem;
+    case TLanguageChoice::English:
+      return kEnglishItem;
+    case TLanguageChoice::Auto:
+      break;
+  }
+  return kAutoLanguageItem;
+}
+
+TLanguageChoice LanguageOfItem(int item) {
+  if (item == kJapaneseItem) return TLanguageChoice::Japanese;
+  if (item == kEnglishItem) return TLanguageChoice::English;
+  return TLanguageChoice::Auto;
+}
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -75,7 +99,7 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 }
 
 void ShowWarningBox(QWidget* parent, const QString& message) {
-  QMessageBox::warning(parent, QStringLiteral("設定"), message);
+  QMessageBox::warning(parent, TFormSet::tr("設定"), message);
 }
 
 // A name a browser can send in its Host line: letters, digits, "-", "." and "_".
@@ -107,13 +131,12 @@ namespace {}  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host), diag_(diag), warner_(ShowWarningBox) {
-  setWindowTitle(QStringLiteral("設定"));
   PageControl1 = new QTabWidget(this);
-  PageControl1->addTab(CreateFoldersTab(), QStringLiteral("共有フォルダ"));
-  PageControl1->addTab(CreatePasswordTab(), QStringLiteral("パスワード"));
-  PageControl1->addTab(CreateSystemTab(), QStringLiteral("システム"));
+  PageControl1->addTab(CreateFoldersTab(), QString());
+  PageControl1->addTab(CreatePasswordTab(), QString());
+  PageControl1->addTab(CreateSystemTab(), QString());
   ClientsTab = new TClientsTab(host_.State());
-  PageControl1->addTab(ClientsTab, tr("接続"));
+  PageControl1->addTab(ClientsTab, QString());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -128,14 +151,66 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
   PageControl1->setCurrentIndex(0);  // FormCreate: the first tab
   Edit1->setEnabled(false);
   ListView1SelectItem();
+  RetranslateUi();
   resize(kWidth, kHeight);
   CenterOnScreen(this);
+}
+
+void TFormSet::RetranslateUi() {
+  setWindowTitle(tr("設定"));
+  PageControl1->setTabText(0, tr("共有フォルダ"));
+  PageControl1->setTabText(1, tr("パスワード"));
+  PageControl1->setTabText(2, tr("システム"));
+  PageControl1->setTabText(3, tr("接続"));
+
+  ListView1->setHeaderLabels({tr("名前"), tr("パス")});
+  Button5->setText(tr("追加"));
+  Button6->setText(tr("編集"));
+  Button7->setText(tr("削除"));
+  Button8->setText(tr("上へ"));
+  Button9->setText(tr("下へ"));
+  CheckBox3->setText(tr("ドットで始まるファイルも公開する"));
+  CheckBox3->setToolTip(
+      tr("「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+
+  label2_->setText(tr("URLにアクセスする時にパスワードが必要になります。　"));
+  CheckBox1->setText(tr("パスワード入力を有効"));
+  label3_->setText(tr("パスワード："));
+
+  CheckBox2->setText(tr("PC起動時に自動的に実行"));
+  label4_->setText(tr("HTTP Port ：　"));
+  const QString hint = tr("Port番号の変更は、OKですぐに反映されます。");
+  Edit2->setToolTip(hint);
+  label4_->setToolTip(hint);
+  label6_->setText(tr("このPCの別名（カンマ区切り）:"));
+  const QString hostsHint = tr(
+      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
+      "nas.local）でもアクセスを受け付けます。");
+  Edit3->setToolTip(hostsHint);
+  label6_->setToolTip(hostsHint);
+  label7_->setText(tr("このPCのURL:"));
+  AddressList->setToolTip(tr("選んだURLがQRコードになります。"));
+  label8_->setText(tr("表示言語:"));
+  ComboLanguage->setItemText(kAutoLanguageItem, tr("自動"));
+  qrCaption_->setText(tr("スマートフォンで読み取るとURLを開けます"));
+
+  Button1->setText(tr("OK"));
+  Button2->setText(tr("Cancel"));
+  Button4->setText(tr("URL"));
+  Button10->setText(tr("閉じる"));
+  Button3->setText(tr("終了"));
+  SetKeepReachable(keepReachable_);
+  if (isVisible()) ShowAddress();
+}
+
+void TFormSet::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) RetranslateUi();
+  QWidget::changeEvent(event);
 }
 
 QWidget* TFormSet::CreateFoldersTab() {
   auto* tab = new QWidget;
   ListView1 = new QTreeWidget(tab);
-  ListView1->setHeaderLabels({QStringLiteral("名前"), QStringLiteral("パス")});
   ListView1->setColumnWidth(kNameColumn, kNameColumnWidth);
   ListView1->setColumnWidth(kPathColumn, kPathColumnWidth);
   ListView1->setRootIsDecorated(false);
@@ -147,11 +222,11 @@ QWidget* TFormSet::CreateFoldersTab() {
 
   auto* panel2 = new QWidget(tab);
   panel2->setFixedWidth(kButtonPanelWidth);
-  Button5 = MakeButton(QStringLiteral("追加"), panel2);
-  Button6 = MakeButton(QStringLiteral("編集"), panel2);
-  Button7 = MakeButton(QStringLiteral("削除"), panel2);
-  Button8 = MakeButton(QStringLiteral("上へ"), panel2);
-  Button9 = MakeButton(QStringLiteral("下へ"), panel2);
+  Button5 = MakeButton(QString(), panel2);
+  Button6 = MakeButton(QString(), panel2);
+  Button7 = MakeButton(QString(), panel2);
+  Button8 = MakeButton(QString(), panel2);
+  Button9 = MakeButton(QString(), panel2);
   auto* buttons = new QVBoxLayout(panel2);
   buttons->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   buttons->addWidget(Button5);
@@ -162,9 +237,7 @@ QWidget* TFormSet::CreateFoldersTab() {
   buttons->addWidget(Button9);
   buttons->addStretch();
 
-  CheckBox3 = new QCheckBox(QStringLiteral("ドットで始まるファイルも公開する"), tab);
-  CheckBox3->setToolTip(QStringLiteral(
-      "「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+  CheckBox3 = new QCheckBox(tab);
 
   auto* row = new QHBoxLayout;
   row->addWidget(ListView1, 1);
@@ -177,21 +250,21 @@ QWidget* TFormSet::CreateFoldersTab() {
 
 QWidget* TFormSet::CreatePasswordTab() {
   auto* tab = new QWidget;
-  auto* label2 = new QLabel(QStringLiteral("URLにアクセスする時にパスワードが必要になります。　"), tab);
-  label2->setStyleSheet(QStringLiteral("color: blue;"));
-  label2->setWordWrap(true);
-  CheckBox1 = new QCheckBox(QStringLiteral("パスワード入力を有効"), tab);
-  auto* label3 = new QLabel(QStringLiteral("パスワード："), tab);
+  label2_ = new QLabel(tab);
+  label2_->setStyleSheet(QStringLiteral("color: blue;"));
+  label2_->setWordWrap(true);
+  CheckBox1 = new QCheckBox(tab);
+  label3_ = new QLabel(tab);
   Edit1 = new QLineEdit(tab);
   Edit1->setEchoMode(QLineEdit::Password);
   Edit1->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
-  label3->setBuddy(Edit1);
+  label3_->setBuddy(Edit1);
 
   auto* row = new QHBoxLayout;
-  row->addWidget(label3);
+  row->addWidget(label3_);
   row->addWidget(Edit1, 1);
   auto* layout = new QVBoxLayout(tab);
-  layout->addWidget(label2);
+  layout->addWidget(label2_);
   layout->addWidget(CheckBox1);
   layout->addLayout(row);
   layout->addStretch();
@@ -200,62 +273,71 @@ QWidget* TFormSet::CreatePasswordTab() {
 
 QWidget* TFormSet::CreateSystemTab() {
   auto* tab = new QWidget;
-  CheckBox2 = new QCheckBox(QStringLiteral("PC起動時に自動的に実行"), tab);
-  auto* label4 = new QLabel(QStringLiteral("HTTP Port ：　"), tab);
+  CheckBox2 = new QCheckBox(tab);
+  label4_ = new QLabel(tab);
   Edit2 = new QLineEdit(tab);
   Edit2->setFixedWidth(kPortEditWidth);
-  const QString hint = QStringLiteral("Port番号の変更は、OKですぐに反映されます。");
-  Edit2->setToolTip(hint);
-  label4->setToolTip(hint);
-  label4->setBuddy(Edit2);
+  label4_->setBuddy(Edit2);
 
   auto* portRow = new QHBoxLayout;
-  portRow->addWidget(label4);
+  portRow->addWidget(label4_);
   portRow->addWidget(Edit2);
   portRow->addStretch();
-  auto* label6 = new QLabel(QStringLiteral("このPCの別名（カンマ区切り）:"), tab);
+  label6_ = new QLabel(tab);
   Edit3 = new QLineEdit(tab);
-  const QString hostsHint = QStringLiteral(
-      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
-      "nas.local）でもアクセスを受け付けます。");
-  Edit3->setToolTip(hostsHint);
-  label6->setToolTip(hostsHint);
-  label6->setBuddy(Edit3);
+  label6_->setBuddy(Edit3);
 
-  auto* label7 = new QLabel(tr("このPCのURL:"), tab);
+  label7_ = new QLabel(tab);
   AddressList = new QListWidget(tab);
   AddressList->setFixedHeight(AddressList->fontMetrics().height() * kAddressListRows +
                               2 * AddressList->frameWidth() + kAddressListRows * 2);
-  AddressList->setToolTip(tr("選んだURLがQRコードになります。"));
-  label7->setBuddy(AddressList);
+  label7_->setBuddy(AddressList);
   connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowQrCode);
   NameLine = new QLabel(tab);
   NameLine->setWordWrap(true);
   NameLine->hide();
 
+  // Language names are given in their own language, so that either can be found.
+  label8_ = new QLabel(tab);
+  ComboLanguage = new QComboBox(tab);
+  ComboLanguage->insertItem(kAutoLanguageItem, QString());
+  ComboLanguage->insertItem(kJapaneseItem, QStringLiteral("日本語"));
+  ComboLanguage->insertItem(kEnglishItem, QStringLiteral("English"));
+  label8_->setBuddy(ComboLanguage);
+  auto* languageRow = new QHBoxLayout;
+  languageRow->addWidget(label8_);
+  languageRow->addWidget(ComboLanguage);
+  languageRow->addStretch();
+
   auto* settings = new QVBoxLayout;
   settings->addWidget(CheckBox2);
   settings->addLayout(portRow);
-  settings->addWidget(label6);
+  settings->addLayout(languageRow);
+  settings->addWidget(label6_);
   settings->addWidget(Edit3);
-  settings->addWidget(label7);
-  settings->addWidget(AddressList);
-  settings->addWidget(NameLine);
   settings->addStretch();
 
   QrCode = new QLabel(tab);
   QrCode->setAlignment(Qt::AlignCenter);
   QrCode->setVisible(QrCodeAvailable());
-  qrCaption_ = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
+  qrCaption_ = new QLabel(tab);
   qrCaption_->setAlignment(Qt::AlignCenter);
+  qrCaption_->setWordWrap(true);
   qrCaption_->setVisible(QrCodeAvailable());
   auto* qrColumn = new QVBoxLayout;
   qrColumn->addWidget(QrCode, 1);
   qrColumn->addWidget(qrCaption_);
 
-  auto* layout = new QHBoxLayout(tab);
-  layout->addLayout(settings, 1);
-  layout->addLayout(qrColumn);
+  // The settings beside the code, the URLs below both: a URL is read best on one line.
+  auto* top = new QHBoxLayout;
+  top->addLayout(settings, 1);
+  top->addLayout(qrColumn);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addLayout(top);
+  layout->addWidget(label7_);
+  layout->addWidget(AddressList);
+  layout->addWidget(NameLine);
+  layout->addStretch();
   return tab;
 }
 
@@ -269,11 +351,11 @@ QWidget* TFormSet::CreatePanel1() {
   Label5->setMouseTracking(true);
   Label5->installEventFilter(this);
 
-  Button1 = MakeButton(QStringLiteral("OK"), panel1);
-  Button2 = MakeButton(QStringLiteral("Cancel"), panel1);
-  Button4 = MakeButton(QStringLiteral("URL"), panel1);
-  Button10 = MakeButton(QStringLiteral("閉じる"), panel1);
-  Button3 = MakeButton(QStringLiteral("終了"), panel1);
+  Button1 = MakeButton(QString(), panel1);
+  Button2 = MakeButton(QString(), panel1);
+  Button4 = MakeButton(QString(), panel1);
+  Button10 = MakeButton(QString(), panel1);
+  Button3 = MakeButton(QString(), panel1);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {Button1, Button2, Button4, Button10, Button3}) {
     buttons->addWidget(button);
@@ -362,6 +444,7 @@ void TFormSet::FormShow() {
   Edit1->setEnabled(stored.PassFlag);
   Edit1->setText(SystemToQString(stored.Password));
   Edit3->setText(SystemToQString(JoinHostList(stored.ExtraHosts, ", ")));
+  ComboLanguage->setCurrentIndex(LanguageItem(stored.Language));
   ShowAddress();
   shownSnapshot_ = ControlSnapshot();
 }
@@ -408,7 +491,7 @@ void TFormSet::ShowAddress() {
     AddressList->setCurrentRow(row);
   } else {
     Label5->setStyleSheet(kNotServingStyle);
-    Label5->setText(QStringLiteral("公開停止中: ") + MessageToQString(reason));
+    Label5->setText(tr("公開停止中: ") + MessageToQString(reason));
     Label5->setToolTip(Label5->text());
     Label5->setCursor(Qt::ArrowCursor);
   }
@@ -437,7 +520,8 @@ QStringList TFormSet::ControlSnapshot() const {
     values << QString::fromLatin1(QByteArray::fromStdString(RowName(row)).toHex())
            << QString::fromLatin1(QByteArray::fromStdString(RowPath(row)).toHex());
   }
-  values << Edit1->text() << Edit2->text() << Edit3->text();
+  values << Edit1->text() << Edit2->text() << Edit3->text()
+         << QString::number(ComboLanguage->currentIndex());
   for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) {
     values << (box->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
   }
@@ -450,19 +534,18 @@ bool TFormSet::HasUnsavedEdits() const {
 
 std::optional<QString> TFormSet::FindInputProblem() const {
   if (!PortFromText(Edit2->text())) {
-    return QStringLiteral("HTTP Port「%1」は使えません。%2から%3までの番号を入力してください。")
+    return tr("HTTP Port「%1」は使えません。%2から%3までの番号を入力してください。")
         .arg(Edit2->text())
         .arg(kLowestPort)
         .arg(kHighestPort);
   }
   if (CheckBox1->isChecked() && Edit1->text().isEmpty()) {
-    return QStringLiteral("パスワード入力を有効にするときは、パスワードを入力してください。");
+    return tr("パスワード入力を有効にするときは、パスワードを入力してください。");
   }
   for (const std::string& host : SplitHostList(QStringToSystem(Edit3->text()))) {
     if (!IsHostName(host)) {
-      return QStringLiteral(
-                 "このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
-                 "カンマで区切って入力してください。")
+      return tr("このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
+                "カンマで区切って入力してください。")
           .arg(SystemToQString(host));
     }
   }
@@ -477,6 +560,7 @@ TStoredSettings TFormSet::EditedSettings() const {
   edited.Password = QStringToSystem(Edit1->text());
   edited.ExtraHosts = SplitHostList(QStringToSystem(Edit3->text()));
   edited.PublishDotFiles = CheckBox3->isChecked();
+  edited.Language = LanguageOfItem(ComboLanguage->currentIndex());
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
@@ -499,7 +583,7 @@ TFormSet::TStoreOutcome TFormSet::StoreEdits() {
     return TStoreOutcome::Refused;
   }
   if (const std::string reason = host_.NotServingReason(); !reason.empty()) {
-    warner_(this, QStringLiteral("設定を保存しましたが、公開していません。\n") +
+    warner_(this, tr("設定を保存しましたが、公開していません。\n") +
                       MessageToQString(reason));
   }
   return TStoreOutcome::Stored;
@@ -515,8 +599,8 @@ void TFormSet::Button2Click() { Dismiss(); }
 
 void TFormSet::SetKeepReachable(bool keep) {
   keepReachable_ = keep;
-  StatusLine->setText(keep ? QStringLiteral("通知領域（トレイ）が見つからないため、この画面を閉じると"
-                                            "最小化します。Velmarind はこの画面から操作できます。")
+  StatusLine->setText(keep ? tr("通知領域（トレイ）が見つからないため、この画面を閉じると"
+                                "最小化します。Velmarind はこの画面から操作できます。")
                            : QString());
   StatusLine->setVisible(keep);
 }

@@ -11,6 +11,7 @@
 #include "state/stored_settings.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -54,6 +55,7 @@ class TFormSet : public QWidget {
   QCheckBox* CheckBox2 = nullptr;    // start at log-in
   QLineEdit* Edit2 = nullptr;        // HTTP port
   QLineEdit* Edit3 = nullptr;        // other host names of this computer, comma-separated
+  QComboBox* ComboLanguage = nullptr;  // the windows' language: 自動 / 日本語 / English
   QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
   QLabel* NameLine = nullptr;        // why no URL by name is listed, when there is none
   TClientsTab* ClientsTab = nullptr;  // the browsers seen lately
@@ -117,12 +119,15 @@ class TFormSet : public QWidget {
   void ListView1SelectItem();
 
  protected:
+  void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Every caption and hint in the language installed now (also on a change of language).
+  void RetranslateUi();
   QWidget* CreateFoldersTab();
   QWidget* CreatePasswordTab();
   QWidget* CreateSystemTab();
@@ -147,6 +152,12 @@ class TFormSet : public QWidget {
   bool serving_ = false;       // what the address line shows
   QStringList shownSnapshot_;  // the controls as FormShow filled them
   QLabel* qrCaption_ = nullptr;
+  QLabel* label2_ = nullptr;  // the password tab's note
+  QLabel* label3_ = nullptr;  // "パスワード："
+  QLabel* label4_ = nullptr;  // "HTTP Port ："
+  QLabel* label6_ = nullptr;  // other host names
+  QLabel* label7_ = nullptr;  // the URLs
+  QLabel* label8_ = nullptr;  // the language
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,
