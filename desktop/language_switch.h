@@ -10,9 +10,10 @@
 
 namespace vm {
 
-// True when choice means English under locale. Auto means English under a locale that names a
-// language other than Japanese; a session without one (the "C" locale) keeps Japanese.
-bool ChoosesEnglish(TLanguageChoice choice, const QLocale& locale = QLocale::system());
+// True when choice means English under locale (by default the process's, which is the user's
+// unless set otherwise). Auto means English under a locale that names a language other than
+// Japanese; a session without one (the "C" locale) keeps Japanese.
+bool ChoosesEnglish(TLanguageChoice choice, const QLocale& locale = QLocale());
 
 // Whether this build carries the English translation (lrelease was there to compile it).
 bool EnglishAvailable();
@@ -24,7 +25,7 @@ class TLanguageSwitch {
 
   // Installs or removes the English translation as choice asks: every window retranslates
   // itself on the change. Returns whether English is shown now.
-  bool Apply(TLanguageChoice choice, const QLocale& locale = QLocale::system());
+  bool Apply(TLanguageChoice choice, const QLocale& locale = QLocale());
 
  private:
   QTranslator translator_;

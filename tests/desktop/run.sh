@@ -37,7 +37,8 @@ mkdir -p "$work/app/page" "$work/config" "$work/share"
 cp "$build/velmarind" "$work/app/"
 cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2>/dev/null || echo 0)
-printf '[COMMON]\r\nHTTP_PORT=%s\r\n' "$port" > "$work/app/velmarind.ini"
+# Japanese windows whatever the locale of the session that runs the test: the checks read them.
+printf '[COMMON]\r\nHTTP_PORT=%s\r\nLANGUAGE=ja\r\n' "$port" > "$work/app/velmarind.ini"
 printf 'Share;;%s/\r\n' "$work/share" > "$work/app/dirlst.ini"
 echo "left by the user" > "$work/app/page/index_127.0.0.1.html"
 # The browser opener: notes what it was asked to open.

@@ -110,6 +110,9 @@ class FormHideTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The windows' captions under "自動" must not depend on the locale of whoever runs the test.
+  void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
   void menuHoldsExitSettingsAndUrlInThatOrder() {
     vm::TFormHide form;
     QStringList captions;
