@@ -215,10 +215,9 @@ class TServiceAnnouncer::TImpl {
   TAnnounceState state_;  // guarded by stateLock_
 };
 
-TServiceAnnouncer::TServiceAnnouncer(std::string serviceName, std::string path,
-                                     TListener listener)
-    : impl_(std::make_unique<TImpl>(std::move(serviceName), std::move(path),
-                                    std::move(listener))) {}
+TServiceAnnouncer::TServiceAnnouncer(std::string serviceName, std::string path, TListener listener)
+    : impl_(std::make_unique<TImpl>(std::move(serviceName), std::move(path), std::move(listener))) {
+}
 
 TServiceAnnouncer::~TServiceAnnouncer() = default;
 

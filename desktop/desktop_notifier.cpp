@@ -39,10 +39,10 @@ bool TDesktopNotifier::Notify(const QString& title, const QString& text,
   if (!actionLabel.isEmpty()) {
     actions << kDefaultKey << actionLabel << kOpenKey << actionLabel;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
-                                                     QStringLiteral("Notify"));
-  call << QApplication::applicationName() << uint(0) << QStringLiteral("velmarind") << title
-       << text << actions << QVariantMap() << kNoticeMilliseconds;
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+  call << QApplication::applicationName() << uint(0) << QStringLiteral("velmarind") << title << text
+       << actions << QVariantMap() << kNoticeMilliseconds;
   // Not waited for: a slow service must not hold the user-interface thread.
   lastId_ = 0;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);

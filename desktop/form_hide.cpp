@@ -10,9 +10,9 @@
 
 #include "desktop/ta_tray_icon.h"
 #include "platform/system_info.h"
-#include "state/stored_settings.h"
 #include "platform/text_helpers.h"
 #include "state/served_urls.h"
+#include "state/stored_settings.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"
@@ -82,7 +82,8 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
   core_.State().SetNetworkNameListener([relay = noticeRelay_](const TNetworkName&) {
     std::lock_guard<std::mutex> lock(relay->lock);
     if (TFormHide* form = relay->form) {
-      QMetaObject::invokeMethod(form, [form] { form->ShowUrls(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          form, [form] { form->ShowUrls(); }, Qt::QueuedConnection);
     }
   });
 }
@@ -127,9 +128,8 @@ void TFormHide::NoticeClicked() {
 
 void TFormHide::Open(const std::string& systemPath, const std::string& label) {
   if (!core_.OpenWithDesktop(systemPath, label)) {
-    messenger_(
-        tr("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
-            .arg(MessageToQString(label)));
+    messenger_(tr("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
+                   .arg(MessageToQString(label)));
     return;
   }
   openerWatch_.start(kOpenerWatchMilliseconds);
@@ -139,17 +139,15 @@ void TFormHide::WatchOpeners() {
   const std::vector<std::string> failed = core_.ReapOpeners();
   if (!core_.OpenersRunning()) openerWatch_.stop();
   for (const std::string& label : failed) {
-    messenger_(
-        tr("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
-            .arg(MessageToQString(label)));
+    messenger_(tr("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
+                   .arg(MessageToQString(label)));
   }
 }
 
 void TFormHide::UpdateTrayTip() {
   const std::string reason = core_.NotServingReason();
-  TaTrayIcon1->SetTipHelp(reason.empty()
-                              ? "Velmarind\n" + State().Settings().BaseURL
-                              : QStringToSystem(tr("Velmarind: 公開停止中\n")) + reason);
+  TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
+                                         : QStringToSystem(tr("Velmarind: 公開停止中\n")) + reason);
   ShowUrls();
 }
 

@@ -196,11 +196,10 @@ void TFormHideCore::FormCreate() {
 
 void TFormHideCore::EnableAnnouncing() {
   if (announcer_) return;
-  announcer_ = std::make_unique<TServiceAnnouncer>(
-      ServiceName(), kServicePath, [this](const TAnnounceState& announced) {
-        state_.SetNetworkName({NameStatusOf(announced.Status), announced.HostName,
-                               announced.Reason});
-      });
+  announcer_ = std::make_unique<
+      TServiceAnnouncer>(ServiceName(), kServicePath, [this](const TAnnounceState& announced) {
+    state_.SetNetworkName({NameStatusOf(announced.Status), announced.HostName, announced.Reason});
+  });
 }
 
 void TFormHideCore::FollowListener() {
@@ -233,18 +232,20 @@ std::string TFormHideCore::FolderProblem() const {
   const std::string folder = state_.ProgramFolder();
   std::string problem;
   if (!CanCreateFileIn(SystemToNative(folder + kPageFolder))) {
-    problem += WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
-                                       "Folder %s cannot be written, so no page can be sent to "
-                                       "browsers."),
-                          folder + kPageFolder);
+    problem +=
+        WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                                "Folder %s cannot be written, so no page can be sent to "
+                                "browsers."),
+                   folder + kPageFolder);
   }
   if (!CanCreateFileIn(SystemToNative(folder))) {
     if (!problem.empty()) problem += "\n";
-    problem += WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
-                                       "受け取れません。",
-                                       "Folder %s cannot be written, so the settings cannot be "
-                                       "saved and no upload can be received."),
-                          folder);
+    problem +=
+        WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
+                                "受け取れません。",
+                                "Folder %s cannot be written, so the settings cannot be "
+                                "saved and no upload can be received."),
+                   folder);
   }
   return problem;
 }
@@ -374,13 +375,14 @@ void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPReques
       if (connection) connection->SetTransferProgress(nullptr);
     }
   } transferEnd{connection};
-  const bool download = request.Command == "GET" && AnswerFor(request.Document) == TAnswer::Download;
+  const bool download =
+      request.Command == "GET" && AnswerFor(request.Document) == TAnswer::Download;
   const std::string fileName = download ? DownloadName(request) : std::string();
   state_.Clients().NoteRequest(request.RemoteIP, RequestSummary(request, fileName));
   if (download && connection) {
     // The total comes when the file is opened (ServeOpenFile).
-    connection->SetTransferProgress(state_.Clients().BeginTransfer(
-        request.RemoteIP, TTransferKind::Download, fileName, -1));
+    connection->SetTransferProgress(
+        state_.Clients().BeginTransfer(request.RemoteIP, TTransferKind::Download, fileName, -1));
   }
   vm::IdHTTPServer1CommandGet(state_, loginThrottle_, IdHTTPServer1, thread, request, response);
 }

@@ -20,16 +20,15 @@ TClientLog::TClient& TClientLog::Entry(const std::string& address, TClock::time_
   // Only a new address makes the record larger, so only then is it cleaned.
   Forget(now);
   if (clients_.size() >= kMaxClients) {
-    auto oldest = std::min_element(clients_.begin(), clients_.end(), [](const auto& a, const auto& b) {
-      return a.second.lastSeen < b.second.lastSeen;
-    });
+    auto oldest = std::min_element(
+        clients_.begin(), clients_.end(),
+        [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; });
     clients_.erase(oldest);
   }
   return clients_[address];
 }
 
-void TClientLog::NoteRequest(const std::string& address, std::string what,
-                             TClock::time_point now) {
+void TClientLog::NoteRequest(const std::string& address, std::string what, TClock::time_point now) {
   const auto wall = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
   TClient& client = Entry(address, now);

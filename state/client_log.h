@@ -46,7 +46,8 @@ class TClientLog {
   static constexpr size_t kMaxTransfers = 32;
 
   // Notes a request of address, described by what.
-  void NoteRequest(const std::string& address, std::string what, TClock::time_point now = TClock::now());
+  void NoteRequest(const std::string& address, std::string what,
+                   TClock::time_point now = TClock::now());
   // Records a transfer of address. It shows as running while the returned progress is alive
   // (held by the connection that moves the bytes) and is gone once that lets it go.
   std::shared_ptr<TTransferProgress> BeginTransfer(const std::string& address, TTransferKind kind,

@@ -15,7 +15,7 @@ using TSharedFolderList = std::vector<std::string>;  // entries "name;;path"
 
 // The language of the windows, the tray menu and the notices.
 enum class TLanguageChoice {
-  Auto,      // Japanese under a Japanese locale, English under any other
+  Auto,  // Japanese under a Japanese locale, English under any other
   Japanese,
   English,
 };
@@ -134,8 +134,8 @@ class TMainState {
   std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_
   std::vector<std::string> admitted_;                // guarded by mutex_
   std::shared_ptr<const TShareListener> shareListener_;  // guarded by mutex_
-  std::vector<std::string> userHosts_;               // guarded by mutex_; the user's ExtraHosts
-  TNetworkName networkName_;                         // guarded by mutex_
+  std::vector<std::string> userHosts_;                   // guarded by mutex_; the user's ExtraHosts
+  TNetworkName networkName_;                             // guarded by mutex_
   std::shared_ptr<const TNetworkNameListener> networkNameListener_;  // guarded by mutex_
   TClientLog clients_;
 };

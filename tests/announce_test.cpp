@@ -48,9 +48,10 @@ struct Fixture {
 // The ports of the services named "Velmarind ..." that the daemon lists now, one per line
 // with their TXT record: "port path=/velmarind/".
 std::string BrowsedServices() {
-  FILE* pipe = popen("timeout 5 avahi-browse --resolve --terminate --parsable --no-db-lookup "
-                     "_http._tcp 2>/dev/null",
-                     "r");
+  FILE* pipe = popen(
+      "timeout 5 avahi-browse --resolve --terminate --parsable --no-db-lookup "
+      "_http._tcp 2>/dev/null",
+      "r");
   if (!pipe) return "";
   std::string found;
   char line[1024];
@@ -120,8 +121,9 @@ TEST(Announce, FollowsThePortServedAndLeavesWithTheServer) {
 
   // The name is one the server answers under.
   const std::string host = f.core.State().NetworkName().HostName;
-  const std::string answer = vm::testing::Exchange(
-      first, "GET /velmarind/ HTTP/1.1\r\nHost: " + host + ":" + std::to_string(first) + "\r\n\r\n");
+  const std::string answer =
+      vm::testing::Exchange(first, "GET /velmarind/ HTTP/1.1\r\nHost: " + host + ":" +
+                                       std::to_string(first) + "\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
 
   // Moved by the settings window's OK: one service, on the new port.

@@ -120,9 +120,10 @@ TEST(ClientLog, ServedUploadShowsTheBytesReceivedUntilTheClientGoes) {
   const std::string part(100 * 1024, 'x');
 
   vm::testing::LoopbackClient client(served.Port());
-  client.Send("POST /velmarind/index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-              "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
-              std::to_string(kLength) + "\r\n\r\n" + part);
+  client.Send(
+      "POST /velmarind/index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+      std::to_string(kLength) + "\r\n\r\n" + part);
   std::optional<vm::TTransferView> running;
   ASSERT_TRUE(WaitUntil([&] {
     running = RunningTransfer(served);

@@ -17,25 +17,38 @@ TEST(ServedUrls, BaseUrlFirstThenEachOtherAddressAndTheNameOnlyOnceAnnounced) {
     std::vector<std::string> byAddress;
     std::string byName;
   } rows[] = {
-      {"wired, Wi-Fi and VPN", 8080, {"192.168.1.5", "10.8.0.2", "172.16.0.9"},
+      {"wired, Wi-Fi and VPN",
+       8080,
+       {"192.168.1.5", "10.8.0.2", "172.16.0.9"},
        {TStatus::Announced, "pc.local", ""},
        {"http://192.168.1.5:8080/velmarind/", "http://10.8.0.2:8080/velmarind/",
         "http://172.16.0.9:8080/velmarind/"},
        "http://pc.local:8080/velmarind/"},
-      {"port 80 has no colon", 80, {"192.168.1.5"}, {TStatus::Announced, "pc.local", ""},
-       {"http://192.168.1.5/velmarind/"}, "http://pc.local/velmarind/"},
-      {"the base URL stays first when the interfaces changed since the start", 8080,
-       {"10.8.0.2"}, {TStatus::NoDaemon, "", ""},
-       {"http://192.168.1.5:8080/velmarind/", "http://10.8.0.2:8080/velmarind/"}, ""},
-      {"a name not confirmed yet is not listed", 8080, {"192.168.1.5"},
-       {TStatus::Waiting, "pc.local", ""}, {"http://192.168.1.5:8080/velmarind/"}, ""},
+      {"port 80 has no colon",
+       80,
+       {"192.168.1.5"},
+       {TStatus::Announced, "pc.local", ""},
+       {"http://192.168.1.5/velmarind/"},
+       "http://pc.local/velmarind/"},
+      {"the base URL stays first when the interfaces changed since the start",
+       8080,
+       {"10.8.0.2"},
+       {TStatus::NoDaemon, "", ""},
+       {"http://192.168.1.5:8080/velmarind/", "http://10.8.0.2:8080/velmarind/"},
+       ""},
+      {"a name not confirmed yet is not listed",
+       8080,
+       {"192.168.1.5"},
+       {TStatus::Waiting, "pc.local", ""},
+       {"http://192.168.1.5:8080/velmarind/"},
+       ""},
   };
   for (const Row& row : rows) {
     vm::TMainState state;
     vm::TSettings settings;
     settings.Port = row.port;
-    settings.BaseURL = row.port == 80 ? "http://192.168.1.5/velmarind/"
-                                      : "http://192.168.1.5:8080/velmarind/";
+    settings.BaseURL =
+        row.port == 80 ? "http://192.168.1.5/velmarind/" : "http://192.168.1.5:8080/velmarind/";
     state.Replace(settings, {});
     state.SetNetworkName(row.name);
     const vm::TServedUrls urls = vm::MakeServedUrls(state, row.addresses);

@@ -34,7 +34,8 @@ QString SizeText(int64_t bytes) {
 
 QString TransferProgressText(int64_t done, int64_t total) {
   if (total < 0) return SizeText(done);
-  const int percent = total > 0 ? static_cast<int>(std::min<int64_t>(done, total) * 100 / total) : 100;
+  const int percent =
+      total > 0 ? static_cast<int>(std::min<int64_t>(done, total) * 100 / total) : 100;
   return QStringLiteral("%1 / %2 (%3%)").arg(SizeText(done), SizeText(total)).arg(percent);
 }
 
@@ -68,7 +69,8 @@ void TClientsTab::RetranslateUi() {
   caption_->setText(tr("この1時間にアクセスしたブラウザと、転送中のファイル"));
   ClientList->setHeaderLabels({tr("アドレス"), tr("時刻"), tr("リクエスト"), tr("ログイン")});
   RevokeButton->setText(tr("ログインをすべて取り消す"));
-  RevokeButton->setToolTip(tr("ログインしたブラウザはすべて、もう一度パスワードの入力が必要になります。"));
+  RevokeButton->setToolTip(
+      tr("ログインしたブラウザはすべて、もう一度パスワードの入力が必要になります。"));
   Refresh();
 }
 
@@ -100,14 +102,14 @@ void TClientsTab::Refresh() {
     }
     ClientList->insertTopLevelItem(static_cast<int>(index), row);
     row->setText(kAddressColumn, QString::fromStdString(client.Address));
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                             client.LastSeen.time_since_epoch())
-                             .count();
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(client.LastSeen.time_since_epoch())
+            .count();
     row->setText(kTimeColumn,
                  QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("HH:mm:ss")));
     row->setText(kRequestColumn, SystemToQString(client.LastRequest));
     row->setToolTip(kRequestColumn, row->text(kRequestColumn));
-    row->setText(kAdmittedColumn, !passwordRequired              ? tr("不要")
+    row->setText(kAdmittedColumn, !passwordRequired                   ? tr("不要")
                                   : state_.IsAdmitted(client.Address) ? tr("済み")
                                                                       : tr("未"));
     qDeleteAll(row->takeChildren());

@@ -153,8 +153,7 @@ std::optional<QString> TFormDiag1::FindInputProblem() const {
   if (path.find(";;") != std::string::npos) return tr("パスに「;;」は使えません。");
   if (HasControlCharacter(path)) return tr("パスに改行などの制御文字は使えません。");
   if (path.front() != '/') {
-    return tr("パス「%1」は「/」から始まるフォルダの場所で入力してください。")
-        .arg(shownPath);
+    return tr("パス「%1」は「/」から始まるフォルダの場所で入力してください。").arg(shownPath);
   }
   if (!IsFolder(path)) return tr("フォルダ「%1」が見つかりません。").arg(shownPath);
   return std::nullopt;
@@ -173,8 +172,7 @@ void TFormDiag1::Button3Click() {
   const QString start = !typed.empty() && typed.front() == '/' && IsFolder(typed)
                             ? QString::fromStdString(SystemToNative(typed))
                             : QDir::homePath();
-  QString path =
-      PickedFolderText(picker_(this, tr("フォルダを選択してください"), start));
+  QString path = PickedFolderText(picker_(this, tr("フォルダを選択してください"), start));
   // Cancelling the picker leaves a typed path alone.
   if (!path.isEmpty()) Edit2->setText(path);
 }

@@ -183,9 +183,9 @@ void TFormSet::RetranslateUi() {
   Edit2->setToolTip(hint);
   label4_->setToolTip(hint);
   label6_->setText(tr("このPCの別名（カンマ区切り）:"));
-  const QString hostsHint = tr(
-      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
-      "nas.local）でもアクセスを受け付けます。");
+  const QString hostsHint =
+      tr("このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
+         "nas.local）でもアクセスを受け付けます。");
   Edit3->setToolTip(hostsHint);
   label6_->setToolTip(hostsHint);
   label7_->setText(tr("このPCのURL:"));
@@ -452,9 +452,9 @@ void TFormSet::FormShow() {
 void TFormSet::ShowAddress() {
   const std::string reason = host_.NotServingReason();
   serving_ = reason.empty();
-  const QByteArray chosen =
-      AddressList->currentItem() ? AddressList->currentItem()->data(kUrlRole).toByteArray()
-                                 : QByteArray();
+  const QByteArray chosen = AddressList->currentItem()
+                                ? AddressList->currentItem()->data(kUrlRole).toByteArray()
+                                : QByteArray();
   AddressList->clear();
   NameLine->hide();
   if (serving_) {
@@ -471,22 +471,24 @@ void TFormSet::ShowAddress() {
       // Android browsers often cannot look up ".local" names: the QR code keeps to addresses.
       auto* row = new QListWidgetItem(SystemToQString(urls.ByName), AddressList);
       row->setFlags(Qt::ItemIsEnabled);
-      row->setToolTip(tr("ネットワーク上の名前で開くURLです。Android では開けないことがあるため、"
-                         "QRコードにはIPアドレスのURLを使います。"));
+      row->setToolTip(
+          tr("ネットワーク上の名前で開くURLです。Android では開けないことがあるため、"
+             "QRコードにはIPアドレスのURLを使います。"));
     }
     const TNetworkName name = host_.State().NetworkName();
     QString problem;
     if (name.Status == TNetworkName::TStatus::NoDaemon) {
       problem = tr("avahi-daemon が動いていないため、このPCを名前（.local）では見つけられません。");
     } else if (name.Status == TNetworkName::TStatus::Failed) {
-      problem = tr("このPCを名前（.local）で公開できません: %1")
-                    .arg(QString::fromStdString(name.Reason));
+      problem =
+          tr("このPCを名前（.local）で公開できません: %1").arg(QString::fromStdString(name.Reason));
     }
     NameLine->setText(problem);
     NameLine->setVisible(!problem.isEmpty());
     int row = 0;
     for (int i = 0; i < AddressList->count(); ++i) {
-      if (!chosen.isEmpty() && AddressList->item(i)->data(kUrlRole).toByteArray() == chosen) row = i;
+      if (!chosen.isEmpty() && AddressList->item(i)->data(kUrlRole).toByteArray() == chosen)
+        row = i;
     }
     AddressList->setCurrentRow(row);
   } else {
@@ -583,8 +585,7 @@ TFormSet::TStoreOutcome TFormSet::StoreEdits() {
     return TStoreOutcome::Refused;
   }
   if (const std::string reason = host_.NotServingReason(); !reason.empty()) {
-    warner_(this, tr("設定を保存しましたが、公開していません。\n") +
-                      MessageToQString(reason));
+    warner_(this, tr("設定を保存しましたが、公開していません。\n") + MessageToQString(reason));
   }
   return TStoreOutcome::Stored;
 }

@@ -57,8 +57,8 @@ class TFormSet : public QWidget {
   QLineEdit* Edit3 = nullptr;        // other host names of this computer, comma-separated
   QComboBox* ComboLanguage = nullptr;  // the windows' language: 自動 / 日本語 / English
   QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
-  QLabel* NameLine = nullptr;        // why no URL by name is listed, when there is none
-  TClientsTab* ClientsTab = nullptr;  // the browsers seen lately
+  QLabel* NameLine = nullptr;          // why no URL by name is listed, when there is none
+  TClientsTab* ClientsTab = nullptr;   // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
   QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
   QPushButton* Button1 = nullptr;    // "OK"

@@ -58,15 +58,14 @@ class DesktopNotifierTest : public QObject {
 
     QDBusConnection service = QDBusConnection::connectToBus(QString(address_), "service");
     TFakeNotifications fake;
-    QVERIFY(service.registerObject("/org/freedesktop/Notifications", &fake,
-                                   QDBusConnection::ExportAllSlots |
-                                       QDBusConnection::ExportAllSignals));
+    QVERIFY(service.registerObject(
+        "/org/freedesktop/Notifications", &fake,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
     QVERIFY(service.registerService("org.freedesktop.Notifications"));
     QSignalSpy invoked(&notifier, &vm::TDesktopNotifier::Invoked);
     QVERIFY(notifier.Notify("Velmarind", "text", "Open folder"));
     QTRY_COMPARE(fake.Calls, 1);
-    QCOMPARE(fake.Actions,
-             QStringList({"default", "Open folder", "open-folder", "Open folder"}));
+    QCOMPARE(fake.Actions, QStringList({"default", "Open folder", "open-folder", "Open folder"}));
     // The notice's number comes back through the event loop: the action counts once it has.
     QTRY_VERIFY([&] {
       emit fake.ActionInvoked(101, "open-folder");

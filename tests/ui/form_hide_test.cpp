@@ -8,14 +8,14 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QComboBox>
-#include <QTabWidget>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
 #include <functional>
@@ -170,9 +170,8 @@ class FormHideTest : public QObject {
     windows.formSet.Button10Click();
     windows.form.RunStartCommand(vm::TStartCommand::IconOnly);
     QVERIFY(!windows.formSet.isVisible());
-    QVERIFY(LoopEndsByItself(&windows.form, [&] {
-      windows.form.RunStartCommand(vm::TStartCommand::Quit);
-    }));
+    QVERIFY(LoopEndsByItself(&windows.form,
+                             [&] { windows.form.RunStartCommand(vm::TStartCommand::Quit); }));
   }
 
   void languageFollowsTheChoiceAndTheLocale_data() {

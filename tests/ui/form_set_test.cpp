@@ -19,8 +19,8 @@
 #include "tests/ui/ui_test_folder.h"
 #include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
-#include "ui/qr_code.h"
 #include "ui/form_set_host.h"
+#include "ui/qr_code.h"
 
 using vm::TFormDiag1;
 using vm::TFormSet;
@@ -528,7 +528,8 @@ class FormSetTest : public QObject {
     Start();
     auto urls = [this] {
       QStringList texts;
-      for (int i = 0; i < form_->AddressList->count(); ++i) texts << form_->AddressList->item(i)->text();
+      for (int i = 0; i < form_->AddressList->count(); ++i)
+        texts << form_->AddressList->item(i)->text();
       return texts;
     };
     QCOMPARE(urls(), QStringList({"http://192.168.0.12:8080/velmarind/",
@@ -559,8 +560,8 @@ class FormSetTest : public QObject {
     Start();
     vm::TMainState& state = host_->state;
     state.Clients().NoteRequest("10.0.0.7", "GET /velmarind/download.html (a.jpg)");
-    auto download = state.Clients().BeginTransfer("10.0.0.7", vm::TTransferKind::Download,
-                                                  "a.jpg", 4 << 20);
+    auto download =
+        state.Clients().BeginTransfer("10.0.0.7", vm::TTransferKind::Download, "a.jpg", 4 << 20);
     download->Add(1 << 20);
     state.Clients().NoteRequest("10.0.0.8", "GET /velmarind/");
     state.Admit("10.0.0.7");

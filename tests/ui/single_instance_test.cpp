@@ -27,8 +27,8 @@ class SingleInstanceTest : public QObject {
     QTest::newRow("any other argument") << QStringList{"x"} << TStartCommand::IconOnly;
     QTest::newRow("settings action") << QStringList{"--settings"} << TStartCommand::Settings;
     QTest::newRow("open-url action") << QStringList{"--open-url"} << TStartCommand::OpenUrl;
-    QTest::newRow("quit action, after another") << QStringList{"-j", "--quit"}
-                                                << TStartCommand::Quit;
+    QTest::newRow("quit action, after another")
+        << QStringList{"-j", "--quit"} << TStartCommand::Quit;
   }
   void commandFollowsTheArguments() {
     QFETCH(QStringList, arguments);
