@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
@@ -76,6 +77,13 @@ TInstanceChannel::TInstanceChannel(QString folder, QObject* parent)
   if (folder_.isEmpty()) {
     folder_ = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   }
+  // Qt gives none when the runtime folder is not the user's alone: a folder of the user's own
+  // under the temporary folder then.
+  if (folder_.isEmpty()) {
+    folder_ = QDir::tempPath() + QStringLiteral("/velmarind-%1").arg(getuid());
+    QDir().mkpath(folder_);
+    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
   server_.setSocketOptions(QLocalServer::UserAccessOption);
   connect(&server_, &QLocalServer::newConnection, this, &TInstanceChannel::Accept);
 }
@@ -90,6 +98,9 @@ QString TInstanceChannel::SocketPath() const { return folder_ + "/" + kSocketNam
 
 bool TInstanceChannel::Claim() {
   QDir().mkpath(folder_);
+  // A folder that another user could change is no place for our socket: run alone instead.
+  const QFileInfo folder(folder_);
+  if (folder.isSymLink() || folder.ownerId() != getuid()) return true;
   const QByteArray lockPath = QFile::encodeName(LockPath());
   const int fd = open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   // Without a lock file nothing can be told apart: run as the only instance.
