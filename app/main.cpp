@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "http/descriptor_limit.h"
 #include "platform/fs_names.h"
@@ -42,6 +43,7 @@ int RunHeadless() {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   vm::TFormHideCore core;
+  core.EnableAnnouncing();
   try {
     core.FormCreate();
   } catch (const std::exception& e) {
@@ -68,6 +70,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   // Each open connection holds a descriptor; the common soft limit of 1024 would cap them early.
   vm::RaiseDescriptorLimit();
+  // The menu entry's "end" action ends a running desktop program; it starts nothing.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--quit" && !HasDisplay()) return EXIT_SUCCESS;
+  }
   if (!HasDisplay()) return RunHeadless();
 #ifdef VELMARIND_DESKTOP
   return vm::RunDesktop(argc, argv);

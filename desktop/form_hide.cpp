@@ -2,14 +2,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include "desktop/ta_tray_icon.h"
-#include "platform/sjis.h"
+#include "platform/system_info.h"
 #include "platform/text_helpers.h"
+#include "state/served_urls.h"
+#include "state/stored_settings.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"
@@ -32,12 +35,12 @@ const int kOpenerWatchMilliseconds = 250;
 
 TFormHide::TExitChoice AskWithBox(QWidget* parent) {
   QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
-                  QStringLiteral("設定の変更が保存されていません。保存してから終了しますか？"),
+                  TFormHide::tr("設定の変更が保存されていません。保存してから終了しますか？"),
                   QMessageBox::NoButton, parent);
-  QPushButton* save = box.addButton(QStringLiteral("保存して終了"), QMessageBox::AcceptRole);
+  QPushButton* save = box.addButton(TFormHide::tr("保存して終了"), QMessageBox::AcceptRole);
   QPushButton* discard =
-      box.addButton(QStringLiteral("保存せずに終了"), QMessageBox::DestructiveRole);
-  QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+      box.addButton(TFormHide::tr("保存せずに終了"), QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton(TFormHide::tr("キャンセル"), QMessageBox::RejectRole);
   box.setDefaultButton(save);
   box.setEscapeButton(cancel);
   box.exec();
@@ -58,6 +61,7 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
   TaTrayIcon1->SetTipHelp("Velmarind");
   TaTrayIcon1->SetRButtonPopupMenu(PopupMenu1);
   connect(TaTrayIcon1, &TTaTrayIcon::OnDblClick, this, &TFormHide::TaTrayIcon1DblClick);
+  connect(TaTrayIcon1, &TTaTrayIcon::OnClick, this, &TFormHide::TaTrayIcon1Click);
   connect(TaTrayIcon1, &TTaTrayIcon::OnNoticeClick, this, &TFormHide::NoticeClicked);
   connect(&openerWatch_, &QTimer::timeout, this, &TFormHide::WatchOpeners);
   connect(TaTrayIcon1, &TTaTrayIcon::HostPresenceChanged, this, [this](bool present) {
@@ -72,6 +76,14 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
     if (TFormHide* form = relay->form) {
       QMetaObject::invokeMethod(form, [form, change] { form->ShowShareNotice(change); },
                                 Qt::QueuedConnection);
+    }
+  });
+  // The announcer reports on its own thread.
+  core_.State().SetNetworkNameListener([relay = noticeRelay_](const TNetworkName&) {
+    std::lock_guard<std::mutex> lock(relay->lock);
+    if (TFormHide* form = relay->form) {
+      QMetaObject::invokeMethod(
+          form, [form] { form->ShowUrls(); }, Qt::QueuedConnection);
     }
   });
 }
@@ -95,30 +107,30 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
   QString text;
   switch (change.Kind) {
     case TShareChange::TKind::Upload:
-      text = QStringLiteral("「%1」に %2 個のファイルが届きました（%3 から）")
+      text = tr("「%1」に %2 個のファイルが届きました（%3 から）")
                  .arg(folder)
                  .arg(change.FileCount)
                  .arg(address);
       break;
     case TShareChange::TKind::NewText:
-      text = QStringLiteral("「%1」にテキストファイル「%2」が作られました（%3 から）")
+      text = tr("「%1」にテキストファイル「%2」が作られました（%3 から）")
                  .arg(folder, name, address);
       break;
     case TShareChange::TKind::NewFolder:
-      text = QStringLiteral("「%1」にフォルダ「%2」が作られました（%3 から）")
+      text = tr("「%1」にフォルダ「%2」が作られました（%3 から）")
                  .arg(folder, name, address);
       break;
     case TShareChange::TKind::Trashed:
       text = change.FileCount == 1
-                 ? QStringLiteral("「%1」の「%2」がごみ箱に移されました（%3 から）")
+                 ? tr("「%1」の「%2」がごみ箱に移されました（%3 から）")
                        .arg(folder, name, address)
-                 : QStringLiteral("「%1」の「%2」ほか %3 個がごみ箱に移されました（%4 から）")
+                 : tr("「%1」の「%2」ほか %3 個がごみ箱に移されました（%4 から）")
                        .arg(folder, name)
                        .arg(change.FileCount - 1)
                        .arg(address);
       break;
     case TShareChange::TKind::Renamed:
-      text = QStringLiteral("「%1」の「%2」が「%3」に名前を変えられました（%4 から）")
+      text = tr("「%1」の「%2」が「%3」に名前を変えられました（%4 から）")
                  .arg(folder, name, NoticeText(SystemToQString(change.NewName)), address);
       break;
   }
@@ -130,7 +142,7 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
       break;
     }
   }
-  TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text);
+  TaTrayIcon1->ShowNotice(QStringLiteral("Velmarind"), text, tr("フォルダを開く"));
 }
 
 void TFormHide::NoticeClicked() {
@@ -139,9 +151,8 @@ void TFormHide::NoticeClicked() {
 
 void TFormHide::Open(const std::string& systemPath, const std::string& label) {
   if (!core_.OpenWithDesktop(systemPath, label)) {
-    messenger_(
-        QStringLiteral("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
-            .arg(MessageToQString(label)));
+    messenger_(tr("「%1」を開くプログラムを起動できません（xdg-open が見つかりません）。")
+                   .arg(MessageToQString(label)));
     return;
   }
   openerWatch_.start(kOpenerWatchMilliseconds);
@@ -151,16 +162,42 @@ void TFormHide::WatchOpeners() {
   const std::vector<std::string> failed = core_.ReapOpeners();
   if (!core_.OpenersRunning()) openerWatch_.stop();
   for (const std::string& label : failed) {
-    messenger_(
-        QStringLiteral("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
-            .arg(MessageToQString(label)));
+    messenger_(tr("「%1」を開くプログラムを起動できませんでした（xdg-open が失敗しました）。")
+                   .arg(MessageToQString(label)));
   }
 }
 
 void TFormHide::UpdateTrayTip() {
   const std::string reason = core_.NotServingReason();
   TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
-                                         : Sjis("Velmarind: 公開停止中\n") + reason);
+                                         : QStringToSystem(tr("Velmarind: 公開停止中\n")) + reason);
+  ShowUrls();
+}
+
+void TFormHide::ShowUrls() {
+  for (QAction* item : UrlItems) {
+    PopupMenu1->removeAction(item);
+    delete item;
+  }
+  UrlItems.clear();
+  if (closed_) return;
+  if (core_.NotServingReason().empty()) {
+    const TServedUrls urls = MakeServedUrls(State(), LocalAddresses());
+    std::vector<std::string> listed = urls.ByAddress;
+    if (!urls.ByName.empty()) listed.push_back(urls.ByName);
+    UrlItems << PopupMenu1->addSeparator();
+    QAction* heading = PopupMenu1->addAction(tr("このPCのURL（クリックでコピー）"));
+    heading->setEnabled(false);
+    UrlItems << heading;
+    for (const std::string& url : listed) {
+      const QString text = SystemToQString(url);
+      QAction* item = PopupMenu1->addAction(text);
+      connect(item, &QAction::triggered, this,
+              [text] { QGuiApplication::clipboard()->setText(text); });
+      UrlItems << item;
+    }
+  }
+  if (formSet_ && formSet_->isVisible()) formSet_->ShowAddress();
 }
 
 TFormHide::~TFormHide() {
@@ -168,6 +205,11 @@ TFormHide::~TFormHide() {
     std::lock_guard<std::mutex> lock(noticeRelay_->lock);
     noticeRelay_->form = nullptr;
   }
+  // The translation goes while the menu still exists: its removal makes every window
+  // retranslate itself. The settings window may be gone already.
+  formSet_ = nullptr;
+  closed_ = true;
+  language_.Apply(TLanguageChoice::Japanese);
   // The menu has no parent widget (a popup of its own); the icon goes before it.
   delete TaTrayIcon1;
   delete PopupMenu1;
@@ -175,21 +217,44 @@ TFormHide::~TFormHide() {
 
 void TFormHide::CreateMenu() {
   PopupMenu1 = new QMenu;
-  Exit1 = PopupMenu1->addAction(QStringLiteral("終了(&F)"));
-  S1 = PopupMenu1->addAction(QStringLiteral("設定(&S)"));
-  URLU1 = PopupMenu1->addAction(QStringLiteral("URL(&U)"));
+  Exit1 = PopupMenu1->addAction(QString());
+  S1 = PopupMenu1->addAction(QString());
+  URLU1 = PopupMenu1->addAction(QString());
+  RetranslateMenu();
   connect(Exit1, &QAction::triggered, this, &TFormHide::Exit1Click);
   connect(S1, &QAction::triggered, this, &TFormHide::S1Click);
   connect(URLU1, &QAction::triggered, this, [this] { RunHandler(nullptr, [this] { URLU1Click(); }); });
+  // Addresses come and go with the networks (Wi-Fi, VPN): read again each time the menu opens.
+  connect(PopupMenu1, &QMenu::aboutToShow, this, &TFormHide::ShowUrls);
+}
+
+void TFormHide::RetranslateMenu() {
+  Exit1->setText(tr("終了(&F)"));
+  S1->setText(tr("設定(&S)"));
+  URLU1->setText(tr("URL(&U)"));
+}
+
+void TFormHide::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) {
+    RetranslateMenu();
+    if (!closed_) UpdateTrayTip();
+  }
+  QWidget::changeEvent(event);
 }
 
 void TFormHide::FormCreate() {
+  // The language first, so that a failure to start is told in it.
+  try {
+    language_.Apply(ReadStoredSettings(State().ProgramFolder()).Language);
+  } catch (const std::exception&) {
+  }
   QStringList problems;
   try {
     core_.FormCreate();
   } catch (...) {
     problems << CurrentExceptionMessage();
   }
+  language_.Apply(State().Settings().Language);
   if (const std::string folder = core_.FolderProblem(); !folder.empty()) {
     problems << MessageToQString(folder);
   }
@@ -204,6 +269,7 @@ void TFormHide::StoreSettings(const TStoredSettings& edited) {
     UpdateTrayTip();
     throw;
   }
+  language_.Apply(State().Settings().Language);
   UpdateTrayTip();
 }
 
@@ -226,6 +292,23 @@ void TFormHide::Exit1Click() {
     }
   }
   close();
+}
+
+void TFormHide::RunStartCommand(TStartCommand command) {
+  switch (command) {
+    case TStartCommand::ShowSettings:
+    case TStartCommand::Settings:
+      S1Click();
+      break;
+    case TStartCommand::OpenUrl:
+      RunHandler(nullptr, [this] { URLU1Click(); });
+      break;
+    case TStartCommand::Quit:
+      Exit1Click();
+      break;
+    case TStartCommand::IconOnly:
+      break;
+  }
 }
 
 void TFormHide::S1Click() {

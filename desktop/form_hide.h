@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "desktop/language_switch.h"
+#include "desktop/single_instance.h"
 #include "server/form_hide_core.h"
 #include "ui/form_set_host.h"
 
@@ -35,9 +37,9 @@ class TFormHide : public QWidget, public TFormSetHost {
   explicit TFormHide(std::string programFolder = "", TTaTrayIcon* trayIcon = nullptr);
   ~TFormHide() override;
 
-  // The creation handler: settings and server. A failure (a port in use) and a program folder
-  // that cannot be written are told in one message; the program stays in the tray with its
-  // settings loaded, and its tip says whether it serves.
+  // The creation handler: settings, language and server. A failure (a port in use) and a
+  // program folder that cannot be written are told in one message; the program stays in the
+  // tray with its settings loaded, and its tip says whether it serves.
   void FormCreate();
   void SetMessenger(TMessenger messenger) { messenger_ = std::move(messenger); }
   void SetExitAsker(TExitAsker asker) { exitAsker_ = std::move(asker); }
@@ -55,6 +57,8 @@ class TFormHide : public QWidget, public TFormSetHost {
   QAction* Exit1 = nullptr;  // "終了(&F)"
   QAction* S1 = nullptr;     // "設定(&S)"
   QAction* URLU1 = nullptr;  // "URL(&U)"
+  // After the three above: the URL of each address and the URL by name; a click copies one.
+  QList<QAction*> UrlItems;
   TTaTrayIcon* TaTrayIcon1 = nullptr;
 
   // TFormSetHost
@@ -72,6 +76,13 @@ class TFormHide : public QWidget, public TFormSetHost {
   // Shows the settings window, restored when it was minimised, and raised.
   void S1Click();
   void TaTrayIcon1DblClick() { S1Click(); }
+  // A single click opens the settings window too: a tray shows no menu on a left click.
+  void TaTrayIcon1Click() { S1Click(); }
+  // The URLs of the menu and of the settings window, as the addresses and the name are now.
+  void ShowUrls();
+  // Carries out what a start asked for (this one's, or a later start's): the settings window,
+  // the start page, or the end of the program.
+  void RunStartCommand(vm::TStartCommand command);
   // Tells the person at the desktop what a browser changed in a shared folder.
   void ShowShareNotice(const TShareChange& change);
   // A click on a notice opens the folder it told of.
@@ -80,10 +91,13 @@ class TFormHide : public QWidget, public TFormSetHost {
  protected:
   // Closing the main window ends the program: the close handler runs, then the event loop ends.
   void closeEvent(QCloseEvent* event) override;
+  // A change of language: the menu and the tip again.
+  void changeEvent(QEvent* event) override;
 
  private:
   void CreateMenu();
-  // The tip: the address while serving, else that nothing is served and why.
+  void RetranslateMenu();
+  // The tip: the address while serving, else that nothing is served and why; and the URLs.
   void UpdateTrayTip();
   // Opens with the desktop, and watches the opener to tell when it fails.
   void Open(const std::string& systemPath, const std::string& label);
@@ -98,6 +112,8 @@ class TFormHide : public QWidget, public TFormSetHost {
 
   std::shared_ptr<TNoticeRelay> noticeRelay_;
   TFormHideCore core_;
+  // The windows' language, from the settings (at start and after each OK).
+  TLanguageSwitch language_;
   TFormSet* formSet_ = nullptr;
   bool closed_ = false;
   TMessenger messenger_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMenu>
 
+#include "desktop/desktop_notifier.h"
 #include "platform/sjis.h"
 #include "ui/qt_text.h"
 
@@ -29,6 +30,8 @@ TTaTrayIcon::TTaTrayIcon(QObject* owner) : QObject(owner), tray_(QApplication::w
   SetTipHelp("TipHelp");
   connect(&tray_, &QSystemTrayIcon::activated, this, &TTaTrayIcon::TrayActivated);
   connect(&tray_, &QSystemTrayIcon::messageClicked, this, &TTaTrayIcon::OnNoticeClick);
+  notifier_ = new TDesktopNotifier(this);
+  connect(notifier_, &TDesktopNotifier::Invoked, this, &TTaTrayIcon::OnNoticeClick);
   hostPresent_ = QSystemTrayIcon::isSystemTrayAvailable();
   if (!tray_.icon().isNull()) tray_.show();
   connect(&hostWatch_, &QTimer::timeout, this, &TTaTrayIcon::WatchTrayHost);
@@ -55,6 +58,7 @@ void TTaTrayIcon::Remove() {
 }
 
 void TTaTrayIcon::TrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::Trigger) emit OnClick();
   if (reason == QSystemTrayIcon::DoubleClick) emit OnDblClick();
 }
 
@@ -73,8 +77,9 @@ void TTaTrayIcon::WatchTrayHost() {
 
 bool TTaTrayIcon::HostPresent() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TTaTrayIcon::ShowNotice(const QString& title, const QString& text) {
+void TTaTrayIcon::ShowNotice(const QString& title, const QString& text, const QString& action) {
   if (removed_ || !HostPresent()) return;
+  if (notifier_->Notify(title, text, action)) return;
   tray_.showMessage(title, text, QSystemTrayIcon::Information, kNoticeMilliseconds);
 }
 

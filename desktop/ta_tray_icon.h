@@ -11,6 +11,8 @@ class QMenu;
 
 namespace vm {
 
+class TDesktopNotifier;
+
 class TTaTrayIcon : public QObject {
   Q_OBJECT
 
@@ -31,10 +33,15 @@ class TTaTrayIcon : public QObject {
   // True while a tray host is there to hold the icon (asked now: the watch that reports
   // changes looks only once a second).
   virtual bool HostPresent() const;
-  // Shows the desktop's notification beside the icon; nothing without a tray host.
-  virtual void ShowNotice(const QString& title, const QString& text);
+  // Shows the desktop's notification beside the icon, with an action button labelled action
+  // where the desktop's notification service offers one (choosing it counts as a click on the
+  // notice); nothing without a tray host.
+  virtual void ShowNotice(const QString& title, const QString& text,
+                          const QString& action = QString());
 
  signals:
+  // A left click on the icon (also the first click of a double click).
+  void OnClick();
   // A left double click on the icon.
   void OnDblClick();
   // A click on the notice last shown.
@@ -47,6 +54,7 @@ class TTaTrayIcon : public QObject {
   void WatchTrayHost();
 
   QSystemTrayIcon tray_;
+  TDesktopNotifier* notifier_ = nullptr;  // a child
   QTimer hostWatch_;
   bool hostPresent_ = false;
   bool removed_ = false;

@@ -390,6 +390,9 @@ uint64_t TIdCustomHTTPServer::ServeOpenFile(TIdPeerThread* /*thread*/,
   if (range.outcome == TRangeOutcome::Unsatisfiable) return 0;
   const uint64_t offset = range.outcome == TRangeOutcome::Partial ? range.first : 0;
   const uint64_t count = range.outcome == TRangeOutcome::Partial ? range.length : size;
+  if (TTransferProgress* progress = connection->TransferProgress()) {
+    progress->SetTotal(static_cast<int64_t>(count));
+  }
   const uint64_t sent = connection->WriteFile(fd, offset, count);
   if (sent < count) {
     // Cut short while being sent: the announced length cannot be met, and any further bytes

@@ -165,6 +165,7 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
   size_t buffered = static_cast<size_t>(std::min<uint64_t>(InputBufferSize(), remaining));
   if (buffered > 0) {
     stream.Write(inputBuffer_.data() + inputStart_, buffered);
+    if (progress_) progress_->Add(buffered);
     inputStart_ += buffered;
     lineSearched_ = 0;
     remaining -= buffered;
@@ -178,6 +179,7 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
       size_t n = ReceiveInto(block.data() + got, want - got);
       if (n == 0) throw EIdConnClosedGracefully();
       got += n;
+      if (progress_) progress_->Add(n);  // per receive: a slow client's bytes show as they come
     }
     stream.Write(block.data(), want);
     remaining -= want;
@@ -198,6 +200,7 @@ size_t TIdTCPConnection::ReadSome(char* buffer, size_t count) {
 void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
   if (InputBufferSize() > 0) {
     stream.Write(inputBuffer_.data() + inputStart_, InputBufferSize());
+    if (progress_) progress_->Add(InputBufferSize());
     inputStart_ = inputBuffer_.size();
     lineSearched_ = 0;
   }
@@ -206,6 +209,7 @@ void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
     size_t n = ReceiveInto(block.data(), block.size());
     if (n == 0) return;
     stream.Write(block.data(), n);
+    if (progress_) progress_->Add(n);
   }
 }
 
@@ -297,6 +301,7 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
       if (n > 0) {
         sentAny_ = true;
         sent += static_cast<uint64_t>(n);
+        if (progress_) progress_->Add(static_cast<uint64_t>(n));
         continue;
       }
       if (n == 0) break;  // the file is shorter than announced
@@ -320,6 +325,7 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
     SendAll(block.data(), static_cast<size_t>(n));
     position += n;
     sent += static_cast<uint64_t>(n);
+    if (progress_) progress_->Add(static_cast<uint64_t>(n));
   }
   return sent;
 }

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/stream.h"
+#include "platform/transfer_progress.h"
 
 namespace vm {
 
@@ -105,6 +107,12 @@ class TIdTCPConnection {
   const std::string& PeerIP() const { return peerIP_; }
   // Tells connections apart by age: a later connection has a larger number.
   uint64_t Serial() const { return serial_; }
+  // While set, the bytes of bodies read (ReadStream, ReadStreamUntilClose) and of files sent
+  // (WriteFile) are counted there, once per block.
+  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
+    progress_ = std::move(progress);
+  }
+  TTransferProgress* TransferProgress() const { return progress_.get(); }
   void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }
 
@@ -134,6 +142,7 @@ class TIdTCPConnection {
   bool messageEnded_ = false;  // see MarkMessageEnd
   bool writeBufferOpen_ = false;
   std::string writeBuffer_;
+  std::shared_ptr<TTransferProgress> progress_;  // see SetTransferProgress
 };
 
 }  // namespace vm

@@ -16,38 +16,47 @@
 (function (global) {
   'use strict';
 
-  // Texts shown to the user.
-  var T = {
-    pick: '上の共有フォルダを選ぶと、ここに中身が表示されます。',
-    loading: '読み込み中…',
-    loadFailed: '一覧を読み込めませんでした',
-    retry: 'もう一度',
-    loginNeeded: 'ログインし直してください。',
-    reloadPage: 'ページを再読み込み',
-    empty: 'このフォルダは空です。',
-    missing: 'このフォルダは見つかりません。移動または削除された可能性があります。',
-    shareTop: '共有フォルダの先頭へ',
-    unknownShare: 'このアドレスの共有フォルダは、いまは公開されていません。',
-    colName: '名前',
-    colDate: '更新日時',
-    colSize: 'サイズ',
-    up: '上のフォルダへ',
-    folders: 'フォルダ',
-    files: 'ファイル',
-    count: '個',
-    refresh: '更新',
-    dropHint: 'ここにファイルをドロップしてもアップロードできます',
-    dropNow: 'ドロップするとこのフォルダにアップロードします',
-    uploadFiles: 'アップロードするファイル',
-    noFolder: '先に共有フォルダを開いてください。',
-    cancel: '中止',
-    leaving: 'アップロード中です。ページを離れるとアップロードは中止されます。',
-    uploadDest: 'アップロード先:',
-    fileGone: 'をダウンロードできません。移動または削除された可能性があります。',
-    downloadFailed: 'ダウンロードできませんでした',
-    netError: '通信エラー',
-    serverError: 'サーバーエラー'
-  };
+  // The language of the browser picks each text of a pair [Japanese, English]; so do the
+  // parts' texts (VelmarindCore.texts).
+  var english = !/^ja\b/i.test((global.navigator && (navigator.language || '')) || 'ja');
+  function texts(table) {
+    var chosen = {};
+    Object.keys(table).forEach(function (k) { chosen[k] = table[k][english ? 1 : 0]; });
+    return chosen;
+  }
+
+  // Texts shown to the user; "%s" stands for a name.
+  var T = texts({
+    pick: ['上の共有フォルダを選ぶと、ここに中身が表示されます。', 'Choose a shared folder above to see its contents here.'],
+    loading: ['読み込み中…', 'Loading…'],
+    loadFailed: ['一覧を読み込めませんでした', 'Could not load the list'],
+    retry: ['もう一度', 'Try again'],
+    loginNeeded: ['ログインし直してください。', 'Please log in again.'],
+    reloadPage: ['ページを再読み込み', 'Reload the page'],
+    empty: ['このフォルダは空です。', 'This folder is empty.'],
+    missing: ['このフォルダは見つかりません。移動または削除された可能性があります。', 'This folder cannot be found. It may have been moved or deleted.'],
+    shareTop: ['共有フォルダの先頭へ', 'To the top of the shared folder'],
+    unknownShare: ['このアドレスの共有フォルダは、いまは公開されていません。', 'The shared folder of this address is not published now.'],
+    colName: ['名前', 'Name'],
+    colDate: ['更新日時', 'Modified'],
+    colSize: ['サイズ', 'Size'],
+    up: ['上のフォルダへ', 'Up one folder'],
+    folders: ['フォルダ', 'Folders'],
+    files: ['ファイル', 'Files'],
+    count: [' 個', ''],
+    refresh: ['更新', 'Refresh'],
+    dropHint: ['ここにファイルをドロップしてもアップロードできます', 'You can also drop files here to upload them'],
+    dropNow: ['ドロップするとこのフォルダにアップロードします（%s）', 'Drop to upload into this folder (%s)'],
+    uploadFiles: ['アップロードするファイル', 'Files to upload'],
+    noFolder: ['先に共有フォルダを開いてください。', 'Open a shared folder first.'],
+    cancel: ['中止', 'Cancel'],
+    leaving: ['アップロード中です。ページを離れるとアップロードは中止されます。', 'An upload is running. Leaving the page cancels it.'],
+    uploadDest: ['アップロード先:', 'Upload to:'],
+    fileGone: ['「%s」をダウンロードできません。移動または削除された可能性があります。', '"%s" cannot be downloaded. It may have been moved or deleted.'],
+    downloadFailed: ['ダウンロードできませんでした', 'The download failed'],
+    netError: ['通信エラー', 'Network error'],
+    serverError: ['サーバーエラー', 'Server error']
+  });
 
   var LIST_DOC = 'script.html';
   var DOWNLOAD_DOC = 'download.html';
@@ -465,8 +474,8 @@
     } else if (data.entries.length === 0) {
       root.appendChild(el('p', 'vm-empty', T.empty));
     }
-    root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + ' ' + T.count + ' / ' +
-      T.files + ' ' + files + ' ' + T.count));
+    root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + T.count + ' / ' +
+      T.files + ' ' + files + T.count));
     root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
     fire('listing', id, view, root);
   }
@@ -527,7 +536,7 @@
       }
       if (!r.ok) {
         var gone = r.status === 404 || r.status === 410 || r.status === 500;
-        var text = gone ? '「' + name + '」' + T.fileGone : T.downloadFailed + ' (' + statusText(r.status) + ')';
+        var text = gone ? T.fileGone.replace('%s', function () { return name; }) : T.downloadFailed + ' (' + statusText(r.status) + ')';
         exf(id, view.nameHex, view.pathHex, { history: 'none', notice: { text: text, kind: 'error' } });
         return;
       }
@@ -639,7 +648,7 @@
       e.preventDefault();
       depth++;
       area.classList.add('vm-drag');
-      area.setAttribute('data-drop-text', T.dropNow + '（' + folderLabel(views[id]) + '）');
+      area.setAttribute('data-drop-text', T.dropNow.replace('%s', function () { return folderLabel(views[id]); }));
     });
     area.addEventListener('dragover', function (e) {
       if (!hasFiles(e) || !views[id]) return;
@@ -825,13 +834,6 @@
   function fire(name) {
     var args = Array.prototype.slice.call(arguments, 1);
     (hooks[name] || []).forEach(function (fn) { fn.apply(null, args); });
-  }
-  // A part's texts, each given as [Japanese, English]: the one of the browser's language.
-  var english = !/^ja\b/i.test((global.navigator && (navigator.language || '')) || 'ja');
-  function texts(table) {
-    var chosen = {};
-    Object.keys(table).forEach(function (k) { chosen[k] = table[k][english ? 1 : 0]; });
-    return chosen;
   }
   global.VelmarindCore = {
     on: on, fire: fire, exf: exf, el: el, views: views, texts: texts,

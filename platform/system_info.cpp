@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace vm {
@@ -28,21 +29,27 @@ std::string ProgramFolderOf(const std::string& executablePath) {
 }
 
 std::string FindLocalAddress() {
-  std::string address = "127.0.0.1";
+  const std::vector<std::string> addresses = FindLocalAddresses();
+  return addresses.empty() ? "127.0.0.1" : addresses.front();
+}
+
+std::vector<std::string> FindLocalAddresses() {
+  std::vector<std::string> addresses;
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return address;
+  if (getifaddrs(&list) != 0) return addresses;
   for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
     if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
     if ((entry->ifa_flags & IFF_LOOPBACK) || !(entry->ifa_flags & IFF_UP)) continue;
     const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
     char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) {
-      address = text;
-      break;
+    if (!inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) continue;
+    // One address may sit on several interfaces (a bridge and its port).
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+      addresses.emplace_back(text);
     }
   }
   freeifaddrs(list);
-  return address;
+  return addresses;
 }
 
 }  // namespace vm

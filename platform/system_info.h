@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vm {
 
@@ -11,5 +12,8 @@ std::string ExecutablePath();
 std::string ProgramFolderOf(const std::string& executablePath);
 // First non-loopback IPv4 address of the interfaces, dotted; "127.0.0.1" when there is none.
 std::string FindLocalAddress();
+// Every non-loopback IPv4 address of the interfaces that are up (wired, wireless, VPN), dotted,
+// each once, in the order of the interfaces: the first is FindLocalAddress's.
+std::vector<std::string> FindLocalAddresses();
 
 }  // namespace vm

@@ -11,14 +11,20 @@
 #include <chrono>
 #include <string_view>
 
+#include "announce/service_announcer.h"
+#include "http/tcp_connection.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
+#include "platform/host_identity.h"
+#include "platform/message_language.h"
 #include "platform/sjis.h"
 #include "platform/system_info.h"
+#include "platform/text_helpers.h"
 #include "state/config_store.h"
 #include "web/body_admission.h"
 #include "web/chunk_upload.h"
 #include "web/dispatcher.h"
+#include "web/document_table.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
@@ -43,6 +49,57 @@ const std::vector<std::string> kCommonHeaders = {
 // An opener that fails within this time after its start could not start a program; one that
 // ends later ran one (a browser xdg-open waited for), and how that ended is not ours to report.
 constexpr auto kOpenerFailureWindow = std::chrono::seconds(10);
+
+// The path the announced service names: where the start page is.
+constexpr char kServicePath[] = "/velmarind/";
+// What the desktop's list of clients keeps of a request; a longer target is cut.
+constexpr size_t kMaxRequestSummary = 200;
+
+TNetworkName::TStatus NameStatusOf(TAnnounceStatus status) {
+  switch (status) {
+    case TAnnounceStatus::Off:
+      return TNetworkName::TStatus::Off;
+    case TAnnounceStatus::NoDaemon:
+      return TNetworkName::TStatus::NoDaemon;
+    case TAnnounceStatus::Registering:
+      return TNetworkName::TStatus::Waiting;
+    case TAnnounceStatus::Announced:
+      return TNetworkName::TStatus::Announced;
+    case TAnnounceStatus::Failed:
+      break;
+  }
+  return TNetworkName::TStatus::Failed;
+}
+
+// The name browsers list the service under: the program and the machine.
+std::string ServiceName() {
+  const std::string host = ReadHostIdentity().HostName;
+  return host.empty() ? "Velmarind" : "Velmarind (" + host + ")";
+}
+
+// The last segment of a path (system text).
+std::string LastSegment(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a download request names, by its name (system text); empty for none.
+std::string DownloadName(const TIdHTTPRequestInfo& request) {
+  return LastSegment(HexDecode(GetParam(PercentDecoded(request.RawParams), "file")));
+}
+
+// "GET /velmarind/index.html", and the file's name for a download; cut to kMaxRequestSummary
+// bytes without splitting a character.
+std::string RequestSummary(const TIdHTTPRequestInfo& request, const std::string& fileName) {
+  std::string summary = request.Command + " " + request.Document;
+  if (!fileName.empty()) summary += " (" + fileName + ")";
+  if (summary.size() > kMaxRequestSummary) {
+    size_t length = kMaxRequestSummary;
+    if (IsSjisTrailByteAt(summary, length)) --length;
+    summary.resize(length);
+  }
+  return summary;
+}
 
 bool EndsWithHtml(std::string_view name) {
   static constexpr std::string_view kSuffix = ".html";
@@ -81,8 +138,7 @@ bool CanCreateFileIn(const std::string& folder) {
   return true;
 }
 
-std::string WithFolder(const std::string& pattern, const std::string& folder) {
-  std::string text = Sjis(pattern);
+std::string WithFolder(std::string text, const std::string& folder) {
   text.replace(text.find("%s"), 2, folder);
   return text;
 }
@@ -98,6 +154,7 @@ TFormHideCore::TFormHideCore(std::string programFolder)
 
 TFormHideCore::~TFormHideCore() {
   // Never throws: a destructor must not end the process over a slow request.
+  announcer_.reset();
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
   for (const TOpener& opener : openers_) waitpid(opener.pid, nullptr, WNOHANG);
@@ -141,6 +198,23 @@ void TFormHideCore::FormCreate() {
   Listen();
 }
 
+void TFormHideCore::EnableAnnouncing() {
+  if (announcer_) return;
+  announcer_ = std::make_unique<
+      TServiceAnnouncer>(ServiceName(), kServicePath, [this](const TAnnounceState& announced) {
+    state_.SetNetworkName({NameStatusOf(announced.Status), announced.HostName, announced.Reason});
+  });
+}
+
+void TFormHideCore::FollowListener() {
+  if (!announcer_) return;
+  if (IdHTTPServer1.Active()) {
+    announcer_->Announce(IdHTTPServer1.BoundPort());
+  } else {
+    announcer_->Withdraw();
+  }
+}
+
 void TFormHideCore::Listen() {
   try {
     IdHTTPServer1.SetActive(true);
@@ -149,27 +223,33 @@ void TFormHideCore::Listen() {
     listenFailure_ = ListenFailureOf(IdHTTPServer1.DefaultPort, e);
     throw EListenError(*listenFailure_);
   }
+  FollowListener();
 }
 
 std::string TFormHideCore::NotServingReason() const {
   if (IdHTTPServer1.Active()) return "";
   if (listenFailure_) return listenFailure_->Reason();
-  return Sjis("サーバーを開始していません。");
+  return LocalMessage("サーバーを開始していません。", "The server has not been started.");
 }
 
 std::string TFormHideCore::FolderProblem() const {
   const std::string folder = state_.ProgramFolder();
   std::string problem;
   if (!CanCreateFileIn(SystemToNative(folder + kPageFolder))) {
-    problem += WithFolder("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
-                          folder + kPageFolder);
+    problem +=
+        WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                                "Folder %s cannot be written, so no page can be sent to "
+                                "browsers."),
+                   folder + kPageFolder);
   }
   if (!CanCreateFileIn(SystemToNative(folder))) {
     if (!problem.empty()) problem += "\n";
-    problem += WithFolder(
-        "フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
-        "受け取れません。",
-        folder);
+    problem +=
+        WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
+                                "受け取れません。",
+                                "Folder %s cannot be written, so the settings cannot be "
+                                "saved and no upload can be received."),
+                   folder);
   }
   return problem;
 }
@@ -195,6 +275,7 @@ void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
       throw EListenError(failure);
     }
     listenFailure_.reset();
+    FollowListener();
   }
   try {
     write.Commit();
@@ -210,6 +291,7 @@ void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
         }
       } catch (const std::exception&) {
       }
+      FollowListener();
     }
     throw;
   }
@@ -230,6 +312,8 @@ void TFormHideCore::FormClose() {
   // Logins waiting for their turn are answered at once rather than waited for.
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
+  // Off the network with the listener: a browser that finds the name now finds nothing.
+  announcer_.reset();
   DeletePageFiles(SystemToNative(state_.ProgramFolder() + kPageFolder));
   state_.ReleaseSharedFolders();
 }
@@ -269,9 +353,15 @@ std::vector<std::string> TFormHideCore::ReapOpeners() {
   return failed;
 }
 
-TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread*,
+TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread* thread,
                                                      const TIdHTTPRequestInfo& request) {
-  return AdmitBody(state_, request);
+  const TBodyAdmission admission = AdmitBody(state_, request);
+  if (admission == TBodyAdmission::Keep && AnnouncesBody(request) && thread) {
+    // Counted by the connection as the body arrives; ends with the request (CommandGet).
+    thread->Connection()->SetTransferProgress(state_.Clients().BeginTransfer(
+        request.RemoteIP, TTransferKind::Upload, "", request.ContentLength));
+  }
+  return admission;
 }
 
 void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
@@ -280,6 +370,24 @@ void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_pt
 
 void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
                                             TIdHTTPResponseInfo& response) {
+  TIdTCPConnection* connection = thread ? thread->Connection() : nullptr;
+  // The transfer (an upload's body, a download's file) ends with the request, also when it
+  // fails: the desktop shows only those still running.
+  struct TTransferEnd {
+    TIdTCPConnection* connection;
+    ~TTransferEnd() {
+      if (connection) connection->SetTransferProgress(nullptr);
+    }
+  } transferEnd{connection};
+  const bool download =
+      request.Command == "GET" && AnswerFor(request.Document) == TAnswer::Download;
+  const std::string fileName = download ? DownloadName(request) : std::string();
+  state_.Clients().NoteRequest(request.RemoteIP, RequestSummary(request, fileName));
+  if (download && connection) {
+    // The total comes when the file is opened (ServeOpenFile).
+    connection->SetTransferProgress(
+        state_.Clients().BeginTransfer(request.RemoteIP, TTransferKind::Download, fileName, -1));
+  }
   vm::IdHTTPServer1CommandGet(state_, loginThrottle_, IdHTTPServer1, thread, request, response);
 }
 

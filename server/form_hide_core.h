@@ -16,6 +16,8 @@
 
 namespace vm {
 
+class TServiceAnnouncer;
+
 class TFormHideCore {
  public:
   // programFolder empty: the folder of the executable.
@@ -30,6 +32,9 @@ class TFormHideCore {
   // without "velmarind.ini" first gets one (a first start). Throws EListenError when the port
   // cannot be had (after the settings are loaded).
   void FormCreate();
+  // From now on the server is announced on the local network while it serves, on the port it
+  // serves, and withdrawn when it stops; the state's NetworkName follows. Call before FormCreate.
+  void EnableAnnouncing();
   // Why nothing is served, one sentence of system text; empty while the listener runs.
   std::string NotServingReason() const;
   // A warning (system text) when the program folder or its page folder cannot be written: pages
@@ -67,6 +72,8 @@ class TFormHideCore {
   std::string ResolvedProgramFolder() const;
   // Activates the listener on DefaultPort; a failure is kept for NotServingReason and thrown.
   void Listen();
+  // Announces the port served, or withdraws when nothing is served.
+  void FollowListener();
 
   struct TOpener {
     int pid;
@@ -82,6 +89,8 @@ class TFormHideCore {
   std::optional<TListenFailure> listenFailure_;
   TLoginThrottle loginThrottle_;  // stopped before the server, so no request waits on it
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
+  // Reports into the state: declared after it, so it stops before the state goes.
+  std::unique_ptr<TServiceAnnouncer> announcer_;
 };
 
 }  // namespace vm

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "http/engine_errors.h"
-#include "platform/sjis.h"
+#include "platform/message_language.h"
 
 namespace vm {
 namespace {
@@ -25,14 +25,20 @@ std::string PortText(int port) { return std::to_string(port); }
 std::string TListenFailure::Reason() const {
   switch (Problem) {
     case TListenProblem::InUse:
-      return Replaced(Sjis("ポート %p は他のプログラムが使っています。"), "%p", PortText(Port));
-    case TListenProblem::NeedsPrivilege:
-      return Replaced(Sjis("ポート %p を使うには管理者の権限が要ります（1024 より小さい番号）。"),
+      return Replaced(LocalMessage("ポート %p は他のプログラムが使っています。",
+                                   "Port %p is in use by another program."),
                       "%p", PortText(Port));
+    case TListenProblem::NeedsPrivilege:
+      return Replaced(
+          LocalMessage("ポート %p を使うには管理者の権限が要ります（1024 より小さい番号）。",
+                       "Port %p needs administrator rights (numbers below 1024)."),
+          "%p", PortText(Port));
     case TListenProblem::Other:
       break;
   }
-  return Replaced(Replaced(Sjis("ポート %p で待ち受けできません（%d）。"), "%p", PortText(Port)),
+  return Replaced(Replaced(LocalMessage("ポート %p で待ち受けできません（%d）。",
+                                        "Cannot listen on port %p (%d)."),
+                           "%p", PortText(Port)),
                   "%d", Detail);
 }
 
@@ -56,12 +62,15 @@ TListenFailure ListenFailureOf(int port, const std::exception& cause) {
 
 EListenError::EListenError(const TListenFailure& failure)
     : Exception(failure.Reason() +
-                Sjis("\n何も公開していません。「設定」の「システム」タブでポート番号を"
-                     "変えてください。")) {}
+                LocalMessage("\n何も公開していません。「設定」の「システム」タブでポート番号を"
+                             "変えてください。",
+                             "\nNothing is shared. Change the port number on the System tab of "
+                             "the settings.")) {}
 
 EListenError::EListenError(const TListenFailure& failure, int servingPort)
     : Exception(failure.Reason() +
-                Replaced(Sjis("\nポート %p で公開を続けています。設定は保存していません。"), "%p",
-                         PortText(servingPort))) {}
+                Replaced(LocalMessage("\nポート %p で公開を続けています。設定は保存していません。",
+                                      "\nStill sharing on port %p. The settings were not saved."),
+                         "%p", PortText(servingPort))) {}
 
 }  // namespace vm

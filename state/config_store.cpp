@@ -105,6 +105,7 @@ bool LoadSettings(TMainState& state) {
   settings.PublishDotFiles = stored.PublishDotFiles;
   settings.ShareModes = std::move(stored.ShareModes);
   settings.KeepUploadNames = stored.KeepUploadNames;
+  settings.Language = stored.Language;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(stored.SharedFolders));

@@ -48,7 +48,14 @@ void TMainState::Replace(TSettings settings, TSharedFolderList folders) {
     admitted_.clear();
   }
   settings_ = std::move(settings);
+  userHosts_ = settings_.ExtraHosts;
+  ApplyHosts();
   folders_ = std::move(list);
+}
+
+void TMainState::ApplyHosts() {
+  settings_.ExtraHosts = userHosts_;
+  if (!networkName_.HostName.empty()) settings_.ExtraHosts.push_back(networkName_.HostName);
 }
 
 void TMainState::ReplaceSharedFolders(TSharedFolderList folders) {
@@ -77,6 +84,35 @@ void TMainState::Admit(const std::string& address) {
 std::vector<std::string> TMainState::AdmittedClients() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return admitted_;
+}
+
+void TMainState::RevokeAdmissions() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  admitted_.clear();
+}
+
+void TMainState::SetNetworkName(TNetworkName name) {
+  std::shared_ptr<const TNetworkNameListener> listener;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (name == networkName_) return;
+    networkName_ = name;
+    ApplyHosts();
+    listener = networkNameListener_;
+  }
+  if (listener) (*listener)(name);
+}
+
+TNetworkName TMainState::NetworkName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return networkName_;
+}
+
+void TMainState::SetNetworkNameListener(TNetworkNameListener listener) {
+  auto shared =
+      listener ? std::make_shared<const TNetworkNameListener>(std::move(listener)) : nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  networkNameListener_ = std::move(shared);
 }
 
 void TMainState::SetShareListener(TShareListener listener) {

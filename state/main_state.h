@@ -8,10 +8,18 @@
 #include <vector>
 
 #include "state/share_mode.h"
+#include "state/client_log.h"
 
 namespace vm {
 
 using TSharedFolderList = std::vector<std::string>;  // entries "name;;path"
+
+// The language of the windows, the tray menu and the notices.
+enum class TLanguageChoice {
+  Auto,  // Japanese under a Japanese locale, English under any other
+  Japanese,
+  English,
+};
 
 // The configuration values as LoadSettings last computed them.
 struct TSettings {
@@ -20,7 +28,8 @@ struct TSettings {
   int AutoRun = 0;          // 1 = start at log-in
   int Port = 80;
   bool PassFlag = false;    // password required
-  // Host names the user adds to those the server answers under (besides its own).
+  // Host names the server answers under besides its own: those the user adds, and the name it
+  // is announced under on the local network (see TMainState::SetNetworkName).
   std::vector<std::string> ExtraHosts;
   // Entries whose name starts with "." are listed, served and written only when this is on.
   bool PublishDotFiles = false;
@@ -28,6 +37,7 @@ struct TSettings {
   TShareModes ShareModes;
   // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
   bool KeepUploadNames = false;
+  TLanguageChoice Language = TLanguageChoice::Auto;
 };
 
 // A consistent copy of the state, taken under the lock.
@@ -50,6 +60,23 @@ struct TShareChange {
   std::string NewName;        // an entry's new name (Renamed only), system text
 };
 using TShareListener = std::function<void(const TShareChange&)>;
+
+// The name under which browsers on the local network find the server (announced over mDNS).
+struct TNetworkName {
+  enum class TStatus {
+    Off,        // not announced (not serving, or not asked to)
+    NoDaemon,   // the desktop's mDNS daemon is not running
+    Waiting,    // handed to the daemon, not confirmed yet
+    Announced,  // found on the network as HostName
+    Failed,     // the daemon refused (Reason)
+  };
+  TStatus Status = TStatus::Off;
+  std::string HostName;  // "pc.local"; empty when not known
+  std::string Reason;    // Failed: why, in the daemon's (ASCII) words
+
+  bool operator==(const TNetworkName&) const = default;
+};
+using TNetworkNameListener = std::function<void(const TNetworkName&)>;
 
 // Guarded by one mutex. Readers get whole snapshots, so a reader never sees a half-rebuilt
 // shared-folder list: LoadSettings builds the new list aside and swaps it in.
@@ -83,6 +110,19 @@ class TMainState {
   bool IsAdmitted(const std::string& address) const;
   void Admit(const std::string& address);
   std::vector<std::string> AdmittedClients() const;
+  // Ends every admission: each client must log in again.
+  void RevokeAdmissions();
+
+  // The clients seen lately and their transfers (its own lock).
+  TClientLog& Clients() { return clients_; }
+  const TClientLog& Clients() const { return clients_; }
+
+  // The network name as the announcer reports it. While the name is known, requests that name
+  // it are answered (it is among Settings().ExtraHosts). The listener, when set, is told of
+  // every change on the announcer's thread; an empty listener removes it.
+  void SetNetworkName(TNetworkName name);
+  TNetworkName NetworkName() const;
+  void SetNetworkNameListener(TNetworkNameListener listener);
 
   // The listener told of every change a browser makes in the shares; it runs on the
   // connection thread that made the change. An empty listener removes it.
@@ -90,13 +130,21 @@ class TMainState {
   void NotifyShareChange(const TShareChange& change) const;
 
  private:
+  // settings_.ExtraHosts := the user's names and the announced name (call under mutex_).
+  void ApplyHosts();
+
   mutable std::mutex mutex_;
   std::string programFolder_;                        // guarded by mutex_
   std::string localAddress_;                         // guarded by mutex_
-  TSettings settings_;                               // guarded by mutex_
+  // Guarded by mutex_; ExtraHosts holds userHosts_ and the network name (ApplyHosts).
+  TSettings settings_;
   std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_
   std::vector<std::string> admitted_;                // guarded by mutex_
   std::shared_ptr<const TShareListener> shareListener_;  // guarded by mutex_
+  std::vector<std::string> userHosts_;                   // guarded by mutex_; the user's ExtraHosts
+  TNetworkName networkName_;                             // guarded by mutex_
+  std::shared_ptr<const TNetworkNameListener> networkNameListener_;  // guarded by mutex_
+  TClientLog clients_;
 };
 
 }  // namespace vm

@@ -63,6 +63,24 @@ bool ReadFlag(const TIniFile& ini, const char* key) {
   return StrToIntDef(ini.ReadString(kSettingsSection, key, "0"), 0) == 1;
 }
 
+const char* LanguageText(TLanguageChoice language) {
+  switch (language) {
+    case TLanguageChoice::Japanese:
+      return "ja";
+    case TLanguageChoice::English:
+      return "en";
+    case TLanguageChoice::Auto:
+      break;
+  }
+  return "auto";
+}
+
+TLanguageChoice LanguageOf(const std::string& text) {
+  if (text == "ja") return TLanguageChoice::Japanese;
+  if (text == "en") return TLanguageChoice::English;
+  return TLanguageChoice::Auto;
+}
+
 // Shared-folder paths are used with a file name put directly after them, so a path typed
 // without its final "/" would glue the folder and the name together. Field 1 of an entry gets
 // the "/" it lacks; everything else of the line stays as it was.
@@ -105,6 +123,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.KeepUploadNames != stored.KeepUploadNames) {
     values.push_back({kKeepUploadNamesKey, FlagText(edited.KeepUploadNames)});
   }
+  if (edited.Language != stored.Language) {
+    values.push_back({kLanguageKey, LanguageText(edited.Language)});
+  }
   return values;
 }
 
@@ -129,6 +150,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
   stored.ShareModes = SplitShareModes(ini.ReadString(kSettingsSection, kShareModesKey, ""));
   stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
+  stored.Language = LanguageOf(TrimText(ini.ReadString(kSettingsSection, kLanguageKey, "")));
   return stored;
 }
 

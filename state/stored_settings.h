@@ -30,6 +30,8 @@ inline constexpr char kPublishDotFilesKey[] = "PUBLISH_DOT_FILES";
 inline constexpr char kShareModesKey[] = "SHARE_MODES";
 // Whether uploads keep the browser's file name ("1") instead of a stamped one.
 inline constexpr char kKeepUploadNamesKey[] = "UPLOAD_KEEP_NAMES";
+// The language of the windows: "ja", "en", or anything else (none) for the locale's.
+inline constexpr char kLanguageKey[] = "LANGUAGE";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -44,6 +46,7 @@ struct TStoredSettings {
   std::vector<std::string> ExtraHosts;
   bool PublishDotFiles = false;
   bool KeepUploadNames = false;
+  TLanguageChoice Language = TLanguageChoice::Auto;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
   TShareModes ShareModes;           // by share name; only shares that are listed count
 

@@ -237,6 +237,22 @@ TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
   EXPECT_FALSE(f.state.Settings().PublishDotFiles);
 }
 
+TEST(ConfigStore, LanguageSetting) {
+  const struct {
+    const char* text;
+    vm::TLanguageChoice language;
+  } rows[] = {{"ja", vm::TLanguageChoice::Japanese},
+              {" en ", vm::TLanguageChoice::English},
+              {"auto", vm::TLanguageChoice::Auto},
+              {"fr", vm::TLanguageChoice::Auto}};
+  for (const auto& row : rows) {
+    Fixture f;
+    f.Ini(std::string("[COMMON]\r\nLANGUAGE=") + row.text + "\r\n");
+    vm::LoadSettings(f.state);
+    EXPECT_EQ(f.state.Settings().Language, row.language) << row.text;
+  }
+}
+
 // A client that logged in used to stay admitted through every password change.
 TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   Fixture f;
@@ -320,6 +336,12 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
       {"upload names alone", "", [](vm::TStoredSettings& s) { s.KeepUploadNames = true; },
        "[COMMON]\r\nUPLOAD_KEEP_NAMES=1\r\n"},
+      {"language alone", "[COMMON]\r\nLANGUAGE=ja\r\n",
+       [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::English; },
+       "[COMMON]\r\nLANGUAGE=en\r\n"},
+      {"language back to the locale's", "[COMMON]\r\nLANGUAGE=en\r\n",
+       [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::Auto; },
+       "[COMMON]\r\nLANGUAGE=auto\r\n"},
   };
   for (const Row& row : rows) {
     Fixture f;

@@ -11,10 +11,13 @@ if [[ "${1:-}" == "-h" || "${1:-}" == "--help" ]]; then echo "$usage"; exit 0; f
 # Tests where several threads meet: the connection threads and their pool, whole requests on
 # loopback (dispatcher, downloads, load and faults, connection limits), concurrent page, body and
 # pastdata writers, the per-thread converter, the headless program serving while it is
-# stopped by a signal, and resumable uploads taken over from a request that hangs.
+# stopped by a signal, resumable uploads taken over from a request that hangs, the record of
+# clients read while connections count their transfers, and the announcer's thread reporting
+# into the state.
 concurrency_tests=(tcp_server_test http_server_test dispatcher_test range_download_test
                    load_fault_test connection_limits_test page_file_test post_body_test
-                   text_helpers_test headless_program_test chunk_upload_test)
+                   text_helpers_test headless_program_test chunk_upload_test client_log_test
+                   announce_test)
 if [[ $# -gt 0 ]]; then
   regex=$1
 else
@@ -36,7 +39,7 @@ cmake --build "$build" -j"$(nproc)" --target velmarind "${selected[@]}" >/dev/nu
 reports=$build/tsan-reports
 rm -rf "$reports"
 mkdir -p "$reports"
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 log_path=$reports/report ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tools/tsan.supp log_path=$reports/report ${TSAN_OPTIONS:-}"
 # ThreadSanitizer needs its fixed memory layout; kernels with much address randomisation break
 # it, so randomisation is switched off for the run where the system allows that.
 no_aslr=()

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,7 +31,7 @@ QString PickWithQtDialog(QWidget* parent, const QString& title, const QString& s
 }
 
 void ShowWarningBox(QWidget* parent, const QString& message) {
-  QMessageBox::warning(parent, QStringLiteral("選択"), message);
+  QMessageBox::warning(parent, TFormDiag1::tr("選択"), message);
 }
 
 // Bytes below 0x20 are never part of a Shift_JIS or UTF-8 character, so a byte test suffices.
@@ -53,17 +54,17 @@ QString PickedFolderText(const QString& picked) {
 
 TFormDiag1::TFormDiag1(QWidget* parent)
     : QDialog(parent), picker_(PickWithQtDialog), warner_(ShowWarningBox) {
-  setWindowTitle(QStringLiteral("選択"));
   CreateControls();
+  RetranslateUi();
   resize(kWidth, kHeight);
   CenterOnScreen(this);
 }
 
 void TFormDiag1::CreateControls() {
-  auto* label1 = new QLabel(QStringLiteral("名前"), this);
+  label1_ = new QLabel(this);
   Edit1 = new QLineEdit(this);
   Edit1->setFixedWidth(kNameEditWidth);
-  auto* label2 = new QLabel(QStringLiteral("Path"), this);
+  label2_ = new QLabel(this);
   Edit2 = new QLineEdit(this);
   Edit2->setMinimumWidth(kPathEditWidth);
   Button3 = new QPushButton(QStringLiteral("..."), this);
@@ -71,8 +72,8 @@ void TFormDiag1::CreateControls() {
 
   auto* panel1 = new QWidget(this);
   panel1->setFixedHeight(kPanelHeight);
-  Button2 = new QPushButton(QStringLiteral("Cancel"), panel1);
-  Button1 = new QPushButton(QStringLiteral("OK"), panel1);
+  Button2 = new QPushButton(panel1);
+  Button1 = new QPushButton(panel1);
   // Enter anywhere is OK, also while another button has the focus; Escape is the dialog's
   // own Cancel.
   for (QPushButton* button : {Button1, Button2, Button3}) button->setAutoDefault(false);
@@ -86,9 +87,9 @@ void TFormDiag1::CreateControls() {
   pathRow->addWidget(Edit2, 1);
   pathRow->addWidget(Button3);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(label1);
+  layout->addWidget(label1_);
   layout->addWidget(Edit1, 0, Qt::AlignLeft);
-  layout->addWidget(label2);
+  layout->addWidget(label2_);
   layout->addLayout(pathRow);
   layout->addStretch();
   layout->addWidget(panel1);
@@ -102,6 +103,19 @@ void TFormDiag1::CreateControls() {
           [this] { RunHandler(this, [this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   connect(Button3, &QPushButton::clicked, this, &TFormDiag1::Button3Click);
+}
+
+void TFormDiag1::RetranslateUi() {
+  setWindowTitle(tr("選択"));
+  label1_->setText(tr("名前"));
+  label2_->setText(tr("Path"));
+  Button2->setText(tr("Cancel"));
+  Button1->setText(tr("OK"));
+}
+
+void TFormDiag1::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) RetranslateUi();
+  QDialog::changeEvent(event);
 }
 
 void TFormDiag1::SetFolder(const std::string& name, const std::string& path) {
@@ -128,21 +142,20 @@ std::optional<QString> TFormDiag1::FindInputProblem() const {
   const std::string path = FolderPath();
   const QString shownName = TrimControls(Edit1->text());
   const QString shownPath = TrimControls(Edit2->text());
-  if (name.empty()) return QStringLiteral("名前を入力してください。");
+  if (name.empty()) return tr("名前を入力してください。");
   // ";;" separates the name from the path in the folder list; a line break would split it.
-  if (name.find(";;") != std::string::npos) return QStringLiteral("名前に「;;」は使えません。");
-  if (HasControlCharacter(name)) return QStringLiteral("名前に改行などの制御文字は使えません。");
+  if (name.find(";;") != std::string::npos) return tr("名前に「;;」は使えません。");
+  if (HasControlCharacter(name)) return tr("名前に改行などの制御文字は使えません。");
   if (std::find(takenNames_.begin(), takenNames_.end(), name) != takenNames_.end()) {
-    return QStringLiteral("名前「%1」はほかの共有フォルダが使っています。").arg(shownName);
+    return tr("名前「%1」はほかの共有フォルダが使っています。").arg(shownName);
   }
-  if (path.empty()) return QStringLiteral("パスを入力してください。");
-  if (path.find(";;") != std::string::npos) return QStringLiteral("パスに「;;」は使えません。");
-  if (HasControlCharacter(path)) return QStringLiteral("パスに改行などの制御文字は使えません。");
+  if (path.empty()) return tr("パスを入力してください。");
+  if (path.find(";;") != std::string::npos) return tr("パスに「;;」は使えません。");
+  if (HasControlCharacter(path)) return tr("パスに改行などの制御文字は使えません。");
   if (path.front() != '/') {
-    return QStringLiteral("パス「%1」は「/」から始まるフォルダの場所で入力してください。")
-        .arg(shownPath);
+    return tr("パス「%1」は「/」から始まるフォルダの場所で入力してください。").arg(shownPath);
   }
-  if (!IsFolder(path)) return QStringLiteral("フォルダ「%1」が見つかりません。").arg(shownPath);
+  if (!IsFolder(path)) return tr("フォルダ「%1」が見つかりません。").arg(shownPath);
   return std::nullopt;
 }
 
@@ -159,8 +172,7 @@ void TFormDiag1::Button3Click() {
   const QString start = !typed.empty() && typed.front() == '/' && IsFolder(typed)
                             ? QString::fromStdString(SystemToNative(typed))
                             : QDir::homePath();
-  QString path =
-      PickedFolderText(picker_(this, QStringLiteral("フォルダを選択してください"), start));
+  QString path = PickedFolderText(picker_(this, tr("フォルダを選択してください"), start));
   // Cancelling the picker leaves a typed path alone.
   if (!path.isEmpty()) Edit2->setText(path);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -56,10 +57,15 @@ class TFormDiag1 : public QDialog {
   void Button3Click();
 
  protected:
+  void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
   void CreateControls();
+  // Every caption in the language installed now (also on a change of language).
+  void RetranslateUi();
+  QLabel* label1_ = nullptr;  // "名前"
+  QLabel* label2_ = nullptr;  // "Path"
   TFolderPicker picker_;
   TWarner warner_;
   std::vector<std::string> takenNames_;

@@ -3,12 +3,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -23,6 +25,8 @@
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
+#include "state/served_urls.h"
+#include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
@@ -47,8 +51,11 @@ const int kLinkHeight = 19;
 // a hand over the text rather than at the label's edge.
 const int kLinkMarginX = 3;
 const int kLinkMarginY = 5;
-const int kQrModulePixels = 4;
+// Small enough to leave the tab room for the URLs, large enough for a phone at arm's length.
+const int kQrModulePixels = 3;
 const int kStatusMargin = 4;
+// Rows the URL list shows without scrolling: two addresses (wired and wireless) and the name.
+const int kAddressListRows = 3;
 const int kLowestPort = 1;
 const int kHighestPort = 65535;
 // Longer than a host name may be (253 characters), so a name of that length is refused.
@@ -63,21 +70,51 @@ const int kPathColumn = 1;
 const int kModeColumn = 2;
 
 // The share modes as the mode column offers them, in this order.
+// The captions are source texts of the translations (context TFormSet).
 struct TModeChoice {
   TShareMode Mode;
-  const char16_t* Caption;
-  const char16_t* Hint;
+  const char* Caption;
+  const char* Hint;
 };
 const TModeChoice kModeChoices[] = {
-    {TShareMode::ViewOnly, u"閲覧のみ", u"一覧の表示とダウンロードだけができます。"},
-    {TShareMode::ViewUpload, u"閲覧とアップロード",
-     u"一覧の表示、ダウンロード、アップロード、テキストの作成ができます。"},
-    {TShareMode::Full, u"完全",
-     u"閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。"},
-    {TShareMode::UploadOnly, u"アップロードのみ",
-     u"アップロードとテキストの作成だけができます。一覧には何も表示されません。"},
+    {TShareMode::ViewOnly, QT_TRANSLATE_NOOP("TFormSet", "閲覧のみ"),
+     QT_TRANSLATE_NOOP("TFormSet", "一覧の表示とダウンロードだけができます。")},
+    {TShareMode::ViewUpload, QT_TRANSLATE_NOOP("TFormSet", "閲覧とアップロード"),
+     QT_TRANSLATE_NOOP("TFormSet",
+                       "一覧の表示、ダウンロード、アップロード、テキストの作成ができます。")},
+    {TShareMode::Full, QT_TRANSLATE_NOOP("TFormSet", "完全"),
+     QT_TRANSLATE_NOOP(
+         "TFormSet",
+         "閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。")},
+    {TShareMode::UploadOnly, QT_TRANSLATE_NOOP("TFormSet", "アップロードのみ"),
+     QT_TRANSLATE_NOOP("TFormSet",
+                       "アップロードとテキストの作成だけができます。一覧には何も表示されません。")},
 };
 const int kSystemTextRole = Qt::UserRole;
+// The items of ComboLanguage.
+const int kAutoLanguageItem = 0;
+const int kJapaneseItem = 1;
+const int kEnglishItem = 2;
+// Where a row of AddressList keeps its URL (system text).
+const int kUrlRole = Qt::UserRole;
+
+int LanguageItem(TLanguageChoice language) {
+  switch (language) {
+    case TLanguageChoice::Japanese:
+      return kJapaneseItem;
+    case TLanguageChoice::English:
+      return kEnglishItem;
+    case TLanguageChoice::Auto:
+      break;
+  }
+  return kAutoLanguageItem;
+}
+
+TLanguageChoice LanguageOfItem(int item) {
+  if (item == kJapaneseItem) return TLanguageChoice::Japanese;
+  if (item == kEnglishItem) return TLanguageChoice::English;
+  return TLanguageChoice::Auto;
+}
 
 QPushButton* MakeButton(const QString& caption, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -87,7 +124,7 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 }
 
 void ShowWarningBox(QWidget* parent, const QString& message) {
-  QMessageBox::warning(parent, QStringLiteral("設定"), message);
+  QMessageBox::warning(parent, TFormSet::tr("設定"), message);
 }
 
 // A name a browser can send in its Host line: letters, digits, "-", "." and "_".
@@ -119,11 +156,12 @@ namespace {}  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
     : QWidget(parent, Qt::Window), host_(host), diag_(diag), warner_(ShowWarningBox) {
-  setWindowTitle(QStringLiteral("設定"));
   PageControl1 = new QTabWidget(this);
-  PageControl1->addTab(CreateFoldersTab(), QStringLiteral("共有フォルダ"));
-  PageControl1->addTab(CreatePasswordTab(), QStringLiteral("パスワード"));
-  PageControl1->addTab(CreateSystemTab(), QStringLiteral("システム"));
+  PageControl1->addTab(CreateFoldersTab(), QString());
+  PageControl1->addTab(CreatePasswordTab(), QString());
+  PageControl1->addTab(CreateSystemTab(), QString());
+  ClientsTab = new TClientsTab(host_.State());
+  PageControl1->addTab(ClientsTab, QString());
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -138,15 +176,72 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
   PageControl1->setCurrentIndex(0);  // FormCreate: the first tab
   Edit1->setEnabled(false);
   ListView1SelectItem();
+  RetranslateUi();
   resize(kWidth, kHeight);
   CenterOnScreen(this);
+}
+
+void TFormSet::RetranslateUi() {
+  setWindowTitle(tr("設定"));
+  PageControl1->setTabText(0, tr("共有フォルダ"));
+  PageControl1->setTabText(1, tr("パスワード"));
+  PageControl1->setTabText(2, tr("システム"));
+  PageControl1->setTabText(3, tr("接続"));
+
+  ListView1->setHeaderLabels({tr("名前"), tr("パス"), tr("権限")});
+  Button5->setText(tr("追加"));
+  Button6->setText(tr("編集"));
+  Button7->setText(tr("削除"));
+  Button8->setText(tr("上へ"));
+  Button9->setText(tr("下へ"));
+  CheckBox4->setText(tr("アップロードしたファイルの名前をそのまま使う"));
+  CheckBox4->setToolTip(
+      tr("オフのときは「__vupd_img_」と日時の名前で保存します。同じ名前のファイルがあるときは"
+         "「名前 (2)」のように別の名前にし、上書きはしません。"));
+  RetranslateModeChoices();
+  CheckBox3->setText(tr("ドットで始まるファイルも公開する"));
+  CheckBox3->setToolTip(
+      tr("「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+
+  label2_->setText(tr("URLにアクセスする時にパスワードが必要になります。　"));
+  CheckBox1->setText(tr("パスワード入力を有効"));
+  label3_->setText(tr("パスワード："));
+
+  CheckBox2->setText(tr("PC起動時に自動的に実行"));
+  label4_->setText(tr("HTTP Port ：　"));
+  const QString hint = tr("Port番号の変更は、OKですぐに反映されます。");
+  Edit2->setToolTip(hint);
+  label4_->setToolTip(hint);
+  label6_->setText(tr("このPCの別名（カンマ区切り）:"));
+  const QString hostsHint =
+      tr("このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
+         "nas.local）でもアクセスを受け付けます。");
+  Edit3->setToolTip(hostsHint);
+  label6_->setToolTip(hostsHint);
+  label7_->setText(tr("このPCのURL:"));
+  AddressList->setToolTip(tr("選んだURLがQRコードになります。"));
+  label8_->setText(tr("表示言語:"));
+  ComboLanguage->setItemText(kAutoLanguageItem, tr("自動"));
+  qrCaption_->setText(tr("スマートフォンで読み取るとURLを開けます"));
+
+  Button1->setText(tr("OK"));
+  Button2->setText(tr("Cancel"));
+  Button4->setText(tr("URL"));
+  Button10->setText(tr("閉じる"));
+  Button3->setText(tr("終了"));
+  SetKeepReachable(keepReachable_);
+  if (isVisible()) ShowAddress();
+}
+
+void TFormSet::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) RetranslateUi();
+  QWidget::changeEvent(event);
 }
 
 QWidget* TFormSet::CreateFoldersTab() {
   auto* tab = new QWidget;
   ListView1 = new QTreeWidget(tab);
-  ListView1->setHeaderLabels(
-      {QStringLiteral("名前"), QStringLiteral("パス"), QStringLiteral("権限")});
+  ListView1->setColumnCount(3);  // name, path, permission; captions in RetranslateUi
   ListView1->setColumnWidth(kNameColumn, kNameColumnWidth);
   ListView1->setColumnWidth(kPathColumn, kPathColumnWidth);
   ListView1->setRootIsDecorated(false);
@@ -158,11 +253,11 @@ QWidget* TFormSet::CreateFoldersTab() {
 
   auto* panel2 = new QWidget(tab);
   panel2->setFixedWidth(kButtonPanelWidth);
-  Button5 = MakeButton(QStringLiteral("追加"), panel2);
-  Button6 = MakeButton(QStringLiteral("編集"), panel2);
-  Button7 = MakeButton(QStringLiteral("削除"), panel2);
-  Button8 = MakeButton(QStringLiteral("上へ"), panel2);
-  Button9 = MakeButton(QStringLiteral("下へ"), panel2);
+  Button5 = MakeButton(QString(), panel2);
+  Button6 = MakeButton(QString(), panel2);
+  Button7 = MakeButton(QString(), panel2);
+  Button8 = MakeButton(QString(), panel2);
+  Button9 = MakeButton(QString(), panel2);
   auto* buttons = new QVBoxLayout(panel2);
   buttons->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   buttons->addWidget(Button5);
@@ -173,14 +268,9 @@ QWidget* TFormSet::CreateFoldersTab() {
   buttons->addWidget(Button9);
   buttons->addStretch();
 
-  CheckBox3 = new QCheckBox(QStringLiteral("ドットで始まるファイルも公開する"), tab);
-  CheckBox3->setToolTip(QStringLiteral(
-      "「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
+  CheckBox3 = new QCheckBox(tab);
 
-  CheckBox4 = new QCheckBox(QStringLiteral("アップロードしたファイルの名前をそのまま使う"), tab);
-  CheckBox4->setToolTip(QStringLiteral(
-      "オフのときは「__vupd_img_」と日時の名前で保存します。同じ名前のファイルがあるときは"
-      "「名前 (2)」のように別の名前にし、上書きはしません。"));
+  CheckBox4 = new QCheckBox(tab);
 
   auto* row = new QHBoxLayout;
   row->addWidget(ListView1, 1);
@@ -194,21 +284,21 @@ QWidget* TFormSet::CreateFoldersTab() {
 
 QWidget* TFormSet::CreatePasswordTab() {
   auto* tab = new QWidget;
-  auto* label2 = new QLabel(QStringLiteral("URLにアクセスする時にパスワードが必要になります。　"), tab);
-  label2->setStyleSheet(QStringLiteral("color: blue;"));
-  label2->setWordWrap(true);
-  CheckBox1 = new QCheckBox(QStringLiteral("パスワード入力を有効"), tab);
-  auto* label3 = new QLabel(QStringLiteral("パスワード："), tab);
+  label2_ = new QLabel(tab);
+  label2_->setStyleSheet(QStringLiteral("color: blue;"));
+  label2_->setWordWrap(true);
+  CheckBox1 = new QCheckBox(tab);
+  label3_ = new QLabel(tab);
   Edit1 = new QLineEdit(tab);
   Edit1->setEchoMode(QLineEdit::Password);
   Edit1->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
-  label3->setBuddy(Edit1);
+  label3_->setBuddy(Edit1);
 
   auto* row = new QHBoxLayout;
-  row->addWidget(label3);
+  row->addWidget(label3_);
   row->addWidget(Edit1, 1);
   auto* layout = new QVBoxLayout(tab);
-  layout->addWidget(label2);
+  layout->addWidget(label2_);
   layout->addWidget(CheckBox1);
   layout->addLayout(row);
   layout->addStretch();
@@ -217,48 +307,71 @@ QWidget* TFormSet::CreatePasswordTab() {
 
 QWidget* TFormSet::CreateSystemTab() {
   auto* tab = new QWidget;
-  CheckBox2 = new QCheckBox(QStringLiteral("PC起動時に自動的に実行"), tab);
-  auto* label4 = new QLabel(QStringLiteral("HTTP Port ：　"), tab);
+  CheckBox2 = new QCheckBox(tab);
+  label4_ = new QLabel(tab);
   Edit2 = new QLineEdit(tab);
   Edit2->setFixedWidth(kPortEditWidth);
-  const QString hint = QStringLiteral("Port番号の変更は、OKですぐに反映されます。");
-  Edit2->setToolTip(hint);
-  label4->setToolTip(hint);
-  label4->setBuddy(Edit2);
+  label4_->setBuddy(Edit2);
 
   auto* portRow = new QHBoxLayout;
-  portRow->addWidget(label4);
+  portRow->addWidget(label4_);
   portRow->addWidget(Edit2);
   portRow->addStretch();
-  auto* label6 = new QLabel(QStringLiteral("このPCの別名（カンマ区切り）:"), tab);
+  label6_ = new QLabel(tab);
   Edit3 = new QLineEdit(tab);
-  const QString hostsHint = QStringLiteral(
-      "このPCのアドレスとホスト名のほかに、ここに書いた名前（例: "
-      "nas.local）でもアクセスを受け付けます。");
-  Edit3->setToolTip(hostsHint);
-  label6->setToolTip(hostsHint);
-  label6->setBuddy(Edit3);
+  label6_->setBuddy(Edit3);
+
+  label7_ = new QLabel(tab);
+  AddressList = new QListWidget(tab);
+  AddressList->setFixedHeight(AddressList->fontMetrics().height() * kAddressListRows +
+                              2 * AddressList->frameWidth() + kAddressListRows * 2);
+  label7_->setBuddy(AddressList);
+  connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowQrCode);
+  NameLine = new QLabel(tab);
+  NameLine->setWordWrap(true);
+  NameLine->hide();
+
+  // Language names are given in their own language, so that either can be found.
+  label8_ = new QLabel(tab);
+  ComboLanguage = new QComboBox(tab);
+  ComboLanguage->insertItem(kAutoLanguageItem, QString());
+  ComboLanguage->insertItem(kJapaneseItem, QStringLiteral("日本語"));
+  ComboLanguage->insertItem(kEnglishItem, QStringLiteral("English"));
+  label8_->setBuddy(ComboLanguage);
+  auto* languageRow = new QHBoxLayout;
+  languageRow->addWidget(label8_);
+  languageRow->addWidget(ComboLanguage);
+  languageRow->addStretch();
 
   auto* settings = new QVBoxLayout;
   settings->addWidget(CheckBox2);
   settings->addLayout(portRow);
-  settings->addWidget(label6);
+  settings->addLayout(languageRow);
+  settings->addWidget(label6_);
   settings->addWidget(Edit3);
   settings->addStretch();
 
   QrCode = new QLabel(tab);
   QrCode->setAlignment(Qt::AlignCenter);
   QrCode->setVisible(QrCodeAvailable());
-  qrCaption_ = new QLabel(QStringLiteral("スマートフォンで読み取るとURLを開けます"), tab);
+  qrCaption_ = new QLabel(tab);
   qrCaption_->setAlignment(Qt::AlignCenter);
+  qrCaption_->setWordWrap(true);
   qrCaption_->setVisible(QrCodeAvailable());
   auto* qrColumn = new QVBoxLayout;
   qrColumn->addWidget(QrCode, 1);
   qrColumn->addWidget(qrCaption_);
 
-  auto* layout = new QHBoxLayout(tab);
-  layout->addLayout(settings, 1);
-  layout->addLayout(qrColumn);
+  // The settings beside the code, the URLs below both: a URL is read best on one line.
+  auto* top = new QHBoxLayout;
+  top->addLayout(settings, 1);
+  top->addLayout(qrColumn);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addLayout(top);
+  layout->addWidget(label7_);
+  layout->addWidget(AddressList);
+  layout->addWidget(NameLine);
+  layout->addStretch();
   return tab;
 }
 
@@ -272,11 +385,11 @@ QWidget* TFormSet::CreatePanel1() {
   Label5->setMouseTracking(true);
   Label5->installEventFilter(this);
 
-  Button1 = MakeButton(QStringLiteral("OK"), panel1);
-  Button2 = MakeButton(QStringLiteral("Cancel"), panel1);
-  Button4 = MakeButton(QStringLiteral("URL"), panel1);
-  Button10 = MakeButton(QStringLiteral("閉じる"), panel1);
-  Button3 = MakeButton(QStringLiteral("終了"), panel1);
+  Button1 = MakeButton(QString(), panel1);
+  Button2 = MakeButton(QString(), panel1);
+  Button4 = MakeButton(QString(), panel1);
+  Button10 = MakeButton(QString(), panel1);
+  Button3 = MakeButton(QString(), panel1);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {Button1, Button2, Button4, Button10, Button3}) {
     buttons->addWidget(button);
@@ -345,8 +458,8 @@ void TFormSet::SetRowMode(QTreeWidgetItem* row, TShareMode mode) {
   if (choice == nullptr) {
     choice = new QComboBox;
     for (const TModeChoice& entry : kModeChoices) {
-      choice->addItem(QString::fromUtf16(entry.Caption));
-      choice->setItemData(choice->count() - 1, QString::fromUtf16(entry.Hint), Qt::ToolTipRole);
+      choice->addItem(tr(entry.Caption));
+      choice->setItemData(choice->count() - 1, tr(entry.Hint), Qt::ToolTipRole);
     }
     ListView1->setItemWidget(row, kModeColumn, choice);
     // Choosing a row's mode selects the row, as a click on its other columns does.
@@ -362,6 +475,18 @@ void TFormSet::SetRowMode(QTreeWidgetItem* row, TShareMode mode) {
     if (kModeChoices[i].Mode == mode) choice->setCurrentIndex(static_cast<int>(i));
   }
   choice->setToolTip(choice->itemData(choice->currentIndex(), Qt::ToolTipRole).toString());
+}
+
+void TFormSet::RetranslateModeChoices() {
+  for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+    QComboBox* choice = ModeChoice(ListView1->topLevelItem(i));
+    if (choice == nullptr) continue;
+    for (int k = 0; k < choice->count(); ++k) {
+      choice->setItemText(k, tr(kModeChoices[k].Caption));
+      choice->setItemData(k, tr(kModeChoices[k].Hint), Qt::ToolTipRole);
+    }
+    choice->setToolTip(choice->itemData(choice->currentIndex(), Qt::ToolTipRole).toString());
+  }
 }
 
 void TFormSet::SetRow(QTreeWidgetItem* row, const std::string& name, const std::string& path) {
@@ -403,6 +528,7 @@ void TFormSet::FormShow() {
   Edit1->setEnabled(stored.PassFlag);
   Edit1->setText(SystemToQString(stored.Password));
   Edit3->setText(SystemToQString(JoinHostList(stored.ExtraHosts, ", ")));
+  ComboLanguage->setCurrentIndex(LanguageItem(stored.Language));
   ShowAddress();
   shownSnapshot_ = ControlSnapshot();
 }
@@ -410,27 +536,67 @@ void TFormSet::FormShow() {
 void TFormSet::ShowAddress() {
   const std::string reason = host_.NotServingReason();
   serving_ = reason.empty();
+  const QByteArray chosen = AddressList->currentItem()
+                                ? AddressList->currentItem()->data(kUrlRole).toByteArray()
+                                : QByteArray();
+  AddressList->clear();
+  NameLine->hide();
   if (serving_) {
     const std::string baseURL = host_.State().Settings().BaseURL;
     Label5->setStyleSheet(kLinkStyle);
     Label5->setText(SystemToQString(baseURL));
     Label5->setToolTip(QString());
-    if (QrCodeAvailable()) {
-      QImage image = MakeQrImage(QByteArray::fromStdString(baseURL), kQrModulePixels);
-      QrCode->setPixmap(QPixmap::fromImage(image));
-      QrCode->setToolTip(SystemToQString(baseURL));
+    const TServedUrls urls = MakeServedUrls(host_.State(), host_.LocalAddresses());
+    for (const std::string& url : urls.ByAddress) {
+      auto* row = new QListWidgetItem(SystemToQString(url), AddressList);
+      row->setData(kUrlRole, QByteArray::fromStdString(url));
     }
+    if (!urls.ByName.empty()) {
+      // Android browsers often cannot look up ".local" names: the QR code keeps to addresses.
+      auto* row = new QListWidgetItem(SystemToQString(urls.ByName), AddressList);
+      row->setFlags(Qt::ItemIsEnabled);
+      row->setToolTip(
+          tr("ネットワーク上の名前で開くURLです。Android では開けないことがあるため、"
+             "QRコードにはIPアドレスのURLを使います。"));
+    }
+    const TNetworkName name = host_.State().NetworkName();
+    QString problem;
+    if (name.Status == TNetworkName::TStatus::NoDaemon) {
+      problem = tr("avahi-daemon が動いていないため、このPCを名前（.local）では見つけられません。");
+    } else if (name.Status == TNetworkName::TStatus::Failed) {
+      problem =
+          tr("このPCを名前（.local）で公開できません: %1").arg(QString::fromStdString(name.Reason));
+    }
+    NameLine->setText(problem);
+    NameLine->setVisible(!problem.isEmpty());
+    int row = 0;
+    for (int i = 0; i < AddressList->count(); ++i) {
+      if (!chosen.isEmpty() && AddressList->item(i)->data(kUrlRole).toByteArray() == chosen)
+        row = i;
+    }
+    AddressList->setCurrentRow(row);
   } else {
     Label5->setStyleSheet(kNotServingStyle);
-    Label5->setText(QStringLiteral("公開停止中: ") + MessageToQString(reason));
+    Label5->setText(tr("公開停止中: ") + MessageToQString(reason));
     Label5->setToolTip(Label5->text());
     Label5->setCursor(Qt::ArrowCursor);
-    QrCode->clear();
-    QrCode->setToolTip(QString());
   }
+  ShowQrCode();
   // The caption speaks of a code that is only there while something is served.
   qrCaption_->setVisible(serving_ && QrCodeAvailable());
   Label5->adjustSize();
+}
+
+void TFormSet::ShowQrCode() {
+  const QListWidgetItem* row = AddressList->currentItem();
+  const QByteArray url = row ? row->data(kUrlRole).toByteArray() : QByteArray();
+  if (!serving_ || url.isEmpty() || !QrCodeAvailable()) {
+    QrCode->clear();
+    QrCode->setToolTip(QString());
+    return;
+  }
+  QrCode->setPixmap(QPixmap::fromImage(MakeQrImage(url, kQrModulePixels)));
+  QrCode->setToolTip(SystemToQString(url.toStdString()));
 }
 
 QStringList TFormSet::ControlSnapshot() const {
@@ -441,7 +607,8 @@ QStringList TFormSet::ControlSnapshot() const {
            << QString::fromLatin1(QByteArray::fromStdString(RowPath(row)).toHex())
            << QString::fromLatin1(ShareModeWord(RowMode(row)));
   }
-  values << Edit1->text() << Edit2->text() << Edit3->text();
+  values << Edit1->text() << Edit2->text() << Edit3->text()
+         << QString::number(ComboLanguage->currentIndex());
   for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4}) {
     values << (box->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
   }
@@ -454,19 +621,18 @@ bool TFormSet::HasUnsavedEdits() const {
 
 std::optional<QString> TFormSet::FindInputProblem() const {
   if (!PortFromText(Edit2->text())) {
-    return QStringLiteral("HTTP Port「%1」は使えません。%2から%3までの番号を入力してください。")
+    return tr("HTTP Port「%1」は使えません。%2から%3までの番号を入力してください。")
         .arg(Edit2->text())
         .arg(kLowestPort)
         .arg(kHighestPort);
   }
   if (CheckBox1->isChecked() && Edit1->text().isEmpty()) {
-    return QStringLiteral("パスワード入力を有効にするときは、パスワードを入力してください。");
+    return tr("パスワード入力を有効にするときは、パスワードを入力してください。");
   }
   for (const std::string& host : SplitHostList(QStringToSystem(Edit3->text()))) {
     if (!IsHostName(host)) {
-      return QStringLiteral(
-                 "このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
-                 "カンマで区切って入力してください。")
+      return tr("このPCの別名「%1」は使えません。英数字と「-」「.」「_」で書いた名前を"
+                "カンマで区切って入力してください。")
           .arg(SystemToQString(host));
     }
   }
@@ -482,6 +648,7 @@ TStoredSettings TFormSet::EditedSettings() const {
   edited.ExtraHosts = SplitHostList(QStringToSystem(Edit3->text()));
   edited.PublishDotFiles = CheckBox3->isChecked();
   edited.KeepUploadNames = CheckBox4->isChecked();
+  edited.Language = LanguageOfItem(ComboLanguage->currentIndex());
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
@@ -505,8 +672,7 @@ TFormSet::TStoreOutcome TFormSet::StoreEdits() {
     return TStoreOutcome::Refused;
   }
   if (const std::string reason = host_.NotServingReason(); !reason.empty()) {
-    warner_(this, QStringLiteral("設定を保存しましたが、公開していません。\n") +
-                      MessageToQString(reason));
+    warner_(this, tr("設定を保存しましたが、公開していません。\n") + MessageToQString(reason));
   }
   return TStoreOutcome::Stored;
 }
@@ -521,8 +687,8 @@ void TFormSet::Button2Click() { Dismiss(); }
 
 void TFormSet::SetKeepReachable(bool keep) {
   keepReachable_ = keep;
-  StatusLine->setText(keep ? QStringLiteral("通知領域（トレイ）が見つからないため、この画面を閉じると"
-                                            "最小化します。Velmarind はこの画面から操作できます。")
+  StatusLine->setText(keep ? tr("通知領域（トレイ）が見つからないため、この画面を閉じると"
+                                "最小化します。Velmarind はこの画面から操作できます。")
                            : QString());
   StatusLine->setVisible(keep);
 }

@@ -14,6 +14,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
@@ -21,6 +22,7 @@ class QTreeWidgetItem;
 
 namespace vm {
 
+class TClientsTab;
 class TFormDiag1;
 class TFormSetHost;
 
@@ -54,8 +56,12 @@ class TFormSet : public QWidget {
   QCheckBox* CheckBox2 = nullptr;    // start at log-in
   QLineEdit* Edit2 = nullptr;        // HTTP port
   QLineEdit* Edit3 = nullptr;        // other host names of this computer, comma-separated
+  QComboBox* ComboLanguage = nullptr;  // the windows' language: 自動 / 日本語 / English
+  QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
+  QLabel* NameLine = nullptr;          // why no URL by name is listed, when there is none
+  TClientsTab* ClientsTab = nullptr;   // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
-  QLabel* QrCode = nullptr;          // base URL as a QR code
+  QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
   QPushButton* Button1 = nullptr;    // "OK"
   QPushButton* Button2 = nullptr;    // "Cancel"
   QPushButton* Button4 = nullptr;    // "URL"
@@ -89,6 +95,9 @@ class TFormSet : public QWidget {
  public slots:
   // Reloads every control from the stored settings, and the address from the main window.
   void FormShow();
+  // The address line, the URL list and the QR code, as the state and the network are now
+  // (the network name came or went); the URL chosen stays chosen while it is listed.
+  void ShowAddress();
   // OK: stores (StoreEdits) and hides the window; false, with the window left open, when
   // nothing was stored.
   bool Button1Click();
@@ -114,12 +123,17 @@ class TFormSet : public QWidget {
   void ListView1SelectItem();
 
  protected:
+  void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Every caption and hint in the language installed now (also on a change of language).
+  void RetranslateUi();
+  // The mode column's choices in the current language.
+  void RetranslateModeChoices();
   QWidget* CreateFoldersTab();
   QWidget* CreatePasswordTab();
   QWidget* CreateSystemTab();
@@ -131,8 +145,8 @@ class TFormSet : public QWidget {
   void SetRowMode(QTreeWidgetItem* row, TShareMode mode);
   void SwapRows(int upper);
   std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
-  // The address line and the QR code: the base URL while serving, else why nothing is served.
-  void ShowAddress();
+  // The QR code of the URL chosen in AddressList.
+  void ShowQrCode();
   QStringList ControlSnapshot() const;
   void Label5MouseMove(int x, int y);
   // Puts the window away: hidden, or minimised with its stored values while it must stay
@@ -146,6 +160,12 @@ class TFormSet : public QWidget {
   bool serving_ = false;       // what the address line shows
   QStringList shownSnapshot_;  // the controls as FormShow filled them
   QLabel* qrCaption_ = nullptr;
+  QLabel* label2_ = nullptr;  // the password tab's note
+  QLabel* label3_ = nullptr;  // "パスワード："
+  QLabel* label4_ = nullptr;  // "HTTP Port ："
+  QLabel* label6_ = nullptr;  // other host names
+  QLabel* label7_ = nullptr;  // the URLs
+  QLabel* label8_ = nullptr;  // the language
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,

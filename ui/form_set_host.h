@@ -2,7 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "platform/system_info.h"
 #include "state/main_state.h"
 #include "state/stored_settings.h"
 
@@ -23,6 +25,8 @@ class TFormSetHost {
   virtual void URLU1Click() = 0;
   // Closes the main window, which ends the program.
   virtual void CloseMainWindow() = 0;
+  // This machine's IPv4 addresses now, as the settings window lists their URLs.
+  virtual std::vector<std::string> LocalAddresses() const { return FindLocalAddresses(); }
 };
 
 }  // namespace vm

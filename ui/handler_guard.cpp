@@ -19,7 +19,7 @@ QString CurrentExceptionMessage() {
   } catch (const std::exception& e) {
     return MessageToQString(e.what());
   } catch (...) {
-    return QStringLiteral("不明なエラーが発生しました。");
+    return QCoreApplication::translate("vm::RunHandler", "不明なエラーが発生しました。");
   }
 }
 

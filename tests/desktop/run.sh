@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The desktop program on a real X server: Xvfb, trayer as the tray host, the program started as
 # the autostart entry starts it ("-j"). Checks that the icon docks and shows its tip, that a right
-# click opens the menu, that a double click opens the settings window and the menu's 設定 brings it
-# back from minimised, that the icon docks again after the tray host restarts, and that the menu's
-# exit ends the program and removes its page files.
+# click opens the menu, that a single and a double click open the settings window and the menu's
+# 設定 brings it back from minimised, that the icon docks again after the tray host restarts, that
+# a second start hands its command (the menu entry's actions) to the running program, and that
+# the menu's exit ends the program and removes its page files.
 #   tests/desktop/run.sh BUILD_FOLDER     (screenshots go to BUILD_FOLDER/desktop-test/)
 set -uo pipefail
 
@@ -18,12 +19,12 @@ done
 [[ -x $build/velmarind ]] || { echo "no program at $build/velmarind"; exit 1; }
 
 work=$(mktemp -d /tmp/velmarind-desktop-XXXXXX)
-xvfb_pid= trayer_pid= program_pid= second_pid=
+xvfb_pid= trayer_pid= program_pid= second_pid= later_pid=
 cleanup() {
   # Only the processes this script started, by their id.
-  for pid in $second_pid $program_pid $trayer_pid $xvfb_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $later_pid $second_pid $program_pid $trayer_pid $xvfb_pid; do kill "$pid" 2>/dev/null; done
   sleep 0.3
-  for pid in $second_pid $program_pid $trayer_pid $xvfb_pid; do kill -9 "$pid" 2>/dev/null; done
+  for pid in $later_pid $second_pid $program_pid $trayer_pid $xvfb_pid; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,9 +37,15 @@ mkdir -p "$work/app/page" "$work/config" "$work/share"
 cp "$build/velmarind" "$work/app/"
 cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' 2>/dev/null || echo 0)
-printf '[COMMON]\r\nHTTP_PORT=%s\r\n' "$port" > "$work/app/velmarind.ini"
+# Japanese windows whatever the locale of the session that runs the test: the checks read them.
+printf '[COMMON]\r\nHTTP_PORT=%s\r\nLANGUAGE=ja\r\n' "$port" > "$work/app/velmarind.ini"
 printf 'Share;;%s/\r\n' "$work/share" > "$work/app/dirlst.ini"
 echo "left by the user" > "$work/app/page/index_127.0.0.1.html"
+# The browser opener: notes what it was asked to open.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened.txt"\n' "$work" > "$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+export PATH=$work/bin:$PATH
 
 # --- display and tray host ---------------------------------------------------------------------
 exec 3>"$work/display"
@@ -140,6 +147,16 @@ shot 2-menu
 xdotool key Escape
 wait_for 3 popup_closed "$program_pid"
 
+# Escape in the settings window is its 閉じる.
+close_settings() {  # PID
+  local w
+  w=$(settings_window "$1") && xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Escape
+  wait_for 5 settings_hidden "$1"
+}
+xdotool mousemove --window "$icon" 8 8 click 1
+check "a single click opens the window titled 設定" wait_for 5 settings_shown "$program_pid"
+check "Escape closes it" close_settings "$program_pid"
+
 xdotool mousemove --window "$icon" 8 8 click --repeat 2 --delay 80 1
 check "a double click opens the window titled 設定" wait_for 5 settings_shown "$program_pid"
 sleep 0.5
@@ -172,11 +189,40 @@ shot 5-notice
 if balloon=$(popup_window "$program_pid"); then xdotool mousemove --window "$balloon" 10 10 click 1; fi
 check "the notice goes away" wait_for 15 popup_closed "$program_pid"
 
-# A second copy on the same port: one message box, then it stays with its icon and its settings
-# window (started without arguments) works.
+# Later starts hand their command to the running program and end: as the menu entry starts it
+# (no argument), as its actions do, and as the log-in start does ("-j", which adds nothing).
 mkdir -p "$work/second/page"
 cp "$work/app/velmarind" "$work/app/velmarind.ini" "$work/app/dirlst.ini" "$work/second/"
-(cd "$work/second" && exec ./velmarind) >"$work/second.log" 2>&1 &
+start_later() {  # ARGUMENTS...: a start from another folder; true when it ends with 0 in time
+  (cd "$work/second" && exec ./velmarind "$@") >>"$work/later.log" 2>&1 &
+  later_pid=$!
+  local ended=false
+  wait_for 10 eval '! kill -0 "$later_pid" 2>/dev/null' && ended=true
+  $ended && wait "$later_pid"
+  local status=$?
+  later_pid=
+  $ended && ((status == 0))
+}
+close_settings "$program_pid"
+check "a second start ends at once" start_later
+check "and the running program shows its settings window" wait_for 5 settings_shown "$program_pid"
+close_settings "$program_pid"
+check "a second start with -j ends at once" start_later -j
+sleep 1
+check "and changes nothing" settings_hidden "$program_pid"
+check "the entry's Settings action shows the settings window" start_later --settings
+check "in the running program" wait_for 5 settings_shown "$program_pid"
+close_settings "$program_pid"
+rm -f "$work/opened.txt"
+check "the entry's Open URL action is handed over" start_later --open-url
+opened_start_page() { grep -q '/page/gohome.html$' "$work/opened.txt" 2>/dev/null; }
+check "and the running program opens the start page" wait_for 5 opened_start_page
+check "the running program still serves on its port" \
+  curl -s -o /dev/null --max-time 5 "http://127.0.0.1:$port/velmarind/"
+
+# Another user's session (another runtime folder) on the same port: one message box, then it
+# stays with its icon and its settings window (started without arguments) works.
+(cd "$work/second" && XDG_RUNTIME_DIR=$work/runtime-other exec ./velmarind) >"$work/second.log" 2>&1 &
 second_pid=$!
 check "a port in use shows a message box" wait_for 10 popup_open "$second_pid"
 shot 6-port-in-use
@@ -205,6 +251,21 @@ html_left() { compgen -G "$work/app/page/*.html" >/dev/null; }
 check "exit removes the page files" eval '! html_left'
 check "exit keeps the installed page files" test -f "$work/app/page/vcom.js"
 
+# With nothing running, the entry's Quit action ends at once and starts nothing; Open URL starts
+# the program (its icon only) and opens the start page; Quit then ends it.
+check "Quit with nothing running ends at once" start_later --quit
+(cd "$work/app" && exec ./velmarind --open-url) >"$work/program.log" 2>&1 &
+program_pid=$!
+rm -f "$work/opened.txt"
+check "Open URL with nothing running starts the program" wait_for 15 icon_docked "$program_pid"
+check "which opens the start page" wait_for 5 opened_start_page
+check "and shows no settings window" settings_hidden "$program_pid"
+check "Quit is handed to it" start_later --quit
+check "and ends it" wait_for 10 program_ended
+status=1
+if program_ended; then wait "$program_pid"; status=$?; program_pid=; fi
+check "with 0" test "$status" -eq 0
+
 # Without a tray host the icon cannot be reached: even with -j the settings window comes up.
 kill "$trayer_pid"
 wait "$trayer_pid" 2>/dev/null
@@ -221,7 +282,7 @@ check "and SIGTERM ends it" wait_for 10 second_ended
 second_pid=
 
 if ((failed > 0)); then
-  for log in program second third; do
+  for log in program second later third; do
     [[ -s "$work/$log.log" ]] && { echo "--- $log output"; cat "$work/$log.log"; }
   done
 fi

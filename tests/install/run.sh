@@ -102,9 +102,10 @@ check "desktop-file-validate accepts the menu entry" desktop-file-validate "$ent
 entry_fields() {
   grep -qx 'Name=Velmarind' "$entry" && grep -qx "Exec=$folder/velmarind" "$entry" &&
     grep -qx 'Icon=velmarind' "$entry" && grep -qx 'Categories=Network;FileTransfer;' "$entry" &&
-    LC_ALL=C grep -q $'^Comment=.*[\x80-\xff]' "$entry"
+    LC_ALL=C grep -q $'^Comment\\[ja\\]=.*[\x80-\xff]' "$entry" && grep -q '^Comment=' "$entry" &&
+    grep -qx "Exec=$folder/velmarind --settings" "$entry"
 }
-check "the entry has the name, a Japanese comment, the icon, the categories and the installed Exec" entry_fields
+check "the entry has the name, a Japanese comment, the icon, the categories, the installed Exec and its actions" entry_fields
 cmake_layout=$(layout)
 
 # --- the program, started through the link, headless --------------------------------------------

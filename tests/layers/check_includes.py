@@ -11,12 +11,13 @@ import sys
 ALLOWED = {
     "platform": set(),
     "http": {"platform"},
+    "announce": {"platform"},
     "state": {"platform"},
     "web": {"http", "state", "platform"},
-    "server": {"web", "http", "state", "platform"},
+    "server": {"web", "announce", "http", "state", "platform"},
     "ui": {"state", "platform"},
     "desktop": {"server", "ui", "state", "platform"},
-    "app": {"desktop", "server", "ui", "web", "http", "state", "platform"},
+    "app": {"desktop", "server", "ui", "web", "announce", "http", "state", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 

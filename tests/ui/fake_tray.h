@@ -15,8 +15,9 @@ class TFakeTray : public TTaTrayIcon {
 
   bool HostPresent() const override { return present_; }
   // Records every call, tray or not: whether to call is the caller's decision.
-  void ShowNotice(const QString& title, const QString& text) override {
+  void ShowNotice(const QString& title, const QString& text, const QString& action) override {
     Notices << title + ": " + text;
+    Actions << action;
   }
   // The tray host comes or goes, as the icon's watch would see it.
   void SetPresent(bool present) {
@@ -25,6 +26,7 @@ class TFakeTray : public TTaTrayIcon {
   }
 
   QStringList Notices;
+  QStringList Actions;  // the action offered with each notice
 
  private:
   bool present_;

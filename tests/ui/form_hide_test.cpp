@@ -8,21 +8,29 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
 #include <functional>
 
+#include "desktop/language_switch.h"
 #include "desktop/ta_tray_icon.h"
 #include "state/config_store.h"
 #include "state/ini_file.h"
 #include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
+#include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
+
+Q_DECLARE_METATYPE(vm::TLanguageChoice)
 
 namespace {
 
@@ -102,6 +110,9 @@ class FormHideTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The windows' captions under "自動" must not depend on the locale of whoever runs the test.
+  void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
   void menuHoldsExitSettingsAndUrlInThatOrder() {
     vm::TFormHide form;
     QStringList captions;
@@ -126,6 +137,102 @@ class FormHideTest : public QObject {
     QVERIFY(!formSet.isVisible());
     emit form.TaTrayIcon1->OnDblClick();
     QVERIFY(formSet.isVisible());
+  }
+
+  void menuListsTheUrlsAndAClickCopiesOne() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    windows.Create(FreePort());
+    vm::TFormHide& form = windows.form;
+    QCOMPARE(form.PopupMenu1->actions().mid(0, 3),
+             QList<QAction*>({form.Exit1, form.S1, form.URLU1}));
+    // A separator and a heading, then the base URL first.
+    QVERIFY(form.UrlItems.size() >= 3);
+    QAction* first = form.UrlItems[2];
+    const QString base = QString::fromStdString(form.State().Settings().BaseURL);
+    QCOMPARE(first->text(), base);
+    first->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), base);
+    // While nothing is served there is nothing to copy.
+    form.Core().Server().SetActive(false);
+    form.ShowUrls();
+    QVERIFY(form.UrlItems.isEmpty());
+  }
+
+  void singleClickAndLaterStartsOpenTheSettingsOrEndTheProgram() {
+    vm::uitest::TTestFolder folder;
+    TWiredWindows windows(folder);
+    emit windows.tray->OnClick();
+    QVERIFY(windows.formSet.isVisible());
+    windows.formSet.Button10Click();
+    windows.form.RunStartCommand(vm::TStartCommand::Settings);
+    QVERIFY(windows.formSet.isVisible());
+    windows.formSet.Button10Click();
+    windows.form.RunStartCommand(vm::TStartCommand::IconOnly);
+    QVERIFY(!windows.formSet.isVisible());
+    QVERIFY(LoopEndsByItself(&windows.form,
+                             [&] { windows.form.RunStartCommand(vm::TStartCommand::Quit); }));
+  }
+
+  void languageFollowsTheChoiceAndTheLocale_data() {
+    QTest::addColumn<vm::TLanguageChoice>("choice");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("english");
+    using vm::TLanguageChoice;
+    QTest::newRow("auto, English locale") << TLanguageChoice::Auto << "en_US" << true;
+    QTest::newRow("auto, German locale") << TLanguageChoice::Auto << "de_DE" << true;
+    QTest::newRow("auto, Japanese locale") << TLanguageChoice::Auto << "ja_JP" << false;
+    QTest::newRow("auto, no locale (C)") << TLanguageChoice::Auto << "C" << false;
+    QTest::newRow("Japanese under English") << TLanguageChoice::Japanese << "en_US" << false;
+    QTest::newRow("English under Japanese") << TLanguageChoice::English << "ja_JP" << true;
+  }
+  void languageFollowsTheChoiceAndTheLocale() {
+    QFETCH(vm::TLanguageChoice, choice);
+    QFETCH(QString, locale);
+    QFETCH(bool, english);
+    QCOMPARE(vm::ChoosesEnglish(choice, QLocale(locale)), english);
+  }
+
+  // The designed Japanese captions come back exactly after a switch to English and back.
+  void windowsMenuNoticesAndMessagesSwitchLanguageOnOk() {
+    if (!vm::EnglishAvailable()) QSKIP("built without lrelease: Japanese only");
+    vm::uitest::TTestFolder folder;
+    folder.Write("velmarind.ini", "[COMMON]\r\nLANGUAGE=en\r\n");
+    TWiredWindows windows(folder);
+    TPortHolder taken;
+    windows.Create(taken.Port());
+    vm::TFormHide& form = windows.form;
+    vm::TFormSet& formSet = windows.formSet;
+    // Told in English from the start: the core's message too.
+    QCOMPARE(windows.messages.size(), 1);
+    QVERIFY2(windows.messages[0].contains(QString("Port %1 is in use").arg(taken.Port())),
+             qPrintable(windows.messages[0]));
+    // Windows retranslate themselves from the event loop.
+    QTRY_COMPARE(form.Exit1->text(), QString("&Quit"));
+    QVERIFY(windows.tray->TipHelp().startsWith("Velmarind: not sharing\nPort "));
+    form.S1->trigger();
+    QCOMPARE(formSet.windowTitle(), QString("Settings"));
+    QCOMPARE(formSet.PageControl1->tabText(3), QString("Connections"));
+    QCOMPARE(formSet.ClientsTab->RevokeButton->text(), QString("Revoke all logins"));
+    QVERIFY(formSet.Label5->text().startsWith("Not sharing: Port "));
+    vm::TShareChange change;
+    change.FolderName = "Share";
+    change.FileCount = 2;
+    change.ClientAddress = "10.0.0.7";
+    form.ShowShareNotice(change);
+    QCOMPARE(windows.tray->Notices.last(),
+             QString("Velmarind: 2 file(s) arrived in \"Share\" (from 10.0.0.7)"));
+    QCOMPARE(windows.tray->Actions.last(), QString("Open folder"));
+
+    formSet.ComboLanguage->setCurrentIndex(1);  // 日本語
+    formSet.Edit2->setText(QString::number(FreePort()));
+    QVERIFY(formSet.Button1Click());
+    QTRY_COMPARE(form.Exit1->text(), QStringLiteral("終了(&F)"));
+    QCOMPARE(form.S1->text(), QStringLiteral("設定(&S)"));
+    QCOMPARE(formSet.windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(formSet.Button10->text(), QStringLiteral("閉じる"));
+    QCOMPARE(windows.diag.windowTitle(), QStringLiteral("選択"));
+    QVERIFY(folder.Read("velmarind.ini").contains("LANGUAGE=ja"));
   }
 
   void exitRunsTheCloseHandlerAndEndsTheLoop() {
@@ -260,6 +367,7 @@ class FormHideTest : public QObject {
     change.FolderName = "Share";
     change.FileCount = 1;
     windows.form.ShowShareNotice(change);
+    QCOMPARE(windows.tray->Actions.last(), QStringLiteral("フォルダを開く"));
     emit windows.tray->OnNoticeClick();
     QTRY_COMPARE_WITH_TIMEOUT(folder.Read("../bin/opened.txt"), share.toUtf8(), 5000);
 

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -17,8 +18,10 @@
 #include "state/config_store.h"
 #include "state/ini_file.h"
 #include "tests/ui/ui_test_folder.h"
+#include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
+#include "ui/qr_code.h"
 
 using vm::TFormDiag1;
 using vm::TFormSet;
@@ -44,6 +47,8 @@ class TFakeHost : public vm::TFormSetHost {
   std::string NotServingReason() const override { return notServing; }
   void URLU1Click() override { ++urlClicks; }
   void CloseMainWindow() override { ++closes; }
+  std::vector<std::string> LocalAddresses() const override { return addresses; }
+  std::vector<std::string> addresses = {"192.168.0.12", "10.8.0.2"};
 };
 
 // What the dialog held when it came up, and how the test answers it.
@@ -136,7 +141,8 @@ class FormSetTest : public QObject {
              int('*'));
     QCOMPARE(form_->Label5->text(), QString("http://192.168.0.12:8080/velmarind/"));
     QCOMPARE(form_->windowTitle(), QStringLiteral("設定"));
-    QCOMPARE(form_->PageControl1->count(), 3);
+    QCOMPARE(form_->PageControl1->count(), 4);
+    QCOMPARE(form_->PageControl1->tabText(3), QStringLiteral("接続"));
   }
 
   void listButtonsFollowTheSelection() {
@@ -540,6 +546,73 @@ class FormSetTest : public QObject {
     QCOMPARE(warnings_.size(), 1);
     QVERIFY2(warnings_.first().contains(QStringLiteral("公開していません")),
              qPrintable(warnings_.first()));
+  }
+
+  void urlListHoldsEveryAddressAndTheNameAndTheQrCodeFollowsTheChoice() {
+    folder_->Write("velmarind.ini", "[COMMON]\r\nHTTP_PORT=8080\r\n");
+    Start();
+    auto urls = [this] {
+      QStringList texts;
+      for (int i = 0; i < form_->AddressList->count(); ++i)
+        texts << form_->AddressList->item(i)->text();
+      return texts;
+    };
+    QCOMPARE(urls(), QStringList({"http://192.168.0.12:8080/velmarind/",
+                                  "http://10.8.0.2:8080/velmarind/"}));
+    QVERIFY(form_->NameLine->isHidden());
+
+    form_->AddressList->setCurrentRow(1);
+    host_->state.SetNetworkName({vm::TNetworkName::TStatus::Announced, "pc.local", ""});
+    form_->ShowAddress();
+    QCOMPARE(urls().size(), 3);
+    QCOMPARE(urls()[2], QString("http://pc.local:8080/velmarind/"));
+    // The name is listed but not chosen for the QR code, which keeps the address chosen.
+    QVERIFY(!(form_->AddressList->item(2)->flags() & Qt::ItemIsSelectable));
+    QCOMPARE(form_->AddressList->currentRow(), 1);
+    if (vm::QrCodeAvailable()) {
+      QCOMPARE(form_->QrCode->toolTip(), QString("http://10.8.0.2:8080/velmarind/"));
+    }
+
+    host_->state.SetNetworkName({vm::TNetworkName::TStatus::NoDaemon, "", ""});
+    form_->ShowAddress();
+    QCOMPARE(urls().size(), 2);
+    QVERIFY(!form_->NameLine->isHidden());
+    QVERIFY(form_->NameLine->text().contains("avahi-daemon"));
+  }
+
+  void connectionsTabShowsClientsAndTheirTransfersAndRevokesEveryLogin() {
+    folder_->Write("velmarind.ini", "[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
+    Start();
+    vm::TMainState& state = host_->state;
+    state.Clients().NoteRequest("10.0.0.7", "GET /velmarind/download.html (a.jpg)");
+    auto download =
+        state.Clients().BeginTransfer("10.0.0.7", vm::TTransferKind::Download, "a.jpg", 4 << 20);
+    download->Add(1 << 20);
+    state.Clients().NoteRequest("10.0.0.8", "GET /velmarind/");
+    state.Admit("10.0.0.7");
+    vm::TClientsTab* tab = form_->ClientsTab;
+    tab->Refresh();
+    QTreeWidget* list = tab->ClientList;
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QTreeWidgetItem* admitted = list->topLevelItem(1);
+    QCOMPARE(admitted->text(0), QString("10.0.0.7"));
+    QCOMPARE(admitted->text(2), QString("GET /velmarind/download.html (a.jpg)"));
+    QCOMPARE(admitted->text(3), QStringLiteral("済み"));
+    QCOMPARE(list->topLevelItem(0)->text(3), QStringLiteral("未"));
+    QCOMPARE(admitted->childCount(), 1);
+    QCOMPARE(admitted->child(0)->text(0), QStringLiteral("ダウンロード"));
+    QVERIFY2(admitted->child(0)->text(2).contains("a.jpg") &&
+                 admitted->child(0)->text(2).contains("(25%)"),
+             qPrintable(admitted->child(0)->text(2)));
+
+    QVERIFY(tab->RevokeButton->isEnabled());
+    tab->RevokeButton->click();
+    QVERIFY(state.AdmittedClients().empty());
+    QCOMPARE(list->topLevelItem(1)->text(3), QStringLiteral("未"));
+    QVERIFY(!tab->RevokeButton->isEnabled());
+    download.reset();
+    tab->Refresh();
+    QCOMPARE(list->topLevelItem(1)->childCount(), 0);
   }
 };
 

@@ -46,6 +46,9 @@ class NoTrayTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The windows' captions under "自動" must not depend on the locale of whoever runs the test.
+  void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
   void withoutTrayTheWindowOpensEvenWhenNotAsked() {
     vm::uitest::TTestFolder folder;
     TWindows windows(folder, false);
