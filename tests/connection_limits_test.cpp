@@ -10,11 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "http/descriptor_limit.h"
@@ -22,6 +19,8 @@
 #include "platform/spill_stream.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
+#include "support/process_figures.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -29,30 +28,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::LoopbackClient;
+using vmtest::kSanitizedBuild;
+using vmtest::OthersAsleep;
+using vmtest::ResidentKiB;
+using vmtest::WaitUntil;
 
-// The engine gives sanitizer builds larger thread stacks; their memory figures mean little.
-constexpr bool kSanitizedBuild = kConnectionStackScale != 1;
-// Every wait for the server gives up after this.
-constexpr int kWaitMs = 10000;
 constexpr int kPerAddress = 50;  // below the server's cap of connections per client address
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
-  const auto deadline = Clock::now() + milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return condition();
-}
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
 
 // Opens count idle connections, kPerAddress from each of the addresses base + "1", base + "2"...
 std::vector<std::unique_ptr<LoopbackClient>> OpenIdle(int port, int count,
@@ -107,13 +88,12 @@ TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
       std::vector<std::unique_ptr<LoopbackClient>> clients =
           OpenIdle(server.BoundPort(), kClients, "127.0.3.");
       for (auto& client : clients) client->Send(head);
+      // Every head read, and whatever the heads made the server do done.
       EXPECT_TRUE(WaitUntil([&] {
         peak = std::max(peak, ResidentKiB());
-        return heads == kClients;
+        return heads == kClients && OthersAsleep();
       })) << row.label
           << ": " << heads << " heads read";
-      // A moment for whatever the heads made the server do.
-      std::this_thread::sleep_for(milliseconds(200));
       peak = std::max(peak, ResidentKiB());
       ResetAll(clients);
     }

@@ -10,6 +10,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace vm::testing {
 
@@ -98,6 +101,33 @@ bool LoopbackClient::WaitForClose(int timeoutMs) {
     if (r <= 0) return false;
     ssize_t n = recv(socket_, block, sizeof block, 0);
     if (n <= 0) return true;
+  }
+  return true;
+}
+
+bool LoopbackClient::AllRead() const {
+  sockaddr_in self{}, peer{};
+  socklen_t size = sizeof self;
+  if (socket_ < 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&self), &size) != 0 ||
+      getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+    return true;
+  }
+  // /proc/net/tcp names each end as the kernel holds it: the address's four bytes as one word,
+  // then the port, in hexadecimal.
+  const auto name = [](const sockaddr_in& a) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X:%04X", a.sin_addr.s_addr, ntohs(a.sin_port));
+    return std::string(text);
+  };
+  const std::string serverEnd = name(peer), clientEnd = name(self);
+  std::ifstream table("/proc/net/tcp");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;  // queues: "tx:rx"
+    if (local == serverEnd && remote == clientEnd) {
+      return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) == 0;
+    }
   }
   return true;
 }

@@ -31,6 +31,9 @@ class LoopbackClient {
   void Reset();
   // True when the server closed the connection within timeoutMs (reads and drops what arrives).
   bool WaitForClose(int timeoutMs);
+  // True when the server has read every byte sent so far: its end of the connection holds none
+  // unread (or has gone).
+  bool AllRead() const;
 
  private:
   int socket_ = -1;

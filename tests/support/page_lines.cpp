@@ -1,5 +1,7 @@
 #include "support/page_lines.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +36,19 @@ std::vector<std::string> TTempFolder::List(const std::string& sub) const {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+TOtherDiskFolder::TOtherDiskFolder() {
+  struct stat shm {
+  }, tmp{};
+  if (stat("/dev/shm", &shm) != 0 || stat("/tmp", &tmp) != 0 || shm.st_dev == tmp.st_dev) return;
+  std::string pattern = "/dev/shm/velmarind-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
+}
+
+TOtherDiskFolder::~TOtherDiskFolder() {
+  std::error_code ignored;
+  if (!path_.empty()) fs::remove_all(path_, ignored);
 }
 
 std::string ReadFileBytes(const std::string& path) {

@@ -25,6 +25,20 @@ class TTempFolder {
   std::string path_;
 };
 
+// A fresh folder on another file system than /tmp (a memory one under /dev/shm), removed with
+// everything in it at destruction; Path() is empty when this machine has no such file system.
+class TOtherDiskFolder {
+ public:
+  TOtherDiskFolder();
+  ~TOtherDiskFolder();
+  TOtherDiskFolder(const TOtherDiskFolder&) = delete;
+  TOtherDiskFolder& operator=(const TOtherDiskFolder&) = delete;
+  const std::string& Path() const { return path_; }  // ends in "/"
+
+ private:
+  std::string path_;
+};
+
 // The whole content of a file; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
