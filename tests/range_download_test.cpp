@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/text_helpers.h"
+#include "support/random_bytes.h"
 #include "support/served_core.h"
 
 namespace {
@@ -22,12 +23,8 @@ using vmtest::WriteFileBytes;
 
 constexpr size_t kFileSize = 1000;
 
-// Every byte value, in an order that repeats only every 251 bytes, so an offset slip shows.
-std::string PatternBytes(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t k = 0; k < size; ++k) bytes[k] = static_cast<char>((k * 7 + k / 251) % 256);
-  return bytes;
-}
+// Noise, so that an offset slip shows.
+std::string PatternBytes(size_t size) { return vmtest::RandomBytes(size, 251); }
 
 // The head of a download answer: status line, the fixed lines, then lines (the range lines)
 // between the Content-Disposition line and the Server line, and the empty line.

@@ -12,6 +12,7 @@
 
 #include "platform/host_identity.h"
 #include "platform/text_helpers.h"
+#include "support/multipart.h"
 #include "support/page_lines.h"
 #include "support/served_core.h"
 
@@ -252,19 +253,13 @@ TEST_F(GuardedServer, OwnOriginAndNoOriginPostsWork) {
 TEST_F(GuardedServer, UploadIsToldWithItsFileCount) {
   std::vector<vm::TShareChange> told;
   served_.State().SetShareListener([&](const vm::TShareChange& c) { told.push_back(c); });
-  const std::string b = "----b";
-  std::string body;
-  for (const std::string& field : {std::string("menu\"\r\n\r\nupdimg"),
-                                   "dirname\"\r\n\r\n" + vm::HexEncode("S")}) {
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + field + "\r\n";
-  }
-  for (const char* file : {"one.png", "two.png"}) {
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"files\"; filename=\"" +
-            file + "\"\r\nContent-Type: image/png\r\n\r\ndata\r\n";
-  }
-  body += "--" + b + "--\r\n";
-  Request("POST /velmarind/index.html HTTP/1.1\r\nHost: " + host_ + "\r\nOrigin: http://" +
-              host_ + "\r\nContent-Type: multipart/form-data; boundary=" + b + "\r\n",
+  const std::string body = vmtest::Multipart({{"name=\"menu\"", "updimg"},
+                                              {"name=\"dirname\"", vm::HexEncode("S")},
+                                              {"name=\"files\"; filename=\"one.png\"", "data"},
+                                              {"name=\"files\"; filename=\"two.png\"", "data"}},
+                                             "----b");
+  Request("POST /velmarind/index.html HTTP/1.1\r\nHost: " + host_ + "\r\nOrigin: http://" + host_ +
+              "\r\nContent-Type: multipart/form-data; boundary=----b\r\n",
           body);
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0].Kind, vm::TShareChange::TKind::Upload);
