@@ -48,7 +48,7 @@ constexpr char kShareName[] = "Share";
 constexpr char kBoundary[] = "----VelmarindLoadBoundary7MA4YWxkTrZu0gW";
 // Frames around the receive block of a head read, beyond the block itself.
 constexpr size_t kStackProbeSlack = 4096;
-const std::string kIndexRequest = "GET /velmarind/index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string kIndexRequest = vmtest::Request("GET", "/velmarind/index.html");
 // Threads and descriptors of a connection end a moment after its socket: the connection
 // drains its peer for up to a second at close and the listener joins ended threads when it
 // next wakes. Everything must be back within the wait limit.
@@ -148,8 +148,7 @@ class LoadFault : public ::testing::Test {
     return Exchange(port_, PostHead(body.size()) + body);
   }
   std::string DownloadRequest(const std::string& path) const {
-    return "GET /velmarind/download.html?file=" + HexEncode(path) +
-           " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return vmtest::Request("GET", "/velmarind/download.html?file=" + HexEncode(path));
   }
   bool ServerSettled(int threads, int descriptors) {
     return WaitUntil([&] {
@@ -526,17 +525,17 @@ TEST_F(LoadFault, DeepestRequestsUseLessThanHalfTheConnectionStack) {
   Server().SetActive(true);
   port_ = Server().BoundPort();
 
-  const std::string head = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  const std::string listing = Get("GET /velmarind/script.html?pid=m1&name=" + HexEncode("S0") +
-                                  "&path=" + HexEncode(big) + head);
+  using vmtest::Request;
+  const std::string listing = Get(Request(
+      "GET", "/velmarind/script.html?pid=m1&name=" + HexEncode("S0") + "&path=" + HexEncode(big)));
   EXPECT_TRUE(IsWholeOk(listing));
   EXPECT_GT(listing.size(), static_cast<size_t>(kEntries) * 20);
   EXPECT_TRUE(IsWholeOk(Get()));
-  EXPECT_TRUE(IsWholeOk(Get("GET /velmarind/text.html?dirname=" + HexEncode(kShareName) + head)));
+  EXPECT_TRUE(
+      IsWholeOk(Get(Request("GET", "/velmarind/text.html?dirname=" + HexEncode(kShareName)))));
   const std::string text = "menu=newtext&dirname=" + HexEncode(kShareName) +
                            "&fname=note.txt&tbody=" + std::string(100000, 'x');
-  EXPECT_TRUE(IsWholeOk(Get("POST /velmarind/blank.html HTTP/1.1\r\nContent-Length: " +
-                            std::to_string(text.size()) + "\r\n\r\n" + text)));
+  EXPECT_TRUE(IsWholeOk(Get(Request("POST", "/velmarind/blank.html", "", text))));
   EXPECT_TRUE(IsWholeOk(Upload(UploadBody(RandomBytes(5 << 20, 3)))));
   const std::string failed = Get(DownloadRequest(share_.Path() + "missing.bin"));
   EXPECT_EQ(failed.rfind("HTTP/1.1 500 ", 0), 0u) << failed.substr(0, 100);

@@ -86,12 +86,11 @@ class PathSafety : public ::testing::Test {
   }
 
   std::string Download(const std::string& hexPath) const {
-    return served_.Exchange("GET /velmarind/download.html?file=" + hexPath +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return served_.Exchange(vmtest::Request("GET", "/velmarind/download.html?file=" + hexPath));
   }
   std::string Listing(const std::string& hexPath) const {
-    return served_.Exchange("GET /velmarind/script.html?pid=m1&name=50&path=" + hexPath +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return served_.Exchange(
+        vmtest::Request("GET", "/velmarind/script.html?pid=m1&name=50&path=" + hexPath));
   }
   std::string Post(const std::string& document, const std::string& contentType,
                    const std::string& body) const {

@@ -55,8 +55,8 @@ class RangeDownload : public ::testing::Test {
   // The raw answer to a download of name with the given Range value ("" = no Range line).
   std::string Download(const std::string& range, const std::string& method = "GET",
                        const std::string& name = "data.bin") const {
-    return served_.Exchange(method + " " + Target(name) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                            (range.empty() ? "" : "Range: " + range + "\r\n") + "\r\n");
+    return served_.Exchange(
+        vmtest::Request(method, Target(name), range.empty() ? "" : "Range: " + range + "\r\n"));
   }
 
   const std::string content_ = PatternBytes(kFileSize);
