@@ -273,7 +273,7 @@ TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
     answered += IsWholeOk(Get());
     ++requests;
     slowest = std::max(slowest, Clock::now() - start);
-    std::this_thread::sleep_for(milliseconds(20));
+    std::this_thread::sleep_for(milliseconds(20));  // a browser's pace, not a flood
   }
   dribbler.join();
   EXPECT_EQ(answered, requests);
