@@ -13,6 +13,7 @@
 namespace {
 
 using vmtest::FileExists;
+using vmtest::PermissionsOf;
 using vmtest::ReadFileBytes;
 using vmtest::TScopedEnv;
 using vmtest::TTempFolder;
@@ -248,12 +249,6 @@ TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
 }
 
 namespace {
-
-mode_t PermissionsOf(const std::string& path) {
-  struct stat info {};
-  stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
 
 vm::TStoredSettings EverySetting() {
   vm::TStoredSettings s;

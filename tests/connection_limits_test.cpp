@@ -28,30 +28,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::LoopbackClient;
+using testing::ResetAll;
 using vmtest::kSanitizedBuild;
 using vmtest::OthersAsleep;
 using vmtest::ResidentKiB;
 using vmtest::WaitUntil;
 
 constexpr int kPerAddress = 50;  // below the server's cap of connections per client address
-
-// Opens count idle connections, kPerAddress from each of the addresses base + "1", base + "2"...
-std::vector<std::unique_ptr<LoopbackClient>> OpenIdle(int port, int count,
-                                                      const std::string& base) {
-  std::vector<std::unique_ptr<LoopbackClient>> clients;
-  for (int i = 0; i < count; ++i) {
-    clients.push_back(
-        std::make_unique<LoopbackClient>(port, base + std::to_string(1 + i / kPerAddress)));
-  }
-  return clients;
-}
-
-// Drops the clients with a reset: a client that closes first leaves its address and port in
-// TIME_WAIT for a minute, where a later bind of that port on every address would fail.
-void ResetAll(std::vector<std::unique_ptr<LoopbackClient>>& clients) {
-  for (auto& client : clients) client->Reset();
-  clients.clear();
-}
 
 // An attack seen from outside: clients announcing a 4 MiB body and sending nothing made the
 // server hold 4 MiB each (100 of them: 21 -> 432 MB), and keep it after they had gone.
@@ -85,8 +68,8 @@ TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
     const long before = ResidentKiB();
     long peak = before;
     {
-      std::vector<std::unique_ptr<LoopbackClient>> clients =
-          OpenIdle(server.BoundPort(), kClients, "127.0.3.");
+      testing::TClients clients =
+          testing::OpenClients(server.BoundPort(), kClients, "127.0.3.", kPerAddress);
       for (auto& client : clients) client->Send(head);
       // Every head read, and whatever the heads made the server do done.
       EXPECT_TRUE(WaitUntil([&] {
@@ -178,13 +161,8 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
     // The oldest connection, inside its request (head sent, body not yet): never closed for room.
     LoopbackClient uploading(port, "127.0.0.7");
     uploading.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
-    std::vector<std::unique_ptr<LoopbackClient>> idle;
-    if (row.oneAddress) {
-      for (int i = 0; i < kIdle; ++i)
-        idle.push_back(std::make_unique<LoopbackClient>(port, row.idleFrom));
-    } else {
-      idle = OpenIdle(port, kIdle, row.idleFrom);
-    }
+    testing::TClients idle =
+        testing::OpenClients(port, kIdle, row.idleFrom, row.oneAddress ? 0 : kPerAddress);
     int answered = 0;
     auto slowest = Clock::duration::zero();
     for (int i = 0; i < kRequests; ++i) {

@@ -34,7 +34,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::Exchange;
 using testing::LoopbackClient;
-using vmtest::DescriptorCount;
 using vmtest::kSanitizedBuild;
 using vmtest::RandomBytes;
 using vmtest::ReadFileBytes;
@@ -119,8 +118,8 @@ class LoadFault : public ::testing::Test {
     // Everything the server made is gone again: threads, sockets, files.
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore_; }))
         << ThreadCount() << " threads, " << threadsBefore_ << " before the server";
-    EXPECT_TRUE(WaitUntil([&] { return DescriptorCount() == descriptorsBefore_; }))
-        << DescriptorCount() << " descriptors, " << descriptorsBefore_ << " before the server";
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptorCount() == descriptorsBefore_; }))
+        << OpenDescriptorCount() << " descriptors, " << descriptorsBefore_ << " before the server";
   }
 
   // Starts the server; extraShares are further "name;;path" lines of the shared-folder list.
@@ -130,7 +129,7 @@ class LoadFault : public ::testing::Test {
     // thread run beforehand keeps it out of the count.
     std::thread([] {}).join();
     threadsBefore_ = ThreadCount();
-    descriptorsBefore_ = DescriptorCount();
+    descriptorsBefore_ = OpenDescriptorCount();
     std::vector<std::string> shares = {std::string(kShareName) + ";;" + share_.Path()};
     shares.insert(shares.end(), extraShares.begin(), extraShares.end());
     served_ = std::make_unique<vmtest::TServedCore>(shares, "", [&](TIdHTTPServer& server) {
@@ -150,16 +149,24 @@ class LoadFault : public ::testing::Test {
   std::string DownloadRequest(const std::string& path) const {
     return vmtest::Request("GET", "/velmarind/download.html?file=" + HexEncode(path));
   }
-  bool ServerSettled(int threads, int descriptors) {
+  // The contents of the uploads saved in the share, sorted.
+  std::vector<std::string> SavedUploads() const {
+    std::vector<std::string> saved;
+    for (const std::string& name : UploadsIn(share_.List()))
+      saved.push_back(ReadFileBytes(share_.Path() + name));
+    std::sort(saved.begin(), saved.end());
+    return saved;
+  }
+  bool ServerSettled(int threads, size_t descriptors) {
     return WaitUntil([&] {
       return Server().ConnectionCount() == 0 && ThreadCount() == threads &&
-             DescriptorCount() == descriptors;
+             OpenDescriptorCount() == descriptors;
     });
   }
 
   TTempFolder share_;
   int threadsBefore_ = 0;
-  int descriptorsBefore_ = 0;
+  size_t descriptorsBefore_ = 0;
   int port_ = 0;
   std::unique_ptr<vmtest::TServedCore> served_;  // last: stopped before the share goes
 };
@@ -170,12 +177,12 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
   constexpr int kNormalThreads = 4;
   constexpr int kNormalEach = 50;
   // A client and a server descriptor per connection, and room for the rest.
-  if (RaiseDescriptorLimit() < 2 * kConnections + 200)
+  if (RaiseDescriptorLimit() < static_cast<size_t>(2 * kConnections + 200))
     GTEST_SKIP() << "the hard limit on open files is too low for " << kConnections
                  << " connections in one process";
   Start();
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
   const long rssBefore = ResidentKiB();
 
   // A connection whose handshake the kernel dropped (full accept queue) takes a second or more.
@@ -233,9 +240,9 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
 
   EXPECT_TRUE(ServerSettled(threads, descriptors))
       << Server().ConnectionCount() << " connections, " << ThreadCount() << " threads (" << threads
-      << " before), " << DescriptorCount() << " descriptors (" << descriptors << " before)";
-  std::printf("[ figures  ] afterwards: %d threads, %d descriptors, RSS %.1f MiB\n", ThreadCount(),
-              DescriptorCount(), ResidentKiB() / 1024.0);
+      << " before), " << OpenDescriptorCount() << " descriptors (" << descriptors << " before)";
+  std::printf("[ figures  ] afterwards: %d threads, %zu descriptors, RSS %.1f MiB\n", ThreadCount(),
+              OpenDescriptorCount(), ResidentKiB() / 1024.0);
 }
 
 TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
@@ -247,15 +254,12 @@ TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
   constexpr int kDribbleRounds = 3;
   Start(kIdleLimitMs);
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
-  std::vector<std::unique_ptr<LoopbackClient>> silent, slow;
   const auto firstSilent = Clock::now();  // no silent client may be closed before this + limit
-  for (int i = 0; i < kSilent; ++i)
-    silent.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(0)));
+  testing::TClients silent = testing::OpenClients(port_, kSilent, ClientAddress(0));
   const auto firstSlow = Clock::now();
-  for (int i = 0; i < kSlow; ++i)
-    slow.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(1)));
+  testing::TClients slow = testing::OpenClients(port_, kSlow, ClientAddress(1));
 
   std::atomic<bool> dribbling{true};
   std::thread dribbler([&] {
@@ -310,7 +314,7 @@ TEST_F(LoadFault, StalledOrResetDownloadsEndOnlyTheirConnection) {
   constexpr int kIdleLimitMs = 1000;
   Start(kIdleLimitMs);
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
   // A client that asks and then reads nothing is given up once the send has stalled that long.
   {
@@ -354,7 +358,7 @@ TEST_F(LoadFault, ResetUploadsLeaveNoFileAndPastDataIsNeverTorn) {
   for (const std::string& body : wholeBodies) bodyOfSize[body.size()] = &body;
   Start();
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
   // A reader watches "pastdata.txt" the whole time: absent, or one whole body.
   const std::string pastData = ProgramFolder() + "pastdata.txt";
@@ -384,10 +388,7 @@ TEST_F(LoadFault, ResetUploadsLeaveNoFileAndPastDataIsNeverTorn) {
   EXPECT_TRUE(ServerSettled(threads, descriptors));
 
   // Exactly the whole uploads, byte for byte; nothing of the cut ones.
-  std::vector<std::string> saved;
-  for (const std::string& name : UploadsIn(share_.List()))
-    saved.push_back(ReadFileBytes(share_.Path() + name));
-  std::sort(saved.begin(), saved.end());
+  const std::vector<std::string> saved = SavedUploads();
   std::sort(whole.begin(), whole.end());
   EXPECT_EQ(saved.size(), whole.size());
   EXPECT_TRUE(saved == whole) << "saved uploads differ from what was sent";
@@ -425,10 +426,7 @@ TEST_F(LoadFault, TwoHundredUploadsAtOnceGiveTwoHundredWholeFiles) {
   for (std::thread& t : clients) t.join();
   EXPECT_EQ(answered, kUploads);
 
-  std::vector<std::string> saved;
-  for (const std::string& name : UploadsIn(share_.List()))
-    saved.push_back(ReadFileBytes(share_.Path() + name));
-  std::sort(saved.begin(), saved.end());
+  const std::vector<std::string> saved = SavedUploads();
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(saved.size(), static_cast<size_t>(kUploads));
   EXPECT_TRUE(saved == contents) << "an upload was lost, merged or changed";

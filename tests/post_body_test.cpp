@@ -72,6 +72,10 @@ class PostBodyTest : public ::testing::Test {
   }
   std::vector<std::string> Saved() const { return temp_.List("share"); }
   std::string SavedBytes(const std::string& name) const { return ReadFileBytes(share_ + name); }
+  // Removes what was saved, for the next case.
+  void ForgetSaved() const {
+    for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+  }
 
   TTempFolder temp_;
   std::string program_, share_;
@@ -418,9 +422,7 @@ TEST_F(PostBodyTest, NewTextNeverReplacesAnEntry) {
     EXPECT_EQ(SavedBytes(row.saved), "new");
   }
   EXPECT_EQ(SavedBytes("a.txt"), "an older and longer text");
-  struct stat info {};
-  ASSERT_EQ(stat((share_ + "a.txt").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(vmtest::PermissionsOf(share_ + "a.txt"), 0600u);
   EXPECT_FALSE(vmtest::FileExists(temp_.Path() + "elsewhere.txt"));
   EXPECT_EQ(Saved().size(), 3 + rows.size());
 }
@@ -624,7 +626,7 @@ TEST_F(PostBodyTest, SavedFilesAppearOnlyWhole) {
     EXPECT_EQ(seenPartial, 0);
     ASSERT_EQ(Saved().size(), 1u);
     EXPECT_TRUE(SavedBytes(Saved()[0]) == content);
-    std::remove((share_ + Saved()[0]).c_str());
+    ForgetSaved();
   }
 }
 
@@ -682,7 +684,7 @@ TEST_F(PostBodyTest, HostileBodiesCostLinearTime) {
     if (!kSanitizedBuild) {
       EXPECT_LT(spent, kBoundMs);
     }
-    for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+    ForgetSaved();
   }
 }
 
@@ -862,7 +864,7 @@ TEST_F(PostBodyTest, LargePartsAreSavedExactlyWhereverTheirDelimiterFalls) {
       expected += "&f" + std::to_string(k) + "=" + HexEncode(saved[k]);
     }
     EXPECT_EQ(result, expected);
-    for (const std::string& name : saved) std::remove((share_ + name).c_str());
+    ForgetSaved();
   }
 }
 
@@ -902,15 +904,13 @@ TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
       ParsePostBody(state_, *stream);
       // Whole, readable by all, and no temporary left beside it.
       EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
-      struct stat info {};
-      ASSERT_EQ(stat((program_ + "pastdata.txt").c_str(), &info), 0);
-      EXPECT_EQ(info.st_mode & 0777, 0644u);
+      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0644u);
       EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
     }
     // The copy outlives the stream it came from.
     EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
   }
-  for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+  ForgetSaved();
 }
 
 TEST_F(PostBodyTest, ConcurrentLargePostsLeaveOneWholePastData) {

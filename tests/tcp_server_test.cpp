@@ -182,9 +182,7 @@ TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
   const std::string crowded = "127.0.0.7";
   FunctionServer server(EchoOneLine);
   server.SetActive(true);
-  std::vector<std::unique_ptr<LoopbackClient>> held;
-  for (int i = 0; i < kCap; ++i)
-    held.push_back(std::make_unique<LoopbackClient>(server.BoundPort(), crowded));
+  testing::TClients held = testing::OpenClients(server.BoundPort(), kCap, crowded);
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == kCap; }));
 
   LoopbackClient beyond(server.BoundPort(), crowded);
@@ -199,9 +197,7 @@ TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
   held.erase(held.begin());
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() < kCap; }));
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "next\n", crowded), "echo:next\r\n");
-  // Reset, not closed: a client closing first keeps its port in TIME_WAIT, where a later bind of
-  // that port on every address (another test's server) would fail.
-  for (auto& client : held) client->Reset();
+  testing::ResetAll(held);
 }
 
 // Both ends of a connected socket pair: the connection under test and the peer.

@@ -132,6 +132,20 @@ bool LoopbackClient::AllRead() const {
   return true;
 }
 
+TClients OpenClients(int port, int count, const std::string& sourceAddress, int perAddress) {
+  TClients clients;
+  for (int i = 0; i < count; ++i) {
+    const std::string group = perAddress > 0 ? std::to_string(1 + i / perAddress) : "";
+    clients.push_back(std::make_unique<LoopbackClient>(port, sourceAddress + group));
+  }
+  return clients;
+}
+
+void ResetAll(TClients& clients) {
+  for (auto& client : clients) client->Reset();
+  clients.clear();
+}
+
 std::string Exchange(int port, const std::string& request, const std::string& sourceAddress) {
   LoopbackClient client(port, sourceAddress);
   client.Send(request);

@@ -60,6 +60,11 @@ std::string ReadFileBytes(const std::string& path) {
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+unsigned PermissionsOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

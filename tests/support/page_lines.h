@@ -42,6 +42,8 @@ class TOtherDiskFolder {
 // The whole content of a file; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// The permission bits (07777) of a file; 0 when there is none.
+unsigned PermissionsOf(const std::string& path);
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 
 // The page bytes for lines: each followed by CR LF.

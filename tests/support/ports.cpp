@@ -6,30 +6,23 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 namespace vmtest {
 
 namespace {
 
-sockaddr_in AddressOf(uint32_t host, int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(host);
-  return address;
+sockaddr_in AddressOf(in_addr_t host, int port) {
+  return {AF_INET, htons(static_cast<uint16_t>(port)), {htonl(host)}, {}};
 }
 
-// Binds fd to host:port (and listens when asked); the port bound, 0 on failure.
-int BindTo(int fd, uint32_t host, int port, bool listening) {
+// Binds fd to host:port, listening when asked; the port bound, 0 on failure.
+int BindTo(int fd, in_addr_t host, int port, bool listening) {
   sockaddr_in address = AddressOf(host, port);
   socklen_t size = sizeof address;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      (listening && listen(fd, 1) != 0) ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin_port);
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+                     (!listening || listen(fd, 1) == 0) &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  return bound ? ntohs(address.sin_port) : 0;
 }
 
 }  // namespace
@@ -38,15 +31,12 @@ TPortHolder::TPortHolder(int port)
     : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)),
       port_(BindTo(fd_, INADDR_LOOPBACK, port, true)) {}
 
-TPortHolder::~TPortHolder() {
-  if (fd_ >= 0) close(fd_);
-}
+TPortHolder::~TPortHolder() { close(fd_); }
 
 int FreePort() {
-  // Bound, read and released again; never listened on.
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int port = BindTo(fd, INADDR_ANY, 0, false);
-  if (fd >= 0) close(fd);
+  const int port = BindTo(fd, INADDR_ANY, 0, false);  // bound and released, never listened on
+  close(fd);
   return port;
 }
 

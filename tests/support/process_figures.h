@@ -14,8 +14,7 @@ inline constexpr bool kSanitizedBuild = vm::kConnectionStackScale != 1;
 // A size line of /proc/self/status ("VmRSS", "VmHWM") in KiB; -1 when absent.
 long StatusKiB(std::string_view field);
 inline long ResidentKiB() { return StatusKiB("VmRSS"); }
-// Threads and open descriptors of this process now.
+// Threads of this process now.
 int ThreadCount();
-int DescriptorCount();
 
 }  // namespace vmtest

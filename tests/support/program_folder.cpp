@@ -12,28 +12,4 @@ TProgramFolder::TProgramFolder()
   Write("page/vcom.js", "function exf() {}\n");
 }
 
-std::string TProgramFolder::MakeSubfolder(const std::string& name) const {
-  return root_.MakeSubfolder("app/" + name);
-}
-
-std::string TProgramFolder::MakeFolderBeside(const std::string& name) const {
-  return root_.MakeSubfolder(name);
-}
-
-std::vector<std::string> TProgramFolder::List(const std::string& sub) const {
-  return root_.List("app/" + sub);
-}
-
-void TProgramFolder::Write(const std::string& name, std::string_view bytes) const {
-  WriteFileBytes(path_ + name, bytes);
-}
-
-std::string TProgramFolder::Read(const std::string& name) const {
-  return ReadFileBytes(path_ + name);
-}
-
-void TProgramFolder::WriteShares(const std::vector<std::string>& lines) const {
-  Write("dirlst.ini", JoinCrLf(lines));
-}
-
 }  // namespace vmtest

@@ -26,19 +26,27 @@ class TProgramFolder {
   std::string AutostartFile() const { return configHome_ + "autostart/velmarind.desktop"; }
 
   // Creates a sub-folder of the program folder; its path ending in "/".
-  std::string MakeSubfolder(const std::string& name) const;
+  std::string MakeSubfolder(const std::string& name) const {
+    return root_.MakeSubfolder("app/" + name);
+  }
   // Creates a folder beside the program folder (a share, a folder of stand-in programs); its
   // path ending in "/".
-  std::string MakeFolderBeside(const std::string& name) const;
+  std::string MakeFolderBeside(const std::string& name) const { return root_.MakeSubfolder(name); }
   // Names in the program folder or one of its sub-folders, sorted.
-  std::vector<std::string> List(const std::string& sub = "") const;
+  std::vector<std::string> List(const std::string& sub = "") const {
+    return root_.List("app/" + sub);
+  }
 
   // A file of the program folder, by its name there ("velmarind.ini", "page/x.html").
-  void Write(const std::string& name, std::string_view bytes) const;
-  std::string Read(const std::string& name) const;
+  void Write(const std::string& name, std::string_view bytes) const {
+    WriteFileBytes(path_ + name, bytes);
+  }
+  std::string Read(const std::string& name) const { return ReadFileBytes(path_ + name); }
   // velmarind.ini as given; dirlst.ini with CR LF after each line.
   void WriteSettings(std::string_view ini) const { Write("velmarind.ini", ini); }
-  void WriteShares(const std::vector<std::string>& lines) const;
+  void WriteShares(const std::vector<std::string>& lines) const {
+    Write("dirlst.ini", JoinCrLf(lines));
+  }
 
  private:
   TTempFolder root_;

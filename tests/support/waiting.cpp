@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -13,17 +12,6 @@ namespace vmtest {
 namespace {
 // Short enough that a test never waits noticeably longer than its condition takes.
 constexpr std::chrono::milliseconds kPollInterval{5};
-
-// The state letter of a thread of this process ('R' running, 'D' in a disk wait, 'S' asleep);
-// '?' when it has ended.
-char ThreadState(const std::string& tid) {
-  std::ifstream stat("/proc/self/task/" + tid + "/stat");
-  std::string text;
-  std::getline(stat, text);
-  // "tid (name) S ...": the name may hold spaces and parentheses, the last ")" ends it.
-  const size_t close = text.rfind(')');
-  return close != std::string::npos && close + 2 < text.size() ? text[close + 2] : '?';
-}
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -40,11 +28,16 @@ bool OthersAsleep() {
   DIR* tasks = opendir("/proc/self/task");
   if (tasks == nullptr) return false;
   bool asleep = true;
-  while (dirent* entry = readdir(tasks)) {
+  while (const dirent* entry = readdir(tasks)) {
     const std::string tid = entry->d_name;
     if (tid[0] == '.' || tid == self) continue;
-    const char state = ThreadState(tid);
-    if (state == 'R' || state == 'D') asleep = false;
+    // "tid (name) S ...": the state letter follows the last ")", as the name may hold one. A
+    // thread that has ended meanwhile reads as nothing.
+    std::string stat;
+    std::getline(std::ifstream("/proc/self/task/" + tid + "/stat"), stat);
+    const size_t close = stat.rfind(')');
+    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+    if (state == 'R' || state == 'D') asleep = false;  // running, or in a disk wait
   }
   closedir(tasks);
   return asleep;
