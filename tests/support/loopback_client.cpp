@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace vm::testing {
 
@@ -122,11 +121,12 @@ bool LoopbackClient::AllRead() const {
   const std::string serverEnd = name(peer), clientEnd = name(self);
   std::ifstream table("/proc/net/tcp");
   for (std::string line; std::getline(table, line);) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues;
-    fields >> slot >> local >> remote >> state >> queues;  // queues: "tx:rx"
-    if (local == serverEnd && remote == clientEnd) {
-      return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) == 0;
+    char local[32], remote[32];
+    unsigned long sendQueue = 0, receiveQueue = 0;
+    if (std::sscanf(line.c_str(), "%*s %31s %31s %*s %lx:%lx", local, remote, &sendQueue,
+                    &receiveQueue) == 4 &&
+        local == serverEnd && remote == clientEnd) {
+      return receiveQueue == 0;
     }
   }
   return true;
