@@ -28,7 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::LoopbackClient;
-using testing::ResetAll;
+using testing::ResetClients;
 using vmtest::kSanitizedBuild;
 using vmtest::OthersAsleep;
 using vmtest::ResidentKiB;
@@ -78,7 +78,7 @@ TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
       })) << row.label
           << ": " << heads << " heads read";
       peak = std::max(peak, ResidentKiB());
-      ResetAll(clients);
+      ResetClients(clients);
     }
     EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; })) << row.label;
     const long after = ResidentKiB();
@@ -174,7 +174,7 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
     }
     uploading.Send("67890");
     const std::string uploaded = uploading.ReadAll();
-    ResetAll(idle);
+    ResetClients(idle);
     close(control[1]);  // the child stops serving and reports
     TIdServerCounters counters;
     int limit = 0;
@@ -200,7 +200,11 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
         static_cast<unsigned long long>(counters.refusedForRoom), counters.peakConnections);
     EXPECT_EQ(answered, kRequests) << row.label;
     EXPECT_EQ(uploaded.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << row.label << ": " << uploaded;
-    EXPECT_LT(slowest, kAnswerWithin) << row.label;
+    // Sanitizers slow every accept and eviction many times over; beside a thousand sockets the
+    // wait then says nothing of the program's: only a plain build's time is checked.
+    if (!kSanitizedBuild) {
+      EXPECT_LT(slowest, kAnswerWithin) << row.label;
+    }
   }
 }
 

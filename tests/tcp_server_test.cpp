@@ -197,7 +197,7 @@ TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
   held.erase(held.begin());
   ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() < kCap; }));
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "next\n", crowded), "echo:next\r\n");
-  testing::ResetAll(held);
+  testing::ResetClients(held);
 }
 
 // Both ends of a connected socket pair: the connection under test and the peer.

@@ -141,7 +141,7 @@ TClients OpenClients(int port, int count, const std::string& sourceAddress, int 
   return clients;
 }
 
-void ResetAll(TClients& clients) {
+void ResetClients(TClients& clients) {
   for (auto& client : clients) client->Reset();
   clients.clear();
 }

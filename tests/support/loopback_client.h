@@ -47,7 +47,7 @@ using TClients = std::vector<std::unique_ptr<LoopbackClient>>;
 TClients OpenClients(int port, int count, const std::string& sourceAddress, int perAddress = 0);
 // Drops the clients with a reset: a client that closes first leaves its address and port in
 // TIME_WAIT for a minute, where a later bind of that port on every address would fail.
-void ResetAll(TClients& clients);
+void ResetClients(TClients& clients);
 
 // Sends request from a fresh connection and returns the whole answer.
 std::string Exchange(int port, const std::string& request, const std::string& sourceAddress = "");
