@@ -1,4 +1,5 @@
-// Helpers for tests of generated pages: temporary program folders, file bytes, CR LF lines.
+// Helpers for tests of files and generated pages: temporary folders, file bytes and modes, CR LF
+// lines.
 #pragma once
 
 #include <string>
