@@ -23,11 +23,7 @@ cleanup() {
   # Only the processes this script started, by their id; those a TERM does not end soon, KILL.
   local pids="$second_pid $program_pid $trayer_pid $xvfb_pid"
   for pid in $pids; do kill "$pid" 2>/dev/null; done
-  all_ended() {
-    local pid
-    for pid in $pids; do kill -0 "$pid" 2>/dev/null && return 1; done
-    return 0
-  }
+  all_ended() { local pid; for pid in $pids; do ! kill -0 "$pid" 2>/dev/null || return 1; done; }
   wait_for 3 all_ended || for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$work"
 }

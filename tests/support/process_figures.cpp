@@ -1,8 +1,8 @@
 #include "support/process_figures.h"
 
-#include <dirent.h>
-
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace vmtest {
@@ -18,12 +18,8 @@ long StatusKiB(std::string_view field) {
 }
 
 int ThreadCount() {
-  int count = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
-    closedir(tasks);
-  }
-  return count;
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
 }  // namespace vmtest

@@ -1,8 +1,8 @@
 #include "support/waiting.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -25,22 +25,17 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 bool OthersAsleep() {
   const std::string self = std::to_string(gettid());
-  DIR* tasks = opendir("/proc/self/task");
-  if (tasks == nullptr) return false;
-  bool asleep = true;
-  while (const dirent* entry = readdir(tasks)) {
-    const std::string tid = entry->d_name;
-    if (tid[0] == '.' || tid == self) continue;
-    // "tid (name) S ...": the state letter follows the last ")", as the name may hold one. A
-    // thread that has ended meanwhile reads as nothing.
+  std::error_code ignored;  // a thread that ends meanwhile is as good as asleep
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored)) {
+    if (task.path().filename() == self) continue;
+    // "tid (name) S ...": the state letter follows the last ")", as the name may hold one.
     std::string stat;
-    std::getline(std::ifstream("/proc/self/task/" + tid + "/stat"), stat);
+    std::getline(std::ifstream(task.path() / "stat"), stat);
     const size_t close = stat.rfind(')');
     const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
-    if (state == 'R' || state == 'D') asleep = false;  // running, or in a disk wait
+    if (state == 'R' || state == 'D') return false;  // running, or in a disk wait
   }
-  closedir(tasks);
-  return asleep;
+  return true;
 }
 
 }  // namespace vmtest
