@@ -17,27 +17,25 @@
 #include "state/stored_settings.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
+#include "support/ports.h"
+#include "support/program_folder.h"
 #include "support/scoped_env.h"
 #include "support/waiting.h"
 
 namespace {
 
 using vmtest::TScopedEnv;
-using vmtest::TTempFolder;
 using vmtest::WaitUntil;
-using vmtest::WriteFileBytes;
 using TStatus = vm::TNetworkName::TStatus;
+using vmtest::FreePort;
 
 struct Fixture {
-  TTempFolder program;
-  TTempFolder config;
-  TScopedEnv home{"XDG_CONFIG_HOME", config.Path()};
-  std::string pages = program.MakeSubfolder("page");
+  vmtest::TProgramFolder program;
   vm::TFormHideCore core{program.Path()};
 
   // Serves on loopback (port 0: a free one), announced.
   void Start() {
-    WriteFileBytes(program.Path() + "velmarind.ini", "[COMMON]\r\nHTTP_PORT=0\r\n");
+    program.WriteSettings("[COMMON]\r\nHTTP_PORT=0\r\n");
     core.Server().BindAddress = "127.0.0.1";
     core.EnableAnnouncing();
     core.FormCreate();
@@ -75,22 +73,6 @@ std::string BrowsedServices() {
   }
   pclose(pipe);
   return found;
-}
-
-// A port free on loopback now: bound to port 0, read, and released.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
 }
 
 std::string Listed(int port) { return std::to_string(port) + " \"path=/velmarind/\"\n"; }

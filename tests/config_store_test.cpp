@@ -8,32 +8,26 @@
 #include "platform/exception.h"
 #include "platform/system_info.h"
 #include "state/ini_file.h"
-#include "support/page_lines.h"
-#include "support/scoped_env.h"
+#include "support/program_folder.h"
 
 namespace {
 
 using vmtest::FileExists;
-using vmtest::JoinCrLf;
+using vmtest::PermissionsOf;
 using vmtest::ReadFileBytes;
 using vmtest::TScopedEnv;
 using vmtest::TTempFolder;
 using vmtest::WriteFileBytes;
 
-// A program folder with the given files, a config home beside it, and a state bound to both.
-struct Fixture {
-  TTempFolder program;
-  TTempFolder config;
-  TScopedEnv home{"XDG_CONFIG_HOME", config.Path() + "cfg"};
+// A program folder and a state bound to it.
+struct Fixture : vmtest::TProgramFolder {
   vm::TMainState state;
 
   Fixture() {
-    state.SetProgramFolder(program.Path());
+    state.SetProgramFolder(Path());
     state.SetLocalAddress("192.168.0.12");
   }
-  void Ini(const std::string& text) { WriteFileBytes(program.Path() + "velmarind.ini", text); }
-  void Dirlst(const std::string& text) { WriteFileBytes(program.Path() + "dirlst.ini", text); }
-  std::string Autostart() const { return config.Path() + "cfg/autostart/velmarind.desktop"; }
+  void Dirlst(const std::string& text) { Write("dirlst.ini", text); }
 };
 
 TEST(ConfigStore, MissingFilesGiveTheDefaults) {
@@ -46,7 +40,7 @@ TEST(ConfigStore, MissingFilesGiveTheDefaults) {
   EXPECT_EQ(s.Password, "");
   EXPECT_EQ(s.BaseURL, "http://192.168.0.12/velmarind/");
   EXPECT_TRUE(f.state.SharedFolders()->empty());
-  EXPECT_FALSE(FileExists(f.Autostart()));
+  EXPECT_FALSE(FileExists(f.AutostartFile()));
 }
 
 TEST(ConfigStore, SettingsFileValues) {
@@ -79,7 +73,7 @@ TEST(ConfigStore, SettingsFileValues) {
   };
   for (const Row& row : rows) {
     Fixture f;
-    f.Ini(row.ini);
+    f.WriteSettings(row.ini);
     vm::LoadSettings(f.state);
     vm::TSettings s = f.state.Settings();
     EXPECT_EQ(s.Port, row.port) << row.label;
@@ -146,8 +140,8 @@ TEST(ConfigStore, SharedFolderFileIsWrittenWithCrLf) {
 // "/dataphoto.jpg"; loading now adds the "/" to field 1 and leaves the rest of the line alone.
 TEST(ConfigStore, LoadSettingsGivesEverySharedFolderPathAFinalSlash) {
   Fixture f;
-  f.Dirlst(JoinCrLf({"Photos;;/home/u/Photos/", "", "Data;;/srv/data", " Pad ;;/p \t",
-                     "Extra;;/x;;more", "NoPath;;", "NameOnly"}));
+  f.WriteShares({"Photos;;/home/u/Photos/", "", "Data;;/srv/data", " Pad ;;/p \t",
+                 "Extra;;/x;;more", "NoPath;;", "NameOnly"});
   vm::LoadSettings(f.state);
   EXPECT_EQ(*f.state.SharedFolders(),
             (std::vector<std::string>{"Photos;;/home/u/Photos/", "", "Data;;/srv/data/",
@@ -161,7 +155,7 @@ TEST(ConfigStore, LoadSettingsReplacesTheListEachTime) {
   vm::LoadSettings(f.state);
   auto before = f.state.SharedFolders();
   f.Dirlst("Music;;/m/\r\n");
-  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=8080\r\n");
   vm::LoadSettings(f.state);
   // A reader holding the old list still sees it whole.
   EXPECT_EQ(*before, (std::vector<std::string>{"Photos;;/p/", "Music;;/m/"}));
@@ -171,11 +165,11 @@ TEST(ConfigStore, LoadSettingsReplacesTheListEachTime) {
 
 TEST(ConfigStore, AutostartFileFollowsAutoRun) {
   Fixture f;
-  f.Ini("[COMMON]\r\nAUTO_RUN=1\r\n");
+  f.WriteSettings("[COMMON]\r\nAUTO_RUN=1\r\n");
   vm::LoadSettings(f.state);
   EXPECT_EQ(f.state.Settings().AutoRun, 1);
-  ASSERT_EQ(vm::AutostartFilePath(), f.Autostart());
-  EXPECT_EQ(ReadFileBytes(f.Autostart()),
+  ASSERT_EQ(vm::AutostartFilePath(), f.AutostartFile());
+  EXPECT_EQ(ReadFileBytes(f.AutostartFile()),
             "[Desktop Entry]\n"
             "Type=Application\n"
             "Name=Velmarind\n"
@@ -183,35 +177,35 @@ TEST(ConfigStore, AutostartFileFollowsAutoRun) {
             "X-GNOME-Autostart-enabled=true\n");
   // Loading again keeps it; AUTO_RUN other than 1 deletes it; deleting twice is no error.
   vm::LoadSettings(f.state);
-  EXPECT_TRUE(FileExists(f.Autostart()));
+  EXPECT_TRUE(FileExists(f.AutostartFile()));
   for (const char* value : {"0", "2", "yes"}) {
-    f.Ini(std::string("[COMMON]\r\nAUTO_RUN=") + value + "\r\n");
+    f.WriteSettings(std::string("[COMMON]\r\nAUTO_RUN=") + value + "\r\n");
     EXPECT_NO_THROW(vm::LoadSettings(f.state)) << value;
-    EXPECT_FALSE(FileExists(f.Autostart())) << value;
+    EXPECT_FALSE(FileExists(f.AutostartFile())) << value;
   }
 }
 
 TEST(ConfigStore, AutostartExecQuotesPathsWithReservedCharacters) {
   Fixture f;
   vm::WriteAutostartEntry("/opt/my apps/50%/velmarind");
-  std::string text = ReadFileBytes(f.Autostart());
+  std::string text = ReadFileBytes(f.AutostartFile());
   EXPECT_NE(text.find("\nExec=\"/opt/my apps/50%%/velmarind\" -j\n"), std::string::npos) << text;
   vm::WriteAutostartEntry("/opt/a\\b/velmarind");
-  text = ReadFileBytes(f.Autostart());
+  text = ReadFileBytes(f.AutostartFile());
   EXPECT_NE(text.find("\nExec=\"/opt/a\\\\\\\\b/velmarind\" -j\n"), std::string::npos) << text;
 }
 
 TEST(ConfigStore, AutostartFailureThrowsAfterSettingsTookEffect) {
   Fixture f;
-  // A file where the config folder should be makes the autostart folder impossible to create.
-  WriteFileBytes(f.config.Path() + "cfg", "not a folder");
-  f.Ini("[COMMON]\r\nAUTO_RUN=1\r\nHTTP_PORT=8080\r\n");
+  // A file where the autostart folder should be makes it impossible to create.
+  WriteFileBytes(f.ConfigHome() + "autostart", "not a folder");
+  f.WriteSettings("[COMMON]\r\nAUTO_RUN=1\r\nHTTP_PORT=8080\r\n");
   f.Dirlst("A;;/a/\r\n");
   EXPECT_THROW(vm::LoadSettings(f.state), vm::EFCreateError);
   EXPECT_EQ(f.state.Settings().Port, 8080);
   EXPECT_EQ(f.state.SharedFolders()->size(), 1u);
   // Deleting an entry that cannot exist is quiet.
-  f.Ini("[COMMON]\r\nAUTO_RUN=0\r\n");
+  f.WriteSettings("[COMMON]\r\nAUTO_RUN=0\r\n");
   EXPECT_NO_THROW(vm::LoadSettings(f.state));
 }
 
@@ -227,11 +221,11 @@ TEST(ConfigStore, AutostartFolderDefaultsToHomeConfig) {
 
 TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
   Fixture f;
-  f.Ini("[COMMON]\r\nHOSTS= nas.example , ,box.lan,\r\nPUBLISH_DOT_FILES=1\r\n");
+  f.WriteSettings("[COMMON]\r\nHOSTS= nas.example , ,box.lan,\r\nPUBLISH_DOT_FILES=1\r\n");
   vm::LoadSettings(f.state);
   EXPECT_EQ(f.state.Settings().ExtraHosts, (std::vector<std::string>{"nas.example", "box.lan"}));
   EXPECT_TRUE(f.state.Settings().PublishDotFiles);
-  f.Ini("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\n");
+  f.WriteSettings("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\n");
   vm::LoadSettings(f.state);
   EXPECT_TRUE(f.state.Settings().ExtraHosts.empty());
   EXPECT_FALSE(f.state.Settings().PublishDotFiles);
@@ -247,7 +241,7 @@ TEST(ConfigStore, LanguageSetting) {
               {"fr", vm::TLanguageChoice::Auto}};
   for (const auto& row : rows) {
     Fixture f;
-    f.Ini(std::string("[COMMON]\r\nLANGUAGE=") + row.text + "\r\n");
+    f.WriteSettings(std::string("[COMMON]\r\nLANGUAGE=") + row.text + "\r\n");
     vm::LoadSettings(f.state);
     EXPECT_EQ(f.state.Settings().Language, row.language) << row.text;
   }
@@ -256,27 +250,21 @@ TEST(ConfigStore, LanguageSetting) {
 // A client that logged in used to stay admitted through every password change.
 TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   Fixture f;
-  f.Ini("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
+  f.WriteSettings("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
   vm::LoadSettings(f.state);
   f.state.Admit("127.0.0.2");
   vm::LoadSettings(f.state);  // nothing changed
   EXPECT_TRUE(f.state.IsAdmitted("127.0.0.2"));
-  f.Ini("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616264\r\n");
+  f.WriteSettings("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616264\r\n");
   vm::LoadSettings(f.state);
   EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
   f.state.Admit("127.0.0.2");
-  f.Ini("[COMMON]\r\nPASS_FLG=0\r\nPASSWORD=616264\r\n");
+  f.WriteSettings("[COMMON]\r\nPASS_FLG=0\r\nPASSWORD=616264\r\n");
   vm::LoadSettings(f.state);
   EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
 }
 
 namespace {
-
-mode_t PermissionsOf(const std::string& path) {
-  struct stat info {};
-  stat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
 
 vm::TStoredSettings EverySetting() {
   vm::TStoredSettings s;
@@ -296,9 +284,9 @@ vm::TStoredSettings EverySetting() {
 TEST(StoredSettings, WhatIsWrittenReadsBackTheSame) {
   Fixture f;
   const vm::TStoredSettings written = EverySetting();
-  vm::WriteStoredSettings(f.program.Path(), written);
-  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()), written);
-  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"),
+  vm::WriteStoredSettings(f.Path(), written);
+  EXPECT_EQ(vm::ReadStoredSettings(f.Path()), written);
+  EXPECT_EQ(ReadFileBytes(f.Path() + "velmarind.ini"),
             "[COMMON]\r\nHTTP_PORT=8081\r\nAUTO_RUN=1\r\nPASS_FLG=1\r\nPASSWORD=70617373955c\r\n"
             "HOSTS=nas.local,box.lan\r\nPUBLISH_DOT_FILES=1\r\nUPLOAD_KEEP_NAMES=1\r\n");
   // LoadSettings reads the same.
@@ -345,54 +333,53 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
   };
   for (const Row& row : rows) {
     Fixture f;
-    if (!row.before.empty()) f.Ini(row.before);
+    if (!row.before.empty()) f.WriteSettings(row.before);
     f.Dirlst("A;;/a/\nB;;/b\n");
-    vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+    vm::TStoredSettings edited = vm::ReadStoredSettings(f.Path());
     row.edit(edited);
-    vm::WriteStoredSettings(f.program.Path(), edited);
-    EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), row.after) << row.label;
+    vm::WriteStoredSettings(f.Path(), edited);
+    EXPECT_EQ(ReadFileBytes(f.Path() + "velmarind.ini"), row.after) << row.label;
     // The folder file is always rewritten, each path with its final "/".
-    EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\nB;;/b/\r\n") << row.label;
+    EXPECT_EQ(ReadFileBytes(f.Path() + "dirlst.ini"), "A;;/a/\r\nB;;/b/\r\n") << row.label;
   }
 }
 
 // The settings file holds the password, and was written readable by everyone.
 TEST(StoredSettings, SettingsFileIsTheOwnersAlone) {
   Fixture f;
-  const std::string ini = f.program.Path() + "velmarind.ini";
-  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  const std::string ini = f.Path() + "velmarind.ini";
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=8080\r\n");
   chmod(ini.c_str(), 0644);
-  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.Path());
   edited.Password = "secret";
-  vm::WriteStoredSettings(f.program.Path(), edited);
+  vm::WriteStoredSettings(f.Path(), edited);
   EXPECT_EQ(PermissionsOf(ini), 0600u);
-  EXPECT_EQ(PermissionsOf(f.program.Path() + "dirlst.ini"), 0644u);
+  EXPECT_EQ(PermissionsOf(f.Path() + "dirlst.ini"), 0644u);
 }
 
 TEST(StoredSettings, FirstStartWritesPort8080OnlyWhenThereIsNoSettingsFile) {
   Fixture f;
-  const std::string ini = f.program.Path() + "velmarind.ini";
-  EXPECT_TRUE(vm::WriteFirstStartSettings(f.program.Path()));
+  const std::string ini = f.Path() + "velmarind.ini";
+  EXPECT_TRUE(vm::WriteFirstStartSettings(f.Path()));
   EXPECT_EQ(ReadFileBytes(ini),
             "[COMMON]\r\nHTTP_PORT=8080\r\nAUTO_RUN=0\r\nPASS_FLG=0\r\nPASSWORD=\r\n");
   EXPECT_EQ(PermissionsOf(ini), 0600u);
-  f.Ini("");  // the user's file, even empty, stays as it is
-  EXPECT_FALSE(vm::WriteFirstStartSettings(f.program.Path()));
+  f.WriteSettings("");  // the user's file, even empty, stays as it is
+  EXPECT_FALSE(vm::WriteFirstStartSettings(f.Path()));
   EXPECT_EQ(ReadFileBytes(ini), "");
 }
 
 TEST(StoredSettings, AWriteNotCommittedLeavesNoTrace) {
   Fixture f;
-  f.Ini("[COMMON]\r\nHTTP_PORT=8080\r\n");
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=8080\r\n");
   f.Dirlst("A;;/a/\r\n");
   {
     vm::TStoredSettings edited = EverySetting();
-    vm::TSettingsWrite write(f.program.Path(), edited);
+    vm::TSettingsWrite write(f.Path(), edited);
   }
-  EXPECT_EQ(f.program.List(), (std::vector<std::string>{"dirlst.ini", "velmarind.ini"}));
-  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), "[COMMON]\r\nHTTP_PORT=8080\r\n");
-  EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\n");
+  EXPECT_EQ(f.List(), (std::vector<std::string>{"dirlst.ini", "page", "velmarind.ini"}));
+  EXPECT_EQ(ReadFileBytes(f.Path() + "velmarind.ini"), "[COMMON]\r\nHTTP_PORT=8080\r\n");
+  EXPECT_EQ(ReadFileBytes(f.Path() + "dirlst.ini"), "A;;/a/\r\n");
   // A folder that cannot be written fails before anything is replaced.
-  EXPECT_THROW(vm::TSettingsWrite(f.program.Path() + "missing/", EverySetting()),
-               vm::EFCreateError);
+  EXPECT_THROW(vm::TSettingsWrite(f.Path() + "missing/", EverySetting()), vm::EFCreateError);
 }

@@ -10,11 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "http/descriptor_limit.h"
@@ -22,6 +19,8 @@
 #include "platform/spill_stream.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
+#include "support/process_figures.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -29,48 +28,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::LoopbackClient;
+using testing::ResetClients;
+using vmtest::kSanitizedBuild;
+using vmtest::OthersAsleep;
+using vmtest::ResidentKiB;
+using vmtest::WaitUntil;
 
-// The engine gives sanitizer builds larger thread stacks; their memory figures mean little.
-constexpr bool kSanitizedBuild = kConnectionStackScale != 1;
-// Every wait for the server gives up after this.
-constexpr int kWaitMs = 10000;
 constexpr int kPerAddress = 50;  // below the server's cap of connections per client address
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs) {
-  const auto deadline = Clock::now() + milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return condition();
-}
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Opens count idle connections, kPerAddress from each of the addresses base + "1", base + "2"...
-std::vector<std::unique_ptr<LoopbackClient>> OpenIdle(int port, int count,
-                                                      const std::string& base) {
-  std::vector<std::unique_ptr<LoopbackClient>> clients;
-  for (int i = 0; i < count; ++i) {
-    clients.push_back(
-        std::make_unique<LoopbackClient>(port, base + std::to_string(1 + i / kPerAddress)));
-  }
-  return clients;
-}
-
-// Drops the clients with a reset: a client that closes first leaves its address and port in
-// TIME_WAIT for a minute, where a later bind of that port on every address would fail.
-void ResetAll(std::vector<std::unique_ptr<LoopbackClient>>& clients) {
-  for (auto& client : clients) client->Reset();
-  clients.clear();
-}
 
 // An attack seen from outside: clients announcing a 4 MiB body and sending nothing made the
 // server hold 4 MiB each (100 of them: 21 -> 432 MB), and keep it after they had gone.
@@ -104,18 +68,17 @@ TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
     const long before = ResidentKiB();
     long peak = before;
     {
-      std::vector<std::unique_ptr<LoopbackClient>> clients =
-          OpenIdle(server.BoundPort(), kClients, "127.0.3.");
+      testing::TClients clients =
+          testing::OpenClients(server.BoundPort(), kClients, "127.0.3.", kPerAddress);
       for (auto& client : clients) client->Send(head);
+      // Every head read, and whatever the heads made the server do done.
       EXPECT_TRUE(WaitUntil([&] {
         peak = std::max(peak, ResidentKiB());
-        return heads == kClients;
+        return heads == kClients && OthersAsleep();
       })) << row.label
           << ": " << heads << " heads read";
-      // A moment for whatever the heads made the server do.
-      std::this_thread::sleep_for(milliseconds(200));
       peak = std::max(peak, ResidentKiB());
-      ResetAll(clients);
+      ResetClients(clients);
     }
     EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; })) << row.label;
     const long after = ResidentKiB();
@@ -198,13 +161,8 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
     // The oldest connection, inside its request (head sent, body not yet): never closed for room.
     LoopbackClient uploading(port, "127.0.0.7");
     uploading.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
-    std::vector<std::unique_ptr<LoopbackClient>> idle;
-    if (row.oneAddress) {
-      for (int i = 0; i < kIdle; ++i)
-        idle.push_back(std::make_unique<LoopbackClient>(port, row.idleFrom));
-    } else {
-      idle = OpenIdle(port, kIdle, row.idleFrom);
-    }
+    testing::TClients idle =
+        testing::OpenClients(port, kIdle, row.idleFrom, row.oneAddress ? 0 : kPerAddress);
     int answered = 0;
     auto slowest = Clock::duration::zero();
     for (int i = 0; i < kRequests; ++i) {
@@ -216,7 +174,7 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
     }
     uploading.Send("67890");
     const std::string uploaded = uploading.ReadAll();
-    ResetAll(idle);
+    ResetClients(idle);
     close(control[1]);  // the child stops serving and reports
     TIdServerCounters counters;
     int limit = 0;
@@ -242,7 +200,11 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
         static_cast<unsigned long long>(counters.refusedForRoom), counters.peakConnections);
     EXPECT_EQ(answered, kRequests) << row.label;
     EXPECT_EQ(uploaded.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << row.label << ": " << uploaded;
-    EXPECT_LT(slowest, kAnswerWithin) << row.label;
+    // Sanitizers slow every accept and eviction many times over; beside a thousand sockets the
+    // wait then says nothing of the program's: only a plain build's time is checked.
+    if (!kSanitizedBuild) {
+      EXPECT_LT(slowest, kAnswerWithin) << row.label;
+    }
   }
 }
 

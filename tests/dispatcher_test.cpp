@@ -15,6 +15,8 @@
 #include "platform/text_helpers.h"
 #include "support/expected_pages.h"
 #include "support/page_lines.h"
+#include "support/program_folder.h"
+#include "support/waiting.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
@@ -29,7 +31,6 @@ using vmtest::IndexLink;
 using vmtest::JoinCrLf;
 using vmtest::ReadFileBytes;
 using vmtest::StampAfter;
-using vmtest::TTempFolder;
 
 // What a request was answered with: for a file, what ServeFile or ServeOpenFile was handed (the
 // path, the file's bytes at that moment); for a generated page, its bytes (path empty). And the
@@ -89,9 +90,6 @@ class Dispatcher : public ::testing::Test {
  protected:
   void SetUp() override {
     TRecordingServer::LastOfThisThread() = TServed{};
-    pageFolder_ = folder_.MakeSubfolder("page");
-    vmtest::WriteFileBytes(pageFolder_ + "vcom.css", ".sh1 {}\n");
-    vmtest::WriteFileBytes(pageFolder_ + "vcom.js", "function exf() {}\n");
     state_.SetProgramFolder(folder_.Path());
     state_.SetLocalAddress("192.168.0.12");
     Configure(false, "", {"Photos;;/home/u/P/", Sjis("表;;/home/u/表/"), "Docs;;/srv/d/"});
@@ -166,8 +164,8 @@ class Dispatcher : public ::testing::Test {
         ExpectedLoginForm(wrongPassword, StampAfter(served.bytes, "name=\"tt\" value=\"")));
   }
 
-  TTempFolder folder_;
-  std::string pageFolder_;
+  vmtest::TProgramFolder folder_;
+  const std::string pageFolder_ = folder_.PageFolder();
   TMainState state_;
   // Short delays: the tests of the slowed login wait for real.
   TLoginThrottle throttle_{kTestDelay};
@@ -449,7 +447,7 @@ TEST_F(Dispatcher, AWaitingLoginHoldsUpNobodyElse) {
     waitedAnswer = login("616263", "127.0.0.2");
     answered = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it start waiting
+  EXPECT_TRUE(vmtest::WaitUntil(vmtest::OthersAsleep)) << "the login is not waiting";
   // Another address logs in, and the waiting address's other requests are answered.
   EXPECT_NE(login("616263", "127.0.0.3").find("index.html?tt="), std::string::npos);
   EXPECT_TRUE(state_.IsAdmitted("127.0.0.3"));

@@ -1,17 +1,9 @@
 #include "server/form_hide_core.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <thread>
 
 #include "http/engine_errors.h"
 #include "platform/exception.h"
@@ -19,52 +11,37 @@
 #include "platform/text_helpers.h"
 #include "server/listen_failure.h"
 #include "state/config_store.h"
+#include "support/expected_pages.h"
 #include "support/loopback_client.h"
-#include "support/page_lines.h"
-#include "support/scoped_env.h"
+#include "support/ports.h"
+#include "support/program_folder.h"
+#include "support/waiting.h"
 
 namespace {
 
+using vmtest::ExpectedGoHomePage;
 using vmtest::FileExists;
+using vmtest::FreePort;
 using vmtest::JoinCrLf;
 using vmtest::ReadFileBytes;
+using vmtest::TPortHolder;
 using vmtest::TScopedEnv;
 using vmtest::TTempFolder;
+using vmtest::WaitUntil;
 using vmtest::WriteFileBytes;
 
-// A program folder with a page folder and settings; autostart goes to a folder of its own.
-struct Fixture {
-  TTempFolder program;
-  TTempFolder config;
-  TScopedEnv home{"XDG_CONFIG_HOME", config.Path()};
-  std::string pages = program.MakeSubfolder("page");
-
-  void Ini(const std::string& text) { WriteFileBytes(program.Path() + "velmarind.ini", text); }
-};
-
-std::vector<std::string> GoHomeLines(const std::string& url) {
-  return {"<HTML>",
-          "<HEAD>",
-          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">",
-          "<TITLE>Velmarind</TITLE>",
-          "<meta http-equiv=\"Refresh\" content=\"0; url=" + url + "\">",
-          "</HEAD>",
-          "<BODY>",
-          "<a href=\"" + url + "\">" + url + "</a>",
-          "</BODY>",
-          "</HTML>"};
-}
+using Fixture = vmtest::TProgramFolder;
 
 TEST(FormHideCore, CreateLoadsSettingsAndServesUntilClose) {
   Fixture f;
-  f.Ini("[COMMON]\r\nHTTP_PORT=0\r\n");
-  WriteFileBytes(f.program.Path() + "dirlst.ini", "A;;/a\r\n");
-  vm::TFormHideCore core(f.program.Path());
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=0\r\n");
+  f.WriteShares({"A;;/a"});
+  vm::TFormHideCore core(f.Path());
   core.Server().BindAddress = "127.0.0.1";
   core.FormCreate();
   EXPECT_TRUE(core.Server().Active());
   EXPECT_NE(core.Server().BoundPort(), 0);
-  EXPECT_EQ(core.State().ProgramFolder(), f.program.Path());
+  EXPECT_EQ(core.State().ProgramFolder(), f.Path());
   EXPECT_EQ(*core.State().SharedFolders(), std::vector<std::string>{"A;;/a/"});
   EXPECT_FALSE(core.State().LocalAddress().empty());
 
@@ -76,45 +53,46 @@ TEST(FormHideCore, CreateLoadsSettingsAndServesUntilClose) {
 TEST(FormHideCore, CloseDeletesOnlyTheHtmlFilesOfThePageFolder) {
   Fixture f;
   for (const char* name : {"index_127.0.0.1.html", "login_127.0.0.2.html", "gohome.html",
-                           "mine.html", "vcom.css", "vcom.js", "notes.htm", "page.html.bak"}) {
-    WriteFileBytes(f.pages + name, "x");
+                           "mine.html", "notes.htm", "page.html.bak"}) {
+    WriteFileBytes(f.PageFolder() + name, "x");
   }
   // A page write cut short by a crash leaves its mkstemp temporary; only that exact shape goes.
   for (const char* name : {"index_127.0.0.1.html.a1B2c3", "text_127.0.0.1.HTML.ZZZZZZ",
                            "index.html.backup7", "index.html.a1B2c", "index.htm.a1B2c3"}) {
-    WriteFileBytes(f.pages + name, "x");
+    WriteFileBytes(f.PageFolder() + name, "x");
   }
-  f.program.MakeSubfolder("page/folder.html");
-  f.program.MakeSubfolder("page/folder.html.Xy12ab");
-  WriteFileBytes(f.program.Path() + "outside.html", "x");
-  WriteFileBytes(f.program.Path() + "outside.html.Xy12ab", "x");
-  vm::TFormHideCore core(f.program.Path());
+  f.MakeSubfolder("page/folder.html");
+  f.MakeSubfolder("page/folder.html.Xy12ab");
+  WriteFileBytes(f.Path() + "outside.html", "x");
+  WriteFileBytes(f.Path() + "outside.html.Xy12ab", "x");
+  vm::TFormHideCore core(f.Path());
   core.FormClose();  // also safe when the server never started
-  EXPECT_EQ(f.program.List("page"),
+  EXPECT_EQ(f.List("page"),
             (std::vector<std::string>{"folder.html", "folder.html.Xy12ab", "index.htm.a1B2c3",
                                       "index.html.a1B2c", "index.html.backup7", "notes.htm",
                                       "page.html.bak", "vcom.css", "vcom.js"}));
-  EXPECT_TRUE(FileExists(f.program.Path() + "outside.html"));
-  EXPECT_TRUE(FileExists(f.program.Path() + "outside.html.Xy12ab"));
+  EXPECT_TRUE(FileExists(f.Path() + "outside.html"));
+  EXPECT_TRUE(FileExists(f.Path() + "outside.html.Xy12ab"));
 }
 
 TEST(FormHideCore, GoHomePageRedirectsToTheBaseUrl) {
   Fixture f;
-  f.Ini("[COMMON]\r\nHTTP_PORT=0\r\n");
-  vm::TFormHideCore core(f.program.Path());
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=0\r\n");
+  vm::TFormHideCore core(f.Path());
   core.Server().BindAddress = "127.0.0.1";
   core.FormCreate();
   const std::string address = core.State().LocalAddress();
 
   std::string path = core.WriteGoHomePage();
-  EXPECT_EQ(path, f.pages + "gohome.html");
-  EXPECT_EQ(ReadFileBytes(path), JoinCrLf(GoHomeLines("http://" + address + ":0/velmarind/")));
+  EXPECT_EQ(path, f.PageFolder() + "gohome.html");
+  EXPECT_EQ(ReadFileBytes(path),
+            JoinCrLf(ExpectedGoHomePage("http://" + address + ":0/velmarind/")));
 
   // The base URL follows a reload of the settings at once.
-  f.Ini("[COMMON]\r\nHTTP_PORT=80\r\n");
+  f.WriteSettings("[COMMON]\r\nHTTP_PORT=80\r\n");
   vm::LoadSettings(core.State());
   core.WriteGoHomePage();
-  EXPECT_EQ(ReadFileBytes(path), JoinCrLf(GoHomeLines("http://" + address + "/velmarind/")));
+  EXPECT_EQ(ReadFileBytes(path), JoinCrLf(ExpectedGoHomePage("http://" + address + "/velmarind/")));
   core.FormClose();
 }
 
@@ -124,45 +102,6 @@ TEST(FormHideCore, GoHomePageWithoutPageFolderThrows) {
   EXPECT_THROW(core.WriteGoHomePage(), vm::EFCreateError);
 }
 
-// A socket listening on 127.0.0.1: port 0 takes any free port. Closed with the object.
-class TPortHolder {
- public:
-  explicit TPortHolder(int port = 0) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd_, 1) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~TPortHolder() { close(fd_); }
-  int Port() const { return port_; }  // 0 when the port could not be had
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-// A port that was free a moment ago.
-int FreePort() { return TPortHolder().Port(); }
-
-bool Refused(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool refused = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-                       errno == ECONNREFUSED;
-  close(fd);
-  return refused;
-}
-
 bool Answers(int port) {
   return vm::testing::Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n")
              .rfind("HTTP/1.1 200 OK\r\n", 0) == 0;
@@ -170,11 +109,11 @@ bool Answers(int port) {
 
 // A core serving on a loopback port of its own.
 struct TServing : Fixture {
-  vm::TFormHideCore core{program.Path()};
+  vm::TFormHideCore core{Path()};
   int port = 0;
   TServing() {
-    Ini("[COMMON]\r\nHTTP_PORT=0\r\n");
-    WriteFileBytes(program.Path() + "dirlst.ini", "A;;/a/\r\n");
+    WriteSettings("[COMMON]\r\nHTTP_PORT=0\r\n");
+    WriteShares({"A;;/a/"});
     core.Server().BindAddress = "127.0.0.1";
     core.FormCreate();
     port = core.Server().BoundPort();
@@ -185,13 +124,13 @@ TEST(FormHideCore, PortChangeMovesTheListenerAtOnce) {
   TServing f;
   const int newPort = FreePort();
   ASSERT_NE(newPort, 0);
-  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.Path());
   edited.Port = newPort;
   f.core.StoreSettings(edited);
-  EXPECT_TRUE(Refused(f.port));
+  EXPECT_TRUE(vmtest::Refused(f.port));
   EXPECT_TRUE(Answers(newPort));
   EXPECT_EQ(f.core.NotServingReason(), "");
-  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()).Port, newPort);
+  EXPECT_EQ(vm::ReadStoredSettings(f.Path()).Port, newPort);
   const std::string suffix = ":" + std::to_string(newPort) + "/velmarind/";
   EXPECT_TRUE(f.core.State().Settings().BaseURL.ends_with(suffix))
       << f.core.State().Settings().BaseURL;
@@ -201,9 +140,9 @@ TEST(FormHideCore, PortThatCannotBeHadKeepsTheOldOneAndSavesNothing) {
   TServing f;
   TPortHolder taken;
   ASSERT_NE(taken.Port(), 0);
-  const std::string ini = ReadFileBytes(f.program.Path() + "velmarind.ini");
+  const std::string ini = ReadFileBytes(f.Path() + "velmarind.ini");
   const std::string baseURL = f.core.State().Settings().BaseURL;
-  vm::TStoredSettings edited = vm::ReadStoredSettings(f.program.Path());
+  vm::TStoredSettings edited = vm::ReadStoredSettings(f.Path());
   edited.Port = taken.Port();
   edited.SharedFolders.push_back("B;;/b/");
   try {
@@ -220,8 +159,8 @@ TEST(FormHideCore, PortThatCannotBeHadKeepsTheOldOneAndSavesNothing) {
     }
   }
   EXPECT_TRUE(Answers(f.port));
-  EXPECT_EQ(ReadFileBytes(f.program.Path() + "velmarind.ini"), ini);
-  EXPECT_EQ(ReadFileBytes(f.program.Path() + "dirlst.ini"), "A;;/a/\r\n");
+  EXPECT_EQ(ReadFileBytes(f.Path() + "velmarind.ini"), ini);
+  EXPECT_EQ(ReadFileBytes(f.Path() + "dirlst.ini"), "A;;/a/\r\n");
   EXPECT_EQ(f.core.State().Settings().BaseURL, baseURL);
   EXPECT_EQ(*f.core.State().SharedFolders(), std::vector<std::string>{"A;;/a/"});
 }
@@ -232,7 +171,7 @@ TEST(FormHideCore, FirstStartWritesPort8080AndAFailureToListenSaysWhy) {
   Fixture f;
   TPortHolder taken(vm::kFirstStartPort);
   if (taken.Port() == 0) GTEST_SKIP() << "port 8080 is in use on this machine by someone else";
-  vm::TFormHideCore core(f.program.Path());
+  vm::TFormHideCore core(f.Path());
   core.Server().BindAddress = "127.0.0.1";
   try {
     core.FormCreate();
@@ -244,7 +183,7 @@ TEST(FormHideCore, FirstStartWritesPort8080AndAFailureToListenSaysWhy) {
       EXPECT_NE(message.find(vm::Sjis(part)), std::string::npos) << vm::ShiftJisToUtf8(message);
     }
   }
-  EXPECT_EQ(vm::ReadStoredSettings(f.program.Path()).Port, 8080);
+  EXPECT_EQ(vm::ReadStoredSettings(f.Path()).Port, 8080);
   EXPECT_EQ(core.NotServingReason(), vm::Sjis("ポート 8080 は他のプログラムが使っています。"));
 }
 
@@ -279,10 +218,10 @@ TEST(FormHideCore, ListenFailuresAreSortedByCause) {
 // next start.
 TEST(FormHideCore, UnwritableFolderIsToldAndStoresAndAppliesNothing) {
   Fixture f;
-  vm::TFormHideCore writable(f.program.Path());
+  vm::TFormHideCore writable(f.Path());
   EXPECT_EQ(writable.FolderProblem(), "");
 
-  const std::string missing = f.program.Path() + "missing/";
+  const std::string missing = f.Path() + "missing/";
   vm::TFormHideCore core(missing);
   EXPECT_NE(core.FolderProblem().find(missing), std::string::npos);
   vm::TStoredSettings edited;
@@ -298,22 +237,20 @@ TEST(FormHideCore, UrlCommandOpensTheStartPageWithXdgOpen) {
   const std::string record = bin.Path() + "opened.txt";
   WriteFileBytes(bin.Path() + "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + record + "\n");
   chmod((bin.Path() + "xdg-open").c_str(), 0755);
-  vm::TFormHideCore core(f.program.Path());
+  vm::TFormHideCore core(f.Path());
   {
     TScopedEnv path("PATH", bin.Path() + ":/usr/bin:/bin");
     core.URLU1Click();
   }
-  // The opener is not waited for: look for its trace for a bounded time.
-  for (int i = 0; i < 250 && ReadFileBytes(record).empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_EQ(ReadFileBytes(record), f.pages + "gohome.html");
+  // The opener is not waited for: its trace is.
+  EXPECT_TRUE(WaitUntil([&] { return !ReadFileBytes(record).empty(); }));
+  EXPECT_EQ(ReadFileBytes(record), f.PageFolder() + "gohome.html");
 
   // Without xdg-open the page is still written, and the caller is told.
   TTempFolder emptyBin;
   TScopedEnv path("PATH", emptyBin.Path());
   EXPECT_FALSE(core.URLU1Click());
-  EXPECT_TRUE(FileExists(f.pages + "gohome.html"));
+  EXPECT_TRUE(FileExists(f.PageFolder() + "gohome.html"));
 }
 
 TEST(FormHideCore, OpenersThatFailAreReportedAndAllAreReaped) {
@@ -321,16 +258,15 @@ TEST(FormHideCore, OpenersThatFailAreReportedAndAllAreReaped) {
   TTempFolder bin;
   WriteFileBytes(bin.Path() + "xdg-open", "#!/bin/sh\ncase \"$1\" in */bad/) exit 3;; esac\n");
   chmod((bin.Path() + "xdg-open").c_str(), 0755);
-  vm::TFormHideCore core(f.program.Path());
+  vm::TFormHideCore core(f.Path());
   TScopedEnv path("PATH", bin.Path() + ":/usr/bin:/bin");
   ASSERT_TRUE(core.OpenWithDesktop("/srv/good/", "good"));
   ASSERT_TRUE(core.OpenWithDesktop("/srv/bad/", "bad"));
   std::vector<std::string> failed;
-  for (int i = 0; i < 250 && core.OpenersRunning(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(WaitUntil([&] {
     for (std::string& label : core.ReapOpeners()) failed.push_back(label);
-  }
-  EXPECT_FALSE(core.OpenersRunning());
+    return !core.OpenersRunning();
+  }));
   EXPECT_EQ(failed, std::vector<std::string>{"bad"});
 }
 

@@ -1,25 +1,23 @@
 // The whole program, started without a display from a copy in a temporary folder.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <chrono>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/expected_pages.h"
 #include "support/loopback_client.h"
-#include "support/page_lines.h"
+#include "support/ports.h"
+#include "support/program_folder.h"
+#include "support/served_core.h"
+#include "support/waiting.h"
 
 extern char** environ;
 
@@ -28,48 +26,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using vm::testing::Exchange;
 using vmtest::FileExists;
+using vmtest::FreePort;
 using vmtest::ReadFileBytes;
-using vmtest::TTempFolder;
+using vmtest::SplitAnswer;
 using vmtest::WriteFileBytes;
 
 constexpr auto kStartTimeout = std::chrono::seconds(10);  // start-up and bind, on a busy machine
-constexpr auto kStopTimeout = std::chrono::seconds(10);   // close handling after SIGTERM
 
-// A port free on this machine now: bound to port 0 on loopback, read, and released.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  // Probed on every address, as the program binds it: a port free on loopback alone may still
-  // be held on another local address (a client socket in TIME_WAIT, say).
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  socklen_t size = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    close(fd);
-    return 0;
-  }
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-// A copy of the built program with its page folder and a settings file for the port.
-struct Installation {
-  TTempFolder folder;
-  std::string program;
+// A program folder holding a copy of the built program, with a settings file for the port.
+struct Installation : vmtest::TProgramFolder {
+  std::string program = Path() + "velmarind";
 
   explicit Installation(int port, const std::string& moreSettings = "") {
-    program = folder.Path() + "velmarind";
-    WriteFileBytes(program, ReadFileBytes(VELMARIND_EXE));
+    Write("velmarind", ReadFileBytes(VELMARIND_EXE));
     chmod(program.c_str(), 0755);
-    std::string built = VELMARIND_EXE;
-    std::string builtPages = built.substr(0, built.rfind('/') + 1) + "page/";
-    std::string pages = folder.MakeSubfolder("page");
-    for (const char* name : {"vcom.css", "vcom.js"}) {
-      WriteFileBytes(pages + name, ReadFileBytes(builtPages + name));
-    }
-    WriteFileBytes(folder.Path() + "velmarind.ini",
-                   "[COMMON]\r\nHTTP_PORT=" + std::to_string(port) + "\r\n" + moreSettings);
+    WriteSettings("[COMMON]\r\nHTTP_PORT=" + std::to_string(port) + "\r\n" + moreSettings);
   }
 };
 
@@ -115,7 +86,7 @@ class Program {
       }
       env.push_back(entry);
     }
-    env.push_back("XDG_CONFIG_HOME=" + installation.folder.Path() + "config");
+    env.push_back("XDG_CONFIG_HOME=" + installation.ConfigHome());
     std::vector<char*> envp;
     for (std::string& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -144,13 +115,9 @@ class Program {
   std::string ErrorText() { return ReadUntil(err_, Clock::now() + kStartTimeout, Never); }
   void Signal(int signal) { kill(pid_, signal); }
   // The exit status, or -1 when it does not end in time (it is then killed).
-  int Wait(std::chrono::seconds timeout) {
-    auto deadline = Clock::now() + timeout;
+  int Wait() {
     int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (Clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (!vmtest::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; })) return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -165,10 +132,10 @@ TEST(HeadlessProgram, ServesTheIndexAndCleansItsPagesOnSigterm) {
   int port = FreePort();
   ASSERT_NE(port, 0);
   Installation installation(port);
-  const std::string pages = installation.folder.Path() + "page/";
+  const std::string pages = installation.PageFolder();
   // A page file the user left and a folder named like one: the file goes, the folder stays.
   WriteFileBytes(pages + "old.html", "x");
-  installation.folder.MakeSubfolder("page/keep.html");
+  installation.MakeSubfolder("page/keep.html");
 
   Program program(installation);
   ASSERT_TRUE(program.Started());
@@ -178,19 +145,18 @@ TEST(HeadlessProgram, ServesTheIndexAndCleansItsPagesOnSigterm) {
   EXPECT_EQ(line.rfind("http://", 0), 0u) << line;
   EXPECT_EQ(line.substr(line.size() - suffix.size()), suffix) << line;
 
-  std::string answer = Exchange(port, "GET /velmarind/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-  size_t body = answer.find("\r\n\r\n");
-  ASSERT_NE(body, std::string::npos) << answer;
-  EXPECT_EQ(answer.substr(body + 4, 8), "<HTML>\r\n");
+  const vmtest::THttpAnswer answer =
+      SplitAnswer(Exchange(port, "GET /velmarind/ HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(answer.body, vmtest::JoinCrLf(vmtest::ExpectedIndexPage({})));
   EXPECT_TRUE(FileExists(pages + "index_127.0.0.1.html"));
 
   program.Signal(SIGTERM);
-  EXPECT_EQ(program.Wait(kStopTimeout), 0);
-  EXPECT_EQ(installation.folder.List("page"),
+  EXPECT_EQ(program.Wait(), 0);
+  EXPECT_EQ(installation.List("page"),
             (std::vector<std::string>{"keep.html", "vcom.css", "vcom.js"}));
   // Started with "-j": no autostart entry is made, as AUTO_RUN is off.
-  EXPECT_FALSE(FileExists(installation.folder.Path() + "config/autostart/velmarind.desktop"));
+  EXPECT_FALSE(FileExists(installation.AutostartFile()));
 }
 
 TEST(HeadlessProgram, AsksForThePasswordAndEndsCleanlyOnSigint) {
@@ -200,16 +166,15 @@ TEST(HeadlessProgram, AsksForThePasswordAndEndsCleanlyOnSigint) {
   Program program(installation);
   ASSERT_TRUE(program.Started());
   ASSERT_TRUE(HasLine(program.FirstLine()));
-  std::string answer = Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n");
-  EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-  EXPECT_NE(answer.find("\r\n<form name=\"mform\" action=\"login.html\" method=\"POST\" "
-                        "onsubmit=\"return cmd_go()\">\r\n"),
-            std::string::npos)
-      << answer;
-  EXPECT_TRUE(FileExists(installation.folder.Path() + "page/login_127.0.0.1.html"));
+  const vmtest::THttpAnswer answer =
+      SplitAnswer(Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK");
+  const std::string stamp = vmtest::StampAfter(answer.body, "name=\"tt\" value=\"");
+  EXPECT_EQ(answer.body, vmtest::JoinCrLf(vmtest::ExpectedLoginForm(false, stamp)));
+  EXPECT_TRUE(FileExists(installation.PageFolder() + "login_127.0.0.1.html"));
   program.Signal(SIGINT);
-  EXPECT_EQ(program.Wait(kStopTimeout), 0);
-  EXPECT_EQ(installation.folder.List("page"), (std::vector<std::string>{"vcom.css", "vcom.js"}));
+  EXPECT_EQ(program.Wait(), 0);
+  EXPECT_EQ(installation.List("page"), (std::vector<std::string>{"vcom.css", "vcom.js"}));
 }
 
 TEST(HeadlessProgram, SecondInstanceOnTheSamePortFails) {
@@ -224,7 +189,7 @@ TEST(HeadlessProgram, SecondInstanceOnTheSamePortFails) {
   Program refused(second);
   ASSERT_TRUE(refused.Started());
   std::string errors = refused.ErrorText();
-  int status = refused.Wait(kStopTimeout);
+  int status = refused.Wait();
   EXPECT_NE(status, 0);
   EXPECT_NE(status, -1);
   // In Japanese (UTF-8 on the terminal): which port, why, and that nothing is served.
@@ -237,7 +202,7 @@ TEST(HeadlessProgram, SecondInstanceOnTheSamePortFails) {
   // The first one is unharmed and still stops cleanly.
   EXPECT_EQ(Exchange(port, "GET /velmarind/ HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
   running.Signal(SIGTERM);
-  EXPECT_EQ(running.Wait(kStopTimeout), 0);
+  EXPECT_EQ(running.Wait(), 0);
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/exception.h"
+#include "support/scoped_env.h"
 
 namespace vm {
 namespace {
@@ -18,27 +18,10 @@ constexpr double kHalfSecond = 0.5 / 86400.0;
 // Runs a test in a given time zone and restores the previous one afterwards.
 class ZoneTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  void UseZone(const char* zone) {
-    if (!remembered_) {
-      const char* old = std::getenv("TZ");
-      if (old != nullptr) saved_ = old;
-      remembered_ = true;
-    }
-    setenv("TZ", zone, 1);
-    tzset();
-  }
+  void UseZone(const char* zone) { zone_.emplace(zone); }
 
  private:
-  bool remembered_ = false;
-  std::optional<std::string> saved_;
+  std::optional<vmtest::TScopedZone> zone_;
 };
 
 // Nine hours ahead of UTC, no daylight time.

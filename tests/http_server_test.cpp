@@ -12,6 +12,7 @@
 #include "platform/exception.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -330,10 +331,7 @@ TEST_F(HttpServerTest, ClientResetMidTransferEndsOnlyItsOwnThread) {
     client.Reset();
   }
   EXPECT_EQ(Get(kGet).substr(0, 15), "HTTP/1.1 200 OK");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (server_.ConnectionCount() > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(server_.ConnectionCount(), 0);
+  EXPECT_TRUE(vmtest::WaitUntil([&] { return server_.ConnectionCount() == 0; }));
 }
 
 TEST_F(HttpServerTest, SilentClientIsClosedWithoutAResponse) {

@@ -19,6 +19,7 @@
 namespace {
 
 using vm::HexEncode;
+using vmtest::Request;
 using vmtest::TServedCore;
 using vmtest::TTempFolder;
 using vmtest::WriteFileBytes;
@@ -60,19 +61,17 @@ TEST(LinkSwap, NothingFromOutsideIsEverAnswered) {
     }
   });
 
-  const std::string download = "GET /velmarind/download.html?file=" + HexEncode(share + "file") +
-                               " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string download =
+      Request("GET", "/velmarind/download.html?file=" + HexEncode(share + "file"));
   const std::string listing =
-      "GET /velmarind/script.html?pid=m1&name=50&path=" + HexEncode(share + "folder/") +
-      " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+      Request("GET", "/velmarind/script.html?pid=m1&name=50&path=" + HexEncode(share + "folder/"));
   // A new text into the folder behind the link, under a name of its own.
   auto post = [&share](int client, int n) {
     const std::string text = "menu=newtext&dirname=50&dirpath=" + HexEncode(share + "folder/") +
                              "&fname=t" + std::to_string(client) + "-" + std::to_string(n) +
                              ".txt&tbody=x";
-    return "POST /velmarind/blank.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-           "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-           std::to_string(text.size()) + "\r\n\r\n" + text;
+    return Request("POST", "/velmarind/blank.html",
+                   "Content-Type: application/x-www-form-urlencoded\r\n", text);
   };
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;
   std::atomic<int> downloads{0}, served_inside{0}, listings{0}, listed_inside{0}, leaks{0};

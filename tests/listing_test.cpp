@@ -11,6 +11,7 @@
 
 #include "platform/text_helpers.h"
 #include "support/page_lines.h"
+#include "support/scoped_env.h"
 #include "web/pages.h"
 #include "web/sjis_texts.h"
 
@@ -26,23 +27,10 @@ constexpr time_t kStamp = 1357063445;
 class ListingTest : public ::testing::Test {
  protected:
   ListingTest() {
-    // A fixed zone nine hours east of UTC, so the expected dates do not depend on the host.
-    const char* tz = getenv("TZ");
-    oldTz_ = tz ? tz : "";
-    hadTz_ = tz != nullptr;
-    setenv("TZ", "JST-9", 1);
-    tzset();
     share_ = temp_.MakeSubfolder("Photos");
     page_ = temp_.Path() + "listing.html";
     state_.SharedFolders =
         std::make_shared<const TSharedFolderList>(TSharedFolderList{"Photos;;" + share_});
-  }
-  ~ListingTest() override {
-    if (hadTz_)
-      setenv("TZ", oldTz_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
   }
 
   // Makes a file (or a folder, for a name ending in "/") dated kStamp.
@@ -76,9 +64,10 @@ class ListingTest : public ::testing::Test {
            "::::";
   }
 
+  // A fixed zone nine hours east of UTC, so the expected dates do not depend on the host.
+  vmtest::TScopedZone zone_{"JST-9"};
   vmtest::TTempFolder temp_;
-  std::string share_, page_, oldTz_;
-  bool hadTz_ = false;
+  std::string share_, page_;
   bool found_ = false;  // what the last List said of its folder
   TStateSnapshot state_;
 };

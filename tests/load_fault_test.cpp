@@ -1,12 +1,9 @@
 // Load and faults against the whole server in this process, on loopback: many connections,
 // idle and slow clients, resets in the middle of transfers, concurrent uploads, a full disk.
 // Every test also checks that no thread and no file descriptor outlives the server.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,22 +11,21 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "http/descriptor_limit.h"
 #include "http/tcp_connection.h"
 #include "platform/text_helpers.h"
-#include "server/form_hide_core.h"
 #include "support/loopback_client.h"
-#include "support/page_lines.h"
-#include "support/scoped_env.h"
+#include "support/multipart.h"
+#include "support/process_figures.h"
+#include "support/random_bytes.h"
+#include "support/served_core.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -38,89 +34,35 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using testing::Exchange;
 using testing::LoopbackClient;
+using vmtest::kSanitizedBuild;
+using vmtest::RandomBytes;
 using vmtest::ReadFileBytes;
+using vmtest::ResidentKiB;
+using vmtest::ThreadCount;
 using vmtest::TTempFolder;
+using vmtest::WaitUntil;
 using vmtest::WriteFileBytes;
 
 constexpr char kShareName[] = "Share";
 constexpr char kBoundary[] = "----VelmarindLoadBoundary7MA4YWxkTrZu0gW";
-// The engine gives sanitizer builds larger thread stacks; their memory figures mean little.
-constexpr bool kSanitizedBuild = kConnectionStackScale != 1;
 // Frames around the receive block of a head read, beyond the block itself.
 constexpr size_t kStackProbeSlack = 4096;
-const std::string kIndexRequest = "GET /velmarind/index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+const std::string kIndexRequest = vmtest::Request("GET", "/velmarind/index.html");
 // Threads and descriptors of a connection end a moment after its socket: the connection
 // drains its peer for up to a second at close and the listener joins ended threads when it
-// next wakes. Everything must be back within this.
-constexpr int kSettleMs = 10000;
+// next wakes. Everything must be back within the wait limit.
 constexpr int kWorkerIdleMs = 300;
 // A client address of its own for each group of connections: the server takes at most
 // kDefaultMaxConnectionsPerAddress from one address.
 constexpr int kPerAddress = 50;
 std::string ClientAddress(int group) { return "127.0.1." + std::to_string(1 + group); }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return condition();
-}
-
-int CountEntries(const char* folder) {
-  int count = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
-    closedir(dir);
-  }
-  return count - (std::strcmp(folder, "/proc/self/fd") == 0 ? 1 : 0);  // the DIR's own
-}
-
-int ThreadCount() { return CountEntries("/proc/self/task"); }
-int DescriptorCount() { return CountEntries("/proc/self/fd"); }
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Raises the soft descriptor limit to the hard one; false when even that is below needed.
-bool RaiseDescriptorLimit(rlim_t needed) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
-  if (limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-  }
-  return limit.rlim_cur >= needed;
-}
-
-std::string RandomBytes(size_t size, uint64_t seed) {
-  std::mt19937_64 generator(seed);
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; i += 8) {
-    const uint64_t word = generator();
-    std::memcpy(bytes.data() + i, &word, std::min<size_t>(8, size - i));
-  }
-  return bytes;
-}
-
 // The browser's upload form: "menu", the file, then "dirname".
 std::string UploadBody(const std::string& content, const std::string& folderName = kShareName) {
-  const std::string delimiter = std::string("--") + kBoundary;
-  return delimiter + "\r\nContent-Disposition: form-data; name=\"menu\"\r\n\r\nupdimg\r\n" +
-         delimiter +
-         "\r\nContent-Disposition: form-data; name=\"ifile\"; filename=\"C:\\up\\photo.bin\"\r\n"
-         "Content-Type: application/octet-stream\r\n\r\n" +
-         content + "\r\n" + delimiter +
-         "\r\nContent-Disposition: form-data; name=\"dirname\"\r\n\r\n" + HexEncode(folderName) +
-         "\r\n" + delimiter + "--\r\n";
+  return vmtest::Multipart({{"name=\"menu\"", "updimg"},
+                            {"name=\"ifile\"; filename=\"C:\\up\\photo.bin\"", content},
+                            {"name=\"dirname\"", HexEncode(folderName)}},
+                           kBoundary);
 }
 
 std::string PostHead(size_t bodySize) {
@@ -144,38 +86,40 @@ std::string PostHead(size_t bodySize) {
   return ::testing::AssertionSuccess();
 }
 
-std::vector<std::string> UploadsIn(const TTempFolder& folder, const std::string& sub = "") {
-  std::vector<std::string> names;
-  for (const std::string& name : folder.List(sub)) {
-    if (name.rfind("__vupd_img_", 0) == 0) names.push_back(name);
+// The saved uploads among names.
+std::vector<std::string> UploadsIn(const std::vector<std::string>& names) {
+  std::vector<std::string> uploads;
+  for (const std::string& name : names) {
+    if (name.rfind("__vupd_img_", 0) == 0) uploads.push_back(name);
   }
-  return names;
+  return uploads;
 }
 
 // Hidden files left by an interrupted replace ("pastdata.txt", new texts) or a page write.
-std::vector<std::string> Leftovers(const TTempFolder& folder, const std::string& sub = "") {
-  std::vector<std::string> names;
-  for (const std::string& name : folder.List(sub)) {
-    if (name[0] == '.' || name.find(".html.") != std::string::npos) names.push_back(name);
+std::vector<std::string> Leftovers(const std::vector<std::string>& names) {
+  std::vector<std::string> left;
+  for (const std::string& name : names) {
+    if (name[0] == '.' || name.find(".html.") != std::string::npos) left.push_back(name);
   }
-  return names;
+  return left;
 }
 
 // A program folder sharing one folder, and the whole server on 127.0.0.1 in this process.
 class LoadFault : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (!core_) return;
-    core_->FormClose();
-    core_.reset();
+    if (!served_) return;
+    served_->Core().FormClose();
+    const vmtest::TProgramFolder& program = served_->Folder();
+    EXPECT_EQ(Leftovers(program.List()), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(program.List("page")), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(share_.List()), std::vector<std::string>{});
+    served_.reset();
     // Everything the server made is gone again: threads, sockets, files.
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore_; }, kSettleMs))
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore_; }))
         << ThreadCount() << " threads, " << threadsBefore_ << " before the server";
-    EXPECT_TRUE(WaitUntil([&] { return DescriptorCount() == descriptorsBefore_; }, kSettleMs))
-        << DescriptorCount() << " descriptors, " << descriptorsBefore_ << " before the server";
-    EXPECT_EQ(Leftovers(program_), std::vector<std::string>{});
-    EXPECT_EQ(Leftovers(program_, "page"), std::vector<std::string>{});
-    EXPECT_EQ(Leftovers(share_), std::vector<std::string>{});
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptorCount() == descriptorsBefore_; }))
+        << OpenDescriptorCount() << " descriptors, " << descriptorsBefore_ << " before the server";
   }
 
   // Starts the server; extraShares are further "name;;path" lines of the shared-folder list.
@@ -185,47 +129,46 @@ class LoadFault : public ::testing::Test {
     // thread run beforehand keeps it out of the count.
     std::thread([] {}).join();
     threadsBefore_ = ThreadCount();
-    descriptorsBefore_ = DescriptorCount();
-    program_.MakeSubfolder("page");
-    WriteFileBytes(program_.Path() + "velmarind.ini", "[COMMON]\r\nHTTP_PORT=0\r\n");
-    std::string shares = std::string(kShareName) + ";;" + share_.Path() + "\r\n";
-    for (const std::string& line : extraShares) shares += line + "\r\n";
-    WriteFileBytes(program_.Path() + "dirlst.ini", shares);
-    core_ = std::make_unique<TFormHideCore>(program_.Path());
-    core_->Server().BindAddress = "127.0.0.1";
-    core_->Server().IdleTimeout = idleTimeoutMs;
-    // Pool threads end soon after their last connection, so that "settled" includes the pool.
-    core_->Server().WorkerIdleTime = kWorkerIdleMs;
-    core_->FormCreate();
-    port_ = core_->Server().BoundPort();
+    descriptorsBefore_ = OpenDescriptorCount();
+    std::vector<std::string> shares = {std::string(kShareName) + ";;" + share_.Path()};
+    shares.insert(shares.end(), extraShares.begin(), extraShares.end());
+    served_ = std::make_unique<vmtest::TServedCore>(shares, "", [&](TIdHTTPServer& server) {
+      server.IdleTimeout = idleTimeoutMs;
+      // Pool threads end soon after their last connection, so that "settled" includes the pool.
+      server.WorkerIdleTime = kWorkerIdleMs;
+    });
+    port_ = served_->Port();
   }
 
-  TIdHTTPServer& Server() { return core_->Server(); }
+  TIdHTTPServer& Server() { return served_->Server(); }
+  std::string ProgramFolder() const { return served_->ProgramFolder(); }
   std::string Get(const std::string& request = kIndexRequest) { return Exchange(port_, request); }
   std::string Upload(const std::string& body) {
     return Exchange(port_, PostHead(body.size()) + body);
   }
   std::string DownloadRequest(const std::string& path) const {
-    return "GET /velmarind/download.html?file=" + HexEncode(path) +
-           " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return vmtest::Request("GET", "/velmarind/download.html?file=" + HexEncode(path));
   }
-  bool ServerSettled(int threads, int descriptors) {
-    return WaitUntil(
-        [&] {
-          return Server().ConnectionCount() == 0 && ThreadCount() == threads &&
-                 DescriptorCount() == descriptors;
-        },
-        kSettleMs);
+  // The contents of the uploads saved in the share, sorted.
+  std::vector<std::string> SavedUploads() const {
+    std::vector<std::string> saved;
+    for (const std::string& name : UploadsIn(share_.List()))
+      saved.push_back(ReadFileBytes(share_.Path() + name));
+    std::sort(saved.begin(), saved.end());
+    return saved;
+  }
+  bool ServerSettled(int threads, size_t descriptors) {
+    return WaitUntil([&] {
+      return Server().ConnectionCount() == 0 && ThreadCount() == threads &&
+             OpenDescriptorCount() == descriptors;
+    });
   }
 
-  TTempFolder config_;
-  vmtest::TScopedEnv home_{"XDG_CONFIG_HOME", config_.Path()};  // autostart stays in here
-  TTempFolder program_;
   TTempFolder share_;
   int threadsBefore_ = 0;
-  int descriptorsBefore_ = 0;
+  size_t descriptorsBefore_ = 0;
   int port_ = 0;
-  std::unique_ptr<TFormHideCore> core_;  // last: stopped before the folders go
+  std::unique_ptr<vmtest::TServedCore> served_;  // last: stopped before the share goes
 };
 
 TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
@@ -234,12 +177,12 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
   constexpr int kNormalThreads = 4;
   constexpr int kNormalEach = 50;
   // A client and a server descriptor per connection, and room for the rest.
-  if (!RaiseDescriptorLimit(2 * kConnections + 200))
+  if (RaiseDescriptorLimit() < static_cast<size_t>(2 * kConnections + 200))
     GTEST_SKIP() << "the hard limit on open files is too low for " << kConnections
                  << " connections in one process";
   Start();
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
   const long rssBefore = ResidentKiB();
 
   // A connection whose handshake the kernel dropped (full accept queue) takes a second or more.
@@ -255,7 +198,7 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
     retransmitted += Clock::now() - start >= kRetransmitted;
   }
   EXPECT_EQ(retransmitted, 0) << "handshakes dropped in the burst";
-  ASSERT_TRUE(WaitUntil([&] { return Server().ConnectionCount() == kConnections; }, kSettleMs))
+  ASSERT_TRUE(WaitUntil([&] { return Server().ConnectionCount() == kConnections; }))
       << Server().ConnectionCount() << " connections accepted";
   const long rssIdle = ResidentKiB();
   std::printf(
@@ -297,9 +240,9 @@ TEST_F(LoadFault, ThousandConnectionsBesideNormalRequestsAllEndCleanly) {
 
   EXPECT_TRUE(ServerSettled(threads, descriptors))
       << Server().ConnectionCount() << " connections, " << ThreadCount() << " threads (" << threads
-      << " before), " << DescriptorCount() << " descriptors (" << descriptors << " before)";
-  std::printf("[ figures  ] afterwards: %d threads, %d descriptors, RSS %.1f MiB\n", ThreadCount(),
-              DescriptorCount(), ResidentKiB() / 1024.0);
+      << " before), " << OpenDescriptorCount() << " descriptors (" << descriptors << " before)";
+  std::printf("[ figures  ] afterwards: %d threads, %zu descriptors, RSS %.1f MiB\n", ThreadCount(),
+              OpenDescriptorCount(), ResidentKiB() / 1024.0);
 }
 
 TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
@@ -311,15 +254,12 @@ TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
   constexpr int kDribbleRounds = 3;
   Start(kIdleLimitMs);
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
-  std::vector<std::unique_ptr<LoopbackClient>> silent, slow;
   const auto firstSilent = Clock::now();  // no silent client may be closed before this + limit
-  for (int i = 0; i < kSilent; ++i)
-    silent.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(0)));
+  testing::TClients silent = testing::OpenClients(port_, kSilent, ClientAddress(0));
   const auto firstSlow = Clock::now();
-  for (int i = 0; i < kSlow; ++i)
-    slow.push_back(std::make_unique<LoopbackClient>(port_, ClientAddress(1)));
+  testing::TClients slow = testing::OpenClients(port_, kSlow, ClientAddress(1));
 
   std::atomic<bool> dribbling{true};
   std::thread dribbler([&] {
@@ -337,7 +277,7 @@ TEST_F(LoadFault, IdleAndSlowClientsAreClosedWithoutDelayingOthers) {
     answered += IsWholeOk(Get());
     ++requests;
     slowest = std::max(slowest, Clock::now() - start);
-    std::this_thread::sleep_for(milliseconds(20));
+    std::this_thread::sleep_for(milliseconds(20));  // a browser's pace, not a flood
   }
   dribbler.join();
   EXPECT_EQ(answered, requests);
@@ -374,17 +314,18 @@ TEST_F(LoadFault, StalledOrResetDownloadsEndOnlyTheirConnection) {
   constexpr int kIdleLimitMs = 1000;
   Start(kIdleLimitMs);
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
   // A client that asks and then reads nothing is given up once the send has stalled that long.
   {
     LoopbackClient stalled(port_);
     ASSERT_TRUE(stalled.Send(DownloadRequest(path)));
     const auto asked = Clock::now();
-    ASSERT_TRUE(WaitUntil([&] { return Server().ConnectionCount() == 1; }, kSettleMs));
+    ASSERT_TRUE(WaitUntil([&] { return Server().ConnectionCount() == 1; }));
     // The kernel still squeezes a few bytes into the full receive queue now and then, and each
     // such bit of progress starts the send's time limit anew: a few limits pass, not one.
-    EXPECT_TRUE(WaitUntil([&] { return Server().ConnectionCount() == 0; }, 10 * kIdleLimitMs))
+    EXPECT_TRUE(
+        WaitUntil([&] { return Server().ConnectionCount() == 0; }, milliseconds(10 * kIdleLimitMs)))
         << "the server still sends to a client that stopped reading";
     EXPECT_GE(Clock::now() - asked, milliseconds(kIdleLimitMs));
   }
@@ -417,10 +358,10 @@ TEST_F(LoadFault, ResetUploadsLeaveNoFileAndPastDataIsNeverTorn) {
   for (const std::string& body : wholeBodies) bodyOfSize[body.size()] = &body;
   Start();
   const int threads = ThreadCount();
-  const int descriptors = DescriptorCount();
+  const size_t descriptors = OpenDescriptorCount();
 
   // A reader watches "pastdata.txt" the whole time: absent, or one whole body.
-  const std::string pastData = program_.Path() + "pastdata.txt";
+  const std::string pastData = ProgramFolder() + "pastdata.txt";
   std::atomic<bool> done{false};
   std::atomic<int> reads{0}, torn{0};
   std::thread reader([&] {
@@ -437,7 +378,7 @@ TEST_F(LoadFault, ResetUploadsLeaveNoFileAndPastDataIsNeverTorn) {
     const std::string body = UploadBody(cut[i]);
     LoopbackClient client(port_);
     EXPECT_TRUE(client.Send(PostHead(body.size()) + body.substr(0, body.size() / 2)));
-    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_TRUE(WaitUntil([&] { return client.AllRead(); }));  // the server is inside the body
     client.Reset();
     EXPECT_TRUE(IsWholeOk(Upload(wholeBodies[i]))) << "upload " << i;
   }
@@ -447,10 +388,7 @@ TEST_F(LoadFault, ResetUploadsLeaveNoFileAndPastDataIsNeverTorn) {
   EXPECT_TRUE(ServerSettled(threads, descriptors));
 
   // Exactly the whole uploads, byte for byte; nothing of the cut ones.
-  std::vector<std::string> saved;
-  for (const std::string& name : UploadsIn(share_))
-    saved.push_back(ReadFileBytes(share_.Path() + name));
-  std::sort(saved.begin(), saved.end());
+  const std::vector<std::string> saved = SavedUploads();
   std::sort(whole.begin(), whole.end());
   EXPECT_EQ(saved.size(), whole.size());
   EXPECT_TRUE(saved == whole) << "saved uploads differ from what was sent";
@@ -488,15 +426,12 @@ TEST_F(LoadFault, TwoHundredUploadsAtOnceGiveTwoHundredWholeFiles) {
   for (std::thread& t : clients) t.join();
   EXPECT_EQ(answered, kUploads);
 
-  std::vector<std::string> saved;
-  for (const std::string& name : UploadsIn(share_))
-    saved.push_back(ReadFileBytes(share_.Path() + name));
-  std::sort(saved.begin(), saved.end());
+  const std::vector<std::string> saved = SavedUploads();
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(saved.size(), static_cast<size_t>(kUploads));
   EXPECT_TRUE(saved == contents) << "an upload was lost, merged or changed";
   // 200 writers of "pastdata.txt" at once leave one whole body: the last to finish.
-  const std::string pastData = ReadFileBytes(program_.Path() + "pastdata.txt");
+  const std::string pastData = ReadFileBytes(ProgramFolder() + "pastdata.txt");
   EXPECT_TRUE(std::any_of(contents.begin(), contents.end(),
                           [&](const std::string& c) { return pastData == UploadBody(c); }))
       << "pastdata.txt holds " << pastData.size() << " bytes of no single body";
@@ -588,21 +523,21 @@ TEST_F(LoadFault, DeepestRequestsUseLessThanHalfTheConnectionStack) {
   Server().SetActive(true);
   port_ = Server().BoundPort();
 
-  const std::string head = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-  const std::string listing = Get("GET /velmarind/script.html?pid=m1&name=" + HexEncode("S0") +
-                                  "&path=" + HexEncode(big) + head);
+  using vmtest::Request;
+  const std::string listing = Get(Request(
+      "GET", "/velmarind/script.html?pid=m1&name=" + HexEncode("S0") + "&path=" + HexEncode(big)));
   EXPECT_TRUE(IsWholeOk(listing));
   EXPECT_GT(listing.size(), static_cast<size_t>(kEntries) * 20);
   EXPECT_TRUE(IsWholeOk(Get()));
-  EXPECT_TRUE(IsWholeOk(Get("GET /velmarind/text.html?dirname=" + HexEncode(kShareName) + head)));
+  EXPECT_TRUE(
+      IsWholeOk(Get(Request("GET", "/velmarind/text.html?dirname=" + HexEncode(kShareName)))));
   const std::string text = "menu=newtext&dirname=" + HexEncode(kShareName) +
                            "&fname=note.txt&tbody=" + std::string(100000, 'x');
-  EXPECT_TRUE(IsWholeOk(Get("POST /velmarind/blank.html HTTP/1.1\r\nContent-Length: " +
-                            std::to_string(text.size()) + "\r\n\r\n" + text)));
+  EXPECT_TRUE(IsWholeOk(Get(Request("POST", "/velmarind/blank.html", "", text))));
   EXPECT_TRUE(IsWholeOk(Upload(UploadBody(RandomBytes(5 << 20, 3)))));
   const std::string failed = Get(DownloadRequest(share_.Path() + "missing.bin"));
   EXPECT_EQ(failed.rfind("HTTP/1.1 500 ", 0), 0u) << failed.substr(0, 100);
-  EXPECT_EQ(UploadsIn(share_).size(), 1u);
+  EXPECT_EQ(UploadsIn(share_.List()).size(), 1u);
 
   if (kSanitizedBuild) GTEST_SKIP() << "stack use is not measured in sanitizer builds";
   // Reading the head takes one receive block on the stack, from about the hooks' depth.
@@ -653,14 +588,14 @@ TEST_F(LoadFault, FullDiskDuringAnUploadEndsClearlyAndKeepsOldFiles) {
   const std::string response = Upload(UploadBody(RandomBytes(12 << 20, 8), "Small"));
   EXPECT_TRUE(IsWholeOk(response)) << response.substr(0, 200);
   EXPECT_EQ(ReadFileBytes(folder + "keep.bin"), keep);
-  EXPECT_EQ(UploadsIn(share_, "small"), std::vector<std::string>{});
-  EXPECT_EQ(Leftovers(share_, "small"), std::vector<std::string>{});
+  EXPECT_EQ(UploadsIn(share_.List("small")), std::vector<std::string>{});
+  EXPECT_EQ(Leftovers(share_.List("small")), std::vector<std::string>{});
   EXPECT_TRUE(IsWholeOk(Get()));
 
   // The space is free again: an upload that fits is saved whole.
   const std::string fits = RandomBytes(100 << 10, 9);
   EXPECT_TRUE(IsWholeOk(Upload(UploadBody(fits, "Small"))));
-  const std::vector<std::string> saved = UploadsIn(share_, "small");
+  const std::vector<std::string> saved = UploadsIn(share_.List("small"));
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(ReadFileBytes(folder + saved[0]), fits);
 }

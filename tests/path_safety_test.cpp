@@ -10,6 +10,7 @@
 
 #include "platform/sjis.h"
 #include "platform/text_helpers.h"
+#include "support/multipart.h"
 #include "support/served_core.h"
 
 namespace {
@@ -85,18 +86,16 @@ class PathSafety : public ::testing::Test {
   }
 
   std::string Download(const std::string& hexPath) const {
-    return served_.Exchange("GET /velmarind/download.html?file=" + hexPath +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return served_.Exchange(vmtest::Request("GET", "/velmarind/download.html?file=" + hexPath));
   }
   std::string Listing(const std::string& hexPath) const {
-    return served_.Exchange("GET /velmarind/script.html?pid=m1&name=50&path=" + hexPath +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return served_.Exchange(
+        vmtest::Request("GET", "/velmarind/script.html?pid=m1&name=50&path=" + hexPath));
   }
   std::string Post(const std::string& document, const std::string& contentType,
                    const std::string& body) const {
     return served_.Exchange(
-        "POST " + document + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
-        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        vmtest::Request("POST", document, "Content-Type: " + contentType + "\r\n", body));
   }
   // The text-creation form as the page sends it (fname already URL-encoded by the caller).
   std::string NewText(const std::string& dirnameHex, const std::string& encodedName,
@@ -108,14 +107,12 @@ class PathSafety : public ::testing::Test {
   // The upload form as browsers send it: menu, the file part, dirname, dirpath.
   std::string Upload(const std::string& dirnameHex, const std::string& fileName,
                      const std::string& dirpathHex = "") const {
-    const std::string dash = std::string("--") + kBoundary;
     const std::string body =
-        dash + "\r\nContent-Disposition: form-data; name=\"menu\"\r\n\r\nupdimg\r\n" + dash +
-        "\r\nContent-Disposition: form-data; name=\"ifile\"; filename=\"" + fileName +
-        "\"\r\nContent-Type: text/plain\r\n\r\n" + kWritten + "\r\n" + dash +
-        "\r\nContent-Disposition: form-data; name=\"dirname\"\r\n\r\n" + dirnameHex + "\r\n" +
-        dash + "\r\nContent-Disposition: form-data; name=\"dirpath\"\r\n\r\n" + dirpathHex +
-        "\r\n" + dash + "--\r\n";
+        vmtest::Multipart({{"name=\"menu\"", "updimg"},
+                           {"name=\"ifile\"; filename=\"" + fileName + "\"", kWritten},
+                           {"name=\"dirname\"", dirnameHex},
+                           {"name=\"dirpath\"", dirpathHex}},
+                          kBoundary);
     return Post("/velmarind/index.html", std::string("multipart/form-data; boundary=") + kBoundary,
                 body);
   }

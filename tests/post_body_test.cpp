@@ -24,20 +24,23 @@
 #include "platform/spill_stream.h"
 #include "platform/text_helpers.h"
 #include "support/file_size_limit.h"
+#include "support/multipart.h"
 #include "support/page_lines.h"
+#include "support/process_figures.h"
+#include "support/random_bytes.h"
 #include "support/scoped_env.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
 namespace {
 
+using vmtest::kSanitizedBuild;
+using vmtest::Multipart;
+using vmtest::RandomBytes;
 using vmtest::ReadFileBytes;
 using vmtest::TTempFolder;
 
 const std::string kDataHex = HexEncode("Data1");
-// Sanitizers cost many times the time and memory: their builds run the hostile bodies, but
-// their figures say nothing of the parser's.
-constexpr bool kSanitizedBuild = kConnectionStackScale != 1;
 
 std::string Fixture(const std::string& name) {
   return ReadFileBytes(std::string(VELMARIND_SOURCE_DIR) + "/tests/fixtures/" + name);
@@ -71,33 +74,15 @@ class PostBodyTest : public ::testing::Test {
   }
   std::vector<std::string> Saved() const { return temp_.List("share"); }
   std::string SavedBytes(const std::string& name) const { return ReadFileBytes(share_ + name); }
+  // Removes what was saved, for the next case.
+  void ForgetSaved() const {
+    for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+  }
 
   TTempFolder temp_;
   std::string program_, share_;
   TStateSnapshot state_;
 };
-
-// A multipart body from parts {headerParams, content}, as browsers build it.
-std::string Multipart(const std::vector<std::pair<std::string, std::string>>& parts,
-                      const std::string& boundary = "----b0undary") {
-  std::string body;
-  for (const auto& [params, content] : parts) {
-    body += "--" + boundary + "\r\nContent-Disposition: form-data; " + params + "\r\n";
-    if (params.find("filename=") != std::string::npos) body += "Content-Type: image/png\r\n";
-    body += "\r\n" + content + "\r\n";
-  }
-  return body + "--" + boundary + "--\r\n";
-}
-
-// Bytes that differ at every position, so that a part saved from a wrong offset shows.
-std::string Noise(size_t size, uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return bytes;
-}
 
 // The body written into a stream the way the engine does, a block at a time.
 void Fill(TStream& stream, const std::string& body) {
@@ -469,9 +454,7 @@ TEST_F(PostBodyTest, NewTextNeverReplacesAnEntry) {
     EXPECT_EQ(SavedBytes(row.saved), "new");
   }
   EXPECT_EQ(SavedBytes("a.txt"), "an older and longer text");
-  struct stat info {};
-  ASSERT_EQ(stat((share_ + "a.txt").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(vmtest::PermissionsOf(share_ + "a.txt"), 0600u);
   EXPECT_FALSE(vmtest::FileExists(temp_.Path() + "elsewhere.txt"));
   EXPECT_EQ(Saved().size(), 3 + rows.size());
 }
@@ -626,7 +609,7 @@ TEST_F(PostBodyTest, SavedFilesAppearOnlyWhole) {
   // A file that showed under its name while being written would be listed, and could be
   // downloaded, half-written. A watcher looks for the name all the while.
   constexpr size_t kSize = 8 << 20;
-  std::string content = Noise(kSize, 3);
+  std::string content = RandomBytes(kSize, 3);
   for (char& c : content) c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);
   const std::vector<std::pair<const char*, std::string>> rows = {
       {"new text",
@@ -658,7 +641,7 @@ TEST_F(PostBodyTest, SavedFilesAppearOnlyWhole) {
     EXPECT_EQ(seenPartial, 0);
     ASSERT_EQ(Saved().size(), 1u);
     EXPECT_TRUE(SavedBytes(Saved()[0]) == content);
-    std::remove((share_ + Saved()[0]).c_str());
+    ForgetSaved();
   }
 }
 
@@ -716,21 +699,16 @@ TEST_F(PostBodyTest, HostileBodiesCostLinearTime) {
     if (!kSanitizedBuild) {
       EXPECT_LT(spent, kBoundMs);
     }
-    for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+    ForgetSaved();
   }
 }
 
 // The resident size of this process now and at its peak since the peak was last reset, in
 // bytes; nullopt where the system does not tell or cannot reset the peak.
 std::optional<std::pair<size_t, size_t>> ResidentNowAndPeak() {
-  std::ifstream status("/proc/self/status");
-  size_t now = 0, peak = 0;
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) now = std::stoul(line.substr(6)) * 1024;
-    if (line.rfind("VmHWM:", 0) == 0) peak = std::stoul(line.substr(6)) * 1024;
-  }
-  if (now == 0 || peak == 0) return std::nullopt;
-  return std::make_pair(now, peak);
+  const long now = vmtest::ResidentKiB(), peak = vmtest::StatusKiB("VmHWM");
+  if (now <= 0 || peak <= 0) return std::nullopt;
+  return std::make_pair(static_cast<size_t>(now) * 1024, static_cast<size_t>(peak) * 1024);
 }
 
 bool ResetResidentPeak() {
@@ -823,12 +801,7 @@ TEST_F(PostBodyTest, UploadsInTheSameMillisecondAllSurvive) {
 
 TEST_F(PostBodyTest, LargeUploadThroughSpillStream) {
   constexpr size_t kSize = 64u << 20;
-  std::string content(kSize, '\0');
-  uint32_t seed = 12345;
-  for (size_t k = 0; k < kSize; ++k) {
-    seed = seed * 1103515245u + 12345u;
-    content[k] = static_cast<char>(seed >> 24);
-  }
+  std::string content = RandomBytes(kSize, 12345);
   // Lines that look like a delimiter but are not the body's.
   content.replace(1000, 17, "\r\n------b0undar\r\n");
   const std::string boundary = "----b0undary";
@@ -884,7 +857,7 @@ TEST_F(PostBodyTest, LargePartsAreSavedExactlyWhereverTheirDelimiterFalls) {
     std::vector<std::pair<std::string, std::string>> parts = {{"name=\"menu\"", "updimg"}};
     std::vector<std::string> contents;
     for (size_t k = 0; k < c.fileSizes.size(); ++k) {
-      std::string content = Noise(c.fileSizes[k], static_cast<uint32_t>(k + 1));
+      std::string content = RandomBytes(c.fileSizes[k], k + 1);
       const std::string fake = "\r\n--" + boundary.substr(0, boundary.size() - 1) + "\r\n";
       if (c.fakeAt + fake.size() <= content.size()) content.replace(c.fakeAt, fake.size(), fake);
       contents.push_back(content);
@@ -906,22 +879,18 @@ TEST_F(PostBodyTest, LargePartsAreSavedExactlyWhereverTheirDelimiterFalls) {
       expected += "&f" + std::to_string(k) + "=" + HexEncode(saved[k]);
     }
     EXPECT_EQ(result, expected);
-    for (const std::string& name : saved) std::remove((share_ + name).c_str());
+    ForgetSaved();
   }
 }
 
 TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
-  // A folder on another file system than the program folder, when this machine has one.
-  struct stat shm {}, program {};
-  std::string other;
-  if (stat("/dev/shm", &shm) == 0 && stat(program_.c_str(), &program) == 0 &&
-      shm.st_dev != program.st_dev) {
-    char pattern[] = "/dev/shm/velmarind-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) other = std::string(pattern) + "/";
-  }
-  const std::string body = Multipart({{"name=\"menu\"", "updimg"},
-                                      {"name=\"ifile\"; filename=\"a.bin\"", Noise(6 << 20, 9)},
-                                      {"name=\"dirname\"", kDataHex}});
+  // A folder on another file system than the program folder's, when this machine has one.
+  const vmtest::TOtherDiskFolder otherDisk;
+  const std::string& other = otherDisk.Path();
+  const std::string body =
+      Multipart({{"name=\"menu\"", "updimg"},
+                 {"name=\"ifile\"; filename=\"a.bin\"", RandomBytes(6 << 20, 9)},
+                 {"name=\"dirname\"", kDataHex}});
   struct TCase {
     const char* label;
     std::string body;
@@ -950,26 +919,23 @@ TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
       ParsePostBody(state_, *stream);
       // Whole, readable by all, and no temporary left beside it.
       EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
-      struct stat info {};
-      ASSERT_EQ(stat((program_ + "pastdata.txt").c_str(), &info), 0);
-      EXPECT_EQ(info.st_mode & 0777, 0644u);
+      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0644u);
       EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
     }
     // The copy outlives the stream it came from.
     EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
   }
-  if (!other.empty()) std::system(("rm -rf '" + other + "'").c_str());
-  for (const std::string& name : Saved()) std::remove((share_ + name).c_str());
+  ForgetSaved();
 }
 
 TEST_F(PostBodyTest, ConcurrentLargePostsLeaveOneWholePastData) {
   constexpr int kThreads = 4;
   std::vector<std::string> bodies;
   for (int t = 0; t < kThreads; ++t) {
-    bodies.push_back(Multipart({{"name=\"menu\"", "updimg"},
-                                {"name=\"ifile\"; filename=\"a.bin\"",
-                                 Noise((5 << 20) + t, static_cast<uint32_t>(t))},
-                                {"name=\"dirname\"", kDataHex}}));
+    bodies.push_back(
+        Multipart({{"name=\"menu\"", "updimg"},
+                   {"name=\"ifile\"; filename=\"a.bin\"", RandomBytes((5 << 20) + t, t)},
+                   {"name=\"dirname\"", kDataHex}}));
   }
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {

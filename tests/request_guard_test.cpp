@@ -12,6 +12,8 @@
 
 #include "platform/host_identity.h"
 #include "platform/text_helpers.h"
+#include "support/expected_pages.h"
+#include "support/multipart.h"
 #include "support/page_lines.h"
 #include "support/served_core.h"
 
@@ -179,6 +181,11 @@ TEST(RequestGuard, OtherSitesMayOnlyOpenTheStartPage) {
 // A running program with one shared folder "S", reached on 127.0.0.1 only.
 class GuardedServer : public ::testing::Test {
  protected:
+  GuardedServer() {
+    served_.State().SetShareListener([this](const vm::TShareChange& c) { told_.push_back(c); });
+  }
+  ~GuardedServer() override { served_.State().SetShareListener(nullptr); }
+
   std::string Request(const std::string& head, const std::string& body = "") {
     return served_.Exchange(head + "Content-Length: " + std::to_string(body.size()) +
                             "\r\n\r\n" + body);
@@ -209,15 +216,15 @@ class GuardedServer : public ::testing::Test {
   const std::string program_ = served_.ProgramFolder();
   const int port_ = served_.Port();
   const std::string host_ = "127.0.0.1:" + std::to_string(port_);
+  std::vector<vm::TShareChange> told_;  // the changes the program was told of, in order
 };
 
 TEST_F(GuardedServer, CrossSitePostChangesNothing) {
-  std::vector<vm::TShareChange> told;
-  served_.State().SetShareListener([&](const vm::TShareChange& c) { told.push_back(c); });
-
   const std::string answer = PostNewText("http://evil.example");
   EXPECT_EQ(StatusLine(answer), "HTTP/1.1 200 OK");
-  EXPECT_NE(answer.find("<TITLE>Velmarind</TITLE>"), std::string::npos) << "the index page";
+  EXPECT_EQ(vmtest::SplitAnswer(answer).body,
+            vmtest::JoinCrLf(vmtest::ExpectedIndexPage(
+                {vmtest::IndexLink(vm::HexEncode("S"), vm::HexEncode(share_), "S")})));
   EXPECT_FALSE(FileExists(share_ + "a.txt"));
   EXPECT_FALSE(FileExists(program_ + "pastdata.txt"));
 
@@ -226,14 +233,10 @@ TEST_F(GuardedServer, CrossSitePostChangesNothing) {
   EXPECT_FALSE(FileExists(share_ + "a.txt"));
   PostNewText("null");
   EXPECT_FALSE(FileExists(share_ + "a.txt"));
-  EXPECT_TRUE(told.empty());
-  served_.State().SetShareListener(nullptr);
+  EXPECT_TRUE(told_.empty());
 }
 
 TEST_F(GuardedServer, OwnOriginAndNoOriginPostsWork) {
-  std::vector<vm::TShareChange> told;
-  served_.State().SetShareListener([&](const vm::TShareChange& c) { told.push_back(c); });
-
   PostNewText("http://" + host_);
   EXPECT_EQ(ReadFileBytes(share_ + "a.txt"), "hi");
   EXPECT_TRUE(FileExists(program_ + "pastdata.txt"));
@@ -241,36 +244,26 @@ TEST_F(GuardedServer, OwnOriginAndNoOriginPostsWork) {
   PostNewText("");
   EXPECT_EQ(ReadFileBytes(share_ + "a.txt"), "hi");
 
-  ASSERT_EQ(told.size(), 2u);
-  EXPECT_EQ(told[0].Kind, vm::TShareChange::TKind::NewText);
-  EXPECT_EQ(told[0].FolderName, "S");
-  EXPECT_EQ(told[0].FileName, "a.txt");
-  EXPECT_EQ(told[0].ClientAddress, "127.0.0.1");
-  served_.State().SetShareListener(nullptr);
+  ASSERT_EQ(told_.size(), 2u);
+  EXPECT_EQ(told_[0].Kind, vm::TShareChange::TKind::NewText);
+  EXPECT_EQ(told_[0].FolderName, "S");
+  EXPECT_EQ(told_[0].FileName, "a.txt");
+  EXPECT_EQ(told_[0].ClientAddress, "127.0.0.1");
 }
 
 TEST_F(GuardedServer, UploadIsToldWithItsFileCount) {
-  std::vector<vm::TShareChange> told;
-  served_.State().SetShareListener([&](const vm::TShareChange& c) { told.push_back(c); });
-  const std::string b = "----b";
-  std::string body;
-  for (const std::string& field : {std::string("menu\"\r\n\r\nupdimg"),
-                                   "dirname\"\r\n\r\n" + vm::HexEncode("S")}) {
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + field + "\r\n";
-  }
-  for (const char* file : {"one.png", "two.png"}) {
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"files\"; filename=\"" +
-            file + "\"\r\nContent-Type: image/png\r\n\r\ndata\r\n";
-  }
-  body += "--" + b + "--\r\n";
-  Request("POST /velmarind/index.html HTTP/1.1\r\nHost: " + host_ + "\r\nOrigin: http://" +
-              host_ + "\r\nContent-Type: multipart/form-data; boundary=" + b + "\r\n",
+  const std::string body = vmtest::Multipart({{"name=\"menu\"", "updimg"},
+                                              {"name=\"dirname\"", vm::HexEncode("S")},
+                                              {"name=\"files\"; filename=\"one.png\"", "data"},
+                                              {"name=\"files\"; filename=\"two.png\"", "data"}},
+                                             "----b");
+  Request("POST /velmarind/index.html HTTP/1.1\r\nHost: " + host_ + "\r\nOrigin: http://" + host_ +
+              "\r\nContent-Type: multipart/form-data; boundary=----b\r\n",
           body);
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_EQ(told[0].Kind, vm::TShareChange::TKind::Upload);
-  EXPECT_EQ(told[0].FolderName, "S");
-  EXPECT_EQ(told[0].FileCount, 2);
-  served_.State().SetShareListener(nullptr);
+  ASSERT_EQ(told_.size(), 1u);
+  EXPECT_EQ(told_[0].Kind, vm::TShareChange::TKind::Upload);
+  EXPECT_EQ(told_[0].FolderName, "S");
+  EXPECT_EQ(told_[0].FileCount, 2);
 }
 
 TEST_F(GuardedServer, ForeignHostIsMisdirected) {

@@ -14,11 +14,14 @@
 
 #include "platform/text_helpers.h"
 #include "support/loopback_client.h"
+#include "support/multipart.h"
 #include "support/served_core.h"
+#include "support/waiting.h"
 
 namespace {
 
 using vmtest::FileExists;
+using vmtest::Request;
 using vmtest::SplitAnswer;
 using vmtest::THttpAnswer;
 using vmtest::TServedCore;
@@ -28,27 +31,16 @@ using vmtest::WriteFileBytes;
 constexpr char kPassword[] = "pw";
 constexpr char kPasswordSettings[] = "PASS_FLG=1\r\nPASSWORD=7077\r\n";  // "pw"
 
-// A request with a Host line naming the loopback address, the extra header lines and a body.
-std::string Request(const std::string& method, const std::string& target,
-                    const std::string& extraHeaders = "", const std::string& body = "") {
-  std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders;
-  if (!body.empty()) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  return head + "\r\n" + body;
-}
-
 std::string LoginForm(const std::string& password) {
   return "pw=" + vm::HexEncode(password) + "&passwd=&tt=1";
 }
 
 // A multipart upload of one file into the share named S.
 std::string UploadBody() {
-  const std::string b = "----b";
-  return "--" + b + "\r\nContent-Disposition: form-data; name=\"menu\"\r\n\r\nupdimg\r\n--" + b +
-         "\r\nContent-Disposition: form-data; name=\"dirname\"\r\n\r\n" + vm::HexEncode("S") +
-         "\r\n--" + b +
-         "\r\nContent-Disposition: form-data; name=\"ifile\"; filename=\"up.png\"\r\n"
-         "Content-Type: image/png\r\n\r\ndata\r\n--" +
-         b + "--\r\n";
+  return vmtest::Multipart({{"name=\"menu\"", "updimg"},
+                            {"name=\"dirname\"", vm::HexEncode("S")},
+                            {"name=\"ifile\"; filename=\"up.png\"", "data"}},
+                           "----b");
 }
 constexpr char kUploadType[] = "Content-Type: multipart/form-data; boundary=----b\r\n";
 
@@ -147,7 +139,9 @@ TEST(ServedPages, ClosingAnswersLoginsWaitingForTheirTurn) {
       ++answered;
     });
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // all are waiting by then
+  // All are inside their wait for a turn.
+  EXPECT_TRUE(vmtest::WaitUntil(
+      [&] { return served->Server().ConnectionCount() == kWaiting && vmtest::OthersAsleep(); }));
   const auto start = std::chrono::steady_clock::now();
   served.reset();
   const double seconds =

@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 
 #include "platform/exception.h"
 #include "support/page_lines.h"
+#include "support/random_bytes.h"
 #include "support/scoped_env.h"
 
 namespace vm {
@@ -80,59 +79,18 @@ TEST(SpillStream, HugeAnnouncedSizeIsNotAllocated) {
 
 TEST(SpillStream, TemporaryFileGoesToTmpdirAndLeavesNothing) {
   vmtest::TTempFolder folder;
-  const char* old = getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  setenv("TMPDIR", folder.Path().c_str(), 1);
   {
+    vmtest::TScopedEnv tmpdir("TMPDIR", folder.Path());
     TSpillStream stream(4);
     stream.Write("more than four", 14);
     EXPECT_TRUE(stream.Spilled());
     EXPECT_TRUE(folder.List().empty());  // unlinked at once
     EXPECT_EQ(stream.View(), "more than four");
   }
-  if (old)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
-
-  setenv("TMPDIR", (folder.Path() + "missing").c_str(), 1);
+  vmtest::TScopedEnv tmpdir("TMPDIR", folder.Path() + "missing");
   TSpillStream stream(4);
   EXPECT_THROW(stream.Write("more than four", 14), Exception);
-  if (old)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
 }
-
-// Bytes that differ at every position, so that a copy from a wrong offset shows.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t seed = 777;
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return bytes;
-}
-
-// A folder on another file system than /tmp (a memory one), made and removed by the test;
-// empty when this machine has none.
-class TOtherDiskFolder {
- public:
-  TOtherDiskFolder() {
-    struct stat shm {}, tmp {};
-    if (stat("/dev/shm", &shm) != 0 || stat("/tmp", &tmp) != 0 || shm.st_dev == tmp.st_dev) return;
-    char pattern[] = "/dev/shm/velmarind-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = std::string(pattern) + "/";
-  }
-  ~TOtherDiskFolder() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Copies [from, from + count) of the stream into a new file at path; its bytes, "" on failure.
 std::string CopiedOut(TStream& stream, const std::string& path, int64_t from, int64_t count) {
@@ -146,9 +104,9 @@ std::string CopiedOut(TStream& stream, const std::string& path, int64_t from, in
 
 TEST(SpillStream, CopiesRangesByteForByteFromMemoryAndFromTheFile) {
   vmtest::TTempFolder folder;
-  TOtherDiskFolder other;
+  vmtest::TOtherDiskFolder other;
   // More than one buffer's worth when the kernel cannot copy, starting inside a page.
-  const std::string bytes = Pattern(700 * 1024 + 13);
+  const std::string bytes = vmtest::RandomBytes(700 * 1024 + 13, 777);
   struct TCase {
     const char* label;
     int64_t memoryLimit;
@@ -176,7 +134,7 @@ TEST(SpillStream, CopiesRangesByteForByteFromMemoryAndFromTheFile) {
 
 TEST(SpillStream, LinksItsFileIntoTheFolderItWasMadeIn) {
   vmtest::TTempFolder folder;
-  std::string bytes = Pattern(100000);
+  std::string bytes = vmtest::RandomBytes(100000, 777);
   TSpillStream stream(1024, folder.Path());
   // In pieces, as a body arrives: the file grows ahead of the bytes, and is cut to them for
   // its name.
@@ -189,9 +147,7 @@ TEST(SpillStream, LinksItsFileIntoTheFolderItWasMadeIn) {
   stream.Write("tail", 4);  // later writes show in the named file, and nothing more
   bytes += "tail";
   EXPECT_EQ(vmtest::ReadFileBytes(folder.Path() + "named"), bytes);
-  struct stat info {};
-  ASSERT_EQ(stat((folder.Path() + "named").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  EXPECT_EQ(vmtest::PermissionsOf(folder.Path() + "named"), 0644u);
   // The stream still reads its bytes, and an existing name is never replaced.
   EXPECT_EQ(stream.View(), bytes);
   EXPECT_FALSE(stream.LinkAs(folder.Path() + "named", 0644));
@@ -218,7 +174,7 @@ TEST(SpillStream, FolderWithoutRoomForANamelessFileFallsBackToTmpdir) {
 }
 
 TEST(SpillStream, ReleasedViewKeepsEveryByte) {
-  const std::string bytes = Pattern(3 * 1024 * 1024 + 5);
+  const std::string bytes = vmtest::RandomBytes(3 * 1024 * 1024 + 5, 777);
   for (const int64_t limit : {int64_t{1} << 30, int64_t{1024}}) {
     SCOPED_TRACE(limit);
     TSpillStream stream(limit);

@@ -1,6 +1,7 @@
 // The listener, the connection threads and the buffered connection, on loopback.
+#include "http/tcp_server.h"
+
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,13 +14,15 @@
 
 #include "http/engine_errors.h"
 #include "http/tcp_connection.h"
-#include "http/tcp_server.h"
 #include "support/loopback_client.h"
+#include "support/ports.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
 
 using testing::LoopbackClient;
+using vmtest::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 class FunctionServer : public TIdTCPServer {
@@ -39,15 +42,6 @@ class FunctionServer : public TIdTCPServer {
 
 void EchoOneLine(TIdTCPConnection& c) { c.WriteLn("echo:" + c.ReadLn()); }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
 TEST(TcpServer, ServesOnTheBoundPortAndEndsEachThread) {
   FunctionServer server(EchoOneLine);
   server.SetActive(true);
@@ -55,7 +49,7 @@ TEST(TcpServer, ServesOnTheBoundPortAndEndsEachThread) {
   ASSERT_GT(server.BoundPort(), 0);
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "hello\r\n"), "echo:hello\r\n");
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "bare\n", "127.0.0.2"), "echo:bare\r\n");
-  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }, 2000));
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }));
 }
 
 TEST(TcpServer, SecondServerOnTheSamePortFailsAndStaysInactive) {
@@ -114,20 +108,14 @@ TEST(TcpServer, RebindMovesTheListenerAndKeepsTheOldPortWhenTheNewOneIsTaken) {
   server.Rebind(0);
   ASSERT_NE(server.BoundPort(), first);
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "b\n"), "echo:b\r\n");
-  const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(first));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_NE(connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(probe);
+  EXPECT_TRUE(vmtest::Refused(first));
 }
 
 TEST(TcpServer, DeactivationClosesAnIdleClientAndEndsItsThread) {
   FunctionServer server(EchoOneLine);
   server.SetActive(true);
   LoopbackClient idle(server.BoundPort());
-  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 1; }));
   const auto start = Clock::now();
   server.SetActive(false);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
@@ -140,12 +128,12 @@ TEST(TcpServer, DeactivationGivesUpOnAThreadThatDoesNotEnd) {
   std::atomic<bool> entered{false};
   FunctionServer server([&](TIdTCPConnection&) {
     entered = true;
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    WaitUntil([&] { return release.load(); });  // bounded: a failed test still ends
   });
   server.TerminateWaitTime = 300;
   server.SetActive(true);
   LoopbackClient client(server.BoundPort());
-  ASSERT_TRUE(WaitUntil([&] { return entered.load(); }, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
   try {
     server.SetActive(false);
     FAIL() << "deactivation did not time out";
@@ -171,7 +159,7 @@ TEST(TcpServer, SilentClientIsClosedAfterTheIdleTime) {
   client.Send("GET / HT");  // a byte or two, then silence
   EXPECT_TRUE(client.WaitForClose(3000));
   EXPECT_TRUE(timedOut);
-  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }, 2000));
+  EXPECT_TRUE(WaitUntil([&] { return server.ConnectionCount() == 0; }));
 }
 
 TEST(TcpServer, PoolThreadsServeOneConnectionAfterAnotherAndEndWhenIdle) {
@@ -184,7 +172,7 @@ TEST(TcpServer, PoolThreadsServeOneConnectionAfterAnotherAndEndWhenIdle) {
   // One after another: a thread that has not yet gone back to the pool makes a second one.
   EXPECT_LT(server.Counters().workersStarted, static_cast<uint64_t>(kConnections / 2));
   // The one that waits for the next client stays.
-  EXPECT_TRUE(WaitUntil([&] { return server.WorkerCount() == 1; }, 3000))
+  EXPECT_TRUE(WaitUntil([&] { return server.WorkerCount() == 1; }))
       << server.WorkerCount() << " pool threads still there";
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "again\n"), "echo:again\r\n");
 }
@@ -194,10 +182,8 @@ TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
   const std::string crowded = "127.0.0.7";
   FunctionServer server(EchoOneLine);
   server.SetActive(true);
-  std::vector<std::unique_ptr<LoopbackClient>> held;
-  for (int i = 0; i < kCap; ++i)
-    held.push_back(std::make_unique<LoopbackClient>(server.BoundPort(), crowded));
-  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == kCap; }, 5000));
+  testing::TClients held = testing::OpenClients(server.BoundPort(), kCap, crowded);
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() == kCap; }));
 
   LoopbackClient beyond(server.BoundPort(), crowded);
   EXPECT_TRUE(beyond.WaitForClose(2000));
@@ -209,11 +195,9 @@ TEST(TcpServer, ConnectionsBeyondTheCapOfTheirAddressAreClosedAtOnce) {
   // Once one has ended, the address may open another.
   held.front()->Reset();
   held.erase(held.begin());
-  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() < kCap; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return server.ConnectionCount() < kCap; }));
   EXPECT_EQ(testing::Exchange(server.BoundPort(), "next\n", crowded), "echo:next\r\n");
-  // Reset, not closed: a client closing first keeps its port in TIME_WAIT, where a later bind of
-  // that port on every address (another test's server) would fail.
-  for (auto& client : held) client->Reset();
+  testing::ResetClients(held);
 }
 
 // Both ends of a connected socket pair: the connection under test and the peer.
@@ -241,7 +225,7 @@ TEST(TcpConnection, ReadLnSplitsLinesAndKeepsTheRestBuffered) {
   EXPECT_EQ(pair.connection->ReadLn(), "first");
   EXPECT_EQ(pair.connection->ReadLn(), "second");
   std::thread late([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    WaitUntil(vmtest::OthersAsleep);  // the reader waits for the rest of its line
     pair.PeerSends("rd\r\nbody");
   });
   EXPECT_EQ(pair.connection->ReadLn(), "third");

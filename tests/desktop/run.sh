@@ -21,16 +21,26 @@ done
 work=$(mktemp -d /tmp/velmarind-desktop-XXXXXX)
 xvfb_pid= trayer_pid= program_pid= second_pid= later_pid=
 cleanup() {
-  # Only the processes this script started, by their id.
-  for pid in $later_pid $second_pid $program_pid $trayer_pid $xvfb_pid; do kill "$pid" 2>/dev/null; done
-  sleep 0.3
-  for pid in $later_pid $second_pid $program_pid $trayer_pid $xvfb_pid; do kill -9 "$pid" 2>/dev/null; done
+  # Only the processes this script started, by their id; those a TERM does not end soon, KILL.
+  local pids="$later_pid $second_pid $program_pid $trayer_pid $xvfb_pid"
+  for pid in $pids; do kill "$pid" 2>/dev/null; done
+  all_ended() { local pid; for pid in $pids; do ! kill -0 "$pid" 2>/dev/null || return 1; done; }
+  wait_for 3 all_ended || for pid in $pids; do kill -9 "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/checks.sh"
-shot() { import -window root "$shots/$1.png" 2>/dev/null; }
+# shot NAME: the screen once painting has settled (two captures alike, a few tries at most).
+shot() {
+  local last= now i
+  for ((i = 0; i < 10; i++)); do
+    now=$(import -window root ppm:- 2>/dev/null | md5sum)
+    [[ $now == "$last" ]] && break
+    last=$now
+  done
+  import -window root "$shots/$1.png" 2>/dev/null
+}
 
 # --- a program folder of its own, on a free loopback-tested port -------------------------------
 mkdir -p "$work/app/page" "$work/config" "$work/share"
@@ -46,6 +56,36 @@ mkdir -p "$work/bin"
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/opened.txt"\n' "$work" > "$work/bin/xdg-open"
 chmod +x "$work/bin/xdg-open"
 export PATH=$work/bin:$PATH
+
+# x11 tray-owned: a tray host owns the tray selection of screen 0.
+# x11 iconify WINDOW: the window unmapped and its WM_STATE iconic.
+x11() {
+  python3 - "$@" <<'EOF'
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XGetSelectionOwner.restype = ctypes.c_ulong
+x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
+                              ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+x.XUnmapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+display = x.XOpenDisplay(None)
+if not display:
+  sys.exit(1)
+if sys.argv[1] == "tray-owned":
+  sys.exit(0 if x.XGetSelectionOwner(display, x.XInternAtom(display, b"_NET_SYSTEM_TRAY_S0", 0))
+           else 1)
+window = int(sys.argv[2])
+wm_state = x.XInternAtom(display, b"WM_STATE", 0)
+iconic = (ctypes.c_long * 2)(3, 0)  # IconicState, no icon window
+x.XUnmapWindow(display, window)
+x.XChangeProperty(display, window, wm_state, wm_state, 32, 0, iconic, 2)
+x.XCloseDisplay(display)
+EOF
+}
 
 # --- display and tray host ---------------------------------------------------------------------
 exec 3>"$work/display"
@@ -65,9 +105,9 @@ start_trayer() {
   trayer --edge top --align right --widthtype request --height 32 --SetDockType true \
     --transparent false --tint 0xcccccc >>"$work/trayer.log" 2>&1 &
   trayer_pid=$!
+  wait_for 10 x11 tray-owned || { echo "trayer took no tray"; cat "$work/trayer.log"; exit 1; }
 }
 start_trayer
-sleep 1
 
 # --- helpers that read the X window tree; each looks at the windows of one process ------------
 windows_of() { xdotool search --pid "$1" 2>/dev/null; }
@@ -80,6 +120,7 @@ icon_window() {  # PID: the tray icon, a window named "Velmarind" that trayer's 
   return 1
 }
 icon_docked() { icon_window "$1" >/dev/null; }
+icon_undocked() { ! icon_docked "$1"; }
 settings_shown() {  # PID
   local w
   for w in $(windows_of "$1"); do named "$w" 設定 && viewable "$w" && return 0; done
@@ -104,33 +145,13 @@ settings_window() {  # PID: the window titled 設定 while it is viewable
 }
 # What a window manager does to minimise a window (there is none here): the window is unmapped
 # and its WM_STATE says iconic, which is what tells the program it is minimised.
-iconify() {  # WINDOW
-  python3 - "$1" <<'EOF'
-import ctypes, sys
-x = ctypes.cdll.LoadLibrary("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XInternAtom.restype = ctypes.c_ulong
-x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-x.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
-                              ctypes.c_int, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
-x.XUnmapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-display = x.XOpenDisplay(None)
-window = int(sys.argv[1])
-wm_state = x.XInternAtom(display, b"WM_STATE", 0)
-iconic = (ctypes.c_long * 2)(3, 0)  # IconicState, no icon window
-x.XUnmapWindow(display, window)
-x.XChangeProperty(display, window, wm_state, wm_state, 32, 0, iconic, 2)
-x.XCloseDisplay(display)
-EOF
-}
+iconify() { x11 iconify "$1"; }
 
 # --- the program, as the autostart entry starts it ----------------------------------------------
 (cd "$work/app" && exec ./velmarind -j) >"$work/program.log" 2>&1 &
 program_pid=$!
 
 check "icon docks in the tray" wait_for 15 icon_docked "$program_pid"
-sleep 0.5
 shot 1-docked
 check "started with -j the settings window stays hidden" settings_hidden "$program_pid"
 
@@ -159,7 +180,6 @@ check "Escape closes it" close_settings "$program_pid"
 
 xdotool mousemove --window "$icon" 8 8 click --repeat 2 --delay 80 1
 check "a double click opens the window titled 設定" wait_for 5 settings_shown "$program_pid"
-sleep 0.5
 shot 3-settings
 
 # Minimised, the window came back neither from the menu nor from a double click.
@@ -173,10 +193,9 @@ shot 3b-restored
 kill "$trayer_pid"
 wait "$trayer_pid" 2>/dev/null
 trayer_pid=
-sleep 1
+wait_for 5 icon_undocked "$program_pid"
 start_trayer
 check "the icon docks again after the tray host restarts" wait_for 15 icon_docked "$program_pid"
-sleep 0.5
 shot 4-redocked
 
 # A browser's new text is told beside the icon (Qt's own balloon, with no notification service).
@@ -275,7 +294,6 @@ cp "$work/app/velmarind" "$work/app/velmarind.ini" "$work/app/dirlst.ini" "$work
 (cd "$work/third" && exec ./velmarind -j) >"$work/third.log" 2>&1 &
 second_pid=$!
 check "without a tray, -j still shows the settings window" wait_for 15 settings_shown "$second_pid"
-sleep 0.5
 shot 7-no-tray
 kill "$second_pid"
 check "and SIGTERM ends it" wait_for 10 second_ended

@@ -214,4 +214,19 @@ std::vector<std::string> ExpectedBlankPage() {
       false);
 }
 
+std::vector<std::string> ExpectedGoHomePage(const std::string& url) {
+  return {
+      R"(<HTML>)",
+      R"(<HEAD>)",
+      R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
+      R"(<TITLE>Velmarind</TITLE>)",
+      R"(<meta http-equiv="Refresh" content="0; url=)" + url + R"(">)",
+      R"(</HEAD>)",
+      R"(<BODY>)",
+      R"(<a href=")" + url + R"(">)" + url + R"(</a>)",
+      R"(</BODY>)",
+      R"(</HTML>)",
+  };
+}
+
 }  // namespace vmtest

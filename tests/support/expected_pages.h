@@ -23,5 +23,7 @@ std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std
                                           const std::string& pathValue = "");
 // Blank page: reloads the opener and closes its window.
 std::vector<std::string> ExpectedBlankPage();
+// The desktop's start page: goes on to url at once, and links to it.
+std::vector<std::string> ExpectedGoHomePage(const std::string& url);
 
 }  // namespace vmtest

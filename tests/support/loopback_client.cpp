@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 
 namespace vm::testing {
 
@@ -100,6 +102,48 @@ bool LoopbackClient::WaitForClose(int timeoutMs) {
     if (n <= 0) return true;
   }
   return true;
+}
+
+bool LoopbackClient::AllRead() const {
+  sockaddr_in self{}, peer{};
+  socklen_t size = sizeof self;
+  if (socket_ < 0 || getsockname(socket_, reinterpret_cast<sockaddr*>(&self), &size) != 0 ||
+      getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &size) != 0) {
+    return true;
+  }
+  // /proc/net/tcp names each end as the kernel holds it: the address's four bytes as one word,
+  // then the port, in hexadecimal.
+  const auto name = [](const sockaddr_in& a) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X:%04X", a.sin_addr.s_addr, ntohs(a.sin_port));
+    return std::string(text);
+  };
+  const std::string serverEnd = name(peer), clientEnd = name(self);
+  std::ifstream table("/proc/net/tcp");
+  for (std::string line; std::getline(table, line);) {
+    char local[32], remote[32];
+    unsigned long sendQueue = 0, receiveQueue = 0;
+    if (std::sscanf(line.c_str(), "%*s %31s %31s %*s %lx:%lx", local, remote, &sendQueue,
+                    &receiveQueue) == 4 &&
+        local == serverEnd && remote == clientEnd) {
+      return receiveQueue == 0;
+    }
+  }
+  return true;
+}
+
+TClients OpenClients(int port, int count, const std::string& sourceAddress, int perAddress) {
+  TClients clients;
+  for (int i = 0; i < count; ++i) {
+    const std::string group = perAddress > 0 ? std::to_string(1 + i / perAddress) : "";
+    clients.push_back(std::make_unique<LoopbackClient>(port, sourceAddress + group));
+  }
+  return clients;
+}
+
+void ResetClients(TClients& clients) {
+  for (auto& client : clients) client->Reset();
+  clients.clear();
 }
 
 std::string Exchange(int port, const std::string& request, const std::string& sourceAddress) {

@@ -1,7 +1,9 @@
 // A tiny blocking client for socket tests: connects to 127.0.0.1, sends bytes, reads until close.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace vm::testing {
 
@@ -31,10 +33,21 @@ class LoopbackClient {
   void Reset();
   // True when the server closed the connection within timeoutMs (reads and drops what arrives).
   bool WaitForClose(int timeoutMs);
+  // True when the server has read every byte sent so far: its end of the connection holds none
+  // unread (or has gone).
+  bool AllRead() const;
 
  private:
   int socket_ = -1;
 };
+
+using TClients = std::vector<std::unique_ptr<LoopbackClient>>;
+// count connections to port from sourceAddress; with perAddress, that many from each of
+// sourceAddress + "1", + "2"... (sourceAddress then a prefix such as "127.0.4.").
+TClients OpenClients(int port, int count, const std::string& sourceAddress, int perAddress = 0);
+// Drops the clients with a reset: a client that closes first leaves its address and port in
+// TIME_WAIT for a minute, where a later bind of that port on every address would fail.
+void ResetClients(TClients& clients);
 
 // Sends request from a fresh connection and returns the whole answer.
 std::string Exchange(int port, const std::string& request, const std::string& sourceAddress = "");

@@ -1,5 +1,7 @@
 #include "support/page_lines.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +38,19 @@ std::vector<std::string> TTempFolder::List(const std::string& sub) const {
   return names;
 }
 
+TOtherDiskFolder::TOtherDiskFolder() {
+  struct stat shm {
+  }, tmp{};
+  if (stat("/dev/shm", &shm) != 0 || stat("/tmp", &tmp) != 0 || shm.st_dev == tmp.st_dev) return;
+  std::string pattern = "/dev/shm/velmarind-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
+}
+
+TOtherDiskFolder::~TOtherDiskFolder() {
+  std::error_code ignored;
+  if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -44,6 +59,11 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
+
+unsigned PermissionsOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,4 +1,5 @@
-// Helpers for tests of generated pages: temporary program folders, file bytes, CR LF lines.
+// Helpers for tests of files and generated pages: temporary folders, file bytes and modes, CR LF
+// lines.
 #pragma once
 
 #include <string>
@@ -25,9 +26,25 @@ class TTempFolder {
   std::string path_;
 };
 
+// A fresh folder on another file system than /tmp (a memory one under /dev/shm), removed with
+// everything in it at destruction; Path() is empty when this machine has no such file system.
+class TOtherDiskFolder {
+ public:
+  TOtherDiskFolder();
+  ~TOtherDiskFolder();
+  TOtherDiskFolder(const TOtherDiskFolder&) = delete;
+  TOtherDiskFolder& operator=(const TOtherDiskFolder&) = delete;
+  const std::string& Path() const { return path_; }  // ends in "/"
+
+ private:
+  std::string path_;
+};
+
 // The whole content of a file; "" when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// The permission bits (07777) of a file; 0 when there is none.
+unsigned PermissionsOf(const std::string& path);
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 
 // The page bytes for lines: each followed by CR LF.

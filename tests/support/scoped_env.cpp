@@ -1,6 +1,7 @@
 #include "support/scoped_env.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace vmtest {
 
@@ -16,5 +17,9 @@ TScopedEnv::~TScopedEnv() {
     unsetenv(name_.c_str());
   }
 }
+
+TScopedZone::TScopedZone(const std::string& zone) : zone_("TZ", zone) { tzset(); }
+
+TScopedZone::TTellLibrary::~TTellLibrary() { tzset(); }
 
 }  // namespace vmtest

@@ -18,4 +18,17 @@ class TScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The time zone (TZ) set for the life of an object, then put back; the C library is told both
+// times.
+class TScopedZone {
+ public:
+  explicit TScopedZone(const std::string& zone);
+
+ private:
+  struct TTellLibrary {
+    ~TTellLibrary();  // after zone_ has put the old value back
+  } tell_;
+  TScopedEnv zone_;
+};
+
 }  // namespace vmtest

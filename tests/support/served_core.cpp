@@ -33,17 +33,20 @@ THttpAnswer SplitAnswer(const std::string& raw) {
   return answer;
 }
 
-TServedCore::TServedCore(const std::vector<std::string>& shares, const std::string& moreSettings)
-    : home_("XDG_CONFIG_HOME", config_.Path()) {
-  const std::string pages = program_.MakeSubfolder("page");
-  WriteFileBytes(pages + "vcom.css", ".sh1 {}\n");
-  WriteFileBytes(pages + "vcom.js", "function exf() {}\n");
-  WriteFileBytes(program_.Path() + "velmarind.ini", "[COMMON]\r\nHTTP_PORT=0\r\n" + moreSettings);
-  std::string list;
-  for (const std::string& share : shares) list += share + "\r\n";
-  WriteFileBytes(program_.Path() + "dirlst.ini", list);
-  core_ = std::make_unique<vm::TFormHideCore>(program_.Path());
+std::string Request(const std::string& method, const std::string& target,
+                    const std::string& extraHeaders, const std::string& body) {
+  std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders;
+  if (!body.empty()) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  return head + "\r\n" + body;
+}
+
+TServedCore::TServedCore(const std::vector<std::string>& shares, const std::string& moreSettings,
+                         const TPrepare& prepare) {
+  folder_.WriteSettings("[COMMON]\r\nHTTP_PORT=0\r\n" + moreSettings);
+  folder_.WriteShares(shares);
+  core_ = std::make_unique<vm::TFormHideCore>(folder_.Path());
   core_->Server().BindAddress = "127.0.0.1";
+  if (prepare) prepare(core_->Server());
   core_->FormCreate();
 }
 
@@ -61,8 +64,7 @@ std::string TServedCore::Exchange(const std::string& request,
 
 THttpAnswer TServedCore::Get(const std::string& target, const std::string& extraHeaders,
                              const std::string& method) const {
-  return SplitAnswer(
-      Exchange(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n"));
+  return SplitAnswer(Exchange(Request(method, target, extraHeaders)));
 }
 
 std::string TServedCore::BaseUrl() const {

@@ -2,13 +2,13 @@
 // what the socket tests of downloads and of path safety talk to.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "server/form_hide_core.h"
-#include "support/page_lines.h"
-#include "support/scoped_env.h"
+#include "support/program_folder.h"
 
 namespace vmtest {
 
@@ -24,16 +24,25 @@ struct THttpAnswer {
 // Splits raw bytes at the first empty line; a head without one leaves everything in statusLine.
 THttpAnswer SplitAnswer(const std::string& raw);
 
+// A request with a Host line naming 127.0.0.1, the extra header lines (each ending in CR LF)
+// and, when there is one, the body with its Content-Length.
+std::string Request(const std::string& method, const std::string& target,
+                    const std::string& extraHeaders = "", const std::string& body = "");
+
 class TServedCore {
  public:
+  // What a test sets on the server before it starts (its time limits, say).
+  using TPrepare = std::function<void(vm::TIdHTTPServer&)>;
+
   // Writes velmarind.ini (port 0, plus moreSettings lines) and dirlst.ini (one "name;;path"
-  // per share), installs a page folder, and starts the server on 127.0.0.1.
-  explicit TServedCore(const std::vector<std::string>& shares,
-                       const std::string& moreSettings = "");
+  // per share) into a program folder of its own, and starts the server on 127.0.0.1.
+  explicit TServedCore(const std::vector<std::string>& shares, const std::string& moreSettings = "",
+                       const TPrepare& prepare = {});
   ~TServedCore();  // stops the server and removes its generated pages
 
   int Port() const;
-  const std::string& ProgramFolder() const { return program_.Path(); }
+  const TProgramFolder& Folder() const { return folder_; }
+  const std::string& ProgramFolder() const { return folder_.Path(); }
   // Sends the request bytes from a fresh connection (from sourceAddress when given) and
   // returns the whole answer.
   std::string Exchange(const std::string& request, const std::string& sourceAddress = "") const;
@@ -42,13 +51,13 @@ class TServedCore {
                   const std::string& method = "GET") const;
   // The base URL, "http://127.0.0.1:port/velmarind/".
   std::string BaseUrl() const;
-  // The running program's state (its listener of share changes, for one).
+  // The running program's state (its listener of share changes, for one), its core and server.
   vm::TMainState& State() { return core_->State(); }
+  vm::TFormHideCore& Core() { return *core_; }
+  vm::TIdHTTPServer& Server() { return core_->Server(); }
 
  private:
-  TTempFolder program_;
-  TTempFolder config_;
-  TScopedEnv home_;  // the log-on start file goes to a folder of the test's own
+  TProgramFolder folder_;
   std::unique_ptr<vm::TFormHideCore> core_;
 };
 

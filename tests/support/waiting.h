@@ -13,4 +13,9 @@ inline constexpr std::chrono::milliseconds kWaitLimit{10000};
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = kWaitLimit);
 
+// True when every thread of this process but the caller sleeps: waits for a lock, a
+// condition, a socket, a child or a timer. Whatever the test set going has then run as far as
+// it can without the test (a server thread is inside the wait a test means to catch it in).
+bool OthersAsleep();
+
 }  // namespace vmtest

@@ -1,11 +1,7 @@
 // The hidden main window: its menu, what the menu and the double click open, and the close.
 #include "desktop/form_hide.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QClipboard>
@@ -19,13 +15,17 @@
 #include <QTreeWidget>
 #include <QtTest>
 #include <functional>
+#include <optional>
 
 #include "desktop/language_switch.h"
 #include "desktop/ta_tray_icon.h"
 #include "state/config_store.h"
 #include "state/ini_file.h"
+#include "support/ports.h"
+#include "support/scoped_env.h"
 #include "tests/ui/fake_tray.h"
 #include "tests/ui/ui_test_folder.h"
+#include "tests/ui/ui_windows.h"
 #include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
@@ -34,56 +34,9 @@ Q_DECLARE_METATYPE(vm::TLanguageChoice)
 
 namespace {
 
-// A socket listening on 127.0.0.1 (port 0: any free one), closed with the object.
-class TPortHolder {
- public:
-  TPortHolder() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) == 0 && listen(fd_, 1) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~TPortHolder() { close(fd_); }
-  int Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-int FreePort() { return TPortHolder().Port(); }
-
-// The main window on a test folder with its settings loaded, wired to its settings window;
-// messages and the exit question go to the test.
-struct TWiredWindows {
-  explicit TWiredWindows(const vm::uitest::TTestFolder& folder)
-      : tray(new vm::uitest::TFakeTray(true)),
-        form(folder.ProgramFolder(), tray),
-        formSet(form, diag) {
-    form.State().SetProgramFolder(folder.ProgramFolder());
-    vm::LoadSettings(form.State());
-    form.SetSettingsWindow(&formSet);
-    form.SetMessenger([this](const QString& message) { messages << message; });
-    formSet.SetWarner([this](QWidget*, const QString& message) { messages << message; });
-  }
-  // Starts serving on loopback, on the port of velmarind.ini.
-  void Create(int port) {
-    vm::TIniFile(form.State().ProgramFolder() + "velmarind.ini")
-        .WriteString("COMMON", "HTTP_PORT", std::to_string(port));
-    form.Core().Server().BindAddress = "127.0.0.1";
-    form.FormCreate();
-  }
-  vm::uitest::TFakeTray* tray;  // owned by form
-  vm::TFormHide form;
-  vm::TFormDiag1 diag;
-  vm::TFormSet formSet;
-  QStringList messages;
-};
+using vm::uitest::TWindows;
+using vmtest::FreePort;
+using vmtest::TPortHolder;
 
 // A close that does not end the event loop fails the test instead of hanging it.
 const int kLoopLimitMilliseconds = 5000;
@@ -126,7 +79,7 @@ class FormHideTest : public QObject {
   void menuAndDoubleClickOpenTheOneSettingsWindow() {
     vm::uitest::TTestFolder folder;
     folder.Write("dirlst.ini", "A;;/a/\r\n");
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     vm::TFormHide& form = windows.form;
     vm::TFormSet& formSet = windows.formSet;
 
@@ -141,7 +94,7 @@ class FormHideTest : public QObject {
 
   void menuListsTheUrlsAndAClickCopiesOne() {
     vm::uitest::TTestFolder folder;
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     windows.Create(FreePort());
     vm::TFormHide& form = windows.form;
     QCOMPARE(form.PopupMenu1->actions().mid(0, 3),
@@ -161,7 +114,7 @@ class FormHideTest : public QObject {
 
   void singleClickAndLaterStartsOpenTheSettingsOrEndTheProgram() {
     vm::uitest::TTestFolder folder;
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     emit windows.tray->OnClick();
     QVERIFY(windows.formSet.isVisible());
     windows.formSet.Button10Click();
@@ -198,7 +151,7 @@ class FormHideTest : public QObject {
     if (!vm::EnglishAvailable()) QSKIP("built without lrelease: Japanese only");
     vm::uitest::TTestFolder folder;
     folder.Write("velmarind.ini", "[COMMON]\r\nLANGUAGE=en\r\n");
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     TPortHolder taken;
     windows.Create(taken.Port());
     vm::TFormHide& form = windows.form;
@@ -252,7 +205,7 @@ class FormHideTest : public QObject {
   void settingsWindowExitStoresThenEndsTheLoop() {
     vm::uitest::TTestFolder folder;
     folder.Write("page/gohome.html", "x");
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     windows.Create(FreePort());
     vm::TFormHide& form = windows.form;
     vm::TFormSet& formSet = windows.formSet;
@@ -270,7 +223,7 @@ class FormHideTest : public QObject {
   // only took effect at the next start.
   void startFailureIsToldAndAPortChangeServesAtOnce() {
     vm::uitest::TTestFolder folder;
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     TPortHolder taken;
     windows.Create(taken.Port());
     QCOMPARE(windows.messages.size(), 1);
@@ -297,7 +250,7 @@ class FormHideTest : public QObject {
   // A minimised settings window stayed minimised when the tray asked for it.
   void minimisedSettingsWindowIsRestoredWithItsEdits() {
     vm::uitest::TTestFolder folder;
-    TWiredWindows windows(folder);
+    TWindows windows(folder);
     windows.form.S1->trigger();
     windows.formSet.Edit3->setText("typed.lan");
     windows.formSet.showMinimized();
@@ -323,7 +276,7 @@ class FormHideTest : public QObject {
     };
     for (const Row& row : rows) {
       vm::uitest::TTestFolder folder;
-      TWiredWindows windows(folder);
+      TWindows windows(folder);
       windows.Create(FreePort());
       int asked = 0;
       windows.form.SetExitAsker([&](QWidget*) {
@@ -334,7 +287,8 @@ class FormHideTest : public QObject {
       windows.formSet.Edit3->setText("edited.lan");
       const bool ended = LoopEndsByItself(&windows.form, [&] {
         windows.form.Exit1->trigger();
-        if (!row.ends) QTimer::singleShot(100, [] { QCoreApplication::quit(); });
+        // Once what the exit set going has run, a cancelled exit leaves the loop to the test.
+        if (!row.ends) QTimer::singleShot(0, [] { QCoreApplication::quit(); });
       });
       QVERIFY2(ended, row.label);
       QCOMPARE(asked, 1);
@@ -351,9 +305,9 @@ class FormHideTest : public QObject {
                  "#!/bin/sh\ncase \"$1\" in *.html) exit 3;; esac\nprintf '%s' \"$1\" > " +
                      record.toUtf8() + "\n");
     chmod((bin + "/xdg-open").toUtf8().constData(), 0755);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.toUtf8() + ":/usr/bin:/bin");
-    TWiredWindows windows(folder);
+    std::optional<vmtest::TScopedEnv> path(std::in_place, "PATH",
+                                           bin.toStdString() + ":/usr/bin:/bin");
+    TWindows windows(folder);
     windows.Create(FreePort());
     const QString url = QString::fromStdString(windows.form.State().Settings().BaseURL);
     windows.form.URLU1->trigger();
@@ -371,11 +325,10 @@ class FormHideTest : public QObject {
     emit windows.tray->OnNoticeClick();
     QTRY_COMPARE_WITH_TIMEOUT(folder.Read("../bin/opened.txt"), share.toUtf8(), 5000);
 
-    qputenv("PATH", folder.FolderText("empty").toUtf8());
+    path.emplace("PATH", folder.Folder("empty"));
     windows.form.URLU1->trigger();
     QCOMPARE(windows.messages.size(), 2);
     QVERIFY(windows.messages[1].contains(QStringLiteral("見つかりません")));
-    qputenv("PATH", oldPath);
   }
 };
 

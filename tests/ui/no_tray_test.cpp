@@ -5,31 +5,12 @@
 #include <QtTest>
 #include <thread>
 
-#include "desktop/form_hide.h"
-#include "state/config_store.h"
-#include "tests/ui/fake_tray.h"
-#include "tests/ui/ui_test_folder.h"
-#include "ui/form_diag1.h"
-#include "ui/form_set.h"
+#include "tests/ui/ui_windows.h"
 #include "web/sjis_texts.h"
 
 namespace {
 
-using vm::uitest::TFakeTray;
-
-// The main window with a stand-in tray and its settings window, settings loaded.
-struct TWindows {
-  TWindows(const vm::uitest::TTestFolder& folder, bool trayPresent)
-      : tray(new TFakeTray(trayPresent)), form(folder.ProgramFolder(), tray), formSet(form, diag) {
-    form.State().SetProgramFolder(folder.ProgramFolder());
-    vm::LoadSettings(form.State());
-    form.SetSettingsWindow(&formSet);
-  }
-  TFakeTray* tray;  // owned by form
-  vm::TFormHide form;
-  vm::TFormDiag1 diag;
-  vm::TFormSet formSet;
-};
+using vm::uitest::TWindows;
 
 vm::TShareChange Upload(int count) {
   vm::TShareChange change;

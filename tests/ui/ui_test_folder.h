@@ -1,49 +1,40 @@
-// A program folder and a configuration home under /tmp for one test, removed afterwards.
+// A program folder and a configuration home under /tmp for one test, removed afterwards, in
+// the types the widgets take.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QString>
 #include <string>
+
+#include "support/program_folder.h"
 
 namespace vm::uitest {
 
 class TTestFolder {
  public:
-  TTestFolder() : root_(QDir::tempPath() + "/velmarind-ui-XXXXXX") {
-    QDir(root_.path()).mkpath("app/page");
-    QDir(root_.path()).mkpath("config");
-    qputenv("XDG_CONFIG_HOME", (root_.path() + "/config").toUtf8());
-  }
   // The program folder, ending in "/".
-  std::string ProgramFolder() const { return (root_.path() + "/app/").toStdString(); }
-  QString File(const QString& name) const { return root_.path() + "/app/" + name; }
-  QString AutostartFile() const { return root_.path() + "/config/autostart/velmarind.desktop"; }
+  std::string ProgramFolder() const { return folder_.Path(); }
+  QString File(const QString& name) const { return QString::fromStdString(folder_.Path()) + name; }
+  QString AutostartFile() const { return QString::fromStdString(folder_.AutostartFile()); }
 
-  // Creates a folder (native name bytes) outside the program folder; its path, no final "/".
+  // Creates a folder (native name bytes) beside the program folder; its path, no final "/".
   std::string Folder(const std::string& name) const {
-    const std::string path = root_.path().toStdString() + "/" + name;
-    mkdir(path.c_str(), 0755);
-    return path;
+    const std::string path = folder_.MakeFolderBeside(name);
+    return path.substr(0, path.size() - 1);
   }
   // The same path as a widget shows it (for UTF-8 names).
   QString FolderText(const std::string& name) const { return QString::fromStdString(Folder(name)); }
 
+  // A file by its name in the program folder ("../bin/x" is one beside it).
   void Write(const QString& name, const QByteArray& bytes) const {
-    QFile file(File(name));
-    file.open(QIODevice::WriteOnly);
-    file.write(bytes);
+    folder_.Write(name.toStdString(), std::string_view(bytes.constData(), bytes.size()));
   }
   QByteArray Read(const QString& name) const {
-    QFile file(File(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QByteArray::fromStdString(folder_.Read(name.toStdString()));
   }
 
  private:
-  QTemporaryDir root_;
+  vmtest::TProgramFolder folder_;
 };
 
 }  // namespace vm::uitest
