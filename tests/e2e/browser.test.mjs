@@ -6,7 +6,7 @@ import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  startProgram, stopProgram, launchBrowser, loopbackContext, screenshotPath, sjis, heldBytes, hex,
+  startProgram, stopProgram, launchBrowser, loopbackContext, screenshotPath, sjis, heldBytes, hex, slowRelay,
 } from './harness.mjs';
 
 const PASSWORD = 'pass123';
@@ -273,26 +273,29 @@ describe('pages in a browser', () => {
 
   it('cancels an upload, and asks before the page is left while one runs', async () => {
     const dir = prog.dirs[VIDEOS];
-    const cdp = await ctx.newCDPSession(page);
-    const throttle = (up) => cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: up });
+    const relay = await slowRelay(prog.url, SLOW_UPLOAD_BYTES_PER_S);
+    const slow = await ctx.newPage();
     try {
-      // Slowed before the folder is opened: the browser takes the setting on a moment later.
-      await throttle(SLOW_UPLOAD_BYTES_PER_S);
-      await openShare(page, VIDEOS);
-      await page.setInputFiles('input[name="ifile"]', { name: 'slow.bin', mimeType: 'application/octet-stream', buffer: bytes(8 * SLOW_UPLOAD_BYTES_PER_S) });
-      await page.click('form[name="mform"] input[type="submit"]');
-      await page.waitForFunction(() => document.querySelector('#vm-progress progress').value > 0, null, { timeout: WAIT_MS });
-      assert.equal(await asksBeforeLeaving(page), true);
-      await page.click('#vm-progress .vm-cancel');
-      await page.waitForSelector('#vm-upload-msg.vm-error', { timeout: WAIT_MS });
+      await slow.goto(relay.url);
+      await openShare(slow, VIDEOS);
+      // Far more than the relay passes before the cancel: the program never has it all.
+      await slow.setInputFiles('input[name="ifile"]', { name: 'slow.bin', mimeType: 'application/octet-stream', buffer: bytes(64 * SLOW_UPLOAD_BYTES_PER_S) });
+      await slow.click('form[name="mform"] input[type="submit"]');
+      await slow.waitForFunction(() => document.querySelector('#vm-progress progress').value > 0, null, { timeout: WAIT_MS });
+      assert.equal(await asksBeforeLeaving(slow), true);
+      await slow.click('#vm-progress .vm-cancel');
+      await slow.waitForSelector('#vm-upload-msg.vm-error', { timeout: WAIT_MS });
+      assert.equal(await slow.textContent('#vm-upload-msg'), 'アップロードを中止しました。');
+      assert.equal(await slow.isHidden('#vm-progress'), true);
+      assert.equal(await asksBeforeLeaving(slow), false);
+      // Once the program's side of every relayed connection has gone, nothing may be there.
+      const deadline = Date.now() + WAIT_MS;
+      while (relay.open > 0 && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
+      assert.deepEqual(uploadsIn(dir), []);
     } finally {
-      await throttle(-1);
-      await cdp.detach();
+      await slow.close();
+      await relay.close();
     }
-    assert.equal(await page.textContent('#vm-upload-msg'), 'アップロードを中止しました。');
-    assert.equal(await page.isHidden('#vm-progress'), true);
-    assert.equal(await asksBeforeLeaving(page), false);
-    assert.deepEqual(uploadsIn(dir), []);
   });
 
   it('goes on with a large upload after a reload, sending only what had not arrived', async () => {
@@ -301,56 +304,53 @@ describe('pages in a browser', () => {
     const content = bytes(64 * MIB);
     const file = path.join(prog.root, 'movie.mp4');
     fs.writeFileSync(file, content);
+    // Slow enough that the reload comes in the middle, whatever the machine's load.
+    const relay = await slowRelay(prog.url, 16 * MIB);
+    const up = await ctx.newPage();
     const puts = [];
-    const onRequest = (r) => {
+    up.on('request', (r) => {
       const m = /vm-chunk\?op=put&.*&offset=(\d+)/.exec(r.url());
       if (m) puts.push(Number(m[1]));
-    };
-    page.on('request', onRequest);
-    const accept = (d) => d.accept();
-    page.on('dialog', accept);
-    const cdp = await ctx.newCDPSession(page);
-    const throttle = (up) => cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: up });
+    });
+    up.on('dialog', (d) => d.accept());
     const partialSize = () => {
       const p = fs.readdirSync(dir).find((n) => n.startsWith('.velmarind-part-'));
       return p ? fs.statSync(path.join(dir, p)).size : 0;
     };
     try {
-      // Slow enough that the reload comes in the middle.
-      await throttle(32 * MIB);
-      await openShare(page, VIDEOS);
-      await page.setInputFiles('input[name="ifile"]', file);
-      await page.click('form[name="mform"] input[type="submit"]');
+      await up.goto(relay.url);
+      await openShare(up, VIDEOS);
+      await up.setInputFiles('input[name="ifile"]', file);
+      await up.click('form[name="mform"] input[type="submit"]');
       const deadline = Date.now() + WAIT_MS;
       while (partialSize() < 8 * MIB && Date.now() < deadline) await new Promise((r) => setTimeout(r, 20));
       assert.ok(partialSize() >= 8 * MIB, 'a piece arrived before the reload');
-      await throttle(-1);
-      await page.reload();
-      await page.waitForSelector('.vm-resume .vm-resume-go', { timeout: WAIT_MS });
-      assert.match(await page.textContent('.vm-resume'), /中断したアップロードがあります: 「movie\.mp4」/);
-      await page.screenshot({ path: screenshotPath('pc-resume-offer.png'), fullPage: true });
+      assert.ok(partialSize() < 64 * MIB, 'and not all of them');
+      relay.rate = 0;
+      await up.reload();
+      await up.waitForSelector('.vm-resume .vm-resume-go', { timeout: WAIT_MS });
+      assert.match(await up.textContent('.vm-resume'), /中断したアップロードがあります: 「movie\.mp4」/);
+      await up.screenshot({ path: screenshotPath('pc-resume-offer.png'), fullPage: true });
       const before = puts.length;
-      const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.click('.vm-resume-go')]);
+      const [chooser] = await Promise.all([up.waitForEvent('filechooser'), up.click('.vm-resume-go')]);
       await chooser.setFiles(file);
-      await page.waitForSelector('#vm-upload-msg.vm-ok', { timeout: WAIT_MS });
+      await up.waitForSelector('#vm-upload-msg.vm-ok', { timeout: WAIT_MS });
       assert.ok(puts[before] >= 8 * MIB, `went on from ${puts[before]}, not from the start`);
+      const saved = uploadsIn(dir);
+      assert.equal(saved.length, 1);
+      assert.match(saved[0], /^__vupd_img_\d{15}\.mp4$/);
+      assert.ok(fs.readFileSync(path.join(dir, saved[0])).equals(content), 'the file lands byte for byte');
+      assert.deepEqual(fs.readdirSync(dir).filter((n) => n.startsWith('.')), [], 'no partial file is left');
+      // Each piece went once, but for the one the reload cut.
+      const sentTwice = puts.filter((o, i) => puts.indexOf(o) !== i);
+      assert.ok(sentTwice.length <= 1, `sent twice: ${sentTwice}`);
+      assert.equal(await up.evaluate(() => localStorage.getItem('velmarind.uploads')), '[]');
+      assert.equal(await up.isHidden('.vm-resume'), true);
+      fs.rmSync(path.join(dir, saved[0]));
     } finally {
-      await throttle(-1);
-      await cdp.detach();
-      page.off('request', onRequest);
-      page.off('dialog', accept);
+      await up.close();
+      await relay.close();
     }
-    const saved = uploadsIn(dir);
-    assert.equal(saved.length, 1);
-    assert.match(saved[0], /^__vupd_img_\d{15}\.mp4$/);
-    assert.ok(fs.readFileSync(path.join(dir, saved[0])).equals(content), 'the file lands byte for byte');
-    assert.deepEqual(fs.readdirSync(dir).filter((n) => n.startsWith('.')), [], 'no partial file is left');
-    // Each piece went once, but for the one the reload cut.
-    const sentTwice = puts.filter((o, i) => puts.indexOf(o) !== i);
-    assert.ok(sentTwice.length <= 1, `sent twice: ${sentTwice}`);
-    assert.equal(await page.evaluate(() => localStorage.getItem('velmarind.uploads')), '[]');
-    assert.equal(await page.isHidden('.vm-resume'), true);
-    fs.rmSync(path.join(dir, saved[0]));
   });
 
   it('creates a text file with a Japanese name and text through the text window', async () => {

@@ -166,3 +166,44 @@ export function screenshotPath(name) {
   fs.mkdirSync(SHOTS, { recursive: true });
   return path.join(SHOTS, name);
 }
+
+/**
+ * A relay on another loopback port in front of the program that passes what the browser sends
+ * at most bytesPerSecond (0: at once), and answers as fast as they come. A page opened through
+ * it (relay.url) has its uploads slowed by a real socket, not by the browser's emulation, which
+ * a loaded machine may apply late. When the browser drops a connection, the program's side is
+ * cut at once, as a phone that goes away cuts it.
+ */
+export async function slowRelay(programUrl, bytesPerSecond) {
+  const target = new URL(programUrl);
+  const relay = { rate: bytesPerSecond, open: 0 };
+  const server = net.createServer((client) => {
+    const upstream = net.connect(Number(target.port), target.hostname);
+    relay.open++;
+    let ended = false;
+    const drop = () => {
+      if (ended) return;
+      ended = true;
+      relay.open--;
+      client.destroy();
+      upstream.destroy();
+    };
+    upstream.pipe(client);
+    client.on('data', (chunk) => {
+      upstream.write(chunk);
+      if (relay.rate > 0) {
+        client.pause();
+        setTimeout(() => client.resume(), (chunk.length * 1000) / relay.rate);
+      }
+    });
+    client.on('end', () => upstream.end());
+    for (const s of [client, upstream]) {
+      s.on('error', drop);
+      s.on('close', drop);
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  relay.url = `http://127.0.0.1:${server.address().port}${target.pathname}`;
+  relay.close = () => new Promise((resolve) => server.close(resolve));
+  return relay;
+}
