@@ -85,6 +85,10 @@ std::string PercentEncodeAttrChars(std::string_view utf8) {
 
 }  // namespace
 
+std::string ExtendedFileNameParameter(std::string_view nativeName) {
+  return kExtendedNameParameter + PercentEncodeAttrChars(nativeName);
+}
+
 TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params,
                           TIdHTTPResponseInfo& response) {
   const std::string path = HexDecode(GetParam(params, "file"));
@@ -100,7 +104,7 @@ TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params
     throw EFOpenError(path);
   }
   if (!PlainFormCarries(name)) {
-    entry += kExtendedNameParameter + PercentEncodeAttrChars(DownloadFileName(file.NativePath));
+    entry += ExtendedFileNameParameter(DownloadFileName(file.NativePath));
   }
   response.CustomHeaders.AddStdValues({entry});
   // Large files are fetched in parts and resumed after a break: downloads answer byte ranges.

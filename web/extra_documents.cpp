@@ -1,6 +1,7 @@
 #include "web/extra_documents.h"
 
 #include "web/document_table.h"
+#include "web/view_documents.h"
 
 namespace vm {
 
@@ -8,7 +9,8 @@ namespace {
 
 // clang-format off
 constexpr TExtraDocument kExtraDocuments[] = {
-    {"", nullptr, TBodyAdmission::Discard},  // none yet; a row per added document
+    {"vm-view", AnswerViewDocument, TBodyAdmission::Discard},
+    {"vm-thumb", AnswerThumbnailDocument, TBodyAdmission::Discard},
 };
 // clang-format on
 
