@@ -12,11 +12,12 @@ ALLOWED = {
     "platform": set(),
     "http": {"platform"},
     "state": {"platform"},
+    "thumbs": {"platform"},
     "web": {"http", "state", "platform"},
-    "server": {"web", "http", "state", "platform"},
+    "server": {"web", "thumbs", "http", "state", "platform"},
     "ui": {"state", "platform"},
     "desktop": {"server", "ui", "state", "platform"},
-    "app": {"desktop", "server", "ui", "web", "http", "state", "platform"},
+    "app": {"desktop", "server", "ui", "web", "thumbs", "http", "state", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
