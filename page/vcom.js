@@ -1018,7 +1018,8 @@
     return chosen;
   }
   global.VelmarindCore = {
-    on: on, fire: fire, exf: exf, el: el, views: views, texts: texts, readableSize: readableSize
+    on: on, fire: fire, exf: exf, el: el, views: views, texts: texts, readableSize: readableSize,
+    download: download
   };
 
   addViewport(document);
