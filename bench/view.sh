@@ -123,7 +123,7 @@ hexpath() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
 start=$(date +%s.%N)
 for name in "${sample[@]}"; do
   echo "http://127.0.0.1:$VPORT/velmarind/vm-thumb?file=$(hexpath "$SHARE/photos/$name")"
-done | xargs -P 2 -n 20 curl -sf -o /dev/null
+done | xargs -P 2 -I{} curl -sf -o /dev/null {}
 ours=$(python3 -c "import time; print(f'{${#sample[@]} / (time.time() - $start):.1f}')")
 mkdir -p "$WORK/vt"
 start=$(date +%s.%N)

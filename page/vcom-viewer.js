@@ -21,6 +21,8 @@
     cannotPlay: ['このブラウザでは再生できません。ダウンロードしてご覧ください。',
       'This browser cannot play this file. Download it to view it.'],
     cannotShow: ['表示できませんでした。', 'The file could not be shown.'],
+    pdfHint: ['PDF が表示されないときは、上のボタンでダウンロードしてください。',
+      'If the PDF does not show, download it with the button above.'],
     cut: ['先頭の部分だけを表示しています。全体はダウンロードしてください。',
       'Only the beginning is shown. Download the file for all of it.'],
     loading: ['読み込み中…', 'Loading…'],
@@ -203,6 +205,8 @@
       media.addEventListener('error', function () { stage.appendChild(note(T.cannotPlay)); });
       media.src = src;
     } else if (kind === 'pdf') {
+      // Some browsers keep their PDF reader out of a sandboxed answer: the way out is said.
+      stage.appendChild(el('p', 'vm-viewer-hint', T.pdfHint));
       media = el('iframe', 'vm-viewer-pdf');
       media.title = entry.name;
       media.src = src;
@@ -446,6 +450,7 @@
     '.vm-viewer-pdf { width: 100%; height: 100%; border: 0; background: #fff; }',
     '.vm-viewer-stage[data-kind="text"] { justify-content: flex-start; align-items: stretch; background: #fff; }',
     '.vm-viewer-text { margin: 0; padding: 10px 12px; color: #1d2330; font: 14px/1.5 ui-monospace, monospace; white-space: pre-wrap; overflow-wrap: anywhere; }',
+    '.vm-viewer-hint { flex: none; margin: 4px 8px; color: #aaa; font-size: 0.85em; }',
     '.vm-viewer-note { margin: 8px; padding: 8px 12px; border-radius: 6px; background: #fdeaea; color: #8c1d1d; }',
     '.vm-viewer-prev, .vm-viewer-next { position: absolute; top: 50%; margin-top: -28px; width: 48px; height: 56px; background: rgba(0,0,0,0.35); font-size: 36px; }',
     '.vm-viewer-prev { left: 4px; } .vm-viewer-next { right: 4px; }',

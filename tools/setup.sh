@@ -4,7 +4,7 @@
 #   tools/setup.sh test    that, plus what the tests need (display server, tray host, browser, node)
 set -euo pipefail
 
-build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev)
+build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev libvips-dev)
 test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils
                clang libclang-rt-14-dev)
 
