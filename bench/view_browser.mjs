@@ -34,8 +34,9 @@ async function context() {
   return ctx;
 }
 
-// Resolves in the page after two frames: what was put into the page has been laid out and painted.
-const AFTER_FRAMES = 'new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)))';
+// Resolves in the page once the next frame has been painted: what was put into the page before
+// has been laid out and drawn.
+const AFTER_FRAMES = 'new Promise((r) => requestAnimationFrame(() => setTimeout(r, 0)))';
 
 // A plain index page (nginx, python): from the click on "many/" to a painted page holding every
 // entry. The new document's clock starts at the navigation, which the click starts.

@@ -297,7 +297,9 @@
   function thumbObserver() {
     if (thumbs.observer || !global.IntersectionObserver) return thumbs.observer;
     thumbs.observer = new IntersectionObserver(function (changes) {
-      changes.forEach(function (c) {
+      // The queue is served from its end: of the tiles that came into view together, the
+      // top one goes last into it, and is asked for first.
+      changes.slice().reverse().forEach(function (c) {
         var tile = c.target;
         tile.vmVisible = c.isIntersecting;
         if (c.isIntersecting) want(tile);

@@ -443,7 +443,9 @@
           if (!block.parentNode) part.appendChild(block);
           block = el('tbody');
         }
-        block.appendChild(makeRow(id, view, list[at]));
+        // A row is made once per entry: narrowing and widening again only moves rows.
+        var e = list[at];
+        block.appendChild(e.row || (e.row = makeRow(id, view, e)));
       }
       if (!block.parentNode) part.appendChild(block);
       table.appendChild(part);
