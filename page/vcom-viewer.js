@@ -43,7 +43,8 @@
   var THUMB_RETRY_MS = 1000;
   // A horizontal swipe of at least this many pixels steps to the previous or next file.
   var SWIPE_PX = 50;
-  // Tiles go into the grid in batches, as rows go into the listing.
+  // Tiles go into the grid in batches, as rows go into the listing: a screenful first.
+  var FIRST_TILES = 60;
   var TILE_BATCH = 300;
 
   var KINDS = {
@@ -389,7 +390,7 @@
     function batch() {
       if (view.galleryFill !== mine || core.views[id] !== view) return;
       var part = document.createDocumentFragment();
-      for (var end = Math.min(list.length, at + TILE_BATCH); at < end; at++) {
+      for (var end = Math.min(list.length, at + (at ? TILE_BATCH : FIRST_TILES)); at < end; at++) {
         var tile = makeTile(id, view, list[at]);
         part.appendChild(tile);
         if (tile.vmThumb && observer) observer.observe(tile);
@@ -463,7 +464,7 @@
     '.vm-area.vm-gallery-on table.vm-list { display: none; }',
     '.vm-gallery { display: grid; grid-template-columns: repeat(auto-fill, minmax(112px, 1fr)); gap: 6px; }',
     '.vm-gallery:empty { display: none; }',
-    '.vm-tile { position: relative; display: flex; flex-direction: column; justify-content: flex-end; aspect-ratio: 1; padding: 0; overflow: hidden; border: 1px solid #d5d9e0; border-radius: 6px; background: #e9edf3; font: inherit; cursor: pointer; content-visibility: auto; contain-intrinsic-size: auto 120px; }',
+    '.vm-tile { position: relative; display: flex; flex-direction: column; justify-content: flex-end; aspect-ratio: 1; padding: 0; overflow: hidden; border: 1px solid #d5d9e0; border-radius: 6px; background: #e9edf3; font: inherit; cursor: pointer; }',
     '.vm-tile img { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: cover; }',
     '.vm-tile img:not([src]) { display: none; }',
     '.vm-tile-name { position: relative; padding: 2px 4px; background: rgba(255,255,255,0.85); color: #1d2330; font-size: 12px; text-align: left; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }',
