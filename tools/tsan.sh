@@ -10,11 +10,11 @@ if [[ "${1:-}" == "-h" || "${1:-}" == "--help" ]]; then echo "$usage"; exit 0; f
 
 # Tests where several threads meet: the connection threads and their pool, whole requests on
 # loopback (dispatcher, downloads, load and faults, connection limits), concurrent page, body and
-# pastdata writers, the per-thread converter, and the headless program serving while it is
-# stopped by a signal.
+# pastdata writers, the per-thread converter, the headless program serving while it is
+# stopped by a signal, and requests waiting for the thumbnail workers.
 concurrency_tests=(tcp_server_test http_server_test dispatcher_test range_download_test
                    load_fault_test connection_limits_test page_file_test post_body_test
-                   text_helpers_test headless_program_test)
+                   text_helpers_test headless_program_test thumbnail_maker_test)
 if [[ $# -gt 0 ]]; then
   regex=$1
 else
