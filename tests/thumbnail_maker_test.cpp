@@ -1,10 +1,12 @@
 // The thumbnail maker: thumbnails upright within their square, the caps that keep a hostile or
 // huge image from stalling or swelling the worker, the queue of waiting requests, the caches.
 #include <fcntl.h>
+#include <glib.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
-#include <vips/vips.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +18,8 @@
 #include "support/waiting.h"
 #include "thumbs/thumbnail_maker.h"
 
+extern char** environ;
+
 namespace {
 
 using vm::thumbs::TMade;
@@ -26,22 +30,40 @@ using vmtest::TTempFolder;
 using vmtest::WriteFileBytes;
 using Outcome = TMade::TOutcome;
 
-// Bytes of an image made by the library (format by suffix, e.g. ".jpg[Q=90]"); bands 3.
-std::string MakeImage(int width, int height, const char* suffix, int orientation = 0) {
-  VipsImage* black = nullptr;
-  VipsImage* image = nullptr;
-  EXPECT_EQ(vips_black(&black, width, height, "bands", 3, nullptr), 0);
-  // Not flat: a gradient, so the encoders do some work.
-  EXPECT_EQ(vips_linear1(black, &image, 1.0, 90.0, nullptr), 0);
-  g_object_unref(black);
-  if (orientation != 0) vips_image_set_int(image, VIPS_META_ORIENTATION, orientation);
-  void* bytes = nullptr;
-  size_t length = 0;
-  EXPECT_EQ(vips_image_write_to_buffer(image, suffix, &bytes, &length, nullptr), 0);
-  g_object_unref(image);
-  std::string out(static_cast<const char*>(bytes), length);
-  g_free(bytes);
-  return out;
+// Bytes of an image ImageMagick (a test package) makes: a gradient of width x height, written as
+// format (e.g. "jpg", "png"), with the extra options before the output name. The images are made
+// in another process: the test process runs no image library of its own.
+std::string MakeImage(int width, int height, const std::string& format,
+                      const std::vector<std::string>& options = {},
+                      const std::string& source = "gradient:gray20-gray80") {
+  const TTempFolder folder;
+  // "png24": RGB, even for grey pixels (a plain PNG of grey pixels is stored as grey).
+  const bool rgb = format == "png24";
+  const std::string out = folder.Path() + "image." + (rgb ? "png" : format);
+  std::vector<std::string> args = {"convert", "-size",
+                                   std::to_string(width) + "x" + std::to_string(height), "-depth",
+                                   "8", source};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back((rgb ? "png24:" : "") + out);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawnp(&pid, "convert", nullptr, nullptr, argv.data(), environ), 0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "convert failed";
+  return vmtest::ReadFileBytes(out);
+}
+
+// The JPEG with an EXIF segment that says how the camera was held (6: turned right).
+std::string WithOrientation(const std::string& jpeg, char orientation) {
+  const std::string exif = std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01", 16) +
+                           std::string("\x01\x12\0\x03\0\0\0\x01\0", 9) + orientation +
+                           std::string("\0\0\0\0\0\0", 6);
+  const size_t length = exif.size() + 2;
+  return jpeg.substr(0, 2) + "\xff\xe1" + char(length >> 8) + char(length & 0xFF) + exif +
+         jpeg.substr(2);
 }
 
 // A PNG whose header says 30,000 x 30,000 pixels, followed by a few bytes of data: what a
@@ -83,18 +105,24 @@ struct TImageSize {
   int width = 0, height = 0;
 };
 
-TImageSize SizeOf(const std::string& bytes) {
-  VipsImage* image = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", nullptr);
-  if (image == nullptr) return {};
-  TImageSize size{vips_image_get_width(image), vips_image_get_height(image)};
-  g_object_unref(image);
-  return size;
+// The size a JPEG's frame header gives; zero for anything else.
+TImageSize SizeOf(const std::string& jpeg) {
+  size_t at = 2;
+  while (at + 9 < jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+    const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
+    const size_t length = (size_t(static_cast<unsigned char>(jpeg[at + 2])) << 8) |
+                          static_cast<unsigned char>(jpeg[at + 3]);
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      auto byte = [&](size_t k) { return int(static_cast<unsigned char>(jpeg[at + k])); };
+      return {(byte(7) << 8) | byte(8), (byte(5) << 8) | byte(6)};
+    }
+    at += 2 + length;
+  }
+  return {};
 }
 
 class ThumbnailMaker : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ASSERT_EQ(VIPS_INIT("thumbnail_maker_test"), 0); }
-
   // A file of the bytes in the test folder, opened for reading.
   vm::TUniqueFd File(const std::string& name, const std::string& bytes) const {
     WriteFileBytes(files_.Path() + name, bytes);
@@ -112,21 +140,21 @@ class ThumbnailMaker : public ::testing::Test {
 TEST_F(ThumbnailMaker, FitsTheSquareUpright) {
   TThumbnailWorkers workers(VELMARIND_THUMBNAILER, TThumbnailLimits());
   // Orientation 6: the camera was turned; shown upright, 600 x 400 stands as 400 x 600.
-  const TMade turned = MakeWith(workers, "turned.jpg", MakeImage(600, 400, ".jpg", 6));
+  const TMade turned = MakeWith(workers, "turned.jpg", WithOrientation(MakeImage(600, 400, "jpg"), 6));
   ASSERT_EQ(turned.Outcome, Outcome::Image);
   EXPECT_EQ(turned.ContentType, "image/jpeg");
   const TImageSize size = SizeOf(turned.Bytes);
   EXPECT_EQ(size.height, 256);
   EXPECT_NEAR(size.width, 171, 1);
   // Never enlarged.
-  EXPECT_EQ(SizeOf(MakeWith(workers, "small.png", MakeImage(40, 30, ".png")).Bytes).width, 40);
+  EXPECT_EQ(SizeOf(MakeWith(workers, "small.png", MakeImage(40, 30, "png")).Bytes).width, 40);
 }
 
 TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {
   TThumbnailLimits limits;
   limits.MemoryMiB = 64;
   TThumbnailWorkers workers(VELMARIND_THUMBNAILER, limits);
-  const std::string jpeg = MakeImage(800, 600, ".jpg");
+  const std::string jpeg = MakeImage(800, 600, "jpg");
   struct Row {
     const char* label;
     const char* name;
@@ -139,7 +167,7 @@ TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {
       {"svg is never decoded", "drawing.png",
        "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"},
       // Interlaced: decoded whole, 5,000 x 5,000 x 3 bytes, beyond the memory cap.
-      {"over the memory cap", "wide.png", MakeImage(5000, 5000, ".png[interlace]")},
+      {"over the memory cap", "wide.png", MakeImage(5000, 5000, "png24", {"-interlace", "PNG"}, "xc:gray50")},
       {"empty file", "empty.jpg", ""},
   };
   for (const Row& row : rows) {
@@ -161,7 +189,7 @@ TEST_F(ThumbnailMaker, SlowJobEndsItsWorkerAtTheTimeCap) {
   vm::TUniqueFd reading(pipe_ends[0]), writing(pipe_ends[1]);
   EXPECT_EQ(workers.Make(reading.Get(), nullptr).Outcome, Outcome::Placeholder);
   EXPECT_EQ(workers.Counters().ended, 1u);
-  EXPECT_EQ(MakeWith(workers, "next.jpg", MakeImage(100, 100, ".jpg")).Outcome, Outcome::Image);
+  EXPECT_EQ(MakeWith(workers, "next.jpg", MakeImage(100, 100, "jpg")).Outcome, Outcome::Image);
 }
 
 TEST_F(ThumbnailMaker, NewestWaiterFirstGoneDroppedOldestPushedOut) {
@@ -173,7 +201,7 @@ TEST_F(ThumbnailMaker, NewestWaiterFirstGoneDroppedOldestPushedOut) {
   int pipe_ends[2];
   ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
   vm::TUniqueFd reading(pipe_ends[0]), writing(pipe_ends[1]);
-  const std::string image = MakeImage(100, 100, ".jpg");
+  const std::string image = MakeImage(100, 100, "jpg");
 
   std::atomic<int> finished{0};
   std::vector<int> order(4, -1);
@@ -205,7 +233,7 @@ TEST_F(ThumbnailMaker, KeepsThumbnailsAndUsesTheDesktopsFresh) {
   TTempFolder cache, shared;
   TThumbnailMaker maker({VELMARIND_THUMBNAILER, cache.Path(), shared.Path(), TThumbnailLimits()});
   const std::string path = files_.Path() + "photo.jpg";
-  vm::TUniqueFd fd = File("photo.jpg", MakeImage(300, 200, ".jpg"));
+  vm::TUniqueFd fd = File("photo.jpg", MakeImage(300, 200, "jpg"));
   struct stat info {};
   ASSERT_EQ(fstat(fd.Get(), &info), 0);
 
@@ -217,7 +245,7 @@ TEST_F(ThumbnailMaker, KeepsThumbnailsAndUsesTheDesktopsFresh) {
 
   // A fresh desktop thumbnail of another file is taken as it is; a stale one is not.
   const std::string other = files_.Path() + "other.jpg";
-  vm::TUniqueFd otherFd = File("other.jpg", MakeImage(300, 200, ".jpg"));
+  vm::TUniqueFd otherFd = File("other.jpg", MakeImage(300, 200, "jpg"));
   struct stat otherInfo {};
   ASSERT_EQ(fstat(otherFd.Get(), &otherInfo), 0);
   gchar* uri = g_filename_to_uri(other.c_str(), nullptr, nullptr);

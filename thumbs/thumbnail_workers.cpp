@@ -101,7 +101,8 @@ std::vector<pid_t> TThumbnailWorkers::ProgramIds() const {
   const std::lock_guard lock(mutex_);
   std::vector<pid_t> ids;
   for (const TSlot& slot : slots_) {
-    if (slot.Pid > 0) ids.push_back(slot.Pid);
+    const pid_t pid = slot.Pid.load();
+    if (pid > 0) ids.push_back(pid);
   }
   return ids;
 }
@@ -205,15 +206,16 @@ bool TThumbnailWorkers::Start(TSlot& slot) {
 }
 
 void TThumbnailWorkers::End(TSlot& slot) {
-  if (slot.Pid <= 0) return;
+  const pid_t pid = slot.Pid.load();
+  if (pid <= 0) return;
   slot.Socket.Reset();  // the program ends when it reads the end of its socket
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (;;) {
-    const pid_t done = waitpid(slot.Pid, nullptr, WNOHANG);
-    if (done == slot.Pid || done < 0) break;
+    const pid_t done = waitpid(pid, nullptr, WNOHANG);
+    if (done == pid || done < 0) break;
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill(slot.Pid, SIGKILL);
-      waitpid(slot.Pid, nullptr, 0);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -243,7 +245,7 @@ TMade TThumbnailWorkers::RunJob(TSlot& slot, int fd, bool& ended) {
   if (!answered) {
     // Too slow, dead (out of memory, a crash in a decoder) or talking nonsense: a new program
     // takes the next job.
-    if (slot.Pid > 0) kill(slot.Pid, SIGKILL);
+    if (const pid_t pid = slot.Pid.load(); pid > 0) kill(pid, SIGKILL);
     End(slot);
     ended = true;
   }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -73,7 +74,8 @@ class TThumbnailWorkers {
 
  private:
   struct TSlot {
-    pid_t Pid = -1;
+    // Written by the slot's taker only; read by anyone (ProgramIds) without taking the slot.
+    std::atomic<pid_t> Pid{-1};
     TUniqueFd Socket;
     bool Busy = false;
   };
