@@ -26,10 +26,9 @@ TThumbnailService::TThumbnailService(thumbs::TThumbnailMakerOptions options)
 
 std::shared_ptr<TThumbnailService> TThumbnailService::ForProgram(
     const std::string& executablePath) {
-  return std::make_shared<TThumbnailService>(
-      thumbs::TThumbnailMakerOptions{thumbs::ThumbnailProgramBeside(executablePath),
-                                     thumbs::TThumbnailCache::DefaultFolder(),
-                                     thumbs::SharedThumbnailFolder(), thumbs::TThumbnailLimits()});
+  return std::make_shared<TThumbnailService>(thumbs::TThumbnailMakerOptions{
+      thumbs::ThumbnailProgramBeside(executablePath), thumbs::TThumbnailCache::DefaultFolder(),
+      thumbs::SharedThumbnailFolder(), thumbs::TThumbnailLimits()});
 }
 
 TThumbnail TThumbnailService::Thumbnail(const TThumbnailRequest& request) {

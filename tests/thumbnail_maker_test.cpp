@@ -1,5 +1,7 @@
 // The thumbnail maker: thumbnails upright within their square, the caps that keep a hostile or
 // huge image from stalling or swelling the worker, the queue of waiting requests, the caches.
+#include "thumbs/thumbnail_maker.h"
+
 #include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -16,7 +18,6 @@
 
 #include "support/page_lines.h"
 #include "support/waiting.h"
-#include "thumbs/thumbnail_maker.h"
 
 extern char** environ;
 
@@ -40,9 +41,9 @@ std::string MakeImage(int width, int height, const std::string& format,
   // "png24": RGB, even for grey pixels (a plain PNG of grey pixels is stored as grey).
   const bool rgb = format == "png24";
   const std::string out = folder.Path() + "image." + (rgb ? "png" : format);
-  std::vector<std::string> args = {"convert", "-size",
-                                   std::to_string(width) + "x" + std::to_string(height), "-depth",
-                                   "8", source};
+  std::vector<std::string> args = {
+      "convert", "-size", std::to_string(width) + "x" + std::to_string(height),
+      "-depth",  "8",     source};
   args.insert(args.end(), options.begin(), options.end());
   args.push_back((rgb ? "png24:" : "") + out);
   std::vector<char*> argv;
@@ -140,7 +141,8 @@ class ThumbnailMaker : public ::testing::Test {
 TEST_F(ThumbnailMaker, FitsTheSquareUpright) {
   TThumbnailWorkers workers(VELMARIND_THUMBNAILER, TThumbnailLimits());
   // Orientation 6: the camera was turned; shown upright, 600 x 400 stands as 400 x 600.
-  const TMade turned = MakeWith(workers, "turned.jpg", WithOrientation(MakeImage(600, 400, "jpg"), 6));
+  const TMade turned =
+      MakeWith(workers, "turned.jpg", WithOrientation(MakeImage(600, 400, "jpg"), 6));
   ASSERT_EQ(turned.Outcome, Outcome::Image);
   EXPECT_EQ(turned.ContentType, "image/jpeg");
   const TImageSize size = SizeOf(turned.Bytes);
@@ -167,7 +169,8 @@ TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {
       {"svg is never decoded", "drawing.png",
        "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"},
       // Interlaced: decoded whole, 5,000 x 5,000 x 3 bytes, beyond the memory cap.
-      {"over the memory cap", "wide.png", MakeImage(5000, 5000, "png24", {"-interlace", "PNG"}, "xc:gray50")},
+      {"over the memory cap", "wide.png",
+       MakeImage(5000, 5000, "png24", {"-interlace", "PNG"}, "xc:gray50")},
       {"empty file", "empty.jpg", ""},
   };
   for (const Row& row : rows) {
@@ -256,7 +259,8 @@ TEST_F(ThumbnailMaker, KeepsThumbnailsAndUsesTheDesktopsFresh) {
   EXPECT_FALSE(maker.Thumbnail(otherFd.Get(), other, otherInfo, nullptr).File) << "stale";
   WriteFileBytes(thumbPath, SharedThumbnailPng(uri, otherInfo.st_mtime));
   otherInfo.st_mtim.tv_nsec += 1;  // a new state of the file: not in our cache yet
-  const vm::thumbs::TThumbnailResult fresh = maker.Thumbnail(otherFd.Get(), other, otherInfo, nullptr);
+  const vm::thumbs::TThumbnailResult fresh =
+      maker.Thumbnail(otherFd.Get(), other, otherInfo, nullptr);
   EXPECT_EQ(fresh.ContentType, "image/png");
   EXPECT_TRUE(fresh.File);
   g_free(md5);

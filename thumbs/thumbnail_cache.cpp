@@ -149,7 +149,8 @@ void TThumbnailCache::Store(const std::string& key, const std::string& contentTy
   }
   fd.Reset();
   // Renamed only when whole: a reader finds the complete thumbnail or none.
-  if (written != bytes.size() || rename(temporary.c_str(), (folder_ + key + extension).c_str()) != 0) {
+  if (written != bytes.size() ||
+      rename(temporary.c_str(), (folder_ + key + extension).c_str()) != 0) {
     unlink(temporary.c_str());
     return;
   }

@@ -107,8 +107,7 @@ std::vector<pid_t> TThumbnailWorkers::ProgramIds() const {
   return ids;
 }
 
-int TThumbnailWorkers::TakeSlot(const std::function<bool()>& clientGone,
-                                TMade::TOutcome& refusal) {
+int TThumbnailWorkers::TakeSlot(const std::function<bool()>& clientGone, TMade::TOutcome& refusal) {
   std::unique_lock lock(mutex_);
   const uint64_t ticket = nextTicket_++;
   waiting_.push_back(ticket);
@@ -190,8 +189,8 @@ bool TThumbnailWorkers::Start(TSlot& slot) {
   const std::string seconds = std::to_string(
       std::chrono::duration_cast<std::chrono::seconds>(limits_.Time).count() + kOwnLimitMargin);
   char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(size.c_str()),
-                  const_cast<char*>(pixels.c_str()), const_cast<char*>(memory.c_str()),
-                  const_cast<char*>(seconds.c_str()), nullptr};
+                  const_cast<char*>(pixels.c_str()),   const_cast<char*>(memory.c_str()),
+                  const_cast<char*>(seconds.c_str()),  nullptr};
   std::vector<std::string> env = ProgramEnvironment();
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
@@ -228,7 +227,8 @@ TMade TThumbnailWorkers::RunJob(TSlot& slot, int fd, bool& ended) {
   const auto deadline = std::chrono::steady_clock::now() + limits_.Time;
   TReplyHead head{};
   TMade made;
-  bool answered = SendJob(slot.Socket.Get(), fd) && ReadAll(slot.Socket.Get(), &head, sizeof(head), deadline);
+  bool answered =
+      SendJob(slot.Socket.Get(), fd) && ReadAll(slot.Socket.Get(), &head, sizeof(head), deadline);
   if (answered && head.Kind != TReplyKind::Placeholder) {
     answered = head.Length > 0 && head.Length <= kMaxReplyBytes;
     if (answered) {

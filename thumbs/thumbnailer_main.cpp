@@ -110,16 +110,16 @@ bool MakeThumbnail(int fd, const TParameters& p, TReplyKind& kind, void*& bytes,
   if (source == nullptr) return false;
   bool made = false;
   // The header alone tells the size: an image over the cap is never decoded.
-  VipsImage* header = vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL,
-                                                 nullptr);
+  VipsImage* header =
+      vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
   if (header != nullptr) {
     const long long pixels =
         static_cast<long long>(vips_image_get_width(header)) * vips_image_get_height(header);
     g_object_unref(header);
     VipsImage* thumbnail = nullptr;
     if (pixels > 0 && pixels <= p.MaxPixels &&
-        vips_thumbnail_source(source, &thumbnail, p.Size, "height", p.Size, "size",
-                              VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr) == 0) {
+        vips_thumbnail_source(source, &thumbnail, p.Size, "height", p.Size, "size", VIPS_SIZE_DOWN,
+                              "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr) == 0) {
       if (vips_image_hasalpha(thumbnail)) {
         kind = TReplyKind::Webp;
         made = vips_webpsave_buffer(thumbnail, &bytes, &length, "Q", kWebpQuality, "strip", TRUE,

@@ -66,8 +66,7 @@ void AnswerStatus(TIdHTTPResponseInfo& response, int code) {
 void AnswerNotFound(TIdHTTPResponseInfo& response) { AnswerStatus(response, 404); }
 
 void AddCaching(const TDocumentCall& call) {
-  call.Response.CustomHeaders.Add(GetParam(call.Params, "v").empty() ? kAskAgain
-                                                                     : kKeepVersioned);
+  call.Response.CustomHeaders.Add(GetParam(call.Params, "v").empty() ? kAskAgain : kKeepVersioned);
 }
 
 std::string TextType(int fd) {
@@ -102,8 +101,7 @@ void AnswerViewDocument(TDocumentCall& call) {
   response.ContentType = viewable->Type.Kind == TViewKind::Text ? TextType(viewable->File.Get())
                                                                 : viewable->Type.ContentType;
   response.CustomHeaders.Add(kSandbox);
-  response.CustomHeaders.Add(kInline +
-                             ExtendedFileNameParameter(BaseName(viewable->NativePath)));
+  response.CustomHeaders.Add(kInline + ExtendedFileNameParameter(BaseName(viewable->NativePath)));
   AddCaching(call);
   // A video seeks by asking for the part it needs.
   response.AcceptRanges = true;
@@ -125,8 +123,8 @@ void AnswerThumbnailDocument(TDocumentCall& call) {
     return;
   }
   TIdPeerThread* thread = call.Thread;
-  TThumbnail thumbnail = source->Thumbnail(
-      {viewable->File.Get(), viewable->NativePath, viewable->Info, [thread] { return PeerGone(thread); }});
+  TThumbnail thumbnail = source->Thumbnail({viewable->File.Get(), viewable->NativePath,
+                                            viewable->Info, [thread] { return PeerGone(thread); }});
   switch (thumbnail.Outcome) {
     case TThumbnail::TOutcome::Image:
       break;

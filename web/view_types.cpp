@@ -73,7 +73,8 @@ std::string_view FamilyOf(TViewKind kind) {
 
 std::string ExtensionOf(std::string_view fileName) {
   const size_t slash = fileName.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+  const std::string_view name =
+      slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return "";
   return LowerAscii(std::string(name.substr(dot + 1)));
