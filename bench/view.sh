@@ -120,10 +120,13 @@ node "$HERE/view_browser.mjs" --velmarind "http://127.0.0.1:$VPORT/velmarind/" \
 rm -rf "$WORK/cache/velmarind"
 mapfile -t sample < <(cd "$SHARE/photos" && ls | sed -n '501,700p')
 hexpath() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
-start=$(date +%s.%N)
+# One curl for all, two transfers at once: no process start per thumbnail.
 for name in "${sample[@]}"; do
-  echo "http://127.0.0.1:$VPORT/velmarind/vm-thumb?file=$(hexpath "$SHARE/photos/$name")"
-done | xargs -P 2 -I{} curl -sf -o /dev/null {}
+  printf 'url = "http://127.0.0.1:%s/velmarind/vm-thumb?file=%s"\noutput = "/dev/null"\n' \
+    "$VPORT" "$(hexpath "$SHARE/photos/$name")"
+done >"$WORK/thumbs.curl"
+start=$(date +%s.%N)
+curl -sf --parallel --parallel-max 2 -K "$WORK/thumbs.curl"
 ours=$(python3 -c "import time; print(f'{${#sample[@]} / (time.time() - $start):.1f}')")
 mkdir -p "$WORK/vt"
 start=$(date +%s.%N)

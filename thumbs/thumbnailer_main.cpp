@@ -28,6 +28,8 @@ using vm::thumbs::TReplyHead;
 using vm::thumbs::TReplyKind;
 
 constexpr int kJpegQuality = 80;
+// The largest file the program may write: the vector code generator's code file (64 KiB) fits.
+constexpr rlim_t kMaxWrittenFile = rlim_t{1} << 20;
 constexpr int kWebpQuality = 80;
 constexpr int kArguments = 5;
 
@@ -149,10 +151,11 @@ int main(int argc, char** argv) {
   // the server be gone meanwhile, the alarm set for each job ends a job that never finishes.
   prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
   Limit(RLIMIT_CORE, 0);
-  // No file is written, not even a temporary one: a write fails (rather than ending the
-  // program), and the library's vector code generator falls back to plain code.
+  // No file larger than the vector code generator's (a page or so of machine code, mapped
+  // from a file of its own) is written: an image too large for memory is not spilled to disk.
+  // A larger write fails rather than ending the program.
   signal(SIGXFSZ, SIG_IGN);
-  Limit(RLIMIT_FSIZE, 0);
+  Limit(RLIMIT_FSIZE, kMaxWrittenFile);
   if (VIPS_INIT(argv[0]) != 0) return 1;
   // Heap and every private writable mapping count here: a decoder that wants more fails its
   // allocation, and the image gets a placeholder. Set once the library has loaded.
