@@ -427,10 +427,10 @@
 
   // (Re)fills the listing's rows: the first block now, the others in later batches, which a
   // newer fill of the same view cancels.
-  function fillRows(id, view, batchRows) {
+  function fillRows(id, view, batchRows, list) {
     var table = view.table;
     var mine = view.fill = (view.fill || 0) + 1;
-    var list = view.shown = filtered(view);
+    list = view.shown = list || filtered(view);
     var old = table.querySelectorAll('tbody');
     for (var k = 0; k < old.length; k++) old[k].remove();
     var block = el('tbody');
@@ -468,8 +468,16 @@
     box.setAttribute('aria-label', T.filter);
     box.value = view.filter || '';
     box.addEventListener('input', function () {
+      var before = (view.filter || '').trim().toLowerCase();
       view.filter = box.value;
-      fillRows(id, view, REFILL_ROWS);
+      var list = filtered(view);
+      // A longer text that every shown entry still holds narrows nothing: nothing to redo.
+      var after = (view.filter || '').trim().toLowerCase();
+      if (view.shown && list.length === view.shown.length && after.indexOf(before) >= 0) {
+        view.shown = list;
+        return;
+      }
+      fillRows(id, view, REFILL_ROWS, list);
       fire('filtered', id, view);
     });
     return box;
