@@ -3,8 +3,9 @@
 # The program keeps its settings and its page folder beside its executable, so the program folder
 # must belong to the user who runs it. With the default prefix `cmake --install build` therefore
 # installs into the home of whoever runs it, under ~/.local:
-#   lib/velmarind/                      the program folder: velmarind, page/, uninstall.sh and
-#                                       installed-files.txt (what the uninstaller removes)
+#   lib/velmarind/                      the program folder: velmarind, velmarind-thumbnailer,
+#                                       page/, uninstall.sh and installed-files.txt (what the
+#                                       uninstaller removes)
 #   bin/velmarind                       a link to the executable
 #   share/applications/velmarind.desktop
 #   share/icons/hicolor/*/apps/velmarind.{png,svg}
@@ -48,6 +49,8 @@ install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/install_prefix.cmake ALL_COMPONENTS)
 
 # The program folder.
 install(TARGETS velmarind RUNTIME DESTINATION lib/velmarind COMPONENT program)
+# The thumbnail program: the server looks for it beside its own executable.
+install(TARGETS velmarind-thumbnailer RUNTIME DESTINATION lib/velmarind COMPONENT program)
 install(FILES ${VELMARIND_PAGE_OUTPUTS} DESTINATION lib/velmarind/page COMPONENT program)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/uninstall.sh DESTINATION lib/velmarind
   COMPONENT program)

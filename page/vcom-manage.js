@@ -71,6 +71,13 @@
     return view.data.entries.filter(function (e) { return sel[e.hex]; }).map(function (e) { return e.hex; });
   }
 
+  // The entries the listing shows (after its filter), whether or not their rows exist yet.
+  function shownEntries(id) {
+    var view = core.views[id];
+    if (!view || !view.data) return [];
+    return view.shown || view.data.entries;
+  }
+
   function utf8Hex(text) {
     var bytes = new TextEncoder().encode(text);
     var out = '';
@@ -159,7 +166,7 @@
     if (!root || !view) return;
     var count = selectedHex(id).length;
     var all = root.querySelector('.vm-select-all');
-    var rows = root.querySelectorAll('tbody tr[data-hex]').length;
+    var rows = shownEntries(id).length;
     if (all) {
       all.checked = count > 0 && count === rows;
       all.indeterminate = count > 0 && count < rows;
@@ -186,8 +193,12 @@
     all.type = 'checkbox';
     all.className = 'vm-select-all';
     all.addEventListener('change', function () {
+      // Every entry shown, also those whose rows a large folder has not made yet.
+      var sel = selected(id);
+      shownEntries(id).forEach(function (e) { if (all.checked) sel[e.hex] = true; else delete sel[e.hex]; });
       var rows = root.querySelectorAll('tbody tr[data-hex]');
       for (var i = 0; i < rows.length; i++) setChecked(id, rows[i], rows[i].getAttribute('data-hex'), all.checked);
+      updateBar(id);
     });
     allLabel.appendChild(all);
     allLabel.appendChild(document.createTextNode(' ' + T.selectAll));

@@ -55,7 +55,9 @@
     fileGone: ['「%s」をダウンロードできません。移動または削除された可能性があります。', '"%s" cannot be downloaded. It may have been moved or deleted.'],
     downloadFailed: ['ダウンロードできませんでした', 'The download failed'],
     netError: ['通信エラー', 'Network error'],
-    serverError: ['サーバーエラー', 'Server error']
+    serverError: ['サーバーエラー', 'Server error'],
+    filter: ['名前で絞り込み', 'Filter by name'],
+    noMatch: ['一致する項目はありません。', 'Nothing matches.']
   });
 
   var LIST_DOC = 'script.html';
@@ -366,6 +368,122 @@
     return box;
   }
 
+  // A big folder's first screen does not wait for its last entry: the rows go into blocks
+  // (tbody elements) of BLOCK_ROWS, which the style sheet lets the browser skip while they are
+  // off screen; the first block goes in at once, the others in batches between frames.
+  var BLOCK_ROWS = 100;
+  // Batches of a folder being opened are large (fewer frames in between, all rows sooner); those
+  // of a refill while the user types are small, so the next key is never kept waiting.
+  var BATCH_ROWS = 2000;
+  var REFILL_ROWS = 300;
+  // Listings of at least this many entries get a box that narrows them by name.
+  var FILTER_FROM = 30;
+
+  function makeRow(id, view, e) {
+    var tr = el('tr', (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : ''));
+    var n = el('td', 'vm-n');
+    var link;
+    if (e.dir) {
+      link = button('vm-item vm-dir', e.name, function () { exf(id, view.nameHex, e.full); });
+      link.setAttribute('data-path', e.full);
+    } else {
+      link = el('a', 'vm-item vm-file', e.name);
+      link.href = DOWNLOAD_DOC + '?file=' + e.full;
+      link.setAttribute('download', e.name);
+      link.addEventListener('click', function (ev) {
+        // A part that shows the file (a viewer) takes plain clicks; the rest download.
+        var ask = { entry: e, view: view, event: ev, handled: false };
+        fire('openFile', ask);
+        if (!ask.handled) download(ev, id, view, link, e.name);
+      });
+    }
+    n.appendChild(link);
+    tr.appendChild(n);
+    var d = el('td', 'vm-d');
+    var dp = splitDate(e.date);
+    if (dp[0]) {
+      d.appendChild(el('span', 'vm-day', dp[0]));
+      d.appendChild(document.createTextNode(' '));
+      d.appendChild(el('span', 'vm-time', dp[1]));
+      d.title = e.date.replace('_', ' ');
+    }
+    tr.appendChild(d);
+    var s = el('td', 'vm-s', readableSize(e.size));
+    if (!e.dir) s.title = groupDigits(e.size) + ' B';
+    tr.appendChild(s);
+    if (!e.dir) fire('fileRow', { row: tr, link: link, entry: e, view: view });
+    fire('row', tr, e, view);
+    return tr;
+  }
+
+  // The sorted entries whose name holds the filter text (ignoring case).
+  function filtered(view) {
+    var q = (view.filter || '').trim().toLowerCase();
+    if (!q) return view.sorted;
+    return view.sorted.filter(function (e) {
+      if (e.lower === undefined) e.lower = e.name.toLowerCase();
+      return e.lower.indexOf(q) >= 0;
+    });
+  }
+
+  // (Re)fills the listing's rows: the first block now, the others in later batches, which a
+  // newer fill of the same view cancels.
+  function fillRows(id, view, batchRows, list) {
+    var table = view.table;
+    var mine = view.fill = (view.fill || 0) + 1;
+    list = view.shown = list || filtered(view);
+    var old = table.querySelectorAll('tbody');
+    for (var k = 0; k < old.length; k++) old[k].remove();
+    var block = el('tbody');
+    if (view.upRow) block.appendChild(view.upRow);
+    var at = 0;
+    function batch(count) {
+      var part = document.createDocumentFragment();
+      for (var end = Math.min(list.length, at + count); at < end; at++) {
+        if (at > 0 && at % BLOCK_ROWS === 0) {
+          if (!block.parentNode) part.appendChild(block);
+          block = el('tbody');
+        }
+        // A row is made once per entry: narrowing and widening again only moves rows.
+        var e = list[at];
+        block.appendChild(e.row || (e.row = makeRow(id, view, e)));
+      }
+      if (!block.parentNode) part.appendChild(block);
+      table.appendChild(part);
+    }
+    function more() {
+      if (view.fill !== mine || views[id] !== view) return;
+      batch(batchRows || BATCH_ROWS);
+      if (at < list.length) setTimeout(more, 0);
+    }
+    batch(BLOCK_ROWS);
+    // The rest waits until the first block has been painted.
+    if (at < list.length) requestAnimationFrame(function () { setTimeout(more, 0); });
+    if (view.noMatch) view.noMatch.hidden = !(list.length === 0 && view.sorted.length > 0);
+  }
+
+  function filterBox(id, view) {
+    var box = el('input', 'vm-filter');
+    box.type = 'search';
+    box.placeholder = T.filter;
+    box.setAttribute('aria-label', T.filter);
+    box.value = view.filter || '';
+    box.addEventListener('input', function () {
+      var before = (view.filter || '').trim().toLowerCase();
+      view.filter = box.value;
+      var list = filtered(view);
+      // A longer text that every shown entry still holds narrows nothing: nothing to redo.
+      var after = (view.filter || '').trim().toLowerCase();
+      if (view.shown && list.length === view.shown.length && after.indexOf(before) >= 0) {
+        view.shown = list;
+        return;
+      }
+      fillRows(id, view, REFILL_ROWS, list);
+      fire('filtered', id, view);
+    });
+    return box;
+  }
+
   function render(id, view) {
     var root = document.getElementById(id);
     if (!root) return;
@@ -396,6 +514,8 @@
     var notice = message(el('div', 'vm-notice'), view.notice && view.notice.text, view.notice && view.notice.kind);
     notice.setAttribute('role', 'status');
     root.appendChild(notice);
+
+    if (data.entries.length >= FILTER_FROM) root.appendChild(filterBox(id, view));
 
     var table = el('table', 'vm-list');
     var thead = el('thead');
@@ -433,39 +553,18 @@
       tbody.appendChild(upRow);
     }
     var dirs = 0, files = 0;
-    sortEntries(data.entries, view.sortKey, view.sortAsc).forEach(function (e) {
-      if (e.dir) dirs++; else files++;
-      var tr = el('tr', (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : ''));
-      var n = el('td', 'vm-n');
-      var link;
-      if (e.dir) {
-        link = button('vm-item vm-dir', e.name, function () { exf(id, view.nameHex, e.full); });
-        link.setAttribute('data-path', e.full);
-      } else {
-        link = el('a', 'vm-item vm-file', e.name);
-        link.href = DOWNLOAD_DOC + '?file=' + e.full;
-        link.setAttribute('download', e.name);
-        link.addEventListener('click', function (ev) { download(ev, id, view, link, e.name); });
-      }
-      n.appendChild(link);
-      tr.appendChild(n);
-      var d = el('td', 'vm-d');
-      var dp = splitDate(e.date);
-      if (dp[0]) {
-        d.appendChild(el('span', 'vm-day', dp[0]));
-        d.appendChild(document.createTextNode(' '));
-        d.appendChild(el('span', 'vm-time', dp[1]));
-        d.title = e.date.replace('_', ' ');
-      }
-      tr.appendChild(d);
-      var s = el('td', 'vm-s', readableSize(e.size));
-      if (!e.dir) s.title = groupDigits(e.size) + ' B';
-      tr.appendChild(s);
-      fire('row', tr, e, view);
-      tbody.appendChild(tr);
-    });
-    table.appendChild(tbody);
+    data.entries.forEach(function (e) { if (e.dir) dirs++; else files++; });
+    var sortedAs = view.sortKey + (view.sortAsc ? '+' : '-');
+    if (view.sortedAs !== sortedAs) {
+      view.sorted = sortEntries(data.entries, view.sortKey, view.sortAsc);
+      view.sortedAs = sortedAs;
+    }
+    view.table = table;
+    view.upRow = tbody.firstChild;
     root.appendChild(table);
+    view.noMatch = el('p', 'vm-empty', T.noMatch);
+    root.appendChild(view.noMatch);
+    fillRows(id, view);
 
     if (data.missing) {
       var gone = el('p', 'vm-empty vm-missing', T.missing + ' ');
@@ -840,7 +939,8 @@
     button: button, message: message, reason: reason,
     // For the upload part.
     setUploader: function (u) { uploader = u; }, uploadMessage: uploadMessage,
-    folderLabel: folderLabel, belowShare: belowShare
+    folderLabel: folderLabel, belowShare: belowShare,
+    readableSize: readableSize, download: download
   };
 
   addViewport(document);

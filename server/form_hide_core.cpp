@@ -157,6 +157,7 @@ TFormHideCore::~TFormHideCore() {
   announcer_.reset();
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
+  AttachThumbnailSource(IdHTTPServer1, nullptr);
   for (const TOpener& opener : openers_) waitpid(opener.pid, nullptr, WNOHANG);
 }
 
@@ -193,6 +194,10 @@ void TFormHideCore::FormCreate() {
     IdHTTPServer1CommandGet(thread, request, response);
   };
   IdHTTPServer1.SetActive(false);
+  if (!thumbnails_) {
+    thumbnails_ = TThumbnailService::ForProgram(executablePath_);
+    AttachThumbnailSource(IdHTTPServer1, thumbnails_);
+  }
   loginThrottle_.Start();
   IdHTTPServer1.DefaultPort = state_.Settings().Port;
   Listen();

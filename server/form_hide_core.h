@@ -10,6 +10,7 @@
 
 #include "http/http_server.h"
 #include "server/listen_failure.h"
+#include "server/thumbnail_service.h"
 #include "state/main_state.h"
 #include "state/stored_settings.h"
 #include "web/login_throttle.h"
@@ -88,6 +89,8 @@ class TFormHideCore {
   // The last failure to listen (user-interface thread only).
   std::optional<TListenFailure> listenFailure_;
   TLoginThrottle loginThrottle_;  // stopped before the server, so no request waits on it
+  // Attached to the server while it serves; outlives every request (declared before it).
+  std::shared_ptr<TThumbnailService> thumbnails_;
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first
   // Reports into the state: declared after it, so it stops before the state goes.
   std::unique_ptr<TServiceAnnouncer> announcer_;

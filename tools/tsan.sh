@@ -12,12 +12,12 @@ if [[ "${1:-}" == "-h" || "${1:-}" == "--help" ]]; then echo "$usage"; exit 0; f
 # loopback (dispatcher, downloads, load and faults, connection limits), concurrent page, body and
 # pastdata writers, the per-thread converter, the headless program serving while it is
 # stopped by a signal, resumable uploads taken over from a request that hangs, the record of
-# clients read while connections count their transfers, and the announcer's thread reporting
-# into the state.
+# clients read while connections count their transfers, the announcer's thread reporting into
+# the state, and requests waiting for the thumbnail workers.
 concurrency_tests=(tcp_server_test http_server_test dispatcher_test range_download_test
                    load_fault_test connection_limits_test page_file_test post_body_test
                    text_helpers_test headless_program_test chunk_upload_test client_log_test
-                   announce_test)
+                   announce_test thumbnail_maker_test)
 if [[ $# -gt 0 ]]; then
   regex=$1
 else

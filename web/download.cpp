@@ -85,10 +85,14 @@ std::string PercentEncodeAttrChars(std::string_view utf8) {
 
 }  // namespace
 
+std::string ExtendedFileNameParameter(std::string_view nativeName) {
+  return kExtendedNameParameter + PercentEncodeAttrChars(nativeName);
+}
+
 std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName) {
   std::string entry = kDispositionEntry + WithoutControlBytes(std::string(systemName));
   if (!PlainFormCarries(systemName)) {
-    entry += kExtendedNameParameter + PercentEncodeAttrChars(nativeName);
+    entry += ExtendedFileNameParameter(nativeName);
   }
   return entry;
 }

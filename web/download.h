@@ -25,6 +25,10 @@ std::string AttachmentDispositionEntry(std::string_view systemName, std::string_
 // folders, sets the response's content type and Content-Disposition line, and marks the
 // response as accepting byte ranges. Throws EFOpenError with the path otherwise; the answer
 // then depends only on the requested path, not on what is on disk outside the shares.
+// The parameter "; filename*=UTF-8''" with the name percent-encoded (RFC 5987): the name as on
+// disk reaches the browser whatever bytes it holds.
+std::string ExtendedFileNameParameter(std::string_view nativeName);
+
 TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params,
                           TIdHTTPResponseInfo& response);
 

@@ -4,6 +4,7 @@
 #include "web/document_table.h"
 #include "web/share_manage.h"
 #include "web/zip_download.h"
+#include "web/view_documents.h"
 
 namespace vm {
 
@@ -18,6 +19,8 @@ constexpr TExtraDocument kExtraDocuments[] = {
     {"vm-mkdir", NewFolderDocument, TBodyAdmission::SmallForm},
     // Resumable uploads: each chunk goes from the socket straight into its partial file.
     {kChunkDocument, AnswerChunkRequest, TBodyAdmission::Handler},
+    {"vm-view", AnswerViewDocument, TBodyAdmission::Discard},
+    {"vm-thumb", AnswerThumbnailDocument, TBodyAdmission::Discard},
 };
 // clang-format on
 

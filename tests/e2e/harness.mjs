@@ -68,6 +68,11 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   fs.mkdirSync(config);
   fs.copyFileSync(path.join(BUILD, 'velmarind'), path.join(app, 'velmarind'));
   fs.chmodSync(path.join(app, 'velmarind'), 0o755);
+  // The thumbnail program, which the server looks for beside itself.
+  if (fs.existsSync(path.join(BUILD, 'velmarind-thumbnailer'))) {
+    fs.copyFileSync(path.join(BUILD, 'velmarind-thumbnailer'), path.join(app, 'velmarind-thumbnailer'));
+    fs.chmodSync(path.join(app, 'velmarind-thumbnailer'), 0o755);
+  }
   for (const f of ['vcom.css', 'vcom.js']) {
     const built = path.join(BUILD, 'page', f);
     fs.copyFileSync(fs.existsSync(built) ? built : path.join(REPO, 'page', f), path.join(app, 'page', f));
@@ -94,8 +99,13 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
     ...settings];
   fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
 
-  // The user's trash of the run lies in its own folder too.
-  const env = { ...process.env, XDG_CONFIG_HOME: config, XDG_DATA_HOME: path.join(root, 'user-data') };
+  // The user's trash and the thumbnails of the run lie in its own folder too, never the user's.
+  const env = {
+    ...process.env,
+    XDG_CONFIG_HOME: config,
+    XDG_DATA_HOME: path.join(root, 'user-data'),
+    XDG_CACHE_HOME: path.join(root, 'cache'),
+  };
   delete env.DISPLAY;
   delete env.WAYLAND_DISPLAY;
   const child = spawn(path.join(app, 'velmarind'), [], { cwd: app, env, stdio: ['ignore', 'pipe', 'pipe'] });

@@ -85,7 +85,8 @@ fetch() {  # PATH OUTPUT: a GET on loopback, body to OUTPUT; fails on anything b
 # === round 1: cmake --install into a fresh home ==================================================
 use_home "$work/home"
 check "cmake --install with the default prefix installs into \$HOME/.local" install_with_cmake
-expected_files=(lib/velmarind/velmarind lib/velmarind/page/vcom.css lib/velmarind/page/vcom.js
+expected_files=(lib/velmarind/velmarind lib/velmarind/velmarind-thumbnailer lib/velmarind/page/vcom.css
+  lib/velmarind/page/vcom.js
   lib/velmarind/uninstall.sh lib/velmarind/installed-files.txt share/applications/velmarind.desktop
   share/icons/hicolor/scalable/apps/velmarind.svg)
 for size in 16 22 24 32 48 64 128; do

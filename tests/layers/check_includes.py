@@ -13,11 +13,12 @@ ALLOWED = {
     "http": {"platform"},
     "announce": {"platform"},
     "state": {"platform"},
+    "thumbs": {"platform"},
     "web": {"http", "state", "platform"},
-    "server": {"web", "announce", "http", "state", "platform"},
+    "server": {"web", "announce", "thumbs", "http", "state", "platform"},
     "ui": {"state", "platform"},
     "desktop": {"server", "ui", "state", "platform"},
-    "app": {"desktop", "server", "ui", "web", "announce", "http", "state", "platform"},
+    "app": {"desktop", "server", "ui", "web", "announce", "thumbs", "http", "state", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 

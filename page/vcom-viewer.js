@@ -1,0 +1,475 @@
+/*
+ * Viewer and gallery: a file the browser can show opens inside the page (images, video, audio,
+ * texts, PDF), with previous/next through the folder's viewable files, swipes and arrow keys;
+ * a folder that holds images can be shown as a grid of thumbnails.
+ *
+ * Files are fetched from "vm-view" and thumbnails from "vm-thumb" (both "file" = hex path, as
+ * for downloads). The server serves only viewable kinds, markup as plain text, each answer
+ * sandboxed; here every name goes into the page as text, never as markup.
+ */
+(function (global) {
+  'use strict';
+  var core = global.VelmarindCore;
+  if (!core) return;
+  var el = core.el;
+
+  var T = core.texts({
+    close: ['閉じる', 'Close'],
+    prev: ['前へ', 'Previous'],
+    next: ['次へ', 'Next'],
+    download: ['ダウンロード', 'Download'],
+    cannotPlay: ['このブラウザでは再生できません。ダウンロードしてご覧ください。',
+      'This browser cannot play this file. Download it to view it.'],
+    cannotShow: ['表示できませんでした。', 'The file could not be shown.'],
+    pdfHint: ['PDF が表示されないときは、上のボタンでダウンロードしてください。',
+      'If the PDF does not show, download it with the button above.'],
+    cut: ['先頭の部分だけを表示しています。全体はダウンロードしてください。',
+      'Only the beginning is shown. Download the file for all of it.'],
+    loading: ['読み込み中…', 'Loading…'],
+    gallery: ['サムネイル表示', 'Thumbnails'],
+    list: ['一覧表示', 'List']
+  });
+
+  var VIEW_DOC = 'vm-view';
+  var THUMB_DOC = 'vm-thumb';
+  var DOWNLOAD_DOC = 'download.html';
+  var GALLERY_KEY = 'velmarind.gallery';
+  // Texts are shown up to this many bytes (a range request); longer ones say so.
+  var TEXT_LIMIT = 1 << 20;
+  // Thumbnails asked for at once: the server makes two at a time, and the browser keeps its
+  // other connections for the rest of the page.
+  var THUMBS_IN_FLIGHT = 4;
+  // A thumbnail the server was too busy for is asked again after this.
+  var THUMB_RETRY_MS = 1000;
+  // A horizontal swipe of at least this many pixels steps to the previous or next file.
+  var SWIPE_PX = 50;
+  // Tiles go into the grid in batches, as rows go into the listing: a screenful first.
+  var FIRST_TILES = 60;
+  var TILE_BATCH = 300;
+
+  var KINDS = {
+    image: ['jpg', 'jpeg', 'jpe', 'jfif', 'png', 'gif', 'webp', 'avif', 'bmp'],
+    video: ['mp4', 'm4v', 'webm', 'mov'],
+    audio: ['mp3', 'm4a', 'aac', 'ogg', 'oga', 'opus', 'flac', 'wav'],
+    pdf: ['pdf'],
+    text: ['txt', 'text', 'md', 'markdown', 'csv', 'tsv', 'log', 'json', 'ini', 'cfg', 'conf', 'toml',
+      'yaml', 'yml', 'c', 'h', 'cc', 'cpp', 'cxx', 'hpp', 'hh', 'hxx', 'cs', 'java', 'kt', 'go', 'rs',
+      'py', 'rb', 'pl', 'php', 'lua', 'swift', 'm', 'js', 'mjs', 'cjs', 'ts', 'tsx', 'jsx', 'css',
+      'scss', 'sh', 'bash', 'zsh', 'bat', 'ps1', 'sql', 'r', 'tex', 'diff', 'patch', 'srt', 'vtt',
+      'html', 'htm', 'xhtml', 'xml', 'svg', 'cmake', 'mk', 'gradle', 'properties']
+  };
+  var kindOfExtension = {};
+  Object.keys(KINDS).forEach(function (k) { KINDS[k].forEach(function (x) { kindOfExtension[x] = k; }); });
+
+  // The viewer's kind of a listing entry, or null for files that are only downloaded.
+  function kindOf(entry) {
+    if (!entry || entry.dir) return null;
+    var dot = entry.name.lastIndexOf('.');
+    if (dot <= 0) return null;
+    return kindOfExtension[entry.name.substring(dot + 1).toLowerCase()] || null;
+  }
+
+  // The file's date and size: an address of one state of the file, which the browser may keep.
+  function address(doc, entry) {
+    return doc + '?file=' + entry.full + '&v=' + (entry.date || '').replace(/\D/g, '') + '-' + entry.size;
+  }
+
+  // ---- the viewer ------------------------------------------------------------
+
+  var viewer = null; // {box, stage, title, count, list, at, view, pushed}
+
+  function iconButton(cls, label, text, onClick) {
+    var b = el('button', 'vm-viewer-btn ' + cls, text);
+    b.type = 'button';
+    b.title = label;
+    b.setAttribute('aria-label', label);
+    b.addEventListener('click', onClick);
+    return b;
+  }
+
+  function buildViewer() {
+    var box = el('div', 'vm-viewer');
+    box.setAttribute('role', 'dialog');
+    box.setAttribute('aria-modal', 'true');
+    box.tabIndex = -1;
+    var bar = el('div', 'vm-viewer-bar');
+    var title = el('span', 'vm-viewer-title');
+    var count = el('span', 'vm-viewer-count');
+    var save = el('a', 'vm-viewer-btn vm-viewer-save', '⤓');
+    save.title = T.download;
+    save.setAttribute('aria-label', T.download);
+    bar.appendChild(title);
+    bar.appendChild(count);
+    bar.appendChild(save);
+    bar.appendChild(iconButton('vm-viewer-close', T.close, '✕', function () { closeViewer(); }));
+    var stage = el('div', 'vm-viewer-stage');
+    var prev = iconButton('vm-viewer-prev', T.prev, '‹', function () { step(-1); });
+    var next = iconButton('vm-viewer-next', T.next, '›', function () { step(1); });
+    box.appendChild(bar);
+    box.appendChild(stage);
+    box.appendChild(prev);
+    box.appendChild(next);
+    var startX = null, startY = 0;
+    stage.addEventListener('touchstart', function (e) {
+      if (e.touches.length !== 1) { startX = null; return; }
+      startX = e.touches[0].clientX;
+      startY = e.touches[0].clientY;
+    }, { passive: true });
+    stage.addEventListener('touchend', function (e) {
+      if (startX === null || !e.changedTouches.length) return;
+      var dx = e.changedTouches[0].clientX - startX, dy = e.changedTouches[0].clientY - startY;
+      startX = null;
+      // A video's own seek bar is dragged sideways too: swipes on it are the video's.
+      if (e.target && e.target.tagName === 'VIDEO') return;
+      if (Math.abs(dx) >= SWIPE_PX && Math.abs(dx) > 2 * Math.abs(dy)) step(dx < 0 ? 1 : -1);
+    });
+    document.body.appendChild(box);
+    return { box: box, stage: stage, title: title, count: count, save: save, prev: prev, next: next };
+  }
+
+  // The viewable files of the folder shown, in the listing's order (and filter).
+  function viewables(view) {
+    return (view.shown || view.sorted || []).filter(function (e) { return kindOf(e) !== null; });
+  }
+
+  function openViewer(view, entry) {
+    var list = viewables(view);
+    var at = list.indexOf(entry);
+    if (at < 0) return;
+    if (!viewer) viewer = buildViewer();
+    var firstOpen = !viewer.open;
+    viewer.open = true;
+    viewer.list = list;
+    viewer.view = view;
+    viewer.opener = document.activeElement;
+    document.documentElement.classList.add('vm-viewing');
+    viewer.box.hidden = false;
+    // Back closes the viewer: it adds a history entry of its own, at the same address.
+    if (firstOpen && global.history.pushState) {
+      global.history.pushState({ vmViewer: true }, '', global.location.href);
+      viewer.pushed = true;
+    }
+    show(at);
+    viewer.box.focus();
+  }
+
+  function closeViewer(fromHistory) {
+    if (!viewer || !viewer.open) return;
+    viewer.open = false;
+    viewer.stage.textContent = ''; // stops a video or a sound
+    viewer.box.hidden = true;
+    document.documentElement.classList.remove('vm-viewing');
+    if (viewer.pushed && !fromHistory) {
+      viewer.pushed = false;
+      global.history.back();
+    }
+    viewer.pushed = false;
+    if (viewer.opener && viewer.opener.focus) viewer.opener.focus({ preventScroll: true });
+  }
+
+  function step(delta) {
+    if (!viewer || !viewer.open) return;
+    var to = viewer.at + delta;
+    if (to >= 0 && to < viewer.list.length) show(to);
+  }
+
+  function note(text) { return el('p', 'vm-viewer-note', text); }
+
+  function show(at) {
+    var entry = viewer.list[at];
+    var kind = kindOf(entry);
+    var src = address(VIEW_DOC, entry);
+    viewer.at = at;
+    viewer.title.textContent = entry.name;
+    viewer.count.textContent = (at + 1) + ' / ' + viewer.list.length;
+    viewer.save.href = DOWNLOAD_DOC + '?file=' + entry.full;
+    viewer.save.setAttribute('download', entry.name);
+    viewer.prev.disabled = at === 0;
+    viewer.next.disabled = at === viewer.list.length - 1;
+    var stage = viewer.stage;
+    stage.textContent = '';
+    stage.setAttribute('data-kind', kind);
+    var media;
+    if (kind === 'image') {
+      media = el('img', 'vm-viewer-image');
+      media.alt = entry.name;
+      media.addEventListener('error', function () { stage.appendChild(note(T.cannotShow)); });
+      media.src = src;
+    } else if (kind === 'video' || kind === 'audio') {
+      media = el(kind, 'vm-viewer-' + kind);
+      media.controls = true;
+      media.preload = 'metadata';
+      if (kind === 'video') {
+        media.playsInline = true;
+        media.setAttribute('playsinline', '');
+      }
+      media.addEventListener('error', function () { stage.appendChild(note(T.cannotPlay)); });
+      media.src = src;
+    } else if (kind === 'pdf') {
+      // Some browsers keep their PDF reader out of a sandboxed answer: the way out is said.
+      stage.appendChild(el('p', 'vm-viewer-hint', T.pdfHint));
+      media = el('iframe', 'vm-viewer-pdf');
+      media.title = entry.name;
+      media.src = src;
+    } else {
+      media = el('pre', 'vm-viewer-text', T.loading);
+      showText(media, src, entry);
+    }
+    stage.appendChild(media);
+    // The neighbours' images are fetched ahead, so a step shows at once.
+    [at - 1, at + 1].forEach(function (k) {
+      var near = viewer.list[k];
+      if (near && kindOf(near) === 'image') new Image().src = address(VIEW_DOC, near);
+    });
+  }
+
+  // The bytes as text: UTF-8 when they are, else Shift_JIS.
+  function decodeText(buf) {
+    try {
+      return new TextDecoder('utf-8', { fatal: true }).decode(buf);
+    } catch (e) {
+      // A limit may cut a UTF-8 character in two: only its last bytes are then in doubt.
+      try { return new TextDecoder('utf-8', { fatal: true }).decode(buf.slice(0, Math.max(0, buf.byteLength - 3))); } catch (e2) { /* not UTF-8 */ }
+      try { return new TextDecoder('shift_jis').decode(buf); } catch (e3) { return new TextDecoder('utf-8').decode(buf); }
+    }
+  }
+
+  function showText(pre, src, entry) {
+    var cut = entry.size > TEXT_LIMIT;
+    fetch(src, { credentials: 'same-origin', headers: cut ? { Range: 'bytes=0-' + (TEXT_LIMIT - 1) } : {} }).then(function (r) {
+      if (!r.ok) throw new Error('HTTP ' + r.status);
+      return r.arrayBuffer();
+    }).then(function (buf) {
+      if (!pre.isConnected) return;
+      pre.textContent = decodeText(buf);
+      if (cut) pre.parentNode.insertBefore(note(T.cut), pre);
+    }, function () {
+      if (pre.isConnected) pre.textContent = T.cannotShow;
+    });
+  }
+
+  document.addEventListener('keydown', function (e) {
+    if (!viewer || !viewer.open || e.altKey || e.ctrlKey || e.metaKey) return;
+    var tag = e.target && e.target.tagName;
+    var inMedia = tag === 'VIDEO' || tag === 'AUDIO';
+    if (e.key === 'Escape') { e.preventDefault(); closeViewer(); }
+    else if (e.key === 'ArrowLeft' && !inMedia) { e.preventDefault(); step(-1); }
+    else if (e.key === 'ArrowRight' && !inMedia) { e.preventDefault(); step(1); }
+  });
+  global.addEventListener('popstate', function () { closeViewer(true); });
+
+  // A plain click on a viewable file opens it here; downloads stay a click away in the row.
+  core.on('openFile', function (ask) {
+    var ev = ask.event;
+    if (ask.handled || kindOf(ask.entry) === null) return;
+    if (ev.button !== 0 || ev.ctrlKey || ev.metaKey || ev.shiftKey || ev.altKey) return;
+    ev.preventDefault();
+    ask.handled = true;
+    openViewer(ask.view, ask.entry);
+  });
+
+  core.on('fileRow', function (row) {
+    if (kindOf(row.entry) === null) return;
+    row.link.classList.add('vm-viewable');
+    var save = el('a', 'vm-row-save', '⤓');
+    save.href = DOWNLOAD_DOC + '?file=' + row.entry.full;
+    save.setAttribute('download', row.entry.name);
+    save.title = T.download;
+    save.setAttribute('aria-label', T.download + ': ' + row.entry.name);
+    // The core's download: it first asks whether the file is still there.
+    save.addEventListener('click', function (ev) { core.download(ev, row.view.id, row.view, save, row.entry.name); });
+    row.link.parentNode.appendChild(save);
+  });
+
+  // ---- the gallery ---------------------------------------------------------
+
+  function galleryWanted() {
+    try { return global.localStorage.getItem(GALLERY_KEY) === '1'; } catch (e) { return false; }
+  }
+
+  function rememberGallery(on) {
+    try { global.localStorage.setItem(GALLERY_KEY, on ? '1' : '0'); } catch (e) { /* storage off */ }
+  }
+
+  // Thumbnails in view are asked for, newest first, a few at a time; one that leaves the view
+  // before its turn is not asked for, and one on its way is called off (the server drops it).
+  var thumbs = { queue: [], flying: 0, observer: null };
+
+  function thumbObserver() {
+    if (thumbs.observer || !global.IntersectionObserver) return thumbs.observer;
+    thumbs.observer = new IntersectionObserver(function (changes) {
+      // The queue is served from its end: of the tiles that came into view together, the
+      // top one goes last into it, and is asked for first.
+      changes.slice().reverse().forEach(function (c) {
+        var tile = c.target;
+        tile.vmVisible = c.isIntersecting;
+        if (c.isIntersecting) want(tile);
+        else unwant(tile);
+      });
+      pump();
+    }, { rootMargin: '200px 0px' });
+    return thumbs.observer;
+  }
+
+  function want(tile) {
+    if (tile.vmState) return; // asked, loaded or broken
+    var i = thumbs.queue.indexOf(tile);
+    if (i >= 0) thumbs.queue.splice(i, 1);
+    thumbs.queue.push(tile);
+  }
+
+  function unwant(tile) {
+    var i = thumbs.queue.indexOf(tile);
+    if (i >= 0) thumbs.queue.splice(i, 1);
+    if (tile.vmState === 'asked' && tile.vmAbort) tile.vmAbort.abort();
+  }
+
+  function pump() {
+    while (thumbs.flying < THUMBS_IN_FLIGHT && thumbs.queue.length) load(thumbs.queue.pop());
+  }
+
+  function settle(tile, state) {
+    tile.vmState = state;
+    tile.classList.add(state === 'loaded' ? 'vm-loaded' : 'vm-broken');
+  }
+
+  function load(tile) {
+    if (!tile.isConnected) return;
+    var abort = global.AbortController ? new AbortController() : null;
+    tile.vmState = 'asked';
+    tile.vmAbort = abort;
+    thumbs.flying++;
+    fetch(tile.vmThumb, { credentials: 'same-origin', signal: abort ? abort.signal : undefined }).then(function (r) {
+      if (r.status === 503) throw { busy: true };
+      if (!r.ok) throw { broken: true };
+      return r.blob();
+    }).then(function (blob) {
+      var img = tile.querySelector('img');
+      img.onload = function () { settle(tile, 'loaded'); };
+      img.onerror = function () { settle(tile, 'broken'); };
+      img.src = URL.createObjectURL(blob);
+    }).catch(function (why) {
+      if (why && why.broken) { settle(tile, 'broken'); return; }
+      // Called off, or too busy: asked again while still in view.
+      tile.vmState = null;
+      if (why && why.busy) setTimeout(function () { if (tile.vmVisible) { want(tile); pump(); } }, THUMB_RETRY_MS);
+    }).then(function () {
+      thumbs.flying--;
+      tile.vmAbort = null;
+      pump();
+    });
+  }
+
+  function makeTile(id, view, entry) {
+    var kind = entry.dir ? 'dir' : kindOf(entry);
+    var tile = el('button', 'vm-tile vm-tile-' + (kind === 'image' ? 'image' : kind === 'dir' ? 'dir' : 'file'));
+    tile.type = 'button';
+    tile.title = entry.name;
+    if (kind === 'image') {
+      var img = el('img');
+      img.alt = '';
+      tile.appendChild(img);
+      tile.vmThumb = address(THUMB_DOC, entry);
+    }
+    tile.appendChild(el('span', 'vm-tile-name', entry.name));
+    tile.addEventListener('click', function () {
+      if (entry.dir) core.exf(id, view.nameHex, entry.full);
+      else if (kind) openViewer(view, entry);
+      else global.location.href = DOWNLOAD_DOC + '?file=' + entry.full;
+    });
+    return tile;
+  }
+
+  function fillGallery(id, view, grid) {
+    var list = view.shown || view.sorted || [];
+    var mine = view.galleryFill = (view.galleryFill || 0) + 1;
+    var observer = thumbObserver();
+    grid.textContent = '';
+    thumbs.queue = [];
+    var at = 0;
+    function batch() {
+      if (view.galleryFill !== mine || core.views[id] !== view) return;
+      var part = document.createDocumentFragment();
+      for (var end = Math.min(list.length, at + (at ? TILE_BATCH : FIRST_TILES)); at < end; at++) {
+        var tile = makeTile(id, view, list[at]);
+        part.appendChild(tile);
+        if (tile.vmThumb && observer) observer.observe(tile);
+      }
+      grid.appendChild(part);
+      if (at < list.length) setTimeout(batch, 0);
+    }
+    batch();
+  }
+
+  function setGallery(id, view, root, on) {
+    root.classList.toggle('vm-gallery-on', on);
+    var toggle = root.querySelector('.vm-gallery-toggle');
+    if (toggle) {
+      toggle.textContent = on ? T.list : T.gallery;
+      toggle.setAttribute('aria-pressed', on ? 'true' : 'false');
+    }
+    var grid = root.querySelector('.vm-gallery');
+    if (on) fillGallery(id, view, grid);
+    else { grid.textContent = ''; view.galleryFill = (view.galleryFill || 0) + 1; }
+  }
+
+  core.on('listing', function (id, view, root) {
+    var images = view.data.entries.some(function (e) { return kindOf(e) === 'image'; });
+    if (!images) return;
+    var toggle = el('button', 'vm-btn vm-gallery-toggle');
+    toggle.type = 'button';
+    toggle.addEventListener('click', function () {
+      var on = !root.classList.contains('vm-gallery-on');
+      rememberGallery(on);
+      setGallery(id, view, root, on);
+    });
+    var grid = el('div', 'vm-gallery');
+    var table = root.querySelector('table.vm-list');
+    root.insertBefore(toggle, table);
+    root.insertBefore(grid, table);
+    setGallery(id, view, root, galleryWanted());
+  });
+
+  core.on('filtered', function (id, view) {
+    var root = document.getElementById(id);
+    if (root && root.classList.contains('vm-gallery-on')) fillGallery(id, view, root.querySelector('.vm-gallery'));
+  });
+
+  // ---- look ------------------------------------------------------------------
+  // Kept with the part it styles: the shared style sheet stays the core's.
+  var style = el('style');
+  style.textContent = [
+    'html.vm-viewing { overflow: hidden; }',
+    '.vm-viewer { position: fixed; inset: 0; z-index: 1000; display: flex; flex-direction: column; background: #111; color: #eee; outline: none; }',
+    '.vm-viewer[hidden] { display: none; }',
+    '.vm-viewer-bar { display: flex; align-items: center; gap: 6px; padding: 4px 6px; background: #222; }',
+    '.vm-viewer-title { flex: 1 1 auto; min-width: 0; overflow: hidden; text-overflow: ellipsis; white-space: nowrap; font-weight: bold; }',
+    '.vm-viewer-count { flex: none; color: #aaa; font-size: 0.9em; }',
+    '.vm-viewer-btn { flex: none; display: inline-flex; align-items: center; justify-content: center; min-width: 44px; min-height: 44px; border: 0; border-radius: 6px; background: transparent; color: #eee; font-size: 22px; text-decoration: none; cursor: pointer; }',
+    '.vm-viewer-btn:hover, .vm-viewer-btn:focus { background: #333; }',
+    '.vm-viewer-stage { position: relative; flex: 1 1 auto; min-height: 0; display: flex; flex-direction: column; align-items: center; justify-content: center; overflow: auto; }',
+    '.vm-viewer-image, .vm-viewer-video { max-width: 100%; max-height: 100%; object-fit: contain; }',
+    '.vm-viewer-audio { width: min(90%, 600px); }',
+    '.vm-viewer-pdf { width: 100%; height: 100%; border: 0; background: #fff; }',
+    '.vm-viewer-stage[data-kind="text"] { justify-content: flex-start; align-items: stretch; background: #fff; }',
+    '.vm-viewer-text { margin: 0; padding: 10px 12px; color: #1d2330; font: 14px/1.5 ui-monospace, monospace; white-space: pre-wrap; overflow-wrap: anywhere; }',
+    '.vm-viewer-hint { flex: none; margin: 4px 8px; color: #aaa; font-size: 0.85em; }',
+    '.vm-viewer-note { margin: 8px; padding: 8px 12px; border-radius: 6px; background: #fdeaea; color: #8c1d1d; }',
+    '.vm-viewer-prev, .vm-viewer-next { position: absolute; top: 50%; margin-top: -28px; width: 48px; height: 56px; background: rgba(0,0,0,0.35); font-size: 36px; }',
+    '.vm-viewer-prev { left: 4px; } .vm-viewer-next { right: 4px; }',
+    '.vm-viewer-prev:disabled, .vm-viewer-next:disabled { display: none; }',
+    '.vm-row-save { flex: none; display: inline-flex; align-items: center; justify-content: center; min-width: 44px; min-height: 44px; margin-left: 4px; color: #2d66b8; text-decoration: none; font-size: 20px; }',
+    '.vm-list td.vm-n { display: flex; align-items: center; }',
+    '.vm-gallery-toggle { margin: 0 0 8px; }',
+    '.vm-area.vm-gallery-on table.vm-list { display: none; }',
+    '.vm-gallery { display: grid; grid-template-columns: repeat(auto-fill, minmax(112px, 1fr)); gap: 6px; }',
+    '.vm-gallery:empty { display: none; }',
+    '.vm-tile { position: relative; display: flex; flex-direction: column; justify-content: flex-end; aspect-ratio: 1; padding: 0; overflow: hidden; border: 1px solid #d5d9e0; border-radius: 6px; background: #e9edf3; font: inherit; cursor: pointer; }',
+    '.vm-tile img { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: cover; }',
+    '.vm-tile img:not([src]) { display: none; }',
+    '.vm-tile-name { position: relative; padding: 2px 4px; background: rgba(255,255,255,0.85); color: #1d2330; font-size: 12px; text-align: left; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }',
+    '.vm-tile-dir { background: #f7e7b5; } .vm-tile-dir .vm-tile-name { font-weight: bold; }',
+    '.vm-tile.vm-broken::before { content: "?"; position: absolute; inset: 0; display: flex; align-items: center; justify-content: center; color: #99a; font-size: 40px; }'
+  ].join('\n');
+  document.head.appendChild(style);
+})(window);

@@ -1,0 +1,28 @@
+// The thumbnail maker as the web layer's thumbnail source.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "thumbs/thumbnail_maker.h"
+#include "web/thumbnail_source.h"
+
+namespace vm {
+
+class TThumbnailService : public TThumbnailSource {
+ public:
+  explicit TThumbnailService(thumbs::TThumbnailMakerOptions options);
+
+  // The maker of the running program: the thumbnail program beside executablePath, the user's
+  // cache folders.
+  static std::shared_ptr<TThumbnailService> ForProgram(const std::string& executablePath);
+
+  TThumbnail Thumbnail(const TThumbnailRequest& request) override;
+
+  thumbs::TThumbnailMaker& Maker() { return maker_; }
+
+ private:
+  thumbs::TThumbnailMaker maker_;
+};
+
+}  // namespace vm
