@@ -125,10 +125,10 @@ echo "-- Installing: $list"
 
 # The package carries no libraries: say which ones this machine still needs.
 if command -v ldd >/dev/null; then
-  missing=$(ldd "$folder/velmarind" 2>/dev/null | awk '/not found/ { printf " %s", $1 }')
+  missing=$(ldd "$folder/velmarind" "$folder/velmarind-thumbnailer" 2>/dev/null | awk '/not found/ { printf " %s", $1 }')
   if [[ -n $missing ]]; then
     echo "Note: these libraries are missing:$missing"
-    echo "(on Debian: apt-get install libqt6widgets6 qt6-qpa-plugins libqrencode4 libisal2 libavahi-client3)"
+    echo "(on Debian: apt-get install libqt6widgets6 qt6-qpa-plugins libqrencode4 libisal2 libavahi-client3 libvips42)"
   fi
 fi
 echo "Velmarind is installed: start it from the application menu, or run $prefix/bin/velmarind."

@@ -42,6 +42,7 @@ if [[ ! -f $list ]]; then
   if $purge && [[ -d $folder ]]; then
     rm -f -- "$folder"/velmarind.ini "$folder"/dirlst.ini "$folder"/velmarind.ini.?????? \
       "$folder"/dirlst.ini.?????? "$folder"/pastdata.txt "$folder"/page/*.html
+    rm -rf -- "$folder/uploads"
     rmdir -- "$folder/page" 2>/dev/null || true
     rmdir -- "$folder" 2>/dev/null || true
     echo "Removed the settings left in $folder"
@@ -134,9 +135,10 @@ for path in "${files[@]}"; do
   [[ $path == "$folder/velmarind.ini" || $path == "$folder/dirlst.ini" ]] && continue
   if [[ -L $path || -f $path ]]; then rm -f -- "$path" && removed=$((removed + 1)); fi
 done
-# What the program writes while it runs: pages (removed at exit, but not after a crash) and the
-# last upload's raw body.
+# What the program writes while it runs: pages (removed at exit, but not after a crash), the
+# last upload's raw body, and the records of uploads in pieces.
 rm -f -- "$folder"/page/*.html "$folder"/pastdata.txt
+rm -rf -- "$folder/uploads"
 settings=()
 for name in velmarind.ini dirlst.ini; do
   [[ -e $folder/$name ]] || continue
