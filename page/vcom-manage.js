@@ -113,49 +113,54 @@
     updateBar(id);
   }
 
-  function addCheckBox(tr, e, view) {
-    var id = view.id;
-    selectionFor(view);
-    var box = document.createElement('input');
-    box.type = 'checkbox';
-    box.className = 'vm-check';
-    box.setAttribute('aria-label', T.select + ': ' + e.name);
-    box.checked = !!selected(id)[e.hex];
-    tr.classList.toggle('vm-selected', box.checked);
-    box.addEventListener('change', function () { setChecked(id, tr, e.hex, box.checked); });
-    var cell = tr.querySelector('td.vm-n');
-    if (cell) {
-      // The box and the entry side by side on one line.
-      var line = core.el('div', 'vm-check-line');
-      while (cell.firstChild) line.appendChild(cell.firstChild);
-      line.insertBefore(box, line.firstChild);
-      cell.appendChild(line);
-    }
-    tr.setAttribute('data-hex', e.hex);
-    longPress(tr, function () { setChecked(id, tr, e.hex, !selected(id)[e.hex]); });
+  // A check box goes in front of the entry, on one line with it (the cell lays them out in a row). Its changes and long presses
+  // on rows are handled once per table (watchRows), not by listeners on every row.
+  function checkBoxParts(parts, e, view) {
+    var on = !!selectionFor(view)[e.hex];
+    parts.line = 'vm-check-line';
+    parts.rowAttrs += ' data-hex="' + e.hex + '"';
+    if (on) parts.rowClass += ' vm-selected';
+    parts.before = '<input type="checkbox" class="vm-check" aria-label="' + core.escapeHtml(T.select + ': ' + e.name) + '"' +
+      (on ? ' checked' : '') + '>' + parts.before;
   }
 
-  // A long press on a row toggles its selection; the click that ends it is
-  // then not an opening of the entry.
-  function longPress(tr, toggle) {
-    var timer = null, fired = false;
+  // A long press on a row toggles its selection; the click that ends it is then not an opening
+  // of the entry.
+  function watchRows(view, table) {
+    var id = view.id, timer = null, fired = false, pressed = null;
+    function rowOf(node) {
+      var tr = node && node.closest ? node.closest('tr') : null;
+      return tr && tr.vmEntry && tr.querySelector('.vm-check') ? tr : null;
+    }
     function cancel() { if (timer) { clearTimeout(timer); timer = null; } }
-    tr.addEventListener('pointerdown', function (ev) {
-      if (ev.pointerType === 'mouse' || ev.target.classList.contains('vm-check')) return;
+    table.addEventListener('change', function (ev) {
+      var tr = ev.target.classList.contains('vm-check') ? rowOf(ev.target) : null;
+      if (tr) setChecked(id, tr, tr.vmEntry.hex, ev.target.checked);
+    });
+    table.addEventListener('pointerdown', function (ev) {
+      var tr = rowOf(ev.target);
+      if (!tr || ev.pointerType === 'mouse' || ev.target.classList.contains('vm-check')) return;
       fired = false;
       cancel();
-      timer = setTimeout(function () { timer = null; fired = true; toggle(); }, LONG_PRESS_MS);
+      pressed = tr;
+      timer = setTimeout(function () {
+        timer = null;
+        fired = true;
+        setChecked(id, tr, tr.vmEntry.hex, !selected(id)[tr.vmEntry.hex]);
+      }, LONG_PRESS_MS);
     });
-    ['pointerup', 'pointercancel', 'pointerleave', 'pointermove'].forEach(function (type) {
-      tr.addEventListener(type, function (ev) { if (type !== 'pointermove' || ev.movementX || ev.movementY) cancel(); });
+    ['pointerup', 'pointercancel'].forEach(function (type) { table.addEventListener(type, cancel); });
+    table.addEventListener('pointermove', function (ev) { if (ev.movementX || ev.movementY) cancel(); });
+    table.addEventListener('pointerout', function (ev) {
+      if (pressed && !pressed.contains(ev.relatedTarget)) cancel();
     });
-    tr.addEventListener('click', function (ev) {
+    table.addEventListener('click', function (ev) {
       if (!fired) return;
       fired = false;
       ev.preventDefault();
       ev.stopPropagation();
     }, true);
-    tr.addEventListener('contextmenu', function (ev) { if (timer || fired) ev.preventDefault(); });
+    table.addEventListener('contextmenu', function (ev) { if (timer || fired) ev.preventDefault(); });
   }
 
   // ---- the bar above the listing -------------------------------------------
@@ -314,12 +319,13 @@
 
   // ---- hooks -------------------------------------------------------------------
 
-  core.on('row', function (tr, e, view) {
-    if (view.data.mode !== 'dropbox') addCheckBox(tr, e, view);
+  core.on('rowParts', function (parts, e, view) {
+    if (view.data.mode !== 'dropbox') checkBoxParts(parts, e, view);
   });
 
   core.on('listing', function (id, view, root) {
     selectionFor(view);
+    if (view.data.mode !== 'dropbox') watchRows(view, view.table);
     // Entries gone since they were selected are no longer selected.
     var present = {};
     view.data.entries.forEach(function (e) { present[e.hex] = true; });

@@ -379,41 +379,57 @@
   // Listings of at least this many entries get a box that narrows them by name.
   var FILTER_FROM = 30;
 
-  function makeRow(id, view, e) {
-    var tr = el('tr', (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : ''));
-    var n = el('td', 'vm-n');
-    var link;
+  var HTML_ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' };
+  // Text made safe to put between tags or into a quoted attribute.
+  function escapeHtml(text) {
+    return String(text).replace(/[&<>"']/g, function (c) { return HTML_ESCAPES[c]; });
+  }
+
+  // A row's markup. Rows are made as markup, many at a time, because the browser's parser builds
+  // them several times faster than element-by-element calls. Parts add their own markup through
+  // the "rowParts" hook: before and after the entry's link, a class for the cell holding them,
+  // classes for the link and the row, and row attributes.
+  function rowHtml(view, e) {
+    var parts = { before: '', after: '', line: '', linkClass: '', rowClass: '', rowAttrs: '' };
+    fire('rowParts', parts, e, view);
+    var name = escapeHtml(e.name);
+    var h = '<tr class="' + (e.dir ? 'vm-row-dir' : 'vm-row-file') + (view.fresh[e.hex] ? ' vm-new' : '') +
+      parts.rowClass + '"' + parts.rowAttrs + '><td class="vm-n' + (parts.line ? ' ' + parts.line : '') + '">' + parts.before;
     if (e.dir) {
-      link = button('vm-item vm-dir', e.name, function () { exf(id, view.nameHex, e.full); });
-      link.setAttribute('data-path', e.full);
+      h += '<button type="button" class="vm-item vm-dir' + parts.linkClass + '" data-path="' + e.full + '">' + name + '</button>';
     } else {
-      link = el('a', 'vm-item vm-file', e.name);
-      link.href = DOWNLOAD_DOC + '?file=' + e.full;
-      link.setAttribute('download', e.name);
-      link.addEventListener('click', function (ev) {
-        // A part that shows the file (a viewer) takes plain clicks; the rest download.
+      h += '<a class="vm-item vm-file' + parts.linkClass + '" href="' + DOWNLOAD_DOC + '?file=' + e.full +
+        '" download="' + name + '">' + name + '</a>';
+    }
+    h += parts.after + '</td>';
+    var dp = splitDate(e.date);
+    // Day and time as one text, a line break between them (phones show the time under the day):
+    // every node counts when a folder has 10,000 rows.
+    h += dp[0] ? '<td class="vm-d" title="' + e.date.replace('_', ' ') + '">' + dp[0] + '\n' + dp[1] + '</td>' :
+      '<td class="vm-d"></td>';
+    h += '<td class="vm-s"' + (e.dir ? '' : ' title="' + groupDigits(e.size) + ' B"') + '>' + escapeHtml(readableSize(e.size)) + '</td></tr>';
+    return h;
+  }
+
+  // One click handler per table instead of one per row: 10,000 rows with listeners of their own
+  // took longer to make than the rows themselves. A folder opens; a file goes to a part that
+  // shows it (a viewer) or downloads; any other link with a download attribute in a row (a
+  // part's own download button) downloads through the same check that the file is still there.
+  function rowClick(id, view) {
+    return function (ev) {
+      var target = ev.target.closest ? ev.target.closest('a, button') : null;
+      var tr = target && target.closest('tr');
+      var e = tr && tr.vmEntry;
+      if (!e || !view.table.contains(tr)) return;
+      if (target.classList.contains('vm-item')) {
+        if (e.dir) { exf(id, view.nameHex, e.full); return; }
         var ask = { entry: e, view: view, event: ev, handled: false };
         fire('openFile', ask);
-        if (!ask.handled) download(ev, id, view, link, e.name);
-      });
-    }
-    n.appendChild(link);
-    tr.appendChild(n);
-    var d = el('td', 'vm-d');
-    var dp = splitDate(e.date);
-    if (dp[0]) {
-      d.appendChild(el('span', 'vm-day', dp[0]));
-      d.appendChild(document.createTextNode(' '));
-      d.appendChild(el('span', 'vm-time', dp[1]));
-      d.title = e.date.replace('_', ' ');
-    }
-    tr.appendChild(d);
-    var s = el('td', 'vm-s', readableSize(e.size));
-    if (!e.dir) s.title = groupDigits(e.size) + ' B';
-    tr.appendChild(s);
-    if (!e.dir) fire('fileRow', { row: tr, link: link, entry: e, view: view });
-    fire('row', tr, e, view);
-    return tr;
+        if (!ask.handled) download(ev, id, view, target, e.name);
+      } else if (target.tagName === 'A' && target.hasAttribute('download')) {
+        download(ev, id, view, target, e.name);
+      }
+    };
   }
 
   // The sorted entries whose name holds the filter text (ignoring case).
@@ -437,16 +453,41 @@
     var block = el('tbody');
     if (view.upRow) block.appendChild(view.upRow);
     var at = 0;
+    var made = el('tbody');
+    // Puts the rows of list[from..to) at the end of a block. Rows not made yet come from markup,
+    // parsed right into the block when it holds nothing else (the common case: no row moved).
+    function fillBlock(from, to) {
+      var fresh = !block.firstChild, html = '';
+      for (var i = from; i < to; i++) {
+        if (list[i].row) fresh = false;
+        else html += rowHtml(view, list[i]);
+      }
+      var into = fresh ? block : made;
+      if (html) into.innerHTML = html;
+      var tr = into.firstChild;
+      for (var j = from; j < to; j++) {
+        var e = list[j];
+        if (!e.row) {
+          // Clicks are handled by the table (rowClick), which finds the entry on the row.
+          e.row = tr;
+          tr.vmEntry = e;
+          tr = tr.nextSibling;
+        }
+        // A row is made once per entry: narrowing and widening again only moves rows.
+        if (!fresh) block.appendChild(e.row);
+      }
+    }
     function batch(count) {
       var part = document.createDocumentFragment();
-      for (var end = Math.min(list.length, at + count); at < end; at++) {
+      var end = Math.min(list.length, at + count);
+      while (at < end) {
         if (at > 0 && at % BLOCK_ROWS === 0) {
           if (!block.parentNode) part.appendChild(block);
           block = el('tbody');
         }
-        // A row is made once per entry: narrowing and widening again only moves rows.
-        var e = list[at];
-        block.appendChild(e.row || (e.row = makeRow(id, view, e)));
+        var stop = Math.min(end, at - at % BLOCK_ROWS + BLOCK_ROWS);
+        fillBlock(at, stop);
+        at = stop;
       }
       if (!block.parentNode) part.appendChild(block);
       table.appendChild(part);
@@ -518,6 +559,7 @@
     if (data.entries.length >= FILTER_FROM) root.appendChild(filterBox(id, view));
 
     var table = el('table', 'vm-list');
+    table.addEventListener('click', rowClick(id, view));
     var thead = el('thead');
     var hr = el('tr');
     [['name', T.colName, 'vm-n'], ['date', T.colDate, 'vm-d'], ['size', T.colSize, 'vm-s']].forEach(function (col) {
@@ -935,7 +977,7 @@
     (hooks[name] || []).forEach(function (fn) { fn.apply(null, args); });
   }
   global.VelmarindCore = {
-    on: on, fire: fire, exf: exf, el: el, views: views, texts: texts,
+    on: on, fire: fire, exf: exf, el: el, escapeHtml: escapeHtml, views: views, texts: texts,
     button: button, message: message, reason: reason,
     // For the upload part.
     setUploader: function (u) { uploader = u; }, uploadMessage: uploadMessage,

@@ -125,7 +125,7 @@ describe('pages in a browser', () => {
     assert.deepEqual(form, ['block', sjis(PHOTOS).toString('hex'), true, 'アップロード先:']);
     const sizes = await page.$$eval('#m1 tbody td.vm-s', (els) => els.map((e) => e.textContent));
     assert.deepEqual(sizes, ['', '4.9 KB', '10 B', '195 KB', `${Buffer.byteLength('表の中身\r\n')} B`]);
-    assert.match(await page.textContent('#m1 tbody tr:nth-child(2) td.vm-d'), /^\d{4}\/\d\d\/\d\d \d\d:\d\d$/);
+    assert.match(await page.textContent('#m1 tbody tr:nth-child(2) td.vm-d'), /^\d{4}\/\d\d\/\d\d\s\d\d:\d\d$/);
 
     // Size and date sort largest and newest first, a second click turns the order round.
     await page.click('#m1 th.vm-s button');
