@@ -286,7 +286,9 @@ plain_write_mbs() {  # plain_write_mbs [dd options...]: MB/s of dd writing the b
   echo "${mbs:-0}"
 }
 echo "$BIG_MIB MiB upload against the plain write..."
-DISK_MBS=$(plain_write_mbs)
+# The plain write is measured three times, before, between and after the two uploads: on a
+# shared virtual disk one write alone has been off by a factor of three; the median counts.
+DISK_RUNS=("$(plain_write_mbs)")
 DISK_SYNC_MBS=$(plain_write_mbs conv=fsync)
 sample_during() {  # sample_during OUT PID -- COMMAND...: runs COMMAND while sampling PID's memory
   local out=$1 pid=$2
@@ -307,12 +309,15 @@ V_UP=$(sample_during "$WORK/v-peak" "$VPID" -- \
 saved_intact() { [[ -f "$1" ]] && cmp -s "$1" "$SHARE/big.bin" && echo 1 || echo 0; }
 V_SAVED=$(saved_intact "$(find "$SHARE" -maxdepth 1 -name '__vupd_img_*' | head -n 1)")
 rm -f "$SHARE"/__vupd_img_* "$PROG/pastdata.txt"
+DISK_RUNS+=("$(plain_write_mbs)")
 sync
 # The resumable upload, in 8 MiB pieces as the page script sends a large file.
 V_CHUNK_UP=$(sample_during "$WORK/v-chunk-peak" "$VPID" -- \
   timeout 300 python3 "$HERE/chunk_upload.py" "$VPORT" "$SHARE_NAME" "$SHARE/big.bin" || true)
 V_CHUNK_SAVED=$(saved_intact "$(find "$SHARE" -maxdepth 1 -name '__vupd_img_*' | head -n 1)")
 rm -f "$SHARE"/__vupd_img_*
+DISK_RUNS+=("$(plain_write_mbs)")
+DISK_MBS=$(printf '%s\n' "${DISK_RUNS[@]}" | sort -g | sed -n 2p)
 sync
 N_UP=$(curl -s -o /dev/null --max-time 120 -H 'Expect:' -w '%{http_code} %{time_total}' \
   -T "$SHARE/big.bin" "$NBASE/up/upload.bin" || true)
@@ -412,7 +417,7 @@ target "$IDLE_CONNECTIONS idle connections < $T_IDLE_RSS_MIB MiB RSS" "$idle_met
   row "RSS after start (MiB)" "$(mib "$V_IDLE")" "$(mib "$N_IDLE")" "$(mib "$P_IDLE")" "$(mib "$H_IDLE")"
   echo
   echo "limits on this disk: plain read of the $BIG_MIB MiB file (warm cache) $READ_MBS MB/s;"
-  echo "  plain write of it (dd bs=1M, no fsync) $DISK_MBS MB/s, with conv=fsync $DISK_SYNC_MBS MB/s"
+  echo "  plain write of it (dd bs=1M, no fsync) $DISK_MBS MB/s (median of ${DISK_RUNS[*]}), with conv=fsync $DISK_SYNC_MBS MB/s"
   echo "resumable upload: 8 MiB pieces to vm-chunk, a connection each (status ${V_CHUNK_UP%% *}," \
     "saved intact: $V_CHUNK_SAVED)"
   echo "upload: velmarind multipart POST (status ${V_UP%% *}, saved intact: $V_SAVED);" \

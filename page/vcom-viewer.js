@@ -46,6 +46,8 @@
   // Tiles go into the grid in batches, as rows go into the listing: a screenful first.
   var FIRST_TILES = 60;
   var TILE_BATCH = 300;
+  // Later batches wait for an idle moment, but no longer than this.
+  var TILES_WAIT_MS = 150;
 
   var KINDS = {
     image: ['jpg', 'jpeg', 'jpe', 'jfif', 'png', 'gif', 'webp', 'avif', 'bmp'],
@@ -357,24 +359,29 @@
     });
   }
 
-  function makeTile(id, view, entry) {
+  // A tile's markup: tiles are made many at a time from markup, as the listing's rows are, and
+  // clicks on them are handled by the grid (galleryClick).
+  function tileHtml(entry) {
     var kind = entry.dir ? 'dir' : kindOf(entry);
-    var tile = el('button', 'vm-tile vm-tile-' + (kind === 'image' ? 'image' : kind === 'dir' ? 'dir' : 'file'));
-    tile.type = 'button';
-    tile.title = entry.name;
-    if (kind === 'image') {
-      var img = el('img');
-      img.alt = '';
-      tile.appendChild(img);
-      tile.vmThumb = address(THUMB_DOC, entry);
-    }
-    tile.appendChild(el('span', 'vm-tile-name', entry.name));
-    tile.addEventListener('click', function () {
+    var name = core.escapeHtml(entry.name);
+    return '<button type="button" class="vm-tile vm-tile-' + (kind === 'image' ? 'image' : kind === 'dir' ? 'dir' : 'file') +
+      '" title="' + name + '">' + (kind === 'image' ? '<img alt="">' : '') + '<span class="vm-tile-name">' + name + '</span></button>';
+  }
+
+  function galleryClick(id) {
+    return function (ev) {
+      var tile = ev.target.closest ? ev.target.closest('.vm-tile') : null;
+      var entry = tile && tile.vmEntry, view = core.views[id];
+      if (!entry || !view) return;
       if (entry.dir) core.exf(id, view.nameHex, entry.full);
-      else if (kind) openViewer(view, entry);
+      else if (kindOf(entry)) openViewer(view, entry);
       else global.location.href = DOWNLOAD_DOC + '?file=' + entry.full;
-    });
-    return tile;
+    };
+  }
+
+  function later(fn) {
+    if (global.requestIdleCallback) global.requestIdleCallback(fn, { timeout: TILES_WAIT_MS });
+    else setTimeout(fn, 0);
   }
 
   function fillGallery(id, view, grid) {
@@ -386,14 +393,19 @@
     var at = 0;
     function batch() {
       if (view.galleryFill !== mine || core.views[id] !== view) return;
-      var part = document.createDocumentFragment();
-      for (var end = Math.min(list.length, at + (at ? TILE_BATCH : FIRST_TILES)); at < end; at++) {
-        var tile = makeTile(id, view, list[at]);
-        part.appendChild(tile);
-        if (tile.vmThumb && observer) observer.observe(tile);
+      var from = at, html = '';
+      for (var end = Math.min(list.length, at + (at ? TILE_BATCH : FIRST_TILES)); at < end; at++) html += tileHtml(list[at]);
+      var last = grid.lastChild;
+      grid.insertAdjacentHTML('beforeend', html);
+      for (var tile = last ? last.nextSibling : grid.firstChild, i = from; tile; tile = tile.nextSibling, i++) {
+        tile.vmEntry = list[i];
+        if (tile.firstChild.tagName === 'IMG') {
+          tile.vmThumb = address(THUMB_DOC, list[i]);
+          if (observer) observer.observe(tile);
+        }
       }
-      grid.appendChild(part);
-      if (at < list.length) setTimeout(batch, 0);
+      // The rest when the page is idle: the thumbnails of the first screen arrive first.
+      if (at < list.length) later(batch);
     }
     batch();
   }
@@ -421,6 +433,7 @@
       setGallery(id, view, root, on);
     });
     var grid = el('div', 'vm-gallery');
+    grid.addEventListener('click', galleryClick(id));
     var table = root.querySelector('table.vm-list');
     root.insertBefore(toggle, table);
     root.insertBefore(grid, table);
