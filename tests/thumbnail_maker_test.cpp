@@ -206,11 +206,18 @@ TEST_F(ThumbnailMaker, NewestWaiterFirstGoneDroppedOldestPushedOut) {
   vm::TUniqueFd reading(pipe_ends[0]), writing(pipe_ends[1]);
   const std::string image = MakeImage(100, 100, "jpg");
 
+  // The second waiter reads a pipe nobody writes to, as the first job does: had it the worker
+  // before the third, it would keep it until the time cap and end long after the third.
+  int stall_ends[2];
+  ASSERT_EQ(pipe2(stall_ends, O_CLOEXEC), 0);
+  vm::TUniqueFd stall(stall_ends[0]), stall_writing(stall_ends[1]);
+
   std::atomic<int> finished{0};
   std::vector<int> order(4, -1);
   std::vector<Outcome> outcomes(4, Outcome::Placeholder);
   std::vector<vm::TUniqueFd> files;
   for (int k = 1; k <= 3; ++k) files.push_back(File("w" + std::to_string(k) + ".jpg", image));
+  const std::vector<int> waiting = {files[1].Get(), stall.Get(), files[2].Get()};
   auto run = [&](int k, int fd) {
     outcomes[k] = workers.Make(fd, nullptr).Outcome;
     order[k] = finished++;
@@ -222,12 +229,12 @@ TEST_F(ThumbnailMaker, NewestWaiterFirstGoneDroppedOldestPushedOut) {
   EXPECT_EQ(workers.Make(files[0].Get(), [] { return true; }).Outcome, Outcome::Dropped);
   // Two may wait: the third pushes the oldest out.
   for (int k = 1; k <= 3; ++k) {
-    threads.emplace_back(run, k, files[static_cast<size_t>(k - 1)].Get());
+    threads.emplace_back(run, k, waiting[static_cast<size_t>(k - 1)]);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(outcomes[1], Outcome::Busy);
-  EXPECT_EQ(outcomes[2], Outcome::Image);
+  EXPECT_EQ(outcomes[2], Outcome::Placeholder);
   EXPECT_EQ(outcomes[3], Outcome::Image);
   EXPECT_LT(order[3], order[2]) << "the newest waiter goes first";
 }
