@@ -48,6 +48,22 @@ std::string HexEncode(std::string_view text) {
   return hex;
 }
 
+std::string PercentEncode(std::string_view bytes, bool (*keep)(unsigned char)) {
+  static const char kUpperHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size());
+  for (const unsigned char c : bytes) {
+    if (keep(c)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kUpperHex[c >> 4]);
+      out.push_back(kUpperHex[c & 0x0F]);
+    }
+  }
+  return out;
+}
+
 // A character that is not one of the sixteen digits counts as 0, and an odd last character
 // gives the high nibble of a final byte whose low nibble is 0. The system only produces
 // lowercase hex itself, so these rules only have to be predictable, never "right".

@@ -17,6 +17,8 @@ std::string HexDecode(std::string_view hex);
 // Decodes "+" and "%xx" in place; the text ends at the first decoded zero byte.
 void PercentDecode(std::string& buffer);
 std::string PercentDecoded(std::string_view text);
+// "%XX" (upper-case hex) for every byte that keep does not let through as it is.
+std::string PercentEncode(std::string_view bytes, bool (*keep)(unsigned char));
 // One byte from two characters, by the loose formula (both cases of A-F work).
 unsigned char HexPairValue(char first, char second);
 // Value after the first "name=" anywhere in params, up to the next "&"; "" when absent.

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "platform/atomic_file.h"
+#include "platform/text_helpers.h"
 #include "platform/unique_fd.h"
 
 namespace vm {
@@ -85,21 +86,10 @@ std::string TopOfFileSystem(const std::string& realFolder, dev_t device) {
 
 // Bytes of a path as a trash info file keeps them: escaped as in URLs (RFC 2396), "/" kept.
 std::string EscapedPath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : path) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       std::string_view("-_.!~*'()/").find(static_cast<char>(c)) !=
-                           std::string_view::npos;
-    if (plain) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
-    }
-  }
-  return out;
+  return PercentEncode(path, [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("-_.!~*'()/").find(static_cast<char>(c)) != std::string_view::npos;
+  });
 }
 
 std::string DeletionDate() {

@@ -4,6 +4,9 @@
 // answers with a TReplyHead and, for an image, Length bytes of it. One job at a time.
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
 #include <cstdint>
 
 namespace vm::thumbs {
@@ -12,6 +15,24 @@ namespace vm::thumbs {
 inline constexpr int kSocketFd = 3;
 // The byte a job is sent with.
 inline constexpr char kJobByte = 'J';
+
+// A job as it crosses the socket: the byte, and room for one descriptor beside it. Not copied:
+// the message points into the object itself.
+struct TJobMessage {
+  char Byte = 0;
+  iovec Part{&Byte, 1};
+  alignas(cmsghdr) char Control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr Message{};
+
+  TJobMessage() {
+    Message.msg_iov = &Part;
+    Message.msg_iovlen = 1;
+    Message.msg_control = Control;
+    Message.msg_controllen = sizeof(Control);
+  }
+  TJobMessage(const TJobMessage&) = delete;
+  TJobMessage& operator=(const TJobMessage&) = delete;
+};
 
 enum class TReplyKind : uint32_t {
   Jpeg = 1,         // an opaque image

@@ -43,22 +43,16 @@ std::vector<std::string> ProgramEnvironment() {
 }
 
 bool SendJob(int socket, int fd) {
-  char byte = kJobByte;
-  iovec part{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof(control);
-  cmsghdr* c = CMSG_FIRSTHDR(&message);
+  TJobMessage job;
+  job.Byte = kJobByte;
+  cmsghdr* c = CMSG_FIRSTHDR(&job.Message);
   c->cmsg_level = SOL_SOCKET;
   c->cmsg_type = SCM_RIGHTS;
   c->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(c), &fd, sizeof(fd));
   ssize_t n;
   do {
-    n = sendmsg(socket, &message, MSG_NOSIGNAL);
+    n = sendmsg(socket, &job.Message, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   return n == 1;
 }

@@ -24,6 +24,7 @@ namespace {
 using vm::thumbs::kJobByte;
 using vm::thumbs::kMaxReplyBytes;
 using vm::thumbs::kSocketFd;
+using vm::thumbs::TJobMessage;
 using vm::thumbs::TReplyHead;
 using vm::thumbs::TReplyKind;
 
@@ -63,20 +64,13 @@ void Limit(int resource, rlim_t value) {
 
 // Receives one job: the image's descriptor; -1 when the server has gone.
 int ReceiveJob() {
-  char byte = 0;
-  iovec part{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof(control);
+  TJobMessage job;
   ssize_t n;
   do {
-    n = recvmsg(kSocketFd, &message, MSG_CMSG_CLOEXEC);
+    n = recvmsg(kSocketFd, &job.Message, MSG_CMSG_CLOEXEC);
   } while (n < 0 && errno == EINTR);
-  if (n != 1 || byte != kJobByte) return -1;
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+  if (n != 1 || job.Byte != kJobByte) return -1;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&job.Message); c != nullptr; c = CMSG_NXTHDR(&job.Message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
       int fd = -1;
       std::memcpy(&fd, CMSG_DATA(c), sizeof(fd));

@@ -68,25 +68,10 @@ std::string WithoutControlBytes(std::string name) {
   return name;
 }
 
-std::string PercentEncodeAttrChars(std::string_view utf8) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : utf8) {
-    if (IsAttrChar(c)) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string ExtendedFileNameParameter(std::string_view nativeName) {
-  return kExtendedNameParameter + PercentEncodeAttrChars(nativeName);
+  return kExtendedNameParameter + PercentEncode(nativeName, IsAttrChar);
 }
 
 std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName) {

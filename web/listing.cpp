@@ -89,19 +89,11 @@ void AppendLocalDate(std::string& out, time_t time) {
 // Appends the record to out; false (and nothing appended) when the entry is to be left out.
 bool AppendRecord(std::string& out, const TShareAccess& access, const std::string& pathHex,
                   int folderFd, const std::string& nativeName) {
+  // A link is shown as what it leads to, and only when that lies inside the shares where
+  // listing is allowed (not inside a drop box): opening it would show nothing, and its date and
+  // size would tell about a place that is not shared.
   struct stat info {};
-  if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (S_ISLNK(info.st_mode)) {
-    // A link is shown as what it leads to, and only when that lies inside the shares: opening
-    // it would show nothing, and its date and size would tell about a place that is not shared.
-    // What is checked is what was opened, so a link swapped meanwhile tells nothing either.
-    const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
-    // What it leads to is shown only where listing is allowed (not inside a drop box).
-    if (!target || !access.Allows(target.Get(), TShareOperation::List) ||
-        fstat(target.Get(), &info) != 0) {
-      return false;
-    }
-  }
+  if (!access.StatEntry(folderFd, nativeName, TShareOperation::List, info)) return false;
   const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
   // Appended in place: the records of a large folder are the bulk of the page.

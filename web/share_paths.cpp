@@ -205,6 +205,14 @@ bool TShareAccess::Allows(int fd, TShareOperation operation) const {
   return path && (PermissionsAt(*path) & Bit(operation)) != 0;
 }
 
+bool TShareAccess::StatEntry(int folderFd, const std::string& nativeName,
+                             TShareOperation operation, struct stat& info) const {
+  if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISLNK(info.st_mode)) return true;
+  const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
+  return target && Allows(target.Get(), operation) && fstat(target.Get(), &info) == 0;
+}
+
 std::optional<TShareMode> TShareAccess::ModeAt(int fd) const {
   auto path = DescriptorPath(fd);
   if (!path) return std::nullopt;

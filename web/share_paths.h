@@ -18,6 +18,8 @@
 // the list decides, as name lookups take the first.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,6 +100,11 @@ class TShareAccess {
   // True when the object the descriptor refers to lies inside a share (as Contains) whose mode
   // allows the operation there.
   bool Allows(int fd, TShareOperation operation) const;
+  // Fills info for an entry of an open folder: its own, or for a link that of what it leads
+  // to, and only when that lies in a share allowing the operation there (a link swapped
+  // meanwhile tells nothing: what is checked is what was opened). False: leave the entry out.
+  bool StatEntry(int folderFd, const std::string& nativeName, TShareOperation operation,
+                 struct stat& info) const;
   // The mode that holds for the entries of the descriptor's folder (the innermost share's);
   // nothing when it lies in no share.
   std::optional<TShareMode> ModeAt(int fd) const;

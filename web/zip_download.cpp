@@ -69,16 +69,9 @@ class TArchivePlanner {
                 const std::string& zipPrefix, int depth) {
     if (nativeName == "." || nativeName == "..") return true;
     if (!access_.PublishDotFiles() && IsDotName(nativeName)) return true;
+    // Links are followed only into shares that allow downloading: what lies elsewhere is not there.
     struct stat info {};
-    if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return true;
-    if (S_ISLNK(info.st_mode)) {
-      // Followed only into shares that allow downloading: what lies elsewhere is not there.
-      const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
-      if (!target || !access_.Allows(target.Get(), TShareOperation::Download) ||
-          fstat(target.Get(), &info) != 0) {
-        return true;
-      }
-    }
+    if (!access_.StatEntry(folderFd, nativeName, TShareOperation::Download, info)) return true;
     const std::string path = folderPath + nativeName;
     const std::string zipName = zipPrefix + ZipName(nativeName);
     if (S_ISREG(info.st_mode)) {
