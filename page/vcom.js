@@ -172,7 +172,7 @@
     }).then(function (buf) {
       // The data is UTF-8 whatever charset the answer's type names.
       var data = parseListing(new TextDecoder('utf-8').decode(buf));
-      if (data) { data.missing = missing; data.mode = mode; }
+      if (data) { data.missing = missing; data.mode = mode; realNames(data.entries); }
       return data;
     });
   }
@@ -216,6 +216,17 @@
     var text = strictUtf8(bytes);
     if (text !== null) return text;
     try { return new TextDecoder('shift_jis').decode(bytes); } catch (e) { return hex; }
+  }
+
+  // The listing writes ";" and ":" in a name as look-alikes (U+037E, U+A789), which keep its
+  // separators apart. The hex field holds the real name: that is shown, filtered and copied.
+  var LOOK_ALIKES = /[\u037e\ua789]/;
+  function realNames(entries) {
+    entries.forEach(function (e) {
+      if (!LOOK_ALIKES.test(e.name)) return;
+      var real = decodeName(e.hex);
+      if (real.replace(/;/g, '\u037e').replace(/:/g, '\ua789') === e.name) e.name = real;
+    });
   }
 
   // ---- shares and the path line ------------------------------------------
