@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "platform/text_helpers.h"
 #include "platform/trash_can.h"
 #include "platform/unique_fd.h"
@@ -127,11 +128,15 @@ std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::stri
 }
 
 // A name typed for a new entry (the hex of its UTF-8 bytes, which are its name on disk): one
-// name, no control character, not hidden (a leading "." would make a settings file).
+// name, no control character or layout mark, not hidden (a leading "." would make a settings
+// file).
 std::optional<std::string> TypedName(const std::string& params, const char* field) {
   const std::string hex = GetParam(params, field);
   std::string name = HexDecode(hex);
-  if (name.size() * 2 != hex.size() || !IsEntryName(name) || IsDotName(name)) return std::nullopt;
+  if (name.size() * 2 != hex.size() || !IsEntryName(name) || IsDotName(name) ||
+      HasLayoutMarks(name)) {
+    return std::nullopt;
+  }
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) return std::nullopt;
