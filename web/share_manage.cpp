@@ -36,6 +36,7 @@ constexpr TRefusal kNotFound{404, "NotFound"};
 constexpr TRefusal kBadName{400, "BadName"};
 constexpr TRefusal kExists{409, "Exists"};
 constexpr TRefusal kNoTrash{409, "NoTrash"};
+constexpr TRefusal kHoldsShare{409, "HoldsShare"};
 constexpr TRefusal kCannotWrite{500, "CannotWrite"};
 
 void Refuse(TDocumentCall& call, const TRefusal& refusal) {
@@ -108,7 +109,8 @@ std::optional<TRefusal> OpenManagedFolder(TDocumentCall& call, TShareOperation o
 }
 
 // The entry systemName of the folder, checked for the operation: a name the listing shows (a
-// link only when what it leads to is listed) and a place where its share allows the operation.
+// link only when what it leads to is listed), a place where its share allows the operation, and
+// for a move or a rename no folder that holds a share's root or one of the program's own.
 // Gives its native name.
 std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::string& systemName,
                                    TShareOperation operation, std::string& nativeName) {
@@ -123,7 +125,9 @@ std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::stri
     const TUniqueFd target(openat(folder.Fd.Get(), nativeName.c_str(), O_PATH | O_CLOEXEC));
     if (!target || !folder.Access.Allows(target.Get(), TShareOperation::List)) return kNotFound;
   }
+  if (!folder.Access.Contains(entry.Get())) return kNotFound;
   if (!folder.Access.Allows(entry.Get(), operation)) return kNotAllowed;
+  if (S_ISDIR(info.st_mode) && folder.Access.HoldsProtectedFolder(entry.Get())) return kHoldsShare;
   return std::nullopt;
 }
 
