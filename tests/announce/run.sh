@@ -36,9 +36,7 @@ work=$(mktemp -d /tmp/velmarind-announce-XXXXXX)
 bus_pid= avahi_pid= program_pid=
 cleanup() {
   # Only the processes this script started, by their id.
-  for pid in $program_pid $avahi_pid $bus_pid; do kill "$pid" 2>/dev/null; done
-  sleep 0.3
-  for pid in $program_pid $avahi_pid $bus_pid; do kill -9 "$pid" 2>/dev/null; done
+  end_started $program_pid $avahi_pid $bus_pid
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -94,7 +92,7 @@ CONF
 fi
 
 # --- the program, headless, on a free port; started before the daemon --------------------------
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/app/page" "$work/config"
 cp "$build/velmarind" "$work/app/"
 cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"

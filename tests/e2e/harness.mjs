@@ -35,15 +35,9 @@ export function hex(bytes) {
   return Buffer.from(bytes).toString('hex');
 }
 
-async function freePort() {
-  return new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.once('error', reject);
-    s.listen(0, '127.0.0.1', () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
+/** A port free on every local address, as the program binds it (see tests/support/free_port.py). */
+function freePort() {
+  return Number(execFileSync('python3', [path.join(REPO, 'tests', 'support', 'free_port.py')], { encoding: 'utf8' }));
 }
 
 /**
@@ -93,7 +87,7 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   }
   fs.writeFileSync(path.join(app, 'dirlst.ini'), Buffer.concat(lines));
 
-  const port = await freePort();
+  const port = freePort();
   const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
     `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`,
     ...settings];

@@ -6,7 +6,7 @@
 set -uo pipefail
 
 build=$(cd "${1:?usage: run.sh BUILD_FOLDER}" && pwd)
-readonly wait_seconds=10      # for the program to print its address, and to end on SIGTERM
+readonly wait_seconds=30      # for the program to print its address, and to end on SIGTERM
 readonly command_seconds=90   # for one install or package run (cpack may bring the build up to date)
 
 for tool in cmake cpack curl python3 desktop-file-validate realpath timeout; do
@@ -26,9 +26,7 @@ work=$(mktemp -d /tmp/velmarind-install-XXXXXX)
 program_pid=
 cleanup() {
   # Only the process this script started, by its id.
-  if [[ -n $program_pid ]]; then
-    kill "$program_pid" 2>/dev/null; sleep 0.3; kill -9 "$program_pid" 2>/dev/null
-  fi
+  [[ -n $program_pid ]] && end_started "$program_pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,7 +53,6 @@ run_logged() {  # LOG COMMAND...: bounded in time; the log is shown when it fail
 install_with_cmake() { run_logged "$work/install.log" cmake --install "$build"; }
 layout() { (cd "$HOME/.local" && find . -printf '%y %p\n' | LC_ALL=C sort); }
 listing_outside_program() { find "$HOME" -path "$folder" -prune -o -printf '%y %p %s\n' | LC_ALL=C sort; }
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 settings() {  # PORT AUTO_RUN: velmarind.ini in the program folder
   printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=%s\r\n' "$1" "$2" >"$folder/velmarind.ini"
 }
