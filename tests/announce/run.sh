@@ -91,15 +91,17 @@ CONF
   wait_for 10 test -S "$work/system_bus" || { echo "the private bus did not start"; exit 1; }
 fi
 
-# --- the program, headless, on a free port; started before the daemon --------------------------
-port=$(free_port)
+# --- the program, headless, on a port of the system's choice; started before the daemon -------
 mkdir -p "$work/app/page" "$work/config"
 cp "$build/velmarind" "$work/app/"
 cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"
-printf '[COMMON]\r\nHTTP_PORT=%s\r\n' "$port" >"$work/app/velmarind.ini"
+printf '[COMMON]\r\nHTTP_PORT=0\r\n' >"$work/app/velmarind.ini"
 (cd "$work/app" && unset DISPLAY WAYLAND_DISPLAY &&
   XDG_CONFIG_HOME=$work/config exec ./velmarind) >"$work/program.log" 2>&1 &
 program_pid=$!
+printed() { grep -q '^http://' "$work/program.log"; }
+wait_for 30 printed || { echo "the program printed no address"; cat "$work/program.log"; exit 1; }
+port=$(sed -n 's|^http://.*:\([0-9]*\)/velmarind/$|\1|p' "$work/program.log")
 
 status_of() {  # HOST: the status code of the start page asked for under that host name
   curl -s -o /dev/null -w '%{http_code}' --max-time 5 -H "Host: $1:$port" \

@@ -35,11 +35,6 @@ export function hex(bytes) {
   return Buffer.from(bytes).toString('hex');
 }
 
-/** A port free on every local address, as the program binds it (see tests/support/free_port.py). */
-function freePort() {
-  return Number(execFileSync('python3', [path.join(REPO, 'tests', 'support', 'free_port.py')], { encoding: 'utf8' }));
-}
-
 /**
  * Lays out the program folder and the shared folders, starts the program and
  * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer } }].
@@ -87,8 +82,8 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   }
   fs.writeFileSync(path.join(app, 'dirlst.ini'), Buffer.concat(lines));
 
-  const port = freePort();
-  const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
+  // Port 0: the program binds a free one and names it in the address it prints.
+  const ini = ['[COMMON]', 'HTTP_PORT=0', 'AUTO_RUN=0',
     `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`,
     ...settings];
   fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
@@ -119,6 +114,7 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
     child.once('exit', (code, signal) => { clearTimeout(timer); reject(new Error(`program ended (${code ?? signal}): ${err}`)); });
   });
   // The base URL names the machine's LAN address; tests stay on loopback.
+  const port = Number(/:(\d+)\/velmarind\/$/.exec(baseUrl)[1]);
   const url = `http://127.0.0.1:${port}/velmarind/`;
   return { root, app, data, dirs, port, url, baseUrl, child, stderr: () => err };
 }
