@@ -112,8 +112,10 @@ def main():
     print(f"load: {opt.clients} clients from {opt.addresses} addresses on 127.0.x.y to "
           f"{target[0]}:{target[1]}, at most {opt.rate:g}/s, {opt.connections} connections, "
           f"{opt.seconds:g} s", flush=True)
+    # Joined with a timeout: the stop signals' handler runs on this thread, which must wake for it.
     for t in threads:
-        t.join()
+        while t.is_alive():
+            t.join(0.2)
     server.shutdown()
     took = time.monotonic() - start
     print(f"load: {counts['done']} connections answered, {counts['failed']} failed, in {took:.0f} s "
