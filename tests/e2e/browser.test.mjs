@@ -384,7 +384,8 @@ describe('pages in a browser', () => {
 
     // The reloaded index page shows the folder again; the new file is listed.
     await shown(page, PHOTOS);
-    for (let i = 0; i < 20 && !(await listedNames(page)).includes(fname); i++) {
+    const listedBy = Date.now() + WAIT_MS;
+    while (!(await listedNames(page)).includes(fname) && Date.now() < listedBy) {
       await page.click('#m1 .vm-refresh');
       await page.waitForTimeout(200);
     }

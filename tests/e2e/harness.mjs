@@ -35,17 +35,6 @@ export function hex(bytes) {
   return Buffer.from(bytes).toString('hex');
 }
 
-async function freePort() {
-  return new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.once('error', reject);
-    s.listen(0, '127.0.0.1', () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-}
-
 /**
  * Lays out the program folder and the shared folders, starts the program and
  * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer }, at }].
@@ -94,8 +83,8 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   }
   fs.writeFileSync(path.join(app, 'dirlst.ini'), Buffer.concat(lines));
 
-  const port = await freePort();
-  const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
+  // Port 0: the program binds a free one and names it in the address it prints.
+  const ini = ['[COMMON]', 'HTTP_PORT=0', 'AUTO_RUN=0',
     `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`,
     ...settings];
   fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
@@ -126,6 +115,7 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
     child.once('exit', (code, signal) => { clearTimeout(timer); reject(new Error(`program ended (${code ?? signal}): ${err}`)); });
   });
   // The base URL names the machine's LAN address; tests stay on loopback.
+  const port = Number(/:(\d+)\/velmarind\/$/.exec(baseUrl)[1]);
   const url = `http://127.0.0.1:${port}/velmarind/`;
   return { root, app, data, dirs, port, url, baseUrl, child, stderr: () => err };
 }
