@@ -35,11 +35,12 @@ export function hex(bytes) {
   return Buffer.from(bytes).toString('hex');
 }
 
+// Free on every address, as the program binds them all (a port free on loopback alone may not be).
 async function freePort() {
   return new Promise((resolve, reject) => {
     const s = net.createServer();
     s.once('error', reject);
-    s.listen(0, '127.0.0.1', () => {
+    s.listen(0, '0.0.0.0', () => {
       const { port } = s.address();
       s.close(() => resolve(port));
     });
