@@ -771,6 +771,8 @@
   function showForm(view) {
     var f = form();
     if (!f) return;
+    // What the last upload said belongs to its folder: another folder starts without it.
+    if (current && (current.nameHex !== view.nameHex || current.pathHex !== view.pathHex)) uploadMessage('');
     current = view;
     if (f.dirname) f.dirname.value = view.nameHex;
     f.style.display = 'block';
