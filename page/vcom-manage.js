@@ -198,7 +198,7 @@
     var bar = core.el('div', 'vm-manage');
     bar.setAttribute('role', 'toolbar');
     if (view.data.mode === 'dropbox') {
-      root.insertBefore(core.el('p', 'vm-mode-note', T.dropbox), root.querySelector('.vm-list'));
+      root.insertBefore(core.el('p', 'vm-mode-note', T.dropbox), root.querySelector('.vm-list, .vm-drop-hint'));
       return;
     }
     var allLabel = core.el('label', 'vm-all');
