@@ -173,11 +173,13 @@ export function screenshotPath(name) {
  * at most bytesPerSecond (0: at once), and answers as fast as they come. A page opened through
  * it (relay.url) has its uploads slowed by a real socket, not by the browser's emulation, which
  * a loaded machine may apply late. When the browser drops a connection, the program's side is
- * cut at once, as a phone that goes away cuts it.
+ * cut at once, as a phone that goes away cuts it. hold() stops passing what the browser sends, as a
+ * network gone quiet, and release() goes on.
  */
 export async function slowRelay(programUrl, bytesPerSecond) {
   const target = new URL(programUrl);
-  const relay = { rate: bytesPerSecond, open: 0 };
+  const relay = { rate: bytesPerSecond, open: 0, held: false };
+  const paused = new Set();
   const server = net.createServer((client) => {
     const upstream = net.connect(Number(target.port), target.hostname);
     relay.open++;
@@ -192,7 +194,8 @@ export async function slowRelay(programUrl, bytesPerSecond) {
     upstream.pipe(client);
     client.on('data', (chunk) => {
       upstream.write(chunk);
-      if (relay.rate > 0) {
+      if (relay.held) paused.add(client.pause());
+      else if (relay.rate > 0) {
         client.pause();
         setTimeout(() => client.resume(), (chunk.length * 1000) / relay.rate);
       }
@@ -206,5 +209,7 @@ export async function slowRelay(programUrl, bytesPerSecond) {
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   relay.url = `http://127.0.0.1:${server.address().port}${target.pathname}`;
   relay.close = () => new Promise((resolve) => server.close(resolve));
+  relay.hold = () => { relay.held = true; };
+  relay.release = () => { relay.held = false; paused.forEach((c) => c.resume()); paused.clear(); };
   return relay;
 }
