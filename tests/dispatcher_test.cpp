@@ -299,9 +299,12 @@ TEST_F(Dispatcher, GateAnswersEveryDocumentWithTheLoginForm) {
     ExpectPage(served, Page("login"));
     EXPECT_EQ(served.bytes, LoginBytes(served, false)) << document;
   }
-  // The installed files hold nothing of the user's, and the login page uses them.
-  EXPECT_EQ(Get("/velmarind/vcom.css").path, pageFolder_ + "vcom.css");
-  EXPECT_EQ(Get("/velmarind/vcom.js", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
+  // The installed files keep their login-form answer by their own names; the login page loads
+  // them by the names served before a login.
+  ExpectPage(Get("/velmarind/vcom.css"), Page("login"));
+  EXPECT_EQ(Get("/velmarind/vm-style").path, pageFolder_ + "vcom.css");
+  EXPECT_EQ(Get("/velmarind/vm-script", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
+  ExpectPage(Get("/velmarind/x/vm-script.html"), Page("login"));
   EXPECT_FALSE(state_.IsAdmitted("127.0.0.1"));
 }
 

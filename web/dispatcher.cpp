@@ -219,13 +219,14 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   if (!foreign) sent = bodySent ? request.FormText : request.RawParams;
 
   TAnswerBody answer;
-  if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
+  if (const std::string_view asset = LoginAssetKey(document); !asset.empty()) {
+    // The installed style sheet or script under the name the login page uses: nothing of the
+    // user's, so also before a login; no parameters or body are looked at.
+    answer = AnswerDocument(snapshot, address, std::string(asset), "", response);
+  } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
-    // neither parsed nor saved. The installed style sheet and script hold nothing of the
-    // user's, and the login page uses them.
-    answer = IsInstalledFile(document)
-                 ? AnswerDocument(snapshot, address, document, "", response)
-                 : AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
+    // neither parsed nor saved.
+    answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
   } else if (const TExtraDocument* extra = FindExtraDocument(document)) {
     // An added document answers for itself; its body, if any, is its own to read, and its
     // query counts also beside a body (a small form body, when it has one, comes first).

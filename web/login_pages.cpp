@@ -78,7 +78,8 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
   };
   // The style sheet and the page script, which puts the focus into the field, speaks the
   // browser's language and says how long a check will wait.
-  std::vector<std::string> head = {kViewportLine, kStyleSheetLine, PageScriptLine("login")};
+  std::vector<std::string> head = {kViewportLine, kLoginStyleSheetLine,
+                                   PageScriptLine("login", "vm-script")};
   if (waitSeconds > 0) {
     head.push_back("<meta name=\"velmarind-wait\" content=\"" + std::to_string(waitSeconds) + "\">");
   }

@@ -37,9 +37,12 @@ std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFi
 extern const char kViewportLine[];
 // The head line that links the installed style sheet.
 extern const char kStyleSheetLine[];
-// The head line that loads the installed page script on a page other than the index page, which
-// the script then serves by the page's kind ("login", "text").
-std::string PageScriptLine(const std::string& kind);
+// The same for the login page, by the name served also before a login.
+extern const char kLoginStyleSheetLine[];
+// The head line that loads the installed page script (by source: "vm-script" on the login page)
+// on a page other than the index page, which the script then serves by the page's kind ("login",
+// "text").
+std::string PageScriptLine(const std::string& kind, const std::string& source = "vcom.js");
 
 // Writes a plain page (the login form, the text and blank pages): the head with headExtra after
 // the content type and then the title, "<BODY>" and the title bar, then body, "</BODY>", the
