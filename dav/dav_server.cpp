@@ -1,0 +1,404 @@
+#include "dav/dav_server.h"
+
+#include <time.h>
+
+#include <algorithm>
+
+#include "dav/dav_exchange.h"
+#include "http/body_reader.h"
+#include "http/tcp_connection.h"
+#include "platform/fs_names.h"
+#include "platform/sjis.h"
+#include "web/body_admission.h"
+#include "web/request_guard.h"
+
+namespace vm {
+
+namespace {
+
+constexpr char kRealm[] = "WWW-Authenticate: Basic realm=\"Velmarind\", charset=\"UTF-8\"";
+
+struct TReason {
+  int Code;
+  const char* Text;
+};
+// Reasons the engine's table lacks.
+constexpr TReason kReasons[] = {
+    {207, "Multi-Status"},       {421, "Misdirected Request"}, {423, "Locked"},
+    {424, "Failed Dependency"},  {507, "Insufficient Storage"}, {502, "Bad Gateway"},
+    {412, "Precondition Failed"}, {416, "Range Not Satisfiable"},
+};
+
+// True when the password sent matches the stored one (system text): as its bytes, or as UTF-8
+// whose Shift_JIS form is the stored text.
+bool PasswordSentMatches(const std::string& sent, const std::string& stored) {
+  if (sent == stored) return true;
+  const std::optional<std::string> sjis = Utf8ToShiftJis(sent);
+  return sjis && *sjis == stored;
+}
+
+// Decodes a UTF-8 sequence at text[k]; the code point, or -1 when invalid (length in size).
+long DecodeUtf8(std::string_view text, size_t k, size_t& size) {
+  const auto lead = static_cast<unsigned char>(text[k]);
+  size = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (size == 0 || k + size > text.size()) return -1;
+  if (size == 1) return lead;
+  long code = lead & (0x7F >> size);
+  for (size_t n = 1; n < size; ++n) {
+    const auto byte = static_cast<unsigned char>(text[k + n]);
+    if ((byte & 0xC0) != 0x80) return -1;
+    code = (code << 6) | (byte & 0x3F);
+  }
+  static constexpr long kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[size] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
+  return code;
+}
+
+// Characters that change the direction of the text after them, so that a name could show as
+// another ("evil\u202Etxt.exe"), and the invisible marks.
+bool IsDirectionCharacter(long code) {
+  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
+TDavExchange::TDavExchange(TDavCall& call, TDavLockTable& locks, TDavPropertyStore& properties,
+                           const TStateSnapshot& snapshot, TDavPath path)
+    : Call(call),
+      Locks(locks),
+      Properties(properties),
+      Snapshot(snapshot),
+      Resolver(snapshot),
+      Path(std::move(path)) {}
+
+std::string TDavExchange::Header(std::string_view name) const {
+  return TrimText(Call.Request.RawHeaders.Values(std::string(name)));
+}
+
+void TDavExchange::Status(int code) {
+  Call.Response.SetResponseCode(code);
+  for (const TReason& reason : kReasons) {
+    if (reason.Code == code) Call.Response.ResponseText = reason.Text;
+  }
+}
+
+void TDavExchange::Empty(int code) {
+  Status(code);
+  Call.Response.ContentType.clear();
+  if (code != 204) Call.Response.ContentLength = 0;
+}
+
+void TDavExchange::Refuse(int code, std::string_view why) {
+  Status(code);
+  Call.Response.ContentType = "text/plain; charset=UTF-8";
+  Call.Response.ContentText = std::string(why) + "\r\n";
+}
+
+void TDavExchange::RefuseFault(TResolveFault fault, bool writing) {
+  switch (fault) {
+    case TResolveFault::NoParent:
+      if (writing) return Refuse(409, "The folder it would go into does not exist.");
+      break;
+    case TResolveFault::Hidden:
+      if (writing) return Refuse(403, "Names starting with \".\" are not published here.");
+      break;
+    case TResolveFault::NoShare:
+      if (writing && Path.Segments.size() == 1)
+        return Refuse(403, "Shares are made in the settings window, not by clients.");
+      break;
+    case TResolveFault::Outside:
+    case TResolveFault::None:
+      break;
+  }
+  Refuse(404, "Not found.");
+}
+
+void TDavExchange::AnswerXml(int code, std::string_view body) {
+  Status(code);
+  Call.Response.ContentType = "application/xml; charset=utf-8";
+  std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+  text += body;
+  Call.Response.ContentText = std::move(text);
+}
+
+void TDavExchange::AnswerCondition(int code, std::string_view condition,
+                                   const std::vector<std::string>& hrefs) {
+  std::string body = "<D:error xmlns:D=\"DAV:\"><D:" + std::string(condition);
+  if (hrefs.empty()) {
+    body += "/>";
+  } else {
+    body += ">";
+    for (const std::string& href : hrefs) body += "<D:href>" + XmlEscaped(href) + "</D:href>";
+    body += "</D:" + std::string(condition) + ">";
+  }
+  AnswerXml(code, body + "</D:error>\n");
+}
+
+bool TDavExchange::ReadXmlBody(std::string& body) {
+  body.clear();
+  TIdHTTPRequestInfo& request = Call.Request;
+  if (!request.BodyOnConnection || Call.Thread == nullptr) return true;
+  if (request.ContentLength > static_cast<int64_t>(kMaxDavXmlBody)) {
+    Refuse(413, "The request body is too large.");
+    return false;
+  }
+  TIdBodyReader reader(*Call.Thread->Connection(), request);
+  body.resize(static_cast<size_t>(reader.Remaining()));
+  size_t got = 0;
+  while (got < body.size()) {
+    const size_t n = reader.Read(body.data() + got, body.size() - got);
+    if (n == 0) break;
+    got += n;
+  }
+  body.resize(got);
+  return true;
+}
+
+void TDavExchange::RefuseXml(TXmlFault fault) {
+  Refuse(400, fault == TXmlFault::Refused
+                  ? "The XML body is refused: document type declarations (and with them "
+                    "entities) are not accepted, and nesting and size are bounded."
+                  : "The XML body is not well-formed, or not what the method expects.");
+}
+
+bool TDavExchange::IfHolds() {
+  const std::string header = Header("If");
+  if (header.empty()) return true;
+  ifLists_ = ParseIfHeader(header);
+  if (!ifLists_) {
+    Refuse(400, "The If header cannot be read.");
+    return false;
+  }
+  for (const TIfList& list : *ifLists_) {
+    TDavPath resourcePath = Path;
+    if (!list.Resource.empty()) {
+      std::optional<TDavPath> tagged = ParseDavTarget(list.Resource);
+      if (!tagged) continue;
+      resourcePath = std::move(*tagged);
+    }
+    TResolveFault fault = TResolveFault::None;
+    const std::optional<TDavResource> resource = Resolver.Resolve(resourcePath, fault);
+    const std::string etag =
+        resource && resource->Exists() && !resource->Path.IsRoot() ? DavEtag(resource->Info) : "";
+    const bool holds = std::all_of(
+        list.Conditions.begin(), list.Conditions.end(), [&](const TIfCondition& condition) {
+          const bool met = condition.IsEtag ? !etag.empty() && condition.Value == etag
+                                            : Locks.Covers(condition.Value, resourcePath);
+          return met != condition.Not;
+        });
+    if (holds) return true;
+  }
+  Refuse(412, "The If header's conditions do not hold.");
+  return false;
+}
+
+bool TDavExchange::PassesLocks(const std::vector<std::pair<TDavPath, bool>>& scopes) {
+  const std::vector<std::string> submitted =
+      ifLists_ ? SubmittedTokens(*ifLists_) : std::vector<std::string>();
+  for (const auto& [path, below] : scopes) {
+    const std::vector<TDavLock> locks = Locks.Affecting(path, below);
+    if (locks.empty()) continue;
+    const bool held = std::any_of(locks.begin(), locks.end(), [&](const TDavLock& lock) {
+      return std::find(submitted.begin(), submitted.end(), lock.Token) != submitted.end();
+    });
+    if (!held) {
+      AnswerCondition(423, "lock-token-submitted", {DavHref(locks.front().Root, false)});
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<int> TDavExchange::Depth(int fallback) {
+  const std::string depth = Header("Depth");
+  if (depth.empty()) return fallback;
+  if (depth == "0") return 0;
+  if (depth == "1") return 1;
+  if (EqualTextIgnoreCase(depth, "infinity")) return -1;
+  Refuse(400, "The Depth header must be 0, 1 or infinity.");
+  return std::nullopt;
+}
+
+std::optional<TDavResource> TDavExchange::ResolveOrRefuse(const TDavPath& path, bool writing) {
+  TResolveFault fault = TResolveFault::None;
+  std::optional<TDavResource> resource = Resolver.Resolve(path, fault);
+  if (!resource) RefuseFault(fault, writing);
+  return resource;
+}
+
+bool TDavExchange::Allowed(const TDavResource& resource, TDavAction action) {
+  if (resource.Kind == TDavResource::TKind::Root) {
+    if (action == TDavAction::Read) return true;
+    Refuse(403, "The list of shares is changed in the settings window only.");
+    return false;
+  }
+  if (resource.Mode && DavModeAllows(*resource.Mode, action)) return true;
+  switch (action) {
+    case TDavAction::Read:
+      Refuse(403, "This share takes new files only; its contents are not shown.");
+      break;
+    case TDavAction::Create:
+      Refuse(403, "This share is for viewing only.");
+      break;
+    case TDavAction::Replace:
+      Refuse(403, "This share takes new names only; an existing file is never replaced.");
+      break;
+    case TDavAction::Annotate:
+    case TDavAction::Change:
+      Refuse(403, "Deleting, moving and copying are allowed only in shares with full access.");
+      break;
+  }
+  return false;
+}
+
+bool TDavExchange::NewNameAllowed(const std::string& name) {
+  if (!Resolver.Access().PublishDotFiles() && IsDotName(name)) {
+    Refuse(403, "Names starting with \".\" are not published here.");
+    return false;
+  }
+  for (size_t k = 0; k < name.size();) {
+    size_t size = 0;
+    const long code = DecodeUtf8(name, k, size);
+    if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0) || IsDirectionCharacter(code)) {
+      Refuse(403, "The name holds a control character, a direction mark or bytes that are not "
+                  "UTF-8.");
+      return false;
+    }
+    k += size;
+  }
+  return true;
+}
+
+void TDavExchange::Notify(TShareChange::TKind kind, const TDavResource& resource,
+                          std::string newName) {
+  TShareChange change;
+  change.Kind = kind;
+  change.FolderName = resource.ShareName;
+  change.FileName = resource.Path.IsRoot() ? "" : NativeToSystem(resource.Path.Leaf());
+  change.FileCount = 1;
+  change.ClientAddress = Call.Request.RemoteIP;
+  change.NewName = newName.empty() ? "" : NativeToSystem(newName);
+  Call.State.NotifyShareChange(change);
+}
+
+std::string DavEtag(const struct stat& info) {
+  char text[64];
+  snprintf(text, sizeof text, "\"%llx-%llx-%llx\"",
+           static_cast<unsigned long long>(info.st_ino),
+           static_cast<unsigned long long>(info.st_size),
+           static_cast<unsigned long long>(info.st_mtim.tv_sec) * 1000000000ULL +
+               static_cast<unsigned long long>(info.st_mtim.tv_nsec));
+  return text;
+}
+
+std::string HttpDate(time_t time) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  struct tm parts {};
+  gmtime_r(&time, &parts);
+  char text[64];
+  snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[parts.tm_wday],
+           parts.tm_mday, kMonths[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour,
+           parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+std::string IsoDate(time_t time) {
+  struct tm parts {};
+  gmtime_r(&time, &parts);
+  char text[64];
+  snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+           parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+namespace {
+
+// The raw target of the request line ("METHOD target VERSION").
+std::string RawTarget(const TIdHTTPRequestInfo& request) {
+  const std::string& line = request.RequestLine;
+  const size_t first = line.find(' ');
+  const size_t last = line.rfind(' ');
+  return first < last ? line.substr(first + 1, last - first - 1) : "";
+}
+
+bool IsForeign(const TIdHTTPRequestInfo& request, const TSettings& settings) {
+  const std::string host = TargetOf(request).Host;
+  return IsStartedByOtherSite(request.RawHeaders, host, false) ||
+         IsMisdirected(request.RawHeaders.IndexOfName("Host") >= 0, host, settings.ExtraHosts);
+}
+
+}  // namespace
+
+TDavServer::TDavServer(const std::string& programFolder)
+    : properties_(programFolder.empty() ? ""
+                                        : SystemToNative(programFolder + kDavPropertiesFile)) {}
+
+bool TDavServer::Handles(std::string_view target) { return IsDavTarget(target); }
+
+TBodyAdmission TDavServer::AdmitBody(const TMainState& state,
+                                     const TIdHTTPRequestInfo& request) const {
+  return IsForeign(request, state.Settings()) ? TBodyAdmission::Discard : TBodyAdmission::Handler;
+}
+
+void TDavServer::Answer(TDavCall& call) {
+  const TStateSnapshot snapshot = call.State.Snapshot();
+  TIdHTTPRequestInfo& request = call.Request;
+  TIdHTTPResponseInfo& response = call.Response;
+  const std::string host = TargetOf(request).Host;
+  TDavExchange exchange(call, locks_, properties_, snapshot, TDavPath{});
+  if (IsMisdirected(request.RawHeaders.IndexOfName("Host") >= 0, host,
+                    snapshot.Settings.ExtraHosts)) {
+    return exchange.Refuse(421, "This server answers only under its own addresses and host name.");
+  }
+  // A page of another site may make a browser send requests here; it gets nothing, and no
+  // preflight is ever allowed (no CORS headers are sent).
+  if (IsStartedByOtherSite(request.RawHeaders, host, false)) {
+    return exchange.Refuse(403, "Requests started by other web sites are refused.");
+  }
+  const std::string& address = request.RemoteIP;
+  if (snapshot.Settings.PassFlag && !call.State.IsAdmitted(address)) {
+    // The password admits the client's address, as the login page does, and guesses are slowed
+    // the same way.
+    const bool sent = request.HasAuthorization && !request.AuthPassword.empty();
+    if (!sent || !call.Throttle.WaitForTurn(address) ||
+        !PasswordSentMatches(request.AuthPassword, call.State.Settings().Password)) {
+      response.CustomHeaders.Add(kRealm);
+      return exchange.Refuse(401, "Log in with the password (any user name).");
+    }
+    call.Throttle.Succeeded(address);
+    call.State.Admit(address);
+  }
+  TDavPathFault fault = TDavPathFault::None;
+  std::optional<TDavPath> path = ParseDavTarget(RawTarget(request), &fault);
+  if (!path) return exchange.Refuse(400, "The address cannot be read as a path.");
+  TDavExchange answer(call, locks_, properties_, snapshot, std::move(*path));
+  if (!answer.IfHolds()) return;
+
+  using THandler = void (*)(TDavExchange&);
+  static constexpr std::pair<std::string_view, THandler> kMethods[] = {
+      {"OPTIONS", DavOptions},
+      {"PROPFIND", DavPropfind},
+      {"GET", DavGet},
+      {"HEAD", DavGet},
+      {"PUT", DavPut},
+      {"MKCOL", DavMkcol},
+      {"DELETE", DavDelete},
+      {"COPY", [](TDavExchange& e) { DavCopyMove(e, false); }},
+      {"MOVE", [](TDavExchange& e) { DavCopyMove(e, true); }},
+      {"PROPPATCH", DavProppatch},
+      {"LOCK", DavLock},
+      {"UNLOCK", DavUnlock},
+  };
+  for (const auto& [method, handler] : kMethods) {
+    if (request.Command == method) return handler(answer);
+  }
+  response.CustomHeaders.Add(
+      "Allow: OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, PROPPATCH, MKCOL, COPY, MOVE, LOCK, "
+      "UNLOCK");
+  answer.Refuse(405, "This method is not offered here.");
+}
+
+}  // namespace vm

@@ -1,0 +1,51 @@
+# Shared by the file-manager door's tests: a program folder in a temporary folder, the program
+# started headless on a free port of loopback, stopped by its pid.
+#   start_program BUILD WORK SETTING... lays WORK/app (program), WORK/data/<share> per share
+#   named in SHARES ("name:mode" words) and starts it; sets PORT, PID, BASE.
+
+free_port() {  # a port free on every address
+  python3 -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0",0)); print(s.getsockname()[1]); s.close()'
+}
+
+start_program() {
+  local build=$1 work=$2; shift 2
+  mkdir -p "$work/app/page" "$work/data" "$work/config" "$work/user-data"
+  cp "$build/velmarind" "$work/app/velmarind"
+  cp "$build/page/vcom.css" "$build/page/vcom.js" "$work/app/page/"
+  : > "$work/app/dirlst.ini"
+  local modes="" share name mode
+  for share in $SHARES; do
+    name=${share%%:*}; mode=${share#*:}
+    mkdir -p "$work/data/$name"
+    printf '%s;;%s/\r\n' "$name" "$work/data/$name" >> "$work/app/dirlst.ini"
+    if [[ "$mode" != "$share" ]]; then
+      modes+="${modes:+,}$(printf '%s' "$name" | od -An -tx1 | tr -d ' \n'):$mode"
+    fi
+  done
+  PORT=$(free_port)
+  printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nSHARE_MODES=%s\r\n' "$PORT" "$modes" > "$work/app/velmarind.ini"
+  local setting
+  for setting in "$@"; do printf '%s\r\n' "$setting" >> "$work/app/velmarind.ini"; done
+  (cd "$work/app" && env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
+     XDG_DATA_HOME="$work/user-data" XDG_CACHE_HOME="$work/cache" ./velmarind \
+     > "$work/program.out" 2> "$work/program.err") &
+  PID=$!
+  local deadline=$((SECONDS + 60))
+  until grep -q 'http://' "$work/program.out" 2>/dev/null; do
+    if ! kill -0 "$PID" 2>/dev/null || (( SECONDS > deadline )); then
+      echo "the program did not start:" >&2; cat "$work/program.err" >&2; return 1
+    fi
+    sleep 0.1
+  done
+  BASE="http://127.0.0.1:$PORT/velmarind-dav"
+}
+
+stop_program() {
+  [[ -n "${PID:-}" ]] || return 0
+  kill -TERM "$PID" 2>/dev/null || true
+  local deadline=$((SECONDS + 30))
+  while kill -0 "$PID" 2>/dev/null && (( SECONDS < deadline )); do sleep 0.1; done
+  kill -KILL "$PID" 2>/dev/null || true
+  wait "$PID" 2>/dev/null || true
+  PID=""
+}
