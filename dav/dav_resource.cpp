@@ -16,6 +16,7 @@ bool DavModeAllows(TShareMode mode, TDavAction action) {
       return mode != TShareMode::UploadOnly;
     case TDavAction::Create:
       return mode != TShareMode::ViewOnly;
+    case TDavAction::NewFolder:
     case TDavAction::Annotate:
       return mode == TShareMode::ViewUpload || mode == TShareMode::Full;
     case TDavAction::Replace:

@@ -21,10 +21,11 @@ namespace vm {
 // What each share mode allows through the file-manager door.
 enum class TDavAction {
   Read,     // list a collection's members, read a file
-  Create,   // a new file or folder (PUT, MKCOL, LOCK of a new name), or replace an empty file
-  Replace,  // overwrite a file with content
-  Change,   // delete, move, copy, store properties... everything else
-  Annotate, // store dead properties
+  Create,     // a new file (PUT, LOCK of a new name), or fill an empty one
+  NewFolder,  // a new folder (MKCOL)
+  Replace,    // overwrite a file with content
+  Change,     // delete, move, copy
+  Annotate,   // store dead properties
 };
 bool DavModeAllows(TShareMode mode, TDavAction action);
 

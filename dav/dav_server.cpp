@@ -241,6 +241,9 @@ bool TDavExchange::Allowed(const TDavResource& resource, TDavAction action) {
     case TDavAction::Create:
       Refuse(403, "This share is for viewing only.");
       break;
+    case TDavAction::NewFolder:
+      Refuse(403, "Folders are made only in shares that are not for viewing or new files only.");
+      break;
     case TDavAction::Replace:
       Refuse(403, "This share takes new names only; an existing file is never replaced.");
       break;

@@ -252,7 +252,7 @@ void DavMkcol(TDavExchange& exchange) {
   std::optional<TDavResource> target = exchange.ResolveOrRefuse(exchange.Path, true);
   if (!target) return;
   if (target->Exists()) return exchange.Refuse(405, "Something of that name exists.");
-  if (!exchange.Allowed(*target, TDavAction::Create)) return;
+  if (!exchange.Allowed(*target, TDavAction::NewFolder)) return;
   if (!exchange.NewNameAllowed(target->Path.Leaf())) return;
   if (!exchange.PassesLocks({{target->Path, false}, {target->Path.Parent(), false}})) return;
   if (mkdirat(target->Parent.Get(), target->Path.Leaf().c_str(), kNewFolderMode) != 0) {
