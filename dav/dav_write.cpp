@@ -9,6 +9,7 @@
 
 #include "dav/dav_exchange.h"
 #include "http/body_reader.h"
+#include "http/chunked_decoder.h"
 #include "http/tcp_connection.h"
 #include "platform/sjis.h"
 #include "platform/trash_can.h"
@@ -100,6 +101,7 @@ void RefuseWrite(TDavExchange& exchange, int error) {
   if (IsDiskFull(error)) return exchange.Refuse(507, "The disk is full.");
   if (error == EEXIST) return exchange.Refuse(409, "An entry of that name appeared meanwhile.");
   if (error == ENAMETOOLONG) return exchange.Refuse(403, "The name is too long for the disk.");
+  if (error == EBADMSG) return exchange.Refuse(400, "The chunked body cannot be read.");
   exchange.Refuse(500, "The file system refused the change.");
 }
 
@@ -190,10 +192,46 @@ bool TrashExisting(TDavExchange& exchange, const TDavResource& resource) {
   return false;
 }
 
-// Reads the body of a PUT into the file; 0, the errno of a refused write, or -1 when the body
-// did not come whole (the connection is then closed by the reader's exception).
+bool IsChunked(TDavExchange& exchange) {
+  return LowerAscii(exchange.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
+}
+
+// Writes all of data at the file's position; 0 or the errno of the failure.
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+// A body sent in chunks (some clients send files so), decoded from the connection into the
+// file as it arrives. 0, the errno of a refused write (the rest is still read), or EBADMSG for
+// a body that is no chunked body. A client that stops early ends the request by exception.
+int ReceiveChunkedBody(TIdTCPConnection& connection, TDavExchange& exchange, int fd) {
+  if (EqualTextIgnoreCase(exchange.Header("Expect"), "100-continue"))
+    connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
+  TChunkedDecoder decoder;
+  int error = 0;
+  for (;;) {
+    if (connection.InputBufferSize() == 0 && !connection.ReceiveMore()) return EBADMSG;
+    const TChunkedDecoder::TStep step = decoder.Next(connection.InputBuffer());
+    if (error == 0 && !step.Data.empty()) error = WriteAll(fd, step.Data);
+    connection.Consume(step.Consumed);
+    if (step.Status == TChunkedDecoder::TStatus::Done) return error;
+    if (step.Status == TChunkedDecoder::TStatus::Malformed) return EBADMSG;
+  }
+}
+
+// Reads the body of a PUT into the file; 0 or the errno of a refused write (or EBADMSG). A
+// client that stops before the end ends the request by the reader's exception.
 int ReceiveBody(TDavExchange& exchange, int fd) {
   TIdHTTPRequestInfo& request = exchange.Request();
+  if (IsChunked(exchange) && exchange.Call.Thread != nullptr) {
+    return ReceiveChunkedBody(*exchange.Call.Thread->Connection(), exchange, fd);
+  }
   if (!request.BodyOnConnection || request.ContentLength <= 0) return 0;
   if (exchange.Call.Thread == nullptr) return EIO;
   TIdTCPConnection& connection = *exchange.Call.Thread->Connection();
@@ -210,7 +248,7 @@ void DavPut(TDavExchange& exchange) {
   if (!exchange.Header("Content-Range").empty()) {
     return exchange.Refuse(400, "A part of a file cannot be written; send the whole file.");
   }
-  if (!request.HasContentLength()) {
+  if (!request.HasContentLength() && !IsChunked(exchange)) {
     return exchange.Refuse(411, "The length of the file must be sent (Content-Length).");
   }
   if (exchange.Path.Segments.size() < 2) return exchange.Refuse(405, "A collection cannot be written.");

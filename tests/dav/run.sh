@@ -86,6 +86,7 @@ done <<ROWS
 403|PUT|/drop/existing.txt|--data-binary y
 403|MKCOL|/drop/newdir|
 403|DELETE|/drop/existing.txt|
+201|PUT|/full/chunked.bin|-T /etc/hostname -H "Transfer-Encoding: chunked"
 # names: hidden, control and direction characters, bytes that are not UTF-8 on disk
 404|GET|/full/.hidden|
 403|PUT|/full/.new|--data-binary x
