@@ -68,6 +68,10 @@ class TDavExchange {
   std::optional<TDavResource> ResolveOrRefuse(const TDavPath& path, bool writing);
   // True when the mode where resource lies allows the action; answers 403 otherwise.
   bool Allowed(const TDavResource& resource, TDavAction action);
+  // True when the entry itself (a link, not what it leads to) may be taken away from where it
+  // lies: deleted, moved or replaced. A shared folder itself never is, also where it lies in
+  // another share. Answers 403 otherwise.
+  bool MayRemove(const TDavResource& resource);
   // True when name may be given to a new entry: valid UTF-8, no control or direction-changing
   // characters, not hidden (unless dot files are published); answers 403 otherwise.
   bool NewNameAllowed(const std::string& name);

@@ -77,6 +77,12 @@ bool TDavLockTable::Unlock(std::string_view token, const TDavPath& path, TClock:
   return locks_.size() != before;
 }
 
+bool TDavLockTable::Empty(TClock::time_point now) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Expire(now);
+  return locks_.empty();
+}
+
 std::vector<TDavLock> TDavLockTable::Covering(const TDavPath& path, TClock::time_point now) const {
   return Affecting(path, false, now);
 }

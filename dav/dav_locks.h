@@ -47,6 +47,8 @@ class TDavLockTable {
   // Releases the lock of that token when it covers path.
   bool Unlock(std::string_view token, const TDavPath& path, TClock::time_point now = TClock::now());
 
+  // True when no lock is held.
+  bool Empty(TClock::time_point now = TClock::now()) const;
   // The locks that cover path: on it, or infinite on a collection above it.
   std::vector<TDavLock> Covering(const TDavPath& path, TClock::time_point now = TClock::now()) const;
   // The locks a change at path must show a token for: those covering it, and with below also

@@ -52,6 +52,11 @@ TDavPropertyStore::TDavPropertyStore(std::string nativeFile) : file_(std::move(n
   }
 }
 
+bool TDavPropertyStore::Empty() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return resources_.empty();
+}
+
 TDavPropertyStore::TProperties TDavPropertyStore::Get(const TDavPath& path, TFileId id) const {
   std::lock_guard<std::mutex> guard(mutex_);
   const auto found = resources_.find(path.Key());

@@ -36,6 +36,8 @@ class TDavPropertyStore {
   // nativeFile: where the properties are kept; read now when it exists. "" keeps nothing on disk.
   explicit TDavPropertyStore(std::string nativeFile);
 
+  // True when no resource has properties (a listing then asks no further).
+  bool Empty() const;
   // The properties of the resource at path with that identity.
   TProperties Get(const TDavPath& path, TFileId id) const;
   // Sets (value) or removes (nullopt) properties of the resource, all or none: false, changing

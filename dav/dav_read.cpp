@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <sys/statvfs.h>
 
+#include <charconv>
+
 #include "dav/dav_exchange.h"
 #include "http/tcp_connection.h"
 #include "platform/fs_names.h"
@@ -43,6 +45,9 @@ constexpr TLiveName kLiveNames[] = {
     {"quota-used-bytes", TLive::QuotaUsed, false},
 };
 
+// A PROPFIND answer is sent in pieces of about this size.
+constexpr size_t kAnswerPiece = 256 * 1024;
+
 constexpr char kSupportedLock[] =
     "<D:lockentry><D:lockscope><D:exclusive/></D:lockscope><D:locktype><D:write/></D:locktype>"
     "</D:lockentry><D:lockentry><D:lockscope><D:shared/></D:lockscope><D:locktype><D:write/>"
@@ -57,49 +62,105 @@ struct TDescribed {
   int Fd;  // a descriptor inside it (for the quota), -1 when none
 };
 
-// The value of a live property, or nothing when the resource has none such.
-std::optional<std::string> LiveValue(TDavExchange& exchange, TLive live, const TDescribed& item) {
+// What one PROPFIND answer is written with: the request, what the whole answer shares, and
+// buffers reused from one resource to the next (a listing writes thousands of them).
+struct TWriter {
+  TWriter(TDavExchange& exchange, const TPropfindRequest& asked) : Exchange(exchange), Asked(asked) {}
+  TDavExchange& Exchange;
+  const TPropfindRequest& Asked;
+  bool AnyDead = false;   // the property store holds something at all
+  bool AnyLocks = false;  // a lock is held at all
+  time_t DatesOf = -1;    // the time Http and Iso were written for
+  std::string Http, Iso;
+  std::string Found, Missing;
+};
+
+void AppendDecimal(std::string& out, unsigned long long value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+// Appends the value of a live property; false, appending nothing, when the resource has none.
+bool AppendLiveValue(TWriter& writer, TLive live, const TDescribed& item, std::string& out) {
   const bool file = !item.Collection;
+  if (!item.Root && writer.DatesOf != item.Info.st_mtime &&
+      (live == TLive::LastModified || live == TLive::CreationDate)) {
+    writer.DatesOf = item.Info.st_mtime;
+    writer.Http = HttpDate(writer.DatesOf);
+    writer.Iso = IsoDate(writer.DatesOf);
+  }
   switch (live) {
     case TLive::ResourceType:
-      return item.Collection ? "<D:collection/>" : "";
+      if (item.Collection) out += "<D:collection/>";
+      return true;
     case TLive::ContentLength:
-      if (file) return std::to_string(item.Info.st_size);
-      break;
+      if (!file) return false;
+      AppendDecimal(out, static_cast<unsigned long long>(item.Info.st_size));
+      return true;
     case TLive::LastModified:
-      if (!item.Root) return HttpDate(item.Info.st_mtime);
-      break;
+      if (item.Root) return false;
+      out += writer.Http;
+      return true;
     case TLive::Etag:
-      if (!item.Root) return XmlEscaped(DavEtag(item.Info));
-      break;
+      if (item.Root) return false;
+      out += DavEtag(item.Info);  // quotes need no escape in text
+      return true;
     case TLive::ContentType:
-      if (file)
-        return XmlEscaped(exchange.Call.Server.MimeTable().GetFileMIMEType(item.Path.Leaf()));
-      break;
+      if (!file) return false;
+      out += XmlEscaped(writer.Exchange.Call.Server.MimeTable().GetFileMIMEType(item.Path.Leaf()));
+      return true;
     case TLive::CreationDate:
-      if (!item.Root) return IsoDate(item.Info.st_mtime);
-      break;
+      if (item.Root) return false;
+      out += writer.Iso;
+      return true;
     case TLive::DisplayName:
-      return XmlEscaped(item.Root ? std::string("Velmarind") : ToValidUtf8(item.Path.Leaf()));
+      out += item.Root ? std::string("Velmarind") : XmlEscaped(ToValidUtf8(item.Path.Leaf()));
+      return true;
     case TLive::SupportedLock:
-      return kSupportedLock;
-    case TLive::LockDiscovery: {
-      std::string value;
-      for (const TDavLock& lock : exchange.Locks.Covering(item.Path)) value += ActiveLockXml(lock);
-      return value;
-    }
+      out += kSupportedLock;
+      return true;
+    case TLive::LockDiscovery:
+      if (writer.AnyLocks) {
+        for (const TDavLock& lock : writer.Exchange.Locks.Covering(item.Path)) out += ActiveLockXml(lock);
+      }
+      return true;
     case TLive::QuotaAvailable:
     case TLive::QuotaUsed: {
       struct statvfs volume {};
-      if (!item.Collection || item.Fd < 0 || fstatvfs(item.Fd, &volume) != 0) break;
-      const unsigned long long bytes =
-          live == TLive::QuotaAvailable
-              ? static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize
-              : static_cast<unsigned long long>(volume.f_blocks - volume.f_bfree) * volume.f_frsize;
-      return std::to_string(bytes);
+      if (!item.Collection || item.Fd < 0 || fstatvfs(item.Fd, &volume) != 0) return false;
+      AppendDecimal(out, live == TLive::QuotaAvailable
+                             ? static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize
+                             : static_cast<unsigned long long>(volume.f_blocks - volume.f_bfree) *
+                                   volume.f_frsize);
+      return true;
     }
   }
-  return std::nullopt;
+  return false;
+}
+
+// Appends a live property element: "<D:name>value</D:name>", "<D:name/>" with namesOnly.
+// False, appending nothing, when the resource has no such property.
+bool AppendLive(TWriter& writer, const TLiveName& live, const TDescribed& item, bool namesOnly,
+                std::string& out) {
+  const size_t start = out.size();
+  out += "<D:";
+  out += live.Name;
+  out += '>';
+  const size_t valueStart = out.size();
+  if (!AppendLiveValue(writer, live.Live, item, out)) {
+    out.resize(start);
+    return false;
+  }
+  if (namesOnly || out.size() == valueStart) {
+    out.resize(valueStart - 1);
+    out += "/>";
+    return true;
+  }
+  out += "</D:";
+  out += live.Name;
+  out += '>';
+  return true;
 }
 
 const TLiveName* FindLive(const TDavPropName& name) {
@@ -120,46 +181,44 @@ void AppendPropstat(std::string& out, const std::string& props, const char* stat
 }
 
 // Appends the response element of one resource.
-void AppendResponse(TDavExchange& exchange, const TPropfindRequest& asked, const TDescribed& item,
-                    std::string& out) {
+void AppendResponse(TWriter& writer, const TDescribed& item, std::string& out) {
   const TDavPropertyStore::TProperties dead =
-      item.Root ? TDavPropertyStore::TProperties()
-                : exchange.Properties.Get(item.Path, {item.Info.st_dev, item.Info.st_ino});
-  std::string found;
-  std::string missing;
+      item.Root || !writer.AnyDead
+          ? TDavPropertyStore::TProperties()
+          : writer.Exchange.Properties.Get(item.Path, {item.Info.st_dev, item.Info.st_ino});
+  std::string& found = writer.Found;
+  std::string& missing = writer.Missing;
+  found.clear();
+  missing.clear();
   using TKind = TPropfindRequest::TKind;
+  const TPropfindRequest& asked = writer.Asked;
   if (asked.Kind == TKind::Prop) {
     for (const TDavPropName& name : asked.Props) {
-      std::optional<std::string> value;
-      if (const TLiveName* live = FindLive(name)) {
-        value = LiveValue(exchange, live->Live, item);
-      } else if (auto stored = dead.find(name); stored != dead.end()) {
-        value = stored->second;
-      }
-      if (value) {
-        found += PropertyElement(name, *value);
+      const TLiveName* live = FindLive(name);
+      if (live != nullptr && AppendLive(writer, *live, item, false, found)) continue;
+      const auto stored = live == nullptr ? dead.find(name) : dead.end();
+      if (stored != dead.end()) {
+        found += PropertyElement(name, stored->second);
       } else {
         missing += PropertyElement(name, "");
       }
     }
   } else {
+    const bool namesOnly = asked.Kind == TKind::PropName;
     for (const TLiveName& live : kLiveNames) {
-      const bool included = live.InAllProp || asked.Kind == TKind::PropName ||
+      const bool included = live.InAllProp || namesOnly ||
                             std::find(asked.Props.begin(), asked.Props.end(),
                                       TDavPropName{kDavNamespace, std::string(live.Name)}) !=
                                 asked.Props.end();
-      if (!included) continue;
-      const std::optional<std::string> value = LiveValue(exchange, live.Live, item);
-      if (!value) continue;
-      const TDavPropName name{kDavNamespace, std::string(live.Name)};
-      found += PropertyElement(name, asked.Kind == TKind::PropName ? std::string() : *value);
+      if (included) AppendLive(writer, live, item, namesOnly, found);
     }
     for (const auto& [name, value] : dead) {
-      found += PropertyElement(name, asked.Kind == TKind::PropName ? std::string() : value);
+      found += PropertyElement(name, namesOnly ? std::string() : value);
     }
   }
+  // An href holds only unreserved characters, "%" and "/": nothing to escape.
   out += "<D:response><D:href>";
-  out += XmlEscaped(DavHref(item.Path, item.Collection));
+  out += DavHref(item.Path, item.Collection);
   out += "</D:href>";
   AppendPropstat(out, found, "200 OK");
   AppendPropstat(out, missing, "404 Not Found");
@@ -211,9 +270,30 @@ void DavPropfind(TDavExchange& exchange) {
   if (!listable && !resource->IsShareRoot() && resource->Kind != TDavResource::TKind::Folder) {
     return exchange.Refuse(404, "Not found.");
   }
-  std::string out = "<D:multistatus xmlns:D=\"DAV:\">\n";
+  // The answer goes out in pieces as it is written, delimited by the connection's close: a
+  // folder of any size costs one piece of memory, and the client reads while we write.
+  std::string out;
+  const auto flush = [&exchange, &out](bool last) {
+    TIdTCPConnection* connection =
+        exchange.Call.Thread != nullptr ? exchange.Call.Thread->Connection() : nullptr;
+    if (connection == nullptr || (!last && out.size() < kAnswerPiece)) return;
+    connection->Write(out);
+    out.clear();
+  };
+  exchange.Status(207);
+  TIdHTTPResponseInfo& response = exchange.Response();
+  response.ContentType = "application/xml; charset=utf-8";
+  if (exchange.Call.Thread != nullptr) {
+    response.SetCloseConnection(true);
+    response.WriteHeader();
+  }
+  out.reserve(kAnswerPiece + 4096);
+  out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
   const bool root = resource->Kind == TDavResource::TKind::Root;
-  AppendResponse(exchange, *asked,
+  TWriter writer(exchange, *asked);
+  writer.AnyDead = !exchange.Properties.Empty();
+  writer.AnyLocks = !exchange.Locks.Empty();
+  AppendResponse(writer,
                  {resource->Path, root, resource->IsCollection(), resource->Info,
                   root ? -1 : resource->Object.Get()},
                  out);
@@ -223,22 +303,20 @@ void DavPropfind(TDavExchange& exchange) {
       const TDavPath sharePath{{display}, true};
       std::optional<TDavResource> share = exchange.Resolver.Resolve(sharePath, shareFault);
       if (!share) continue;
-      AppendResponse(exchange, *asked,
-                     {share->Path, false, true, share->Info, share->Object.Get()}, out);
+      AppendResponse(writer, {share->Path, false, true, share->Info, share->Object.Get()}, out);
     }
   } else if (*depth == 1 && resource->Kind == TDavResource::TKind::Folder && listable) {
-    const std::vector<TDavResolver::TMember> members = exchange.Resolver.Members(*resource);
-    out.reserve(out.size() + members.size() * 512);
     TDavPath memberPath = resource->Path;
     memberPath.Segments.emplace_back();
-    for (const TDavResolver::TMember& member : members) {
+    exchange.Resolver.ForEachMember(*resource, [&](const TDavResolver::TMember& member) {
       memberPath.Segments.back() = member.Name;
-      AppendResponse(exchange, *asked,
-                     {memberPath, false, S_ISDIR(member.Info.st_mode), member.Info, -1}, out);
-    }
+      AppendResponse(writer, {memberPath, false, S_ISDIR(member.Info.st_mode), member.Info, -1}, out);
+      flush(false);
+    });
   }
   out += "</D:multistatus>\n";
-  exchange.AnswerXml(207, out);
+  flush(true);
+  if (!out.empty()) response.ContentText = std::move(out);  // no connection: a test's answer
 }
 
 void DavGet(TDavExchange& exchange) {

@@ -101,27 +101,31 @@ std::optional<TDavResource> TDavResolver::Resolve(const TDavPath& path,
   return resource;
 }
 
-std::vector<TDavResolver::TMember> TDavResolver::Members(const TDavResource& collection) const {
-  std::vector<TMember> members;
-  if (collection.Kind != TDavResource::TKind::Folder) return members;
+void TDavResolver::ForEachMember(const TDavResource& collection,
+                                 const std::function<void(const TMember&)>& take) const {
+  if (collection.Kind != TDavResource::TKind::Folder) return;
   const int fd = openat(collection.Object.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return members;
+  if (fd < 0) return;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
-    return members;
+    return;
   }
+  // Closed also when take throws (the client went away mid-answer).
+  struct TDirCloser {
+    DIR* dir;
+    ~TDirCloser() { closedir(dir); }
+  } closer{dir};
   const bool dotFiles = access_.PublishDotFiles();
+  TMember member{};
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == ".." || (!dotFiles && IsDotName(name))) continue;
-    TMember member{std::string(name), {}};
+    member.Name.assign(name);
     if (!access_.StatEntry(fd, member.Name, TShareOperation::List, member.Info)) continue;
     if (!S_ISREG(member.Info.st_mode) && !S_ISDIR(member.Info.st_mode)) continue;
-    members.push_back(std::move(member));
+    take(member);
   }
-  closedir(dir);
-  return members;
 }
 
 }  // namespace vm

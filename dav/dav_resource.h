@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,9 +70,10 @@ class TDavResolver {
     std::string Name;
     struct stat Info;
   };
-  // The members a listing shows (files and folders; links only when what they lead to lies in
-  // a share that lists it; dot names only when published), in directory order.
-  std::vector<TMember> Members(const TDavResource& collection) const;
+  // Calls take for each member a listing shows (files and folders; links only when what they
+  // lead to lies in a share that lists it; dot names only when published), in directory order.
+  void ForEachMember(const TDavResource& collection,
+                     const std::function<void(const TMember&)>& take) const;
 
  private:
   const TStateSnapshot& snapshot_;

@@ -1,8 +1,10 @@
 #include "dav/dav_server.h"
 
+#include <fcntl.h>
 #include <time.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "dav/dav_exchange.h"
 #include "http/body_reader.h"
@@ -255,6 +257,16 @@ bool TDavExchange::Allowed(const TDavResource& resource, TDavAction action) {
   return false;
 }
 
+bool TDavExchange::MayRemove(const TDavResource& resource) {
+  const TUniqueFd entry(
+      resource.Parent ? openat(resource.Parent.Get(), resource.Path.Leaf().c_str(),
+                               O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                      : -1);
+  if (entry && Resolver.Access().Allows(entry.Get(), TShareOperation::Delete)) return true;
+  Refuse(403, "A shared folder itself is neither deleted, moved nor replaced.");
+  return false;
+}
+
 bool TDavExchange::NewNameAllowed(const std::string& name) {
   if (!Resolver.Access().PublishDotFiles() && IsDotName(name)) {
     Refuse(403, "Names starting with \".\" are not published here.");
@@ -286,13 +298,19 @@ void TDavExchange::Notify(TShareChange::TKind kind, const TDavResource& resource
 }
 
 std::string DavEtag(const struct stat& info) {
+  const unsigned long long parts[] = {
+      static_cast<unsigned long long>(info.st_ino), static_cast<unsigned long long>(info.st_size),
+      static_cast<unsigned long long>(info.st_mtim.tv_sec) * 1000000000ULL +
+          static_cast<unsigned long long>(info.st_mtim.tv_nsec)};
   char text[64];
-  snprintf(text, sizeof text, "\"%llx-%llx-%llx\"",
-           static_cast<unsigned long long>(info.st_ino),
-           static_cast<unsigned long long>(info.st_size),
-           static_cast<unsigned long long>(info.st_mtim.tv_sec) * 1000000000ULL +
-               static_cast<unsigned long long>(info.st_mtim.tv_nsec));
-  return text;
+  char* end = text;
+  *end++ = '"';
+  for (const unsigned long long part : parts) {
+    if (end != text + 1) *end++ = '-';
+    end = std::to_chars(end, text + sizeof text, part, 16).ptr;
+  }
+  *end++ = '"';
+  return std::string(text, end);
 }
 
 std::string HttpDate(time_t time) {

@@ -307,7 +307,7 @@ void DavDelete(TDavExchange& exchange) {
   if (target->Path.Segments.size() < 2) {
     return exchange.Refuse(403, "A share is removed in the settings window, not by clients.");
   }
-  if (!exchange.Allowed(*target, TDavAction::Change)) return;
+  if (!exchange.Allowed(*target, TDavAction::Change) || !exchange.MayRemove(*target)) return;
   if (!exchange.PassesLocks({{target->Path, true}, {target->Path.Parent(), false}})) return;
   if (!TrashExisting(exchange, *target)) return;
   exchange.Notify(TShareChange::TKind::Trashed, *target);
@@ -351,6 +351,7 @@ void DavCopyMove(TDavExchange& exchange, bool move) {
   if (!source) return;
   if (!source->Exists()) return exchange.Refuse(404, "Not found.");
   if (!exchange.Allowed(*source, move ? TDavAction::Change : TDavAction::Read)) return;
+  if (move && !exchange.MayRemove(*source)) return;
   std::optional<TDavResource> target = exchange.ResolveOrRefuse(*destination, true);
   if (!target) return;
   if (!exchange.Allowed(*target, TDavAction::Change)) return;
@@ -359,6 +360,7 @@ void DavCopyMove(TDavExchange& exchange, bool move) {
   if (replaces && overwrite == "F") {
     return exchange.Refuse(412, "The Destination exists and Overwrite is F.");
   }
+  if (replaces && !exchange.MayRemove(*target)) return;
   std::vector<std::pair<TDavPath, bool>> scopes = {{target->Path, true},
                                                    {target->Path.Parent(), false}};
   if (move) {

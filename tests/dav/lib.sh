@@ -1,7 +1,8 @@
 # Shared by the file-manager door's tests: a program folder in a temporary folder, the program
 # started headless on a free port of loopback, stopped by its pid.
-#   start_program BUILD WORK SETTING... lays WORK/app (program), WORK/data/<share> per share
-#   named in SHARES ("name:mode" words) and starts it; sets PORT, PID, BASE.
+#   start_program BUILD WORK SETTING... lays WORK/app (program), WORK/data/<folder> per share
+#   named in SHARES ("name", "name:mode" or "name:mode:folder" words; the folder is the name
+#   unless given) and starts it; sets PORT, PID, BASE.
 
 free_port() {  # a port free on every address
   python3 -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0",0)); print(s.getsockname()[1]); s.close()'
@@ -13,12 +14,13 @@ start_program() {
   cp "$build/velmarind" "$work/app/velmarind"
   cp "$build/page/vcom.css" "$build/page/vcom.js" "$work/app/page/"
   : > "$work/app/dirlst.ini"
-  local modes="" share name mode
+  local modes="" share name mode folder
   for share in $SHARES; do
-    name=${share%%:*}; mode=${share#*:}
-    mkdir -p "$work/data/$name"
-    printf '%s;;%s/\r\n' "$name" "$work/data/$name" >> "$work/app/dirlst.ini"
-    if [[ "$mode" != "$share" ]]; then
+    IFS=: read -r name mode folder <<< "$share"
+    folder=${folder:-$name}
+    mkdir -p "$work/data/$folder"
+    printf '%s;;%s/\r\n' "$name" "$work/data/$folder" >> "$work/app/dirlst.ini"
+    if [[ -n "$mode" ]]; then
       modes+="${modes:+,}$(printf '%s' "$name" | od -An -tx1 | tr -d ' \n'):$mode"
     fi
   done
@@ -26,7 +28,7 @@ start_program() {
   printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nSHARE_MODES=%s\r\n' "$PORT" "$modes" > "$work/app/velmarind.ini"
   local setting
   for setting in "$@"; do printf '%s\r\n' "$setting" >> "$work/app/velmarind.ini"; done
-  (cd "$work/app" && env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
+  (cd "$work/app" && exec env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
      XDG_DATA_HOME="$work/user-data" XDG_CACHE_HOME="$work/cache" ./velmarind \
      > "$work/program.out" 2> "$work/program.err") &
   PID=$!

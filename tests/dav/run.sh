@@ -21,7 +21,7 @@ check() {  # NAME COMMAND...
 }
 
 # --- The permissions of each mode, and the hostile inputs ------------------------------------
-SHARES="full:full view:view plain drop:dropbox other:full"
+SHARES="full:full view:view plain drop:dropbox other:full nested:view:full/nested"
 start_program "$build" "$work/one" || exit 1
 for share in full view plain drop other; do
   printf 'x' > "$work/one/data/$share/existing.txt"
@@ -104,6 +104,9 @@ done <<ROWS
 502|MOVE|/full/existing.txt|-H 'Destination: http://elsewhere.example/velmarind-dav/full/x'
 403|MOVE|/full/existing.txt|-H '$(dest other/x)'
 403|COPY|/full/sub|-H '$(dest full/sub/inner)'
+403|DELETE|/full/nested|
+403|MOVE|/full/nested|-H '$(dest full/moved-share)'
+403|PUT|/full/nested/new.txt|--data-binary x
 # whole trees, shares themselves, the root
 403|PROPFIND|/full/|-H 'Depth: infinity'
 403|DELETE|/full/|
