@@ -11,6 +11,14 @@ passed=0 failed=0
 cleanup() { stop_program; rm -rf "$work"; }
 trap cleanup EXIT
 
+# Stops the program and counts a sanitizer's report in what it wrote as a failure.
+stop_checked() {
+  local folder=$1
+  stop_program
+  check "no sanitizer report ($(basename "$folder"))" \
+    bash -c "! grep -E 'ERROR: (Address|Leak)Sanitizer|runtime error' '$folder/program.err'"
+}
+
 check() {  # NAME COMMAND...
   local name=$1; shift
   if "$@" > "$work/check.log" 2>&1; then
@@ -150,7 +158,7 @@ check "an interrupted PUT leaves nothing" bash -c "
   (printf 'PUT /velmarind-dav/full/cut.bin HTTP/1.1\r\nHost: $host\r\nContent-Length: 100000\r\n\r\nabc'; sleep 1) |
     timeout 20 python3 -c 'import socket,sys; s=socket.create_connection((\"127.0.0.1\",$PORT)); s.sendall(sys.stdin.buffer.read()); s.close()'
   ! ls -A '$work/one/data/full' | grep -q cut"
-stop_program
+stop_checked "$work/one"
 
 # --- Password on, and the door closed ---------------------------------------------------------
 SHARES="full:full"
@@ -159,11 +167,11 @@ check "no password: 401 with a Basic challenge" bash -c "curl -s -i -X PROPFIND 
 check "a wrong password" expect 401 PROPFIND /full/ -H 'Depth: 0' -u any:wrong
 check "the password, any user name" expect 207 PROPFIND /full/ -H 'Depth: 0' -u someone:pass
 check "the address is admitted, as by the login page" expect 207 PROPFIND /full/ -H 'Depth: 0'
-stop_program
+stop_checked "$work/two"
 start_program "$build" "$work/three" "WEBDAV=0" || exit 1
 check "WEBDAV=0: the door's methods get no answer" expect 000 PROPFIND /full/ -H 'Depth: 0'
 check "WEBDAV=0: its path is an ordinary document again" bash -c "curl -s '$BASE/full/' | grep -qi '<html'"
-stop_program
+stop_checked "$work/three"
 
 # --- litmus, all five suites ------------------------------------------------------------------
 SHARES="full:full"
@@ -199,5 +207,6 @@ else
   echo "skipped - gio or dbus-run-session missing"
 fi
 
+stop_checked "$work/litmus"
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
