@@ -76,6 +76,9 @@ class TDavExchange {
   // characters, not hidden (unless dot files are published); answers 403 otherwise.
   bool NewNameAllowed(const std::string& name);
 
+  // Set once the request's body has been read to its end (none left on the connection).
+  bool BodyConsumed = false;
+
   // Tells the desktop what changed.
   void Notify(TShareChange::TKind kind, const TDavResource& resource, std::string newName = "");
 

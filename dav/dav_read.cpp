@@ -270,23 +270,24 @@ void DavPropfind(TDavExchange& exchange) {
   if (!listable && !resource->IsShareRoot() && resource->Kind != TDavResource::TKind::Folder) {
     return exchange.Refuse(404, "Not found.");
   }
-  // The answer goes out in pieces as it is written, delimited by the connection's close: a
-  // folder of any size costs one piece of memory, and the client reads while we write.
+  // An answer longer than one piece goes out in pieces as it is written, delimited by the
+  // connection's close: a folder of any size costs one piece of memory, and the client reads
+  // while we write. A shorter one is sent whole, with its length.
   std::string out;
-  const auto flush = [&exchange, &out](bool last) {
-    TIdTCPConnection* connection =
-        exchange.Call.Thread != nullptr ? exchange.Call.Thread->Connection() : nullptr;
-    if (connection == nullptr || (!last && out.size() < kAnswerPiece)) return;
-    connection->Write(out);
-    out.clear();
-  };
   exchange.Status(207);
   TIdHTTPResponseInfo& response = exchange.Response();
   response.ContentType = "application/xml; charset=utf-8";
-  if (exchange.Call.Thread != nullptr) {
-    response.SetCloseConnection(true);
-    response.WriteHeader();
-  }
+  const auto flush = [&exchange, &out, &response] {
+    TIdTCPConnection* connection =
+        exchange.Call.Thread != nullptr ? exchange.Call.Thread->Connection() : nullptr;
+    if (connection == nullptr || out.size() < kAnswerPiece) return;
+    if (!response.HeaderWritten()) {
+      response.SetCloseConnection(true);
+      response.WriteHeader();
+    }
+    connection->Write(out);
+    out.clear();
+  };
   out.reserve(kAnswerPiece + 4096);
   out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
   const bool root = resource->Kind == TDavResource::TKind::Root;
@@ -311,12 +312,15 @@ void DavPropfind(TDavExchange& exchange) {
     exchange.Resolver.ForEachMember(*resource, [&](const TDavResolver::TMember& member) {
       memberPath.Segments.back() = member.Name;
       AppendResponse(writer, {memberPath, false, S_ISDIR(member.Info.st_mode), member.Info, -1}, out);
-      flush(false);
+      flush();
     });
   }
   out += "</D:multistatus>\n";
-  flush(true);
-  if (!out.empty()) response.ContentText = std::move(out);  // no connection: a test's answer
+  if (!response.HeaderWritten()) {
+    response.ContentText = std::move(out);
+  } else if (exchange.Call.Thread != nullptr) {
+    exchange.Call.Thread->Connection()->Write(out);
+  }
 }
 
 void DavGet(TDavExchange& exchange) {

@@ -154,6 +154,7 @@ bool TDavExchange::ReadXmlBody(std::string& body) {
     got += n;
   }
   body.resize(got);
+  BodyConsumed = true;
   return true;
 }
 
@@ -351,6 +352,28 @@ bool IsForeign(const TIdHTTPRequestInfo& request, const TSettings& settings) {
          IsMisdirected(request.RawHeaders.IndexOfName("Host") >= 0, host, settings.ExtraHosts);
 }
 
+// File managers ask many small questions: their connection is kept for the next one when
+// nothing of this request is left on it and the answer has a length. (The pages' answers close
+// their connections, as they always have.)
+void KeepConnectionIfSafe(TDavExchange& exchange) {
+  const TIdHTTPRequestInfo& request = exchange.Call.Request;
+  TIdHTTPResponseInfo& response = exchange.Call.Response;
+  const bool bodyLeft =
+      (request.BodyOnConnection || !exchange.Header("Transfer-Encoding").empty()) &&
+      !exchange.BodyConsumed;
+  const std::string connection = LowerAscii(exchange.Header("Connection"));
+  const bool clientKeeps = request.Version == "HTTP/1.1" ? connection.find("close") == std::string::npos
+                                                        : connection.find("keep-alive") != std::string::npos;
+  // A streamed answer (a listing) runs until the close; an answer without text or length too.
+  const bool delimited = response.HeaderWritten()
+                             ? response.HasContentLength()
+                             : !response.ContentText.empty() || response.HasContentLength() ||
+                                   response.ResponseCode() == 204;
+  if (!bodyLeft && clientKeeps && delimited) {
+    response.SetCloseConnection(false);
+  }
+}
+
 }  // namespace
 
 TDavServer::TDavServer(const std::string& programFolder)
@@ -414,7 +437,10 @@ void TDavServer::Answer(TDavCall& call) {
       {"UNLOCK", DavUnlock},
   };
   for (const auto& [method, handler] : kMethods) {
-    if (request.Command == method) return handler(answer);
+    if (request.Command != method) continue;
+    handler(answer);
+    KeepConnectionIfSafe(answer);
+    return;
   }
   response.CustomHeaders.Add(
       "Allow: OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, PROPPATCH, MKCOL, COPY, MOVE, LOCK, "

@@ -220,7 +220,10 @@ int ReceiveChunkedBody(TIdTCPConnection& connection, TDavExchange& exchange, int
     const TChunkedDecoder::TStep step = decoder.Next(connection.InputBuffer());
     if (error == 0 && !step.Data.empty()) error = WriteAll(fd, step.Data);
     connection.Consume(step.Consumed);
-    if (step.Status == TChunkedDecoder::TStatus::Done) return error;
+    if (step.Status == TChunkedDecoder::TStatus::Done) {
+      exchange.BodyConsumed = true;
+      return error;
+    }
     if (step.Status == TChunkedDecoder::TStatus::Malformed) return EBADMSG;
   }
 }
@@ -238,7 +241,9 @@ int ReceiveBody(TDavExchange& exchange, int fd) {
   connection.SetTransferProgress(exchange.Call.State.Clients().BeginTransfer(
       request.RemoteIP, TTransferKind::Upload, exchange.Path.Leaf(), request.ContentLength));
   TIdBodyReader reader(connection, request);
-  return reader.ReadIntoFile(fd, 0, request.ContentLength);
+  const int error = reader.ReadIntoFile(fd, 0, request.ContentLength);
+  exchange.BodyConsumed = true;  // read to the end also when the disk refused it
+  return error;
 }
 
 }  // namespace

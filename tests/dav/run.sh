@@ -152,6 +152,8 @@ check "PUT with a false token" expect 412 PUT /full/locked.txt --data-binary x -
 check "PUT with the token" expect 204 PUT /full/locked.txt --data-binary x -H "If: (<$token>)"
 check "UNLOCK with the token" expect 204 UNLOCK /full/locked.txt -H "Lock-Token: <$token>"
 
+check "a file manager's connection is kept between answers" bash -c "
+  curl -sv -o /dev/null -o /dev/null -X PROPFIND -H 'Depth: 1' '$BASE/view/' '$BASE/view/' 2>&1 | grep -q 'Re-using'"
 check "the drop box lists nothing" bash -c "! curl -s -X PROPFIND -H 'Depth: 1' '$BASE/drop/' | grep -q existing"
 check "DELETE went to the trash" test -e "$work/one/user-data/Trash/files/moved.txt"
 check "an interrupted PUT leaves nothing" bash -c "
