@@ -21,6 +21,7 @@
     cannotPlay: ['このブラウザでは再生できません。ダウンロードしてご覧ください。',
       'This browser cannot play this file. Download it to view it.'],
     cannotShow: ['表示できませんでした。', 'The file could not be shown.'],
+    gone: ['「%s」を表示できません。移動または削除された可能性があります。', '"%s" cannot be shown. It may have been moved or deleted.'],
     pdfHint: ['PDF が表示されないときは、上のボタンでダウンロードしてください。',
       'If the PDF does not show, download it with the button above.'],
     cut: ['先頭の部分だけを表示しています。全体はダウンロードしてください。',
@@ -43,6 +44,8 @@
   var THUMB_RETRY_MS = 1000;
   // A horizontal swipe of at least this many pixels steps to the previous or next file.
   var SWIPE_PX = 50;
+  // A video's controls lie along its bottom, this high: a sideways drag there seeks.
+  var VIDEO_CONTROLS_PX = 56;
   // Tiles go into the grid in batches, as rows go into the listing: a screenful first.
   var FIRST_TILES = 60;
   var TILE_BATCH = 300;
@@ -60,15 +63,26 @@
       'scss', 'sh', 'bash', 'zsh', 'bat', 'ps1', 'sql', 'r', 'tex', 'diff', 'patch', 'srt', 'vtt',
       'html', 'htm', 'xhtml', 'xml', 'svg', 'cmake', 'mk', 'gradle', 'properties']
   };
+  // Files that are only downloaded, but get an icon of their own in the gallery.
+  var ARCHIVES = ['zip', '7z', 'rar', 'tar', 'gz', 'tgz', 'bz2', 'tbz', 'xz', 'txz', 'zst', 'lzh', 'lha', 'cab', 'iso'];
   var kindOfExtension = {};
   Object.keys(KINDS).forEach(function (k) { KINDS[k].forEach(function (x) { kindOfExtension[x] = k; }); });
+
+  function extension(entry) {
+    var dot = entry.name.lastIndexOf('.');
+    return dot <= 0 ? '' : entry.name.substring(dot + 1).toLowerCase();
+  }
 
   // The viewer's kind of a listing entry, or null for files that are only downloaded.
   function kindOf(entry) {
     if (!entry || entry.dir) return null;
-    var dot = entry.name.lastIndexOf('.');
-    if (dot <= 0) return null;
-    return kindOfExtension[entry.name.substring(dot + 1).toLowerCase()] || null;
+    return kindOfExtension[extension(entry)] || null;
+  }
+
+  // The kind a gallery tile shows: a viewer kind, "dir", "archive" or "file".
+  function tileKind(entry) {
+    if (entry.dir) return 'dir';
+    return kindOf(entry) || (ARCHIVES.indexOf(extension(entry)) >= 0 ? 'archive' : 'file');
   }
 
   // The file's date and size: an address of one state of the file, which the browser may keep.
@@ -107,26 +121,42 @@
     var stage = el('div', 'vm-viewer-stage');
     var prev = iconButton('vm-viewer-prev', T.prev, '‹', function () { step(-1); });
     var next = iconButton('vm-viewer-next', T.next, '›', function () { step(1); });
+    // The buttons have a row of their own below the file, so that they never lie over a
+    // player's controls; only a picture, which has none, has them on its sides (style below).
+    var foot = el('div', 'vm-viewer-foot');
+    foot.appendChild(prev);
+    foot.appendChild(next);
     box.appendChild(bar);
     box.appendChild(stage);
-    box.appendChild(prev);
-    box.appendChild(next);
+    box.appendChild(foot);
+    // A swipe anywhere in the viewer steps, the buttons included (a thumb rests there), but
+    // not where a player drags sideways itself. The browser's own sideways gestures (Back
+    // among them) are off in the viewer (style below).
     var startX = null, startY = 0;
-    stage.addEventListener('touchstart', function (e) {
-      if (e.touches.length !== 1) { startX = null; return; }
-      startX = e.touches[0].clientX;
-      startY = e.touches[0].clientY;
+    box.addEventListener('touchstart', function (e) {
+      var t = e.touches[0];
+      startX = e.touches.length === 1 && !dragsItself(e.target, t) ? t.clientX : null;
+      startY = t.clientY;
     }, { passive: true });
-    stage.addEventListener('touchend', function (e) {
+    box.addEventListener('touchend', function (e) {
       if (startX === null || !e.changedTouches.length) return;
       var dx = e.changedTouches[0].clientX - startX, dy = e.changedTouches[0].clientY - startY;
       startX = null;
-      // A video's own seek bar is dragged sideways too: swipes on it are the video's.
-      if (e.target && e.target.tagName === 'VIDEO') return;
-      if (Math.abs(dx) >= SWIPE_PX && Math.abs(dx) > 2 * Math.abs(dy)) step(dx < 0 ? 1 : -1);
+      if (Math.abs(dx) < SWIPE_PX || Math.abs(dx) <= 2 * Math.abs(dy)) return;
+      // No click follows on a button where the swipe ended: one step per swipe.
+      if (e.cancelable) e.preventDefault();
+      step(dx < 0 ? 1 : -1);
     });
     document.body.appendChild(box);
     return { box: box, stage: stage, title: title, count: count, save: save, prev: prev, next: next };
+  }
+
+  // Whether a sideways drag that starts here belongs to the element: an audio player is all
+  // controls, and a video seeks along its bottom.
+  function dragsItself(target, touch) {
+    var tag = target && target.tagName;
+    if (tag === 'AUDIO') return true;
+    return tag === 'VIDEO' && touch.clientY > target.getBoundingClientRect().bottom - VIDEO_CONTROLS_PX;
   }
 
   // The viewable files of the folder shown, in the listing's order (and filter).
@@ -177,6 +207,19 @@
 
   function note(text) { return el('p', 'vm-viewer-note', text); }
 
+  // Puts in place of the element that failed to show entry why: the file is gone since the
+  // listing (asked as the download asks), or else fallback.
+  function explain(entry, failed, fallback) {
+    fetch(DOWNLOAD_DOC + '?file=' + entry.full, { method: 'HEAD', cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
+      return r.status === 404 || r.status === 410 || r.status === 500;
+    }, function () { return false; }).then(function (gone) {
+      if (!viewer.open || failed.parentNode !== viewer.stage) return; // another file is shown by now
+      // Nothing is left to show: the buttons leave a picture's sides for their row.
+      viewer.box.setAttribute('data-kind', 'note');
+      viewer.stage.replaceChild(note(gone ? T.gone.replace('%s', function () { return entry.name; }) : fallback), failed);
+    });
+  }
+
   function show(at) {
     var entry = viewer.list[at];
     var kind = kindOf(entry);
@@ -191,11 +234,12 @@
     var stage = viewer.stage;
     stage.textContent = '';
     stage.setAttribute('data-kind', kind);
+    viewer.box.setAttribute('data-kind', kind);
     var media;
     if (kind === 'image') {
       media = el('img', 'vm-viewer-image');
       media.alt = entry.name;
-      media.addEventListener('error', function () { stage.appendChild(note(T.cannotShow)); });
+      media.addEventListener('error', function () { explain(entry, media, T.cannotShow); });
       media.src = src;
     } else if (kind === 'video' || kind === 'audio') {
       media = el(kind, 'vm-viewer-' + kind);
@@ -205,7 +249,7 @@
         media.playsInline = true;
         media.setAttribute('playsinline', '');
       }
-      media.addEventListener('error', function () { stage.appendChild(note(T.cannotPlay)); });
+      media.addEventListener('error', function () { explain(entry, media, T.cannotPlay); });
       media.src = src;
     } else if (kind === 'pdf') {
       // Some browsers keep their PDF reader out of a sandboxed answer: the way out is said.
@@ -213,6 +257,10 @@
       media = el('iframe', 'vm-viewer-pdf');
       media.title = entry.name;
       media.src = src;
+      // The frame shows any answer, a missing file's too: whether it is there is asked apart.
+      fetch(src, { method: 'HEAD', credentials: 'same-origin' }).then(function (r) {
+        if (!r.ok) explain(entry, media, T.cannotShow);
+      }, function () { /* the frame says it */ });
     } else {
       media = el('pre', 'vm-viewer-text', T.loading);
       showText(media, src, entry);
@@ -246,7 +294,7 @@
       pre.textContent = decodeText(buf);
       if (cut) pre.parentNode.insertBefore(note(T.cut), pre);
     }, function () {
-      if (pre.isConnected) pre.textContent = T.cannotShow;
+      if (pre.isConnected) explain(entry, pre, T.cannotShow);
     });
   }
 
@@ -362,10 +410,9 @@
   // A tile's markup: tiles are made many at a time from markup, as the listing's rows are, and
   // clicks on them are handled by the grid (galleryClick).
   function tileHtml(entry) {
-    var kind = entry.dir ? 'dir' : kindOf(entry);
+    var kind = tileKind(entry);
     var name = core.escapeHtml(entry.name);
-    return '<button type="button" class="vm-tile vm-tile-' + (kind === 'image' ? 'image' : kind === 'dir' ? 'dir' : 'file') +
-      '" title="' + name + '">' + (kind === 'image' ? '<img alt="">' : '') + '<span class="vm-tile-name">' + name + '</span></button>';
+    return '<button type="button" class="vm-tile vm-tile-' + kind + '" title="' + name + '">' + (kind === 'image' ? '<img alt="">' : '') + '<span class="vm-tile-name">' + name + '</span></button>';
   }
 
   function galleryClick(id) {
@@ -446,28 +493,48 @@
   });
 
   // ---- look ------------------------------------------------------------------
+
+  // Icons of the gallery's tiles by kind (SVG on a 24 by 24 grid).
+  var SHEET = '<path d="M6 2.5h8l4.5 4.5v14.5H6z" fill="#fff" stroke="#8a97ab"/><path d="M14 2.5V7h4.5" fill="none" stroke="#8a97ab"/>';
+  var TILE_ICONS = {
+    dir: '<path d="M2 6a2 2 0 0 1 2-2h5l2 2h9a2 2 0 0 1 2 2v10a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2z" fill="#e8b93b"/><path d="M2 9h20" stroke="#f3cf6b" stroke-width="2"/>',
+    image: '<rect x="2.5" y="4.5" width="19" height="15" rx="2" fill="#fff" stroke="#5b8dd6"/><path d="M4.5 17.5l5-6 4 4 2-2 4 4z" fill="#5b8dd6"/><circle cx="16" cy="9" r="1.8" fill="#e8b93b"/>',
+    video: '<rect x="2" y="5" width="20" height="14" rx="2" fill="#3d4656"/><path d="M10 8.5v7l6-3.5z" fill="#fff"/>',
+    audio: '<path d="M9 17V6l10-2v11" fill="none" stroke="#8a4fc0" stroke-width="2"/><circle cx="6.5" cy="17" r="2.5" fill="#8a4fc0"/><circle cx="16.5" cy="15" r="2.5" fill="#8a4fc0"/>',
+    text: SHEET + '<path d="M8.5 11h7.5M8.5 14h7.5M8.5 17h5" stroke="#8a97ab"/>',
+    pdf: SHEET + '<rect x="3.5" y="12" width="13" height="6.5" rx="1" fill="#c8372d"/><path d="M6 17v-3.5h1.2a1 1 0 0 1 0 2H6M9.5 17v-3.5h.8a1.75 1.75 0 0 1 0 3.5zM14.5 13.5h-1.8V17M12.7 15.2h1.4" fill="none" stroke="#fff" stroke-width=".8"/>',
+    archive: SHEET + '<path d="M11 2.5v1.5h2v1.5h-2V7h2v1.5h-2V10h2" fill="none" stroke="#8a6d3b"/><rect x="10" y="11" width="4" height="5" rx="1" fill="#8a6d3b"/>',
+    file: SHEET
+  };
   // Kept with the part it styles: the shared style sheet stays the core's.
   var style = el('style');
   style.textContent = [
-    'html.vm-viewing { overflow: hidden; }',
-    '.vm-viewer { position: fixed; inset: 0; z-index: 1000; display: flex; flex-direction: column; background: #111; color: #eee; outline: none; }',
+    // Sideways gestures in the viewer are its own: the browser neither pans nor goes Back.
+    'html.vm-viewing { overflow: hidden; overscroll-behavior: none; }',
+    '.vm-viewer { position: fixed; inset: 0; z-index: 1000; display: flex; flex-direction: column; background: #111; color: #eee; outline: none; touch-action: pan-y pinch-zoom; overscroll-behavior: none; }',
     '.vm-viewer[hidden] { display: none; }',
     '.vm-viewer-bar { display: flex; align-items: center; gap: 6px; padding: 4px 6px; background: #222; }',
     '.vm-viewer-title { flex: 1 1 auto; min-width: 0; overflow: hidden; text-overflow: ellipsis; white-space: nowrap; font-weight: bold; }',
     '.vm-viewer-count { flex: none; color: #aaa; font-size: 0.9em; }',
     '.vm-viewer-btn { flex: none; display: inline-flex; align-items: center; justify-content: center; min-width: 44px; min-height: 44px; border: 0; border-radius: 6px; background: transparent; color: #eee; font-size: 22px; text-decoration: none; cursor: pointer; }',
     '.vm-viewer-btn:hover, .vm-viewer-btn:focus { background: #333; }',
-    '.vm-viewer-stage { position: relative; flex: 1 1 auto; min-height: 0; display: flex; flex-direction: column; align-items: center; justify-content: center; overflow: auto; }',
-    '.vm-viewer-image, .vm-viewer-video { max-width: 100%; max-height: 100%; object-fit: contain; }',
+    '.vm-viewer-stage { position: relative; flex: 1 1 auto; min-height: 0; display: flex; flex-direction: column; align-items: center; justify-content: center; overflow: auto; overscroll-behavior: contain; touch-action: pan-y pinch-zoom; }',
+    '.vm-viewer-image { max-width: 100%; max-height: 100%; object-fit: contain; }',
+    // A video fills the stage: a swipe finds it above its controls whatever its size.
+    '.vm-viewer-video { width: 100%; height: 100%; min-height: 0; object-fit: contain; }',
     '.vm-viewer-audio { width: min(90%, 600px); }',
     '.vm-viewer-pdf { width: 100%; height: 100%; border: 0; background: #fff; }',
     '.vm-viewer-stage[data-kind="text"] { justify-content: flex-start; align-items: stretch; background: #fff; }',
     '.vm-viewer-text { margin: 0; padding: 10px 12px; color: #1d2330; font: 14px/1.5 ui-monospace, monospace; white-space: pre-wrap; overflow-wrap: anywhere; }',
     '.vm-viewer-hint { flex: none; margin: 4px 8px; color: #aaa; font-size: 0.85em; }',
     '.vm-viewer-note { margin: 8px; padding: 8px 12px; border-radius: 6px; background: #fdeaea; color: #8c1d1d; }',
-    '.vm-viewer-prev, .vm-viewer-next { position: absolute; top: 50%; margin-top: -28px; width: 48px; height: 56px; background: rgba(0,0,0,0.35); font-size: 36px; }',
-    '.vm-viewer-prev { left: 4px; } .vm-viewer-next { right: 4px; }',
-    '.vm-viewer-prev:disabled, .vm-viewer-next:disabled { display: none; }',
+    '.vm-viewer-foot { flex: none; display: flex; justify-content: space-between; padding: 4px 6px; background: #222; }',
+    '.vm-viewer-prev, .vm-viewer-next { width: 64px; font-size: 36px; }',
+    '.vm-viewer-prev:disabled, .vm-viewer-next:disabled { visibility: hidden; }',
+    // A picture has no controls: there the buttons lie on its sides, and it has the whole height.
+    '.vm-viewer[data-kind="image"] .vm-viewer-foot { display: contents; }',
+    '.vm-viewer[data-kind="image"] .vm-viewer-prev, .vm-viewer[data-kind="image"] .vm-viewer-next { position: absolute; top: 50%; margin-top: -28px; width: 48px; height: 56px; background: rgba(0,0,0,0.35); }',
+    '.vm-viewer[data-kind="image"] .vm-viewer-prev { left: 4px; } .vm-viewer[data-kind="image"] .vm-viewer-next { right: 4px; }',
     '.vm-row-save { flex: none; display: inline-flex; align-items: center; justify-content: center; min-width: 44px; min-height: 44px; margin-left: 4px; color: #2d66b8; text-decoration: none; font-size: 20px; }',
     // The arrow drawn by the style sheet: one node less in each of a big folder's rows.
     '.vm-row-save::before { content: "⤓"; }',
@@ -481,7 +548,11 @@
     '.vm-tile img:not([src]) { display: none; }',
     '.vm-tile-name { position: relative; padding: 2px 4px; background: rgba(255,255,255,0.85); color: #1d2330; font-size: 12px; text-align: left; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }',
     '.vm-tile-dir { background: #f7e7b5; } .vm-tile-dir .vm-tile-name { font-weight: bold; }',
-    '.vm-tile.vm-broken::before { content: "?"; position: absolute; inset: 0; display: flex; align-items: center; justify-content: center; color: #99a; font-size: 40px; }'
-  ].join('\n');
+    // The kind's icon, under a thumbnail until it has come (and where none comes).
+    '.vm-tile::before { content: ""; position: absolute; left: 0; right: 0; top: 0; bottom: 22px; background: center / 48% no-repeat; }'
+  ].concat(Object.keys(TILE_ICONS).map(function (kind) {
+    return '.vm-tile-' + kind + '::before { background-image: url("data:image/svg+xml,' +
+      encodeURIComponent('<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 24 24">' + TILE_ICONS[kind] + '</svg>') + '"); }';
+  })).join('\n');
   document.head.appendChild(style);
 })(window);

@@ -222,7 +222,7 @@ TEST_F(Dispatcher, DocumentTableRoutesBySubstringInOrder) {
 
 // A link could put script into the listing's first field, which was answered as an HTML page.
 TEST_F(Dispatcher, ListingTakesOnlyAnElementIdAndSaysWhenTheFolderIsMissing) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const std::string shareParams = "&name=" + vm::HexEncode("S") + "&path=" + vm::HexEncode(share);
   const std::string header = ";;S;;" + vm::HexEncode("S") + ";;" + vm::HexEncode(share) + "\r\n";
@@ -275,7 +275,7 @@ TEST_F(Dispatcher, EmptyFolderListGivesTheShortIndexPage) {
 }
 
 TEST_F(Dispatcher, DownloadServesTheDecodedFileAsAnAttachment) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"Files;;" + share});
   const std::string file = share + "report.txt";
   vmtest::WriteFileBytes(file, "data");
@@ -293,12 +293,15 @@ TEST_F(Dispatcher, DownloadServesTheDecodedFileAsAnAttachment) {
 
 TEST_F(Dispatcher, GateAnswersEveryDocumentWithTheLoginForm) {
   Configure(true, "abc", {});
-  for (const char* document : {"/velmarind/", "/velmarind/index.html", "/velmarind/vcom.css",
+  for (const char* document : {"/velmarind/", "/velmarind/index.html",
                                "/velmarind/download.html", "/velmarind/LOGIN.HTML"}) {
     const TServed served = Get(document, "pw=616263&file=2f");
     ExpectPage(served, Page("login"));
     EXPECT_EQ(served.bytes, LoginBytes(served, false)) << document;
   }
+  // The installed files hold nothing of the user's, and the login page uses them.
+  EXPECT_EQ(Get("/velmarind/vcom.css").path, pageFolder_ + "vcom.css");
+  EXPECT_EQ(Get("/velmarind/vcom.js", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
   EXPECT_FALSE(state_.IsAdmitted("127.0.0.1"));
 }
 
@@ -424,6 +427,9 @@ TEST_F(Dispatcher, WrongPasswordsSlowFurtherAttemptsFromThatAddress) {
     return std::chrono::steady_clock::now() - start;
   };
   for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) attempt("00");
+  // Every login form now tells its script how long the next check waits, in whole seconds.
+  EXPECT_NE(Get("/velmarind/").bytes.find(R"(<meta name="velmarind-wait" content="1">)"),
+            std::string::npos);
   EXPECT_GE(attempt("00"), kTestDelay);
   EXPECT_GE(attempt("00"), 2 * kTestDelay);
   // The right password is checked after its turn too, and admits.
@@ -463,7 +469,7 @@ TEST_F(Dispatcher, AWaitingLoginHoldsUpNobodyElse) {
 // A page of another site could make an admitted browser send requests with its own parameters,
 // and a GET with a foreign Origin and a body created files.
 TEST_F(Dispatcher, RequestsAnotherSiteStartedSeeNoParametersAndNoBody) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const std::vector<std::string> crossFetch = {"Sec-Fetch-Site: cross-site",
                                                "Sec-Fetch-Mode: no-cors", "Sec-Fetch-Dest: empty"};
@@ -527,7 +533,7 @@ TEST_F(Dispatcher, RequestsAnotherSiteStartedSeeNoParametersAndNoBody) {
 }
 
 TEST_F(Dispatcher, NewTextAnswerNamesTheFileSaved) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const auto resultHeaders = [](const TServed& served) {
     std::vector<std::string> found;
@@ -553,7 +559,7 @@ TEST_F(Dispatcher, NewTextAnswerNamesTheFileSaved) {
 
 // A login body must never reach the disk, also from a client that needs no login.
 TEST_F(Dispatcher, LoginDocumentsBodyIsNeverParsed) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const TServed served =
       Get("/velmarind/login.html", "", "127.0.0.1", "menu=newtext&dirname=53&fname=a.txt&tbody=x");

@@ -87,10 +87,10 @@ TEST_F(DownloadTest, NamesThePlainFormCannotCarryAlsoTravelEncoded) {
        "Vidéo.mp4; filename*=UTF-8''Vid%C3%A9o.mp4"},
       // A browser ended the name at the first ";" and decoded "%20" into a space.
       {"semicolons", "semi;;colon.txt", "semi;;colon.txt",
-       "semi;;colon.txt; filename*=UTF-8''semi%3B%3Bcolon.txt"},
+       "semi__colon.txt; filename*=UTF-8''semi%3B%3Bcolon.txt"},
       {"percent", "pct%20x.txt", "pct%20x.txt", "pct%20x.txt; filename*=UTF-8''pct%2520x.txt"},
       {"quotes", "say \"hi\" 'x'.txt", "say \"hi\" 'x'.txt",
-       "say \"hi\" 'x'.txt; filename*=UTF-8''say%20%22hi%22%20%27x%27.txt"},
+       "say _hi_ 'x'.txt; filename*=UTF-8''say%20%22hi%22%20%27x%27.txt"},
       {"backslash", "a\\b.txt", "a\\b.txt", "a\\b.txt; filename*=UTF-8''a%5Cb.txt"},
       {"space at the end", "end ", "end ", "end ; filename*=UTF-8''end%20"},
       // ":" and inner spaces are ordinary name characters.
@@ -179,6 +179,8 @@ TEST_F(DownloadTest, LineBreaksInTheNameCannotSplitTheHeader) {
   // A real file with such a name is still served, and its true name travels percent-encoded.
   vmtest::WriteFileBytes(share_ + "x\ny.txt", "x");
   EXPECT_EQ(Answer(share_ + "x\ny.txt"), Served("x", "x_y.txt; filename*=UTF-8''x%0Ay.txt"));
+  EXPECT_EQ(Answer(share_ + "gone;\"x.txt").headers,  // an error answer's value is read to its end too
+            std::vector<std::string>{"Content-Disposition: attachment;filename=gone__x.txt"});
 }
 
 TEST_F(DownloadTest, LinkStayingInsideIsServed) {

@@ -17,7 +17,7 @@ TThumbnailMaker::TThumbnailMaker(TThumbnailMakerOptions options)
 TThumbnailResult TThumbnailMaker::Thumbnail(int fd, const std::string& nativePath,
                                             const struct stat& info,
                                             const std::function<bool()>& clientGone) {
-  const std::string key = TThumbnailCache::KeyOf(nativePath, info);
+  const std::string key = TThumbnailCache::KeyOf(info);
   if (std::optional<TCached> cached = cache_.Find(key)) {
     if (cached->Failed) return {};
     return {TMade::TOutcome::Image, cached->ContentType, "", std::move(cached->File)};

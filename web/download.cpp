@@ -57,13 +57,15 @@ std::string DownloadFileName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-// The name as it goes raw after "filename=": a control byte (CR and LF above all) would end
-// the header line and let the requested name add header lines of its own, so each becomes "_".
-// Such a name is never plain ASCII, so its true form still travels in the extended parameter.
-std::string WithoutControlBytes(std::string name) {
+// The name as it goes raw after "filename=", made a value that a browser reads to its end: a
+// control byte (CR and LF above all) would end the header line and let the requested name add
+// header lines of its own; a ";" ends the value there, and a '"' opens a quoted string that runs
+// on over the parameters after it. Each of these becomes "_". Such a name is never one the plain
+// form carries, so its true form still travels in the extended parameter.
+std::string PlainFileNameValue(std::string name) {
   for (char& c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '_';
+    if (byte < 0x20 || byte == 0x7F || c == ';' || c == '"') c = '_';
   }
   return name;
 }
@@ -75,7 +77,7 @@ std::string ExtendedFileNameParameter(std::string_view nativeName) {
 }
 
 std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName) {
-  std::string entry = kDispositionEntry + WithoutControlBytes(std::string(systemName));
+  std::string entry = kDispositionEntry + PlainFileNameValue(std::string(systemName));
   if (!PlainFormCarries(systemName)) {
     entry += ExtendedFileNameParameter(nativeName);
   }
@@ -87,7 +89,7 @@ TDownload PrepareDownload(const TStateSnapshot& state, const std::string& params
   const std::string path = HexDecode(GetParam(params, "file"));
   response.ContentType = "application/octet-stream";
   const std::string name = DownloadFileName(path);
-  std::string entry = kDispositionEntry + WithoutControlBytes(name);
+  std::string entry = kDispositionEntry + PlainFileNameValue(name);
   const TShareAccess access(state);
   TSharedEntry file = access.Open(path, TEntryKind::File, TShareOperation::Download);
   if (!file.Fd) {

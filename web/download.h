@@ -17,8 +17,9 @@ struct TDownload {
 };
 
 // The Content-Disposition entry of CustomHeaders for an attachment whose name is systemName
-// (raw after "filename=") and nativeName (its name on disk, UTF-8, in the extended parameter
-// when the raw form cannot carry the name exactly).
+// (raw after "filename=", but for the bytes that would cut the value short, which become "_")
+// and nativeName (its name on disk, UTF-8, in the extended parameter when the raw form cannot
+// carry the name exactly).
 std::string AttachmentDispositionEntry(std::string_view systemName, std::string_view nativeName);
 
 // Opens the file named by the "file" parameter when it is a regular file inside the shared

@@ -125,7 +125,8 @@ void AnswerThumbnailDocument(TDocumentCall& call) {
     return;
   }
   TIdPeerThread* thread = call.Thread;
-  TThumbnail thumbnail = source->Thumbnail({viewable->File.Get(), viewable->NativePath,
+  const int fd = viewable->File.Get();
+  TThumbnail thumbnail = source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath),
                                             viewable->Info, [thread] { return PeerGone(thread); }});
   switch (thumbnail.Outcome) {
     case TThumbnail::TOutcome::Image:

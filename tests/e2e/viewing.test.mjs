@@ -11,6 +11,10 @@ import { startProgram, stopProgram, launchBrowser, loopbackContext, screenshotPa
 const SHARE = 'View';
 const HOSTILE = 'Hostile';
 const WAIT_MS = 15000;
+const PHONE = 'Phone';
+const PHONE_LOOK = { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true,
+  userAgent: 'Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/126.0 Mobile Safari/537.36' };
+const SILENCE = Buffer.concat([Buffer.from('52494646c40f000057415645666d74201000000001000100401f0000401f00000100080064617461a00f0000', 'hex'), Buffer.alloc(4000, 128)]); // WAV
 const EVIL_NAME = '<img src=x onerror=alert(1)>.jpg';
 // Every payload, if it ever ran, would ask the server for this or call alert.
 const MARK = 'pwned';
@@ -71,6 +75,8 @@ describe('viewing in a browser', () => {
           'd-doc.pdf': pdf(), 'other.bin': Buffer.from([1, 2, 3]),
         } },
         { name: HOSTILE, files: HOSTILE_FILES },
+        { name: PHONE, files: { 'a;b.txt': Buffer.from('ab'), 'semi;;colon.txt': Buffer.from('sc'), 'p1.jpg': photo, 'p2.jpg': photo, 'gone.txt': Buffer.from('g'), 'sound.wav': SILENCE,
+          'doc.pdf': pdf(), 'pack.zip': Buffer.from('PK'), 'sub/x.txt': Buffer.from('x'), ...Object.fromEntries([...Array(22).keys()].map((i) => [`f${i}.dat`, Buffer.from('f')])) } },
       ],
     });
     browser = await launchBrowser();
@@ -101,7 +107,7 @@ describe('viewing in a browser', () => {
       await done;
       return Array.from(new Uint8Array(await new Blob(parts).arrayBuffer()));
     });
-    fs.writeFileSync(path.join(prog.dirs[SHARE], 'e-clip.webm'), Buffer.from(video));
+    for (const share of [SHARE, PHONE]) fs.writeFileSync(path.join(prog.dirs[share], 'e-clip.webm'), Buffer.from(video));
   });
 
   after(async () => {
@@ -115,6 +121,20 @@ describe('viewing in a browser', () => {
   }
 
   const viewerShows = (selector) => page.waitForSelector(`.vm-viewer:not([hidden]) .vm-viewer-stage ${selector}`);
+
+  async function phonePage() {
+    const p = await (await loopbackContext(browser, PHONE_LOOK)).newPage();
+    p.setDefaultTimeout(WAIT_MS);
+    await p.goto(`${prog.url}#${hex(sjis(PHONE))}/`);
+    return p;
+  }
+  const inViewer = async (p, name) => { await p.tap(`#m1 a.vm-file:text-is("${name}")`); await p.waitForSelector(`.vm-viewer-title:text-is("${name}")`); };
+  // A finger's sideways swipe over selector (from a fraction of its width), through the browser's own handling of touches.
+  async function swipe(p, selector, dx, from = 0.5) {
+    const b = await p.locator(selector).boundingBox(), cdp = await p.context().newCDPSession(p);
+    for (let i = 0; i <= 8; i++) await cdp.send('Input.dispatchTouchEvent', { type: i ? 'touchMove' : 'touchStart', touchPoints: [{ x: b.x + b.width * from + (dx * i) / 8, y: b.y + b.height / 2 }] });
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+  }
 
   it('steps through the folder\'s files in the viewer and closes with Back at the same place', async () => {
     await openFolder(SHARE);
@@ -176,8 +196,8 @@ describe('viewing in a browser', () => {
     await page.screenshot({ path: screenshotPath('gallery-pc.png') });
   });
 
-  it('works at phone size with touch: swipe to the next photo', async () => {
-    const phone = await loopbackContext(browser, { viewport: { width: 360, height: 740 }, isMobile: true, hasTouch: true });
+  it('works at phone size with touch: a sideways swipe steps between photos and never takes the browser Back', async () => {
+    const phone = await loopbackContext(browser, PHONE_LOOK);
     const p = await phone.newPage();
     p.setDefaultTimeout(WAIT_MS);
     await p.goto(`${prog.url}#${hex(sjis(SHARE))}/`);
@@ -187,13 +207,12 @@ describe('viewing in a browser', () => {
     await p.screenshot({ path: screenshotPath('gallery-phone.png') });
     await p.tap('#m1 .vm-tile-image');
     await p.waitForFunction(() => document.querySelector('.vm-viewer-image')?.naturalWidth === 320);
-    await p.evaluate(() => {
-      const stage = document.querySelector('.vm-viewer-stage');
-      const touch = (x) => new Touch({ identifier: 1, target: stage, clientX: x, clientY: 300 });
-      stage.dispatchEvent(new TouchEvent('touchstart', { touches: [touch(300)], changedTouches: [touch(300)], bubbles: true }));
-      stage.dispatchEvent(new TouchEvent('touchend', { touches: [], changedTouches: [touch(60)], bubbles: true }));
-    });
-    await p.waitForFunction(() => document.querySelector('.vm-viewer-image')?.naturalWidth === 240);
+    await p.evaluate(() => { window.backs = 0; addEventListener('popstate', () => { window.backs++; }); });
+    for (const [dx, width, from] of [[-150, 240, 0.5], [280, 320, 0.15]]) {
+      await swipe(p, '.vm-viewer-stage', dx, from);
+      await p.waitForFunction((w) => document.querySelector('.vm-viewer').hidden || document.querySelector('.vm-viewer-image')?.naturalWidth === w, width);
+    }
+    assert.deepEqual(await p.evaluate(() => [document.querySelector('.vm-viewer').hidden, window.backs]), [false, 0]);
     await p.screenshot({ path: screenshotPath('viewer-phone.png') });
     await phone.close();
   });
@@ -223,5 +242,41 @@ describe('viewing in a browser', () => {
     await page.waitForTimeout(500); // what a payload would have sent, had one run
     assert.deepEqual(marks, []);
     assert.deepEqual(errors, []);
+  });
+
+  it('puts no viewer button over a player\'s controls on a phone', async () => {
+    for (const name of ['sound.wav', 'e-clip.webm']) {
+      const p = await phonePage();
+      await inViewer(p, name);
+      // What lies on top across the player's box is the player, everywhere.
+      assert.ok(await p.$eval('.vm-viewer-stage > :is(audio, video)', (m) => { const r = m.getBoundingClientRect();
+        return [0.02, 0.25, 0.5, 0.75, 0.98].every((f) => [0.1, 0.5, 0.9].every((g) => document.elementFromPoint(r.left + f * r.width, r.top + g * r.height) === m)); }), name);
+    }
+  });
+
+  it('shows, finds and saves names with ";" as they are', async () => {
+    const p = await phonePage();
+    await p.fill('#m1 .vm-filter', ';');
+    await p.waitForFunction(() => document.querySelectorAll('#m1 tbody .vm-item').length === 2);
+    for (const name of ['a;b.txt', 'semi;;colon.txt']) {
+      const href = await p.$eval(`#m1 tr:has(a.vm-file:text-is("${name}")) a.vm-row-save`, (a) => a.href);
+      const [saved] = await Promise.all([p.waitForEvent('download'), p.evaluate((u) => { location.href = u; }, href)]);
+      assert.equal(saved.suggestedFilename(), name);
+    }
+  });
+
+  it('walks a phone through swipes from the buttons and on a video, a vanished file and the gallery\'s icons', async () => {
+    const p = await phonePage();
+    await p.waitForSelector('#m1 a.vm-file');
+    fs.rmSync(path.join(prog.dirs[PHONE], 'gone.txt'));
+    await inViewer(p, 'e-clip.webm');
+    await swipe(p, '.vm-viewer-video', -150);
+    await p.waitForSelector('.vm-viewer-note:text-matches("^「gone\\.txt」を表示できません。移動または削除")');
+    await swipe(p, '.vm-viewer-next', -150);
+    await p.waitForSelector('.vm-viewer-title:text-is("p1.jpg")');
+    await p.keyboard.press('Escape');
+    await p.tap('#m1 .vm-gallery-toggle');
+    const icons = await p.$$eval('#m1 .vm-tile', (tiles) => tiles.map((t) => getComputedStyle(t, '::before').backgroundImage));
+    assert.deepEqual([new Set(icons).size, icons.every((i) => i.startsWith('url('))], [8, true]); // a folder, files of 7 kinds
   });
 });
