@@ -70,10 +70,12 @@ class TDavExchange {
   bool Allowed(const TDavResource& resource, TDavAction action);
   // True when the entry itself (a link, not what it leads to) may be taken away from where it
   // lies: deleted, moved or replaced. A shared folder itself never is, also where it lies in
-  // another share. Answers 403 otherwise.
+  // another share, nor a folder holding one or one of the program's own folders. Answers 403
+  // otherwise.
   bool MayRemove(const TDavResource& resource);
-  // True when name may be given to a new entry: valid UTF-8, no control or direction-changing
-  // characters, not hidden (unless dot files are published); answers 403 otherwise.
+  // True when name may be given to a new entry: valid UTF-8, no control character or layout
+  // mark (platform/name_marks.h), not hidden (unless dot files are published); answers 403
+  // otherwise.
   bool NewNameAllowed(const std::string& name);
 
   // Set once the request's body has been read to its end (none left on the connection).

@@ -10,6 +10,7 @@
 #include "http/body_reader.h"
 #include "http/tcp_connection.h"
 #include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "platform/sjis.h"
 #include "web/body_admission.h"
 #include "web/request_guard.h"
@@ -37,30 +38,6 @@ bool PasswordSentMatches(const std::string& sent, const std::string& stored) {
   if (sent == stored) return true;
   const std::optional<std::string> sjis = Utf8ToShiftJis(sent);
   return sjis && *sjis == stored;
-}
-
-// Decodes a UTF-8 sequence at text[k]; the code point, or -1 when invalid (length in size).
-long DecodeUtf8(std::string_view text, size_t k, size_t& size) {
-  const auto lead = static_cast<unsigned char>(text[k]);
-  size = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (size == 0 || k + size > text.size()) return -1;
-  if (size == 1) return lead;
-  long code = lead & (0x7F >> size);
-  for (size_t n = 1; n < size; ++n) {
-    const auto byte = static_cast<unsigned char>(text[k + n]);
-    if ((byte & 0xC0) != 0x80) return -1;
-    code = (code << 6) | (byte & 0x3F);
-  }
-  static constexpr long kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kSmallest[size] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return -1;
-  return code;
-}
-
-// Characters that change the direction of the text after them, so that a name could show as
-// another ("evil\u202Etxt.exe"), and the invisible marks.
-bool IsDirectionCharacter(long code) {
-  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
-         (code >= 0x2066 && code <= 0x2069);
 }
 
 }  // namespace
@@ -263,8 +240,14 @@ bool TDavExchange::MayRemove(const TDavResource& resource) {
       resource.Parent ? openat(resource.Parent.Get(), resource.Path.Leaf().c_str(),
                                O_PATH | O_NOFOLLOW | O_CLOEXEC)
                       : -1);
-  if (entry && Resolver.Access().Allows(entry.Get(), TShareOperation::Delete)) return true;
-  Refuse(403, "A shared folder itself is neither deleted, moved nor replaced.");
+  struct stat info {};
+  if (entry && Resolver.Access().Allows(entry.Get(), TShareOperation::Delete) &&
+      fstat(entry.Get(), &info) == 0 &&
+      !(S_ISDIR(info.st_mode) && Resolver.Access().HoldsProtectedFolder(entry.Get()))) {
+    return true;
+  }
+  Refuse(403, "A shared folder, or a folder holding one or the program's own, is neither deleted, "
+              "moved nor replaced.");
   return false;
 }
 
@@ -273,15 +256,17 @@ bool TDavExchange::NewNameAllowed(const std::string& name) {
     Refuse(403, "Names starting with \".\" are not published here.");
     return false;
   }
-  for (size_t k = 0; k < name.size();) {
-    size_t size = 0;
-    const long code = DecodeUtf8(name, k, size);
-    if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0) || IsDirectionCharacter(code)) {
-      Refuse(403, "The name holds a control character, a direction mark or bytes that are not "
-                  "UTF-8.");
-      return false;
-    }
-    k += size;
+  bool controls = false;
+  for (size_t k = 0; k < name.size(); ++k) {
+    const auto byte = static_cast<unsigned char>(name[k]);
+    // C0 and DEL; C1 (U+0080-U+009F) is 0xC2 0x80-0x9F in UTF-8.
+    controls = controls || byte < 0x20 || byte == 0x7F ||
+               (byte == 0xC2 && k + 1 < name.size() &&
+                static_cast<unsigned char>(name[k + 1]) < 0xA0);
+  }
+  if (controls || ToValidUtf8(name) != name || HasLayoutMarks(name)) {
+    Refuse(403, "The name holds a control character, a layout mark or bytes that are not UTF-8.");
+    return false;
   }
   return true;
 }

@@ -1,12 +1,8 @@
 # Shared by the file-manager door's tests: a program folder in a temporary folder, the program
-# started headless on a free port of loopback, stopped by its pid.
+# started headless on a port it binds itself (HTTP_PORT=0), stopped by its pid.
 #   start_program BUILD WORK SETTING... lays WORK/app (program), WORK/data/<folder> per share
 #   named in SHARES ("name", "name:mode" or "name:mode:folder" words; the folder is the name
 #   unless given) and starts it; sets PORT, PID, BASE.
-
-free_port() {  # a port free on every address
-  python3 -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0",0)); print(s.getsockname()[1]); s.close()'
-}
 
 start_program() {
   local build=$1 work=$2; shift 2
@@ -24,8 +20,7 @@ start_program() {
       modes+="${modes:+,}$(printf '%s' "$name" | od -An -tx1 | tr -d ' \n'):$mode"
     fi
   done
-  PORT=$(free_port)
-  printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nSHARE_MODES=%s\r\n' "$PORT" "$modes" > "$work/app/velmarind.ini"
+  printf '[COMMON]\r\nHTTP_PORT=0\r\nAUTO_RUN=0\r\nSHARE_MODES=%s\r\n' "$modes" > "$work/app/velmarind.ini"
   local setting
   for setting in "$@"; do printf '%s\r\n' "$setting" >> "$work/app/velmarind.ini"; done
   (cd "$work/app" && exec env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$work/config" \
@@ -39,6 +34,7 @@ start_program() {
     fi
     sleep 0.1
   done
+  PORT=$(sed -n 's|^http://[^/]*:\([0-9][0-9]*\)/.*|\1|p' "$work/program.out" | head -1)
   BASE="http://127.0.0.1:$PORT/velmarind-dav"
 }
 

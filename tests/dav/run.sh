@@ -29,7 +29,7 @@ check() {  # NAME COMMAND...
 }
 
 # --- The permissions of each mode, and the hostile inputs ------------------------------------
-SHARES="full:full view:view plain drop:dropbox other:full nested:view:full/nested"
+SHARES="full:full view:view plain drop:dropbox other:full nested:view:full/nested outer:full:.."
 start_program "$build" "$work/one" || exit 1
 for share in full view plain drop other; do
   printf 'x' > "$work/one/data/$share/existing.txt"
@@ -115,6 +115,10 @@ done <<ROWS
 403|DELETE|/full/nested|
 403|MOVE|/full/nested|-H '$(dest full/moved-share)'
 403|PUT|/full/nested/new.txt|--data-binary x
+# the program's own files, in a share of the folder around it
+404|GET|/outer/app/velmarind.ini|
+404|PROPFIND|/outer/app/|-H 'Depth: 0'
+403|DELETE|/outer/data|
 # whole trees, shares themselves, the root
 403|PROPFIND|/full/|-H 'Depth: infinity'
 403|DELETE|/full/|
@@ -154,6 +158,7 @@ check "UNLOCK with the token" expect 204 UNLOCK /full/locked.txt -H "Lock-Token:
 
 check "a file manager's connection is kept between answers" bash -c "
   curl -sv -o /dev/null -o /dev/null -X PROPFIND -H 'Depth: 1' '$BASE/view/' '$BASE/view/' 2>&1 | grep -q 'Re-using'"
+check "the program's own folder is not listed" bash -c "! curl -s -X PROPFIND -H 'Depth: 1' '$BASE/outer/' | grep -q '/outer/app/'"
 check "the drop box lists nothing" bash -c "! curl -s -X PROPFIND -H 'Depth: 1' '$BASE/drop/' | grep -q existing"
 check "DELETE went to the trash" test -e "$work/one/user-data/Trash/files/moved.txt"
 check "an interrupted PUT leaves nothing" bash -c "
