@@ -204,8 +204,12 @@ check "rclone copies it back out, byte for byte" bash -c "timeout 120 rclone cop
 # --- gvfs on a private session bus ------------------------------------------------------------
 if command -v gio > /dev/null && command -v dbus-run-session > /dev/null; then
   echo gio > "$work/gio.txt"
+  mkdir -p -m 700 "$work/gio/run"
   uri="dav://127.0.0.1:$PORT/velmarind-dav/full"
+  # gvfs keeps its metadata and caches in the test's own folder, never the user's.
   check "gio mounts, lists, copies, renames and deletes" timeout 120 env GIO_USE_VOLUME_MONITOR=unix \
+    XDG_DATA_HOME="$work/gio/data" XDG_CACHE_HOME="$work/gio/cache" XDG_CONFIG_HOME="$work/gio/config" \
+    XDG_RUNTIME_DIR="$work/gio/run" \
     dbus-run-session -- bash -c "set -e; gio mount '$uri/'; gio list '$uri/' | grep -q tree
       gio copy '$work/gio.txt' '$uri/gio.txt'; gio rename '$uri/gio.txt' renamed.txt
       [[ \$(gio cat '$uri/renamed.txt') == gio ]]; gio remove '$uri/renamed.txt'
