@@ -38,6 +38,8 @@ struct TSettings {
   // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
+  // The shares are also served to file managers (WebDAV) under their own path.
+  bool WebDav = true;
 };
 
 // A consistent copy of the state, taken under the lock.
