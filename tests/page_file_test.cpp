@@ -119,18 +119,23 @@ TEST(PageFile, ConcurrentWritersNeverShowATornPage) {
   const std::string secondBytes = JoinCrLf(second);
   WritePageFile(page, first);
 
+  // The writers go on until the reader has looked often enough: on a busy machine it may be
+  // scheduled only after they would otherwise have finished.
   constexpr int kWritesPerThread = 200;
+  constexpr int kReads = 200;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::atomic<int> writersDone{0};
+  std::atomic<int> reads{0};
   auto writer = [&](const std::vector<std::string>& lines) {
-    for (int i = 0; i < kWritesPerThread && std::chrono::steady_clock::now() < deadline; ++i) {
+    for (int i = 0; (i < kWritesPerThread || reads < kReads) &&
+                    std::chrono::steady_clock::now() < deadline;
+         ++i) {
       WritePageFile(page, lines);
     }
     ++writersDone;
   };
   std::thread a(writer, std::cref(first));
   std::thread b(writer, std::cref(second));
-  int reads = 0;
   int torn = 0;
   while (writersDone < 2 && std::chrono::steady_clock::now() < deadline) {
     const std::string bytes = ReadFileBytes(page);
@@ -139,7 +144,7 @@ TEST(PageFile, ConcurrentWritersNeverShowATornPage) {
   }
   a.join();
   b.join();
-  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_EQ(torn, 0) << "of " << reads.load() << " reads";
   EXPECT_GT(reads, 0);
   EXPECT_EQ(folder.List("page").size(), 1u) << "a temporary file was left behind";
 }
