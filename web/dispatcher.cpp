@@ -132,15 +132,17 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
       const bool idUsable = IsElementId(GetParam(params, "pid"));
       bool found = false;
       TShareMode mode = kDefaultShareMode;
-      std::string data = MakeListingPage(snapshot, idUsable ? params : std::string(),
-                                         PageFilePath(folder, "script", address), &found, &mode);
+      const std::string pageFile = PageFilePath(folder, "script", address);
+      TUniqueFd data = MakeListingPage(snapshot, idUsable ? params : std::string(), pageFile,
+                                       &found, &mode);
       response.ContentType = kListingType;
       response.CustomHeaders.Add(kListingPolicy);
       // The page script tells a folder that went away from an empty one by this.
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
       // ... and offers only what the share's mode allows (the server checks it anyway).
       if (found) response.CustomHeaders.Add(kModeHeader + std::string(ShareModeWord(mode)));
-      return {std::move(data), "", false};
+      // Served from the page file as written: a large folder's listing is never held.
+      return {"", pageFile, false, std::move(data)};
     }
     case TAnswer::Download: {
       TDownload download = PrepareDownload(snapshot, params, response);
