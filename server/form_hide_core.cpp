@@ -182,6 +182,9 @@ void TFormHideCore::FormCreate() {
   SweepPartialUploads(state_.ProgramFolder());
 
   IdHTTPServer1.CommonHeaders = kCommonHeaders;
+  IdHTTPServer1.OnClassifyPeer = [this](const std::string& address) {
+    return StandingOf(state_, address);
+  };
   IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {
     return IdHTTPServer1AdmitBody(thread, request);
   };
