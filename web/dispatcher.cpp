@@ -10,6 +10,7 @@
 #include "web/document_table.h"
 #include "web/download.h"
 #include "web/extra_documents.h"
+#include "web/login_page_files.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
@@ -107,17 +108,22 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
                               const TStateSnapshot& snapshot, const std::string& address,
                               const std::string& document, const std::string& sent, bool mayLogIn) {
   const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
-  if (!mayLogIn || !IsLoginDocument(document)) {
-    return {MakeLoginPage(snapshot, "", loginPage, ""), "", true};
-  }
+  // The login form, its page file counted among those of clients not logged in.
+  const auto loginForm = [&](const std::string& variant) {
+    TAnswerBody answer{MakeLoginPage(snapshot, "", loginPage, variant), "", true};
+    NoteLoginPageFile(loginPage);
+    return answer;
+  };
+  if (!mayLogIn || !IsLoginDocument(document)) return loginForm("");
   // The wait comes before the check: an answer that came sooner would tell the guess. The
   // password is read after it, as the settings may have changed meanwhile.
   if (throttle.WaitForTurn(address) && PasswordMatches(sent, state.Settings().Password)) {
     throttle.Succeeded(address);
     state.Admit(address);
+    ForgetLoginPageFile(loginPage);
     return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
   }
-  return {MakeLoginPage(snapshot, "", loginPage, "r"), "", true};
+  return loginForm("r");
 }
 
 // Routes by the document table and has the answer written.
