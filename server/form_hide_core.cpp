@@ -207,6 +207,9 @@ void TFormHideCore::FormCreate() {
   IdHTTPServer1.OnAnswerMethod = [this](std::string_view, std::string_view target) {
     return state_.Settings().WebDav && TDavServer::Handles(target);
   };
+  IdHTTPServer1.OnClassifyPeer = [this](const std::string& address) {
+    return StandingOf(state_, address);
+  };
   IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {
     return IdHTTPServer1AdmitBody(thread, request);
   };

@@ -17,6 +17,7 @@
 #include "support/page_lines.h"
 #include "support/program_folder.h"
 #include "support/waiting.h"
+#include "web/login_page_files.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
@@ -203,8 +204,11 @@ TEST_F(Dispatcher, DocumentTableRoutesBySubstringInOrder) {
   for (const RouteCase& c : cases) {
     SCOPED_TRACE(c.label);
     const TServed served = Get(c.document, "pid=m1&tt=130405090730123");
-    const bool installed = std::string(c.served).find("vcom.") != std::string::npos;
-    if (installed) {
+    // The installed files, and the listing (written into its page file as it is made), are
+    // served from their files.
+    const bool fromFile =
+        std::string(c.served).find("vcom.") != std::string::npos || c.contentType == kListingType;
+    if (fromFile) {
       EXPECT_EQ(served.path, folder_.Path() + c.served);
     } else {
       ExpectPage(served, folder_.Path() + c.served);
@@ -335,6 +339,26 @@ TEST_F(Dispatcher, LoginAdmitsExactlyTheClientAddress) {
   Configure(true, "other", {"Photos;;/home/u/P/"});
   served = Get("/velmarind/index.html");
   ExpectPage(served, Page("login"));
+}
+
+// 1,000 addresses that never logged in left 1,005 login page files until the program ended.
+TEST_F(Dispatcher, LoginPageFilesOfStrangersAreKeptForTheNewestOnly) {
+  Configure(true, "abc", {});
+  const auto address = [](size_t i) {
+    return "10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200);
+  };
+  const size_t strangers = kMaxLoginPageFiles + 40;
+  for (size_t i = 0; i < strangers; ++i) Get("/velmarind/index.html", "", address(i));
+  // The oldest one asks again: now the newest, so the next one's file goes instead.
+  Get("/velmarind/index.html", "", address(40));
+  Get("/velmarind/index.html", "", address(strangers));
+  size_t files = 0;
+  for (const std::string& name : folder_.List("page")) files += name.starts_with("login_");
+  EXPECT_EQ(files, kMaxLoginPageFiles);
+  for (size_t i : {size_t{40}, strangers - 1, strangers}) {
+    EXPECT_TRUE(std::filesystem::exists(Page("login", address(i)))) << address(i);
+  }
+  EXPECT_FALSE(std::filesystem::exists(Page("login", address(41))));
 }
 
 TEST_F(Dispatcher, BrowserFormOfANonAsciiPasswordLogsIn) {

@@ -919,9 +919,9 @@ TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
       auto stream = c.make();
       Fill(*stream, c.body);
       ParsePostBody(state_, *stream);
-      // Whole, readable by all, and no temporary left beside it.
+      // Whole, the owner's alone, and no temporary left beside it.
       EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
-      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0644u);
+      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0600u);
       EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
     }
     // The copy outlives the stream it came from.

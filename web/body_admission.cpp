@@ -45,4 +45,9 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
   return TBodyAdmission::Keep;
 }
 
+TPeerStanding StandingOf(const TMainState& state, const std::string& address) {
+  return state.Settings().PassFlag && !state.IsAdmitted(address) ? TPeerStanding::Stranger
+                                                                 : TPeerStanding::Known;
+}
+
 }  // namespace vm

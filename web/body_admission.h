@@ -25,4 +25,9 @@ bool AnnouncesBody(const TIdHTTPRequestInfo& request);
 // login needs, and it must never be kept on disk); Keep for the rest.
 TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& request);
 
+// How the engine counts a connection from address: a stranger's while a password is required
+// and the address has not logged in, so that a flood of such connections cannot crowd out the
+// clients that have.
+TPeerStanding StandingOf(const TMainState& state, const std::string& address);
+
 }  // namespace vm

@@ -11,6 +11,7 @@
 #include "web/document_table.h"
 #include "web/download.h"
 #include "web/extra_documents.h"
+#include "web/login_page_files.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
@@ -114,19 +115,23 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
                               const TStateSnapshot& snapshot, const std::string& address,
                               const std::string& document, const std::string& sent, bool mayLogIn) {
   const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
-  if (!mayLogIn || !IsLoginDocument(document)) {
-    return {MakeLoginPage(snapshot, "", loginPage, "", LoginWaitSeconds(throttle, address)), "",
-            true};
-  }
+  // The login form, its page file counted among those of clients not logged in.
+  const auto loginForm = [&](const std::string& variant) {
+    TAnswerBody answer{MakeLoginPage(snapshot, "", loginPage, variant,
+                                         LoginWaitSeconds(throttle, address)), "", true};
+    NoteLoginPageFile(loginPage);
+    return answer;
+  };
+  if (!mayLogIn || !IsLoginDocument(document)) return loginForm("");
   // The wait comes before the check: an answer that came sooner would tell the guess. The
   // password is read after it, as the settings may have changed meanwhile.
   if (throttle.WaitForTurn(address) && PasswordMatches(sent, state.Settings().Password)) {
     throttle.Succeeded(address);
     state.Admit(address);
+    ForgetLoginPageFile(loginPage);
     return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
   }
-  return {MakeLoginPage(snapshot, "", loginPage, "r", LoginWaitSeconds(throttle, address)), "",
-          true};
+  return loginForm("r");
 }
 
 // Routes by the document table and has the answer written.
@@ -141,15 +146,17 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
       const bool idUsable = IsElementId(GetParam(params, "pid"));
       bool found = false;
       TShareMode mode = kDefaultShareMode;
-      std::string data = MakeListingPage(snapshot, idUsable ? params : std::string(),
-                                         PageFilePath(folder, "script", address), &found, &mode);
+      const std::string pageFile = PageFilePath(folder, "script", address);
+      TUniqueFd data = MakeListingPage(snapshot, idUsable ? params : std::string(), pageFile,
+                                       &found, &mode);
       response.ContentType = kListingType;
       response.CustomHeaders.Add(kListingPolicy);
       // The page script tells a folder that went away from an empty one by this.
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
       // ... and offers only what the share's mode allows (the server checks it anyway).
       if (found) response.CustomHeaders.Add(kModeHeader + std::string(ShareModeWord(mode)));
-      return {std::move(data), "", false};
+      // Served from the page file as written: a large folder's listing is never held.
+      return {"", pageFile, false, std::move(data)};
     }
     case TAnswer::Download: {
       TDownload download = PrepareDownload(snapshot, params, response);

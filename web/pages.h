@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "state/main_state.h"
 
 namespace vm {
@@ -22,13 +23,14 @@ std::string MakeIndexPage(const TStateSnapshot& state, const std::string& params
 std::string MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The blank page (answer to a new-text post).
 std::string MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
-// The folder listing data (one line). found, when given, tells whether the folder could be
-// opened inside the shares (an empty listing may be an empty folder or a missing one); mode, when
-// given and the folder was found, gets the mode that holds there. A folder whose share does not
-// allow listing (a drop box) is found and listed empty.
-std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
-                            const std::string& pageFile, bool* found = nullptr,
-                            TShareMode* mode = nullptr);
+// The folder listing data (one line), written into the page file as it is made; returns the
+// page file open, to be served as it is. found, when given, tells whether the folder could be
+// opened inside the shares (an empty listing may be an empty folder or a missing one); mode,
+// when given and the folder was found, gets the mode that holds there. A folder whose share
+// does not allow listing (a drop box) is found and listed empty.
+TUniqueFd MakeListingPage(const TStateSnapshot& state, const std::string& params,
+                          const std::string& pageFile, bool* found = nullptr,
+                          TShareMode* mode = nullptr);
 
 // The start page that the tray's URL command opens: it sends the browser on to the base URL.
 std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFile);

@@ -37,8 +37,8 @@ constexpr std::string_view kUtf8Charset = "UTF-8";
 constexpr char kPastDataName[] = "pastdata.txt";
 // Names tried for the link that becomes "pastdata.txt" before it is copied instead.
 constexpr int kMaxLinkTries = 8;
-// "pastdata.txt" is readable by all, as every file the system writes.
-constexpr unsigned kPastDataMode = 0644;
+// "pastdata.txt" holds what a client sent: the owner's alone, as the page files.
+constexpr unsigned kPastDataMode = 0600;
 
 const TPattern kNewTextPattern{kNewTextMarker};
 
