@@ -104,22 +104,6 @@ void Send(TIdHTTPResponseInfo& response, const TReply& reply) {
   response.ContentText = std::move(text);
 }
 
-// The value of the parameter of exactly that name ("dirname" is not "name"), or nothing.
-std::optional<std::string_view> Param(std::string_view params, std::string_view name) {
-  size_t start = 0;
-  while (start <= params.size()) {
-    size_t end = params.find('&', start);
-    if (end == std::string_view::npos) end = params.size();
-    const std::string_view item = params.substr(start, end - start);
-    if (item.size() > name.size() && item.substr(0, name.size()) == name &&
-        item[name.size()] == '=') {
-      return item.substr(name.size() + 1);
-    }
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
 bool IsHex(std::string_view text, bool lowerOnly) {
   for (const char c : text) {
     const bool digit = c >= '0' && c <= '9';
@@ -144,7 +128,7 @@ std::optional<int64_t> Decimal(std::optional<std::string_view> text, int64_t max
 
 std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   TChunkRequest request;
-  const std::string_view op = Param(params, "op").value_or("");
+  const std::string_view op = ParamValue(params, "op").value_or("");
   if (op == "held") {
     request.Op = TChunkOp::Held;
   } else if (op == "put") {
@@ -154,16 +138,16 @@ std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   } else {
     return std::nullopt;
   }
-  const std::string_view id = Param(params, "id").value_or("");
-  const std::string_view share = Param(params, "dirname").value_or("");
-  const std::string_view folder = Param(params, "dirpath").value_or("");
-  const std::string_view name = Param(params, "name").value_or("");
+  const std::string_view id = ParamValue(params, "id").value_or("");
+  const std::string_view share = ParamValue(params, "dirname").value_or("");
+  const std::string_view folder = ParamValue(params, "dirpath").value_or("");
+  const std::string_view name = ParamValue(params, "name").value_or("");
   if (id.size() != kIdLength || !IsHex(id, true) || share.empty() || !IsHex(share, false) ||
       !IsHex(folder, false) || name.empty() || name.size() > kMaxNameHex || !IsHex(name, false)) {
     return std::nullopt;
   }
-  const std::optional<int64_t> size = Decimal(Param(params, "size"), kMaxUploadSize);
-  const std::optional<int64_t> modified = Decimal(Param(params, "mtime"), kMaxUploadSize);
+  const std::optional<int64_t> size = Decimal(ParamValue(params, "size"), kMaxUploadSize);
+  const std::optional<int64_t> modified = Decimal(ParamValue(params, "mtime"), kMaxUploadSize);
   if (!size || !modified) return std::nullopt;
   request.Id = std::string(id);
   request.Upload.ShareName = HexDecode(share);
@@ -172,8 +156,8 @@ std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   request.Upload.Size = *size;
   request.Upload.ModifiedMs = *modified;
   if (request.Op != TChunkOp::Put) return request;
-  const std::optional<int64_t> offset = Decimal(Param(params, "offset"), *size);
-  const std::string_view crc = Param(params, "crc").value_or("");
+  const std::optional<int64_t> offset = Decimal(ParamValue(params, "offset"), *size);
+  const std::string_view crc = ParamValue(params, "crc").value_or("");
   if (!offset || crc.size() != kCrcDigits || !IsHex(crc, false)) return std::nullopt;
   request.Offset = *offset;
   request.Crc = static_cast<uint32_t>(std::stoul(std::string(crc), nullptr, 16));
