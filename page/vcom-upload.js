@@ -40,6 +40,7 @@
     badName: ['使えない名前です', 'the name cannot be used'],
     cannotWrite: ['サーバーが書き込めませんでした', 'the server could not write it'],
     notAllowed: ['このフォルダにはアップロードできません', 'this folder takes no uploads'],
+    tooMany: ['中断したアップロードが多すぎます。続きを送るか取り消してください', 'too many unfinished uploads: go on with some or discard them first'],
     loginNeeded: ['ログインし直してください', 'log in again'],
     changed: ['ファイルが変わったため送れません', 'the file changed while it was sent'],
     resumeOffer: ['中断したアップロードがあります:', 'Unfinished upload:'],
@@ -195,6 +196,7 @@
       case 'BadName': return T.badName;
       case 'CannotWrite': return T.cannotWrite;
       case 'NotAllowed': return T.notAllowed;
+      case 'TooManyUploads': return T.tooMany;
       case 'Mismatch': return T.changed;
       default: return T.serverError + ' HTTP ' + status;
     }

@@ -180,7 +180,7 @@ TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& f
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    if (!access.PublishDotFiles() && IsDotName(name)) continue;
+    if (access.HidesName(name)) continue;
     const size_t start = records.bytes.size();
     if (AppendRecord(records.bytes, access, pathHex, dirfd(dir.get()), name)) {
       records.spans.push_back({start, records.bytes.size() - start});
