@@ -62,7 +62,12 @@ TPostRefusal RefusalAtHead(const TStateSnapshot& state, std::string_view documen
 
 TPostRefusal DropRefusedUpload(const TStateSnapshot& state, TIdTCPConnection* connection,
                                TIdHTTPRequestInfo& request) {
-  if (connection != nullptr) TIdBodyReader(*connection, request).Skip(kMaxDroppedUploadBody);
+  // A client that asks before it sends waits for no body to be read: it hears the refusal at
+  // once and sends nothing.
+  const bool asksFirst = EqualTextIgnoreCase(request.RawHeaders.Values("Expect"), "100-continue");
+  if (connection != nullptr && !asksFirst) {
+    TIdBodyReader(*connection, request).Skip(kMaxDroppedUploadBody);
+  }
   const TPostRefusal refusal = RefusalAtHead(state, request.Document, request.QueryString);
   // The settings may have changed since the head was read: the body is gone either way.
   return refusal == TPostRefusal::None ? TPostRefusal::NotAllowed : refusal;
