@@ -239,7 +239,7 @@ bool TDavExchange::MayRemove(const TDavResource& resource) {
 }
 
 bool TDavExchange::NewNameAllowed(const std::string& name) {
-  if (!Resolver.Access().PublishDotFiles() && IsDotName(name)) {
+  if (Resolver.Access().HidesName(name)) {
     Refuse(403, "Names starting with \".\" are not published here.");
     return false;
   }

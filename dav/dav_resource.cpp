@@ -61,10 +61,9 @@ std::optional<TDavResource> TDavResolver::Resolve(const TDavPath& path,
   if (resource.ShareName.empty()) return failed(TResolveFault::NoShare);
   TUniqueFd folder = access_.OpenFolderIn(resource.ShareName, "");
   if (!folder) return failed(TResolveFault::NoShare);
-  const bool dotFiles = access_.PublishDotFiles();
   const size_t count = path.Segments.size();
   for (size_t k = 1; k + 1 < count; ++k) {
-    if (!dotFiles && IsDotName(path.Segments[k])) return failed(TResolveFault::Hidden);
+    if (access_.HidesName(path.Segments[k])) return failed(TResolveFault::Hidden);
     TUniqueFd next(openat(folder.Get(), path.Segments[k].c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!next) return failed(TResolveFault::NoParent);
     folder = std::move(next);
@@ -78,7 +77,7 @@ std::optional<TDavResource> TDavResolver::Resolve(const TDavPath& path,
   }
   if (!access_.Contains(folder.Get())) return failed(TResolveFault::NoParent);
   const std::string& leaf = path.Leaf();
-  if (!dotFiles && IsDotName(leaf)) return failed(TResolveFault::Hidden);
+  if (access_.HidesName(leaf)) return failed(TResolveFault::Hidden);
   resource.Mode = access_.ModeAt(folder.Get());
   resource.Parent = std::move(folder);
   struct stat own {};
@@ -116,11 +115,10 @@ void TDavResolver::ForEachMember(const TDavResource& collection,
     DIR* dir;
     ~TDirCloser() { closedir(dir); }
   } closer{dir};
-  const bool dotFiles = access_.PublishDotFiles();
   TMember member{};
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
-    if (name == "." || name == ".." || (!dotFiles && IsDotName(name))) continue;
+    if (name == "." || name == ".." || access_.HidesName(name)) continue;
     member.Name.assign(name);
     if (!access_.StatEntry(fd, member.Name, TShareOperation::List, member.Info)) continue;
     if (!S_ISREG(member.Info.st_mode) && !S_ISDIR(member.Info.st_mode)) continue;

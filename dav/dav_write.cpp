@@ -163,7 +163,7 @@ struct TTreeCopy {
     int result = 0;
     while (const dirent* entry = readdir(dir)) {
       const std::string child = entry->d_name;
-      if (child == "." || child == ".." || (!Access.PublishDotFiles() && IsDotName(child))) continue;
+      if (child == "." || child == ".." || Access.HidesName(child)) continue;
       struct stat childInfo {};
       if (!Access.StatEntry(from.Get(), child, TShareOperation::List, childInfo)) continue;
       result = Copy(from.Get(), child, target.Get(), child, true, depth + 1);

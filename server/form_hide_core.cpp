@@ -408,7 +408,7 @@ TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread* thread,
 }
 
 void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
-  stream = CreatePostStream(state_.ProgramFolder());
+  stream = CreatePostStream(state_);
 }
 
 void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,

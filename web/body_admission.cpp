@@ -4,6 +4,7 @@
 #include "web/document_table.h"
 #include "web/extra_documents.h"
 #include "web/request_guard.h"
+#include "web/upload_gate.h"
 
 namespace vm {
 
@@ -42,6 +43,12 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
   if (IsLoginDocument(target.Document)) return TBodyAdmission::SmallForm;
   if (settings.PassFlag && !state.IsAdmitted(request.RemoteIP)) return TBodyAdmission::Discard;
   if (const TExtraDocument* extra = FindExtraDocument(target.Document)) return extra->Body;
+  // An upload whose query names a folder that refuses it: the body is left on the connection,
+  // for the answer to drop unwritten.
+  if (request.Command == "POST" && AnnouncesBody(request) && DeclaredUploadTarget(target.Query) &&
+      RefusalAtHead(state.Snapshot(), target.Document, target.Query) != TPostRefusal::None) {
+    return TBodyAdmission::Handler;
+  }
   return TBodyAdmission::Keep;
 }
 

@@ -179,7 +179,8 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
 // Says what became of an upload posted by the page script: the names saved (hex, in body order,
 // comma-separated), or why nothing was.
 void AddUploadResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
-  if (!outcome.SavedNames.empty()) {
+  const bool uploaded = !outcome.Change || outcome.Change->Kind == TShareChange::TKind::Upload;
+  if (uploaded && !outcome.SavedNames.empty()) {
     std::string names;
     for (const std::string& name : outcome.SavedNames) {
       if (!names.empty()) names += ',';
@@ -194,8 +195,9 @@ void AddUploadResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response)
 
 // Says what became of a new text, for the text page that posted it.
 void AddNewTextResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
-  if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText) {
-    response.CustomHeaders.Add(kSavedHeader + HexEncode(outcome.Change->FileName));
+  if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText &&
+      !outcome.SavedNames.empty()) {
+    response.CustomHeaders.Add(kSavedHeader + HexEncode(outcome.SavedNames.front()));
   } else if (const char* word = RefusalWord(outcome.Refusal)) {
     response.CustomHeaders.Add(std::string(kRefusedHeader) + word);
   }
@@ -247,6 +249,12 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   } else {
     std::string params = PercentDecoded(sent);
     std::optional<TPostOutcome> posted;
+    if (request.BodyOnConnection) {
+      // An upload whose query named a folder that refuses it: its body was left unread.
+      posted.emplace();
+      posted->Refusal =
+          DropRefusedUpload(snapshot, thread != nullptr ? thread->Connection() : nullptr, request);
+    }
     // The login document's body is a password form: it is never parsed or kept, whoever sends it.
     if (!foreign && !IsLoginDocument(document) && request.PostStream &&
         request.PostStream->Size() > 0) {

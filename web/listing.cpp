@@ -172,7 +172,7 @@ void ListFolder(const TShareAccess& access, const std::string& path, TSpillSorte
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    if (!access.PublishDotFiles() && IsDotName(name)) continue;
+    if (access.HidesName(name)) continue;
     record.clear();
     if (AppendSortRecord(record, access, dirfd(dir.get()), name)) records.Add(record);
   }

@@ -175,7 +175,7 @@ class TArchivePlanner {
   bool AddEntry(int folderFd, const std::string& nativeName, const std::string& folderPath,
                 const std::string& zipPrefix, int depth) {
     if (nativeName == "." || nativeName == "..") return true;
-    if (!access_.PublishDotFiles() && IsDotName(nativeName)) return true;
+    if (access_.HidesName(nativeName)) return true;
     // Links are followed only into shares that allow downloading: what lies elsewhere is not there.
     struct stat info {};
     if (!access_.StatEntry(folderFd, nativeName, TShareOperation::Download, info)) return true;
