@@ -108,7 +108,8 @@ class TIdTCPConnection {
   // Tells connections apart by age: a later connection has a larger number.
   uint64_t Serial() const { return serial_; }
   // While set, the bytes of bodies read (ReadStream, ReadStreamUntilClose) and of files sent
-  // (WriteFile) are counted there, once per block.
+  // (WriteFile) are counted there, once per block; once it is cancelled, the next block fails
+  // with EIdClosedSocket instead.
   void SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
     progress_ = std::move(progress);
   }
@@ -118,6 +119,8 @@ class TIdTCPConnection {
 
  private:
   enum class WaitResult { Ready, TimedOut };
+  // Counts a block in progress_; throws EIdClosedSocket when the transfer was cancelled.
+  void CountTransferred(uint64_t bytes);
   WaitResult WaitFor(short events, int timeoutMs);
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);

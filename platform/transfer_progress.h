@@ -19,8 +19,12 @@ class TTransferProgress {
   }
   int64_t Done() const { return done_.load(std::memory_order_relaxed); }
   int64_t Total() const { return total_.load(std::memory_order_relaxed); }
+  // From any thread: the transfer is to end; the thread moving the bytes stops at its next block.
+  void Cancel() { cancelled_.store(true, std::memory_order_relaxed); }
+  bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
 
  private:
+  std::atomic<bool> cancelled_{false};
   std::atomic<int64_t> done_{0};
   std::atomic<int64_t> total_;
 };

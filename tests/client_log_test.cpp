@@ -113,6 +113,35 @@ TEST(ClientLog, ServedDownloadShowsItsProgressUntilItEnds) {
   EXPECT_TRUE(WaitUntil([&] { return NoTransfers(served); }));
 }
 
+// Revoking every login, or a new password, let downloads already running go on to the end.
+TEST(ClientLog, EndedAdmissionsEndTheirRunningDownloads) {
+  vmtest::TTempFolder share;
+  constexpr off_t kSize = off_t{64} << 20;  // sparse, more than the socket buffers hold
+  const std::string file = share.Path() + "big.bin";
+  const int fd = open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_EQ(ftruncate(fd, kSize), 0);
+  close(fd);
+  for (const bool newPassword : {false, true}) {
+    vmtest::TServedCore served({"S;;" + share.Path()}, "PASS_FLG=1\r\nPASSWORD=61\r\n");
+    served.State().Admit("127.0.0.1");
+    vm::testing::LoopbackClient client(served.Port());
+    client.Send("GET /velmarind/download.html?file=" + vm::HexEncode(file) +
+                " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return RunningTransfer(served).has_value(); }));
+    std::string received = client.ReadAtLeast(1 << 20);
+    if (newPassword) {
+      vm::TSettings settings = served.State().Settings();
+      settings.Password = "b";
+      served.State().Replace(settings, *served.State().SharedFolders());
+    } else {
+      served.State().RevokeAdmissions();
+    }
+    received += client.ReadAll();
+    EXPECT_LT(received.size(), static_cast<size_t>(kSize / 2)) << newPassword;
+    EXPECT_TRUE(WaitUntil([&] { return NoTransfers(served); })) << newPassword;
+  }
+}
+
 TEST(ClientLog, ServedUploadShowsTheBytesReceivedUntilTheClientGoes) {
   vmtest::TTempFolder share;
   vmtest::TServedCore served({"S;;" + share.Path()});

@@ -14,7 +14,13 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QListWidget>
+#include <QMessageBox>
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 #include "desktop/language_switch.h"
@@ -29,12 +35,76 @@
 #include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
+#include "ui/qr_code.h"
 
 Q_DECLARE_METATYPE(vm::TLanguageChoice)
 
 namespace {
 
 using vm::uitest::TWindows;
+
+// The texts a person can read on a widget: captions, titles, tips, items, menu entries.
+QStringList TextsOf(QWidget* widget) {
+  QStringList texts = {widget->windowTitle(), widget->toolTip()};
+  if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) texts << edit->placeholderText();
+  if (auto* box = qobject_cast<QComboBox*>(widget)) {
+    for (int i = 0; i < box->count(); ++i)
+      texts << box->itemText(i) << box->itemData(i, Qt::ToolTipRole).toString();
+  }
+  if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+    for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i) << tabs->tabToolTip(i);
+  }
+  if (auto* tree = qobject_cast<QTreeWidget*>(widget)) {
+    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
+      for (int c = 0; c < tree->columnCount(); ++c) texts << item->text(c) << item->toolTip(c);
+      for (int i = 0; i < item->childCount(); ++i) walk(item->child(i));
+    };
+    walk(tree->headerItem());
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i));
+  }
+  if (auto* list = qobject_cast<QListWidget*>(widget)) {
+    for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text() << list->item(i)->toolTip();
+  }
+  for (QAction* action : widget->actions()) texts << action->text() << action->toolTip();
+  return texts;
+}
+
+// Kana, kanji and full-width forms.
+bool HasJapanese(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) {
+    const ushort u = c.unicode();
+    return (u >= 0x3000 && u <= 0x30FF) || (u >= 0x4E00 && u <= 0x9FFF) || (u >= 0xFF00 && u <= 0xFFEF);
+  });
+}
+
+// The Japanese texts of every widget there is now, but for the language's own name.
+QStringList JapaneseTexts() {
+  QStringList found;
+  for (QWidget* widget : QApplication::allWidgets()) {
+    for (const QString& text : TextsOf(widget)) {
+      if (HasJapanese(text) && text != QStringLiteral("日本語")) {
+        found << QString("%1: %2").arg(widget->metaObject()->className(), text);
+      }
+    }
+  }
+  return found;
+}
+
+// Addresses a test sets while the address watch may read them on its own thread.
+struct TAddresses {
+  std::mutex lock;
+  std::vector<std::string> now;  // guarded by lock
+  void Set(std::vector<std::string> addresses) {
+    std::lock_guard<std::mutex> guard(lock);
+    now = std::move(addresses);
+  }
+  std::vector<std::string> Get() {
+    std::lock_guard<std::mutex> guard(lock);
+    return now;
+  }
+};
 using vmtest::FreePort;
 using vmtest::TPortHolder;
 
@@ -66,12 +136,13 @@ class FormHideTest : public QObject {
   // The windows' captions under "自動" must not depend on the locale of whoever runs the test.
   void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-  void menuHoldsExitSettingsAndUrlInThatOrder() {
+  // 終了 was the first item, right under the pointer: it is the last, after a separator.
+  void menuHoldsSettingsUrlAndLastExit() {
     vm::TFormHide form;
     QStringList captions;
     for (QAction* action : form.PopupMenu1->actions()) captions << action->text();
-    QCOMPARE(captions, QStringList({QStringLiteral("終了(&F)"), QStringLiteral("設定(&S)"),
-                                    QStringLiteral("URL(&U)")}));
+    QCOMPARE(captions, QStringList({QStringLiteral("設定(&S)"), QStringLiteral("URL(&U)"),
+                                    QString(), QStringLiteral("終了(&F)")}));
     QCOMPARE(form.TaTrayIcon1->TipHelp(), QString("Velmarind"));
     QVERIFY(!form.isVisible());
   }
@@ -97,8 +168,8 @@ class FormHideTest : public QObject {
     TWindows windows(folder);
     windows.Create(FreePort());
     vm::TFormHide& form = windows.form;
-    QCOMPARE(form.PopupMenu1->actions().mid(0, 3),
-             QList<QAction*>({form.Exit1, form.S1, form.URLU1}));
+    QCOMPARE(form.PopupMenu1->actions().mid(0, 2), QList<QAction*>({form.S1, form.URLU1}));
+    QCOMPARE(form.PopupMenu1->actions().last(), form.Exit1);
     // A separator and a heading, then the base URL first.
     QVERIFY(form.UrlItems.size() >= 3);
     QAction* first = form.UrlItems[2];
@@ -164,7 +235,7 @@ class FormHideTest : public QObject {
     QTRY_COMPARE(form.Exit1->text(), QString("&Quit"));
     QVERIFY(windows.tray->TipHelp().startsWith("Velmarind: not sharing\nPort "));
     form.S1->trigger();
-    QCOMPARE(formSet.windowTitle(), QString("Settings"));
+    QCOMPARE(formSet.windowTitle(), QString("Velmarind Settings"));
     QCOMPARE(formSet.PageControl1->tabText(3), QString("Connections"));
     QCOMPARE(formSet.ClientsTab->RevokeButton->text(), QString("Revoke all logins"));
     QVERIFY(formSet.Label5->text().startsWith("Not sharing: Port "));
@@ -174,7 +245,7 @@ class FormHideTest : public QObject {
     change.ClientAddress = "10.0.0.7";
     form.ShowShareNotice(change);
     QCOMPARE(windows.tray->Notices.last(),
-             QString("Velmarind: 2 file(s) arrived in \"Share\" (from 10.0.0.7)"));
+             QString("Velmarind: 2 files arrived in \"Share\" (from 10.0.0.7)"));
     QCOMPARE(windows.tray->Actions.last(), QString("Open folder"));
 
     formSet.ComboLanguage->setCurrentIndex(1);  // 日本語
@@ -182,10 +253,104 @@ class FormHideTest : public QObject {
     QVERIFY(formSet.Button1Click());
     QTRY_COMPARE(form.Exit1->text(), QStringLiteral("終了(&F)"));
     QCOMPARE(form.S1->text(), QStringLiteral("設定(&S)"));
-    QCOMPARE(formSet.windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(formSet.windowTitle(), QStringLiteral("Velmarind 設定"));
     QCOMPARE(formSet.Button10->text(), QStringLiteral("閉じる"));
     QCOMPARE(windows.diag.windowTitle(), QStringLiteral("選択"));
     QVERIFY(folder.Read("velmarind.ini").contains("LANGUAGE=ja"));
+  }
+
+  // In English each share's permission choices stayed Japanese (translated under another
+  // context than the one they were marked with).
+  void everyTextOfEveryWindowIsEnglish() {
+    if (!vm::EnglishAvailable()) QSKIP("built without lrelease: Japanese only");
+    vm::uitest::TTestFolder folder;
+    folder.Write("velmarind.ini", "[COMMON]\r\nLANGUAGE=en\r\nPASS_FLG=1\r\nPASSWORD=61\r\n");
+    folder.Write("dirlst.ini", "Share;;" + QByteArray::fromStdString(folder.Folder("share")) +
+                                   "/\r\nGone;;/nonexistent/gone/\r\n");
+    TWindows windows(folder);
+    windows.Create(FreePort());
+    QTRY_COMPARE(windows.form.Exit1->text(), QString("&Quit"));
+    windows.form.State().Clients().NoteRequest("10.0.0.7", "GET /velmarind/index.html");
+    auto transfer = windows.form.State().Clients().BeginTransfer(
+        "10.0.0.7", vm::TTransferKind::Download, "a.bin", 100);
+    transfer->Add(40);
+    windows.form.S1->trigger();
+    windows.formSet.ClientsTab->Refresh();
+    windows.diag.show();
+    emit windows.form.PopupMenu1->aboutToShow();
+    QStringList found = JapaneseTexts();
+    if (HasJapanese(windows.tray->TipHelp())) found << "tip: " + windows.tray->TipHelp();
+    // The question before edits are lost, as the window asks it by itself.
+    vm::TFormSet own(windows.form, windows.diag);
+    own.show();
+    own.Edit3->setText("edited.lan");
+    QTimer::singleShot(0, [&found] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        found << JapaneseTexts();
+        box->reject();
+      }
+    });
+    own.close();
+    QVERIFY2(found.isEmpty(), qPrintable(found.join("\n")));
+  }
+
+  // A laptop that started before its network named 127.0.0.1 in the link, the tip, the QR code
+  // and gohome.html for good, and kept a vanished address first.
+  void addressesFollowTheNetwork() {
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder);
+    TAddresses addresses;  // no network yet
+    windows.form.Core().SetAddressSource([&addresses] { return addresses.Get(); });
+    const int port = FreePort();
+    windows.Create(port);
+    windows.form.S1->trigger();
+    const struct {
+      std::vector<std::string> addresses;
+      const char* named;
+    } rows[] = {
+        {{}, "127.0.0.1"},
+        {{"10.0.0.5"}, "10.0.0.5"},
+        {{"10.0.0.6", "10.0.0.5"}, "10.0.0.5"},  // the address given out stays while it lasts
+        {{"10.0.0.6"}, "10.0.0.6"},
+    };
+    for (const auto& row : rows) {
+      addresses.Set(row.addresses);
+      emit windows.form.PopupMenu1->aboutToShow();  // opening the menu looks again
+      const QString url = QString("http://%1:%2/velmarind/").arg(row.named).arg(port);
+      QCOMPARE(QString::fromStdString(windows.form.State().Settings().BaseURL), url);
+      QCOMPARE(windows.tray->TipHelp(), "Velmarind\n" + url);
+      QCOMPARE(windows.formSet.Label5->text(), url);
+      QStringList menu;
+      for (QAction* item : windows.form.UrlItems) menu << item->text();
+      QCOMPARE(menu.filter("http://").first(), url);
+      QCOMPARE(menu.filter("http://").size(), std::max<int>(1, row.addresses.size()));
+      QFile page(QString::fromStdString(windows.form.Core().WriteGoHomePage()));
+      QVERIFY(page.open(QIODevice::ReadOnly) && page.readAll().contains(url.toUtf8()));
+      // No code of this machine's own loopback for a phone: the window says why instead.
+      QCOMPARE(windows.formSet.QrCode->pixmap().isNull(),
+               row.addresses.empty() || !vm::QrCodeAvailable());
+      const QList<QLabel*> labels = windows.formSet.findChildren<QLabel*>();
+      const bool saysNoNetwork = std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+        return !label->isHidden() && label->text().contains(QStringLiteral("ネットワークにつながって"));
+      });
+      QCOMPARE(saysNoNetwork, row.addresses.empty());
+    }
+  }
+
+  // With a page folder that cannot be written every request failed, while the window showed a
+  // blue link and the tip a URL.
+  void pageFolderThatCannotBeWrittenIsNotServing() {
+    vm::uitest::TTestFolder folder;
+    QDir(folder.File("page")).removeRecursively();
+    folder.Write("page", "not a folder");
+    TWindows windows(folder);
+    windows.Create(FreePort());
+    QCOMPARE(windows.messages.size(), 1);
+    QVERIFY2(windows.messages[0].contains("page/"), qPrintable(windows.messages[0]));
+    QVERIFY(windows.tray->TipHelp().startsWith(QStringLiteral("Velmarind: 公開停止中\n")));
+    windows.form.S1->trigger();
+    QVERIFY(windows.formSet.Label5->text().startsWith(QStringLiteral("公開停止中")));
+    QVERIFY(windows.form.UrlItems.isEmpty());
   }
 
   void exitRunsTheCloseHandlerAndEndsTheLoop() {
