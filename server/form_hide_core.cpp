@@ -187,6 +187,10 @@ void TFormHideCore::FormCreate() {
   } else {
     LoadSettings(state_);
   }
+  try {
+    EnsureAutostartEntry(state_.Settings().AutoRun, executablePath_);
+  } catch (const EFCreateError&) {  // the window's OK tries again when the box is ticked
+  }
   if (!addressWatch_) {
     addressWatch_ = std::make_unique<TAddressWatch>([this] {
       if (FollowAddresses() && addressListener_) addressListener_();

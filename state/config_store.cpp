@@ -106,6 +106,13 @@ void FollowAutoRun(int before, int now, const std::string& executablePath) {
   }
 }
 
+void EnsureAutostartEntry(int autoRun, const std::string& executablePath) {
+  struct stat info {};
+  if (autoRun == 1 && lstat(AutostartFilePath().c_str(), &info) != 0) {
+    WriteAutostartEntry(executablePath);
+  }
+}
+
 void ApplySettings(TMainState& state, TStoredSettings stored) {
   // Everything is put together first and swapped in at once, so a connection thread sees
   // either the old settings and list or the new ones.

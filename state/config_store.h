@@ -23,6 +23,11 @@ bool AutostartEntryStarts(const std::string& executablePath);
 // Throws EFCreateError when the entry cannot be written.
 void FollowAutoRun(int before, int now, const std::string& executablePath);
 
+// At start: with AUTO_RUN on and no log-in entry at all, one for this program (a setting written
+// by hand, or a run that could not write the entry). An entry that is there, this program's or
+// another copy's, stays as it is. Throws EFCreateError when it cannot be written.
+void EnsureAutostartEntry(int autoRun, const std::string& executablePath);
+
 // Steps 1 to 8 of LoadSettings on settings already read: they become the state's, with the base
 // URL for the state's local address.
 void ApplySettings(TMainState& state, TStoredSettings stored);

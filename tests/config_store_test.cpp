@@ -192,6 +192,15 @@ TEST(ConfigStore, AutostartFileFollowsOnlyAChangeOfAutoRunAndOnlyForThisProgram)
     EXPECT_NO_THROW(vm::FollowAutoRun(1, 0, self));
     EXPECT_FALSE(FileExists(f.AutostartFile()));
   }
+  // At start, an AUTO_RUN written by hand gets its entry when there is none, and only then.
+  vm::EnsureAutostartEntry(0, self);
+  EXPECT_FALSE(FileExists(f.AutostartFile()));
+  vm::WriteAutostartEntry("/opt/other/velmarind");
+  vm::EnsureAutostartEntry(1, self);
+  EXPECT_FALSE(vm::AutostartEntryStarts(self));
+  vm::DeleteAutostartEntry();
+  vm::EnsureAutostartEntry(1, self);
+  EXPECT_TRUE(vm::AutostartEntryStarts(self));
 }
 
 TEST(ConfigStore, AutostartExecQuotesPathsWithReservedCharacters) {
