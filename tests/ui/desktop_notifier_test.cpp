@@ -2,6 +2,8 @@
 // and the action (or a click) of our last notice reported, on a session bus of the test's own.
 #include "desktop/desktop_notifier.h"
 
+#include "desktop/ta_tray_icon.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QProcess>
@@ -79,6 +81,11 @@ class DesktopNotifierTest : public QObject {
     QTRY_COMPARE(invoked.count(), counted + 1);
     QTest::qWait(100);
     QCOMPARE(invoked.count(), counted + 1);
+    // Without a tray (the offscreen platform has none) the icon's notices went nowhere.
+    vm::TTaTrayIcon icon;
+    QVERIFY(!icon.HostPresent());
+    icon.ShowNotice("Velmarind", "no tray", "Open folder");
+    QTRY_COMPARE(fake.Calls, 2);
     QDBusConnection::disconnectFromBus("service");
   }
 

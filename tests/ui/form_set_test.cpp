@@ -504,41 +504,30 @@ class FormSetTest : public QObject {
   // Escape, the close box or 閉じる threw deleted rows away without a word; Enter did nothing.
   void closingWithUnsavedEditsAsksFirstAndEnterSaves() {
     using TChoice = TFormSet::TCloseChoice;
-    const struct {
-      const char* label;
-      TChoice choice;
-      bool staysOpen;
-      bool saved;
-    } rows[] = {
-        {"keep editing", TChoice::KeepEditing, true, false},
-        {"discard", TChoice::Discard, false, false},
-        {"save", TChoice::Save, false, true},
-    };
     const std::function<void(TFormSet&)> closers[] = {
         [](TFormSet& f) { QTest::keyClick(f.Edit2, Qt::Key_Escape); },
         [](TFormSet& f) { f.close(); },
         [](TFormSet& f) { f.Button10->click(); },
     };
-    folder_->Write("dirlst.ini", "A;;/a/\r\n");
-    Start();
-    for (const auto& row : rows) {
+    for (TChoice choice : {TChoice::KeepEditing, TChoice::Discard, TChoice::Save}) {
       for (const auto& closeWindow : closers) {
-        closeChoice_ = row.choice;
         folder_->Write("dirlst.ini", "A;;/a/\r\n");
+        if (!form_) Start();
+        closeChoice_ = choice;
+        form_->hide();
         form_->show();
         const int asked = closeAsks_;
-        closeWindow(*form_);  // unchanged: closes without a question
-        QCOMPARE(closeAsks_, asked);
+        closeWindow(*form_);  // nothing changed: no question
         form_->show();
         Select(0);
         form_->Button7Click();
         closeWindow(*form_);
-        QVERIFY2(closeAsks_ == asked + 1, row.label);
-        QVERIFY2(form_->isVisible() == row.staysOpen, row.label);
-        QVERIFY2(folder_->Read("dirlst.ini").isEmpty() == row.saved, row.label);
-        form_->hide();
+        QCOMPARE(closeAsks_, asked + 1);
+        QCOMPARE(form_->isVisible(), choice == TChoice::KeepEditing);
+        QCOMPARE(folder_->Read("dirlst.ini").isEmpty(), choice == TChoice::Save);
       }
     }
+    form_->hide();
     form_->show();
     Select(0);
     form_->Button7Click();
