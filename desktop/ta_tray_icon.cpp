@@ -83,7 +83,8 @@ void TTaTrayIcon::ShowNotice(const QString& title, const QString& text, const QS
   // needs the tray, and has no button: its text says what a click does.
   if (notifier_->Notify(title, text, action)) return;
   if (!HostPresent()) return;
-  const QString balloon = action.isEmpty() ? text : text + "\n" + tr("（クリック: %1）").arg(action);
+  const QString balloon =
+      action.isEmpty() ? text : text + "\n" + tr("（クリック: %1）").arg(action);
   tray_.showMessage(title, balloon, QSystemTrayIcon::Information, kNoticeMilliseconds);
 }
 

@@ -30,7 +30,8 @@ std::string ProgramFolderOf(const std::string& executablePath) {
 
 std::string FindLocalAddress() { return ChooseLocalAddress("", FindLocalAddresses()); }
 
-std::string ChooseLocalAddress(const std::string& current, const std::vector<std::string>& addresses) {
+std::string ChooseLocalAddress(const std::string& current,
+                               const std::vector<std::string>& addresses) {
   if (std::find(addresses.begin(), addresses.end(), current) != addresses.end()) return current;
   return addresses.empty() ? "127.0.0.1" : addresses.front();
 }

@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "announce/service_announcer.h"
-#include "platform/address_watch.h"
 #include "http/tcp_connection.h"
+#include "platform/address_watch.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/host_identity.h"
@@ -264,10 +264,11 @@ std::string TFormHideCore::NotServingReason() const {
     // Every answer is written into the page folder first: without it, every request fails.
     const std::string pages = state_.ProgramFolder() + kPageFolder;
     if (CanCreateFileIn(SystemToNative(pages))) return "";
-    return WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
-                                   "Folder %s cannot be written, so no page can be sent to "
-                                   "browsers."),
-                      pages);
+    return WithFolder(
+        LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                     "Folder %s cannot be written, so no page can be sent to "
+                     "browsers."),
+        pages);
   }
   if (listenFailure_) return listenFailure_->Reason();
   return LocalMessage("サーバーを開始していません。", "The server has not been started.");

@@ -42,8 +42,11 @@ class TFormHideCore {
   // while it lasts, else the first, else loopback (no network). True when the base URL moved.
   bool FollowAddresses();
   // Told, on a thread of its own, when the addresses moved the base URL. Set before FormCreate.
-  void SetAddressListener(std::function<void()> listener) { addressListener_ = std::move(listener); }
-  // Where the addresses come from (FindLocalAddresses; tests give their own). Set before FormCreate.
+  void SetAddressListener(std::function<void()> listener) {
+    addressListener_ = std::move(listener);
+  }
+  // Where the addresses come from (FindLocalAddresses; tests give their own). Set before
+  // FormCreate.
   void SetAddressSource(std::function<std::vector<std::string>()> source) {
     addressSource_ = std::move(source);
   }

@@ -84,7 +84,8 @@ void TClientLog::CancelTransfers() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& [address, client] : clients_) {
     for (const TTransfer& transfer : client.transfers) {
-      if (std::shared_ptr<TTransferProgress> progress = transfer.progress.lock()) progress->Cancel();
+      if (std::shared_ptr<TTransferProgress> progress = transfer.progress.lock())
+        progress->Cancel();
     }
   }
 }

@@ -125,8 +125,8 @@ void TClientsTab::Refresh() {
                                          : SystemToQString(transfer.Name) + "  " + progress);
       child->setToolTip(kRequestColumn, child->text(kRequestColumn));
       if (transfer.Total > 0) {
-        child->setText(kAdmittedColumn,
-                       QStringLiteral("%1%").arg(std::min<int64_t>(100, transfer.Done * 100 / transfer.Total)));
+        child->setText(kAdmittedColumn, QStringLiteral("%1%").arg(std::min<int64_t>(
+                                            100, transfer.Done * 100 / transfer.Total)));
       }
     }
     row->setExpanded(true);

@@ -1,7 +1,9 @@
 #include "ui/form_set.h"
 
+#include <sys/stat.h>
+
+#include <QBrush>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
@@ -19,9 +21,6 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <sys/stat.h>
-
-#include <QBrush>
 #include <algorithm>
 #include <string>
 
@@ -222,8 +221,8 @@ void TFormSet::RetranslateUi() {
 
   ShowPasswordNote();
   firstStep_->setText(tr("まず「追加」で、ブラウザに公開するフォルダを選んでください。"));
-  folderLine_->setText(tr("プログラムフォルダ: %1")
-                           .arg(SystemToQString(host_.State().ProgramFolder())));
+  folderLine_->setText(
+      tr("プログラムフォルダ: %1").arg(SystemToQString(host_.State().ProgramFolder())));
   folderLine_->setToolTip(tr("設定（velmarind.ini, dirlst.ini）はこのフォルダに保存されます。"));
   CheckBox1->setText(tr("パスワード入力を有効"));
   label3_->setText(tr("パスワード："));
@@ -540,10 +539,9 @@ void TFormSet::SetRow(QTreeWidgetItem* row, const std::string& name, const std::
   // Long names and paths are cut by their column; the full text shows on hover. A folder that
   // is not there (any more) shows in red, and the hover says so.
   struct stat info {};
-  const bool missing =
-      stat(SystemToNative(path).c_str(), &info) != 0 || !S_ISDIR(info.st_mode);
-  const QString note = missing ? tr("フォルダ「%1」が見つかりません。").arg(row->text(kPathColumn))
-                               : QString();
+  const bool missing = stat(SystemToNative(path).c_str(), &info) != 0 || !S_ISDIR(info.st_mode);
+  const QString note =
+      missing ? tr("フォルダ「%1」が見つかりません。").arg(row->text(kPathColumn)) : QString();
   for (int column : {kNameColumn, kPathColumn}) {
     row->setForeground(column, missing ? QBrush(Qt::red) : QBrush());
     row->setToolTip(column, missing ? note : row->text(column));

@@ -177,7 +177,7 @@ class TFormSet : public QWidget {
   QLabel* label6_ = nullptr;  // other host names
   QLabel* label7_ = nullptr;  // the URLs
   QLabel* label8_ = nullptr;  // the language
-  QLabel* firstStep_ = nullptr;  // what to do first, while no folder is shared
+  QLabel* firstStep_ = nullptr;   // what to do first, while no folder is shared
   QLabel* folderLine_ = nullptr;  // the program folder these settings belong to
 };
 

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/fs_names.h"
@@ -52,7 +52,8 @@ bool BrowserFormMatches(std::string_view pw, std::string_view stored) {
     const std::string_view rest = pw.substr(hex->size());
     if (slash == stored.size()) {
       if (rest.empty()) return true;
-    } else if (rest.substr(0, 2) == "2f" && BrowserFormMatches(rest.substr(2), stored.substr(slash + 1))) {
+    } else if (rest.substr(0, 2) == "2f" &&
+               BrowserFormMatches(rest.substr(2), stored.substr(slash + 1))) {
       return true;
     }
   }

@@ -2,14 +2,14 @@
 // and the action (or a click) of our last notice reported, on a session bus of the test's own.
 #include "desktop/desktop_notifier.h"
 
-#include "desktop/ta_tray_icon.h"
-
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QtTest>
+
+#include "desktop/ta_tray_icon.h"
 
 namespace {
 

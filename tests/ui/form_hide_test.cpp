@@ -18,8 +18,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 #include <algorithm>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <optional>
 
 #include "desktop/language_switch.h"
@@ -64,12 +64,14 @@ QStringList JapaneseTexts() {
       for (int c = 0; c < tree->columnCount(); ++c) texts << tree->headerItem()->text(c);
     }
     if (auto* list = qobject_cast<QListWidget*>(widget)) {
-      for (int i = 0; i < list->count(); ++i) texts << list->item(i)->text() << list->item(i)->toolTip();
+      for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text() << list->item(i)->toolTip();
     }
     for (QAction* action : widget->actions()) texts << action->text();
     for (const QString& text : texts) {
       const bool japanese = std::any_of(text.begin(), text.end(), [](QChar c) {
-        return (c >= QChar(0x3000) && c <= QChar(0x30FF)) || (c >= QChar(0x4E00) && c <= QChar(0x9FFF)) ||
+        return (c >= QChar(0x3000) && c <= QChar(0x30FF)) ||
+               (c >= QChar(0x4E00) && c <= QChar(0x9FFF)) ||
                (c >= QChar(0xFF00) && c <= QChar(0xFFEF));
       });
       if (japanese && text != QStringLiteral("日本語")) found << text;
@@ -293,9 +295,11 @@ class FormHideTest : public QObject {
       const bool none = rows[row].addresses.empty();
       QCOMPARE(windows.formSet.QrCode->pixmap().isNull(), none || !vm::QrCodeAvailable());
       const QList<QLabel*> labels = windows.formSet.findChildren<QLabel*>();
-      QCOMPARE(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
-                 return !label->isHidden() && label->text().contains(QStringLiteral("ネットワークに"));
-               }),
+      QCOMPARE(std::any_of(labels.begin(), labels.end(),
+                           [](QLabel* label) {
+                             return !label->isHidden() &&
+                                    label->text().contains(QStringLiteral("ネットワークに"));
+                           }),
                none);
     }
   }
