@@ -44,7 +44,16 @@ bool IsPeerGoneError(int errorCode) {
 TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
     : serial_(NextSerial()), socket_(socket), peerIP_(std::move(peerIP)) {}
 
-TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
+TIdTCPConnection::~TIdTCPConnection() {
+  SetTransferProgress(nullptr);  // no cancel reaches a connection that is gone
+  CloseNow(false);
+}
+
+void TIdTCPConnection::SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
+  if (progress_) progress_->SetCancelHook(nullptr);
+  progress_ = std::move(progress);
+  if (progress_) progress_->SetCancelHook([this] { CloseSocket(); });
+}
 
 void TIdTCPConnection::SetReadTimeout(int milliseconds) {
   ReadTimeout = milliseconds;
@@ -165,7 +174,7 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
   size_t buffered = static_cast<size_t>(std::min<uint64_t>(InputBufferSize(), remaining));
   if (buffered > 0) {
     stream.Write(inputBuffer_.data() + inputStart_, buffered);
-    if (progress_) CountTransferred(buffered);
+    if (progress_) progress_->Add(buffered);
     inputStart_ += buffered;
     lineSearched_ = 0;
     remaining -= buffered;
@@ -179,7 +188,7 @@ void TIdTCPConnection::ReadStream(TStream& stream, int64_t count) {
       size_t n = ReceiveInto(block.data() + got, want - got);
       if (n == 0) throw EIdConnClosedGracefully();
       got += n;
-      if (progress_) CountTransferred(n);  // per receive: a slow client's bytes show as they come
+      if (progress_) progress_->Add(n);  // per receive: a slow client's bytes show as they come
     }
     stream.Write(block.data(), want);
     remaining -= want;
@@ -200,7 +209,7 @@ size_t TIdTCPConnection::ReadSome(char* buffer, size_t count) {
 void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
   if (InputBufferSize() > 0) {
     stream.Write(inputBuffer_.data() + inputStart_, InputBufferSize());
-    if (progress_) CountTransferred(InputBufferSize());
+    if (progress_) progress_->Add(InputBufferSize());
     inputStart_ = inputBuffer_.size();
     lineSearched_ = 0;
   }
@@ -209,7 +218,7 @@ void TIdTCPConnection::ReadStreamUntilClose(TStream& stream) {
     size_t n = ReceiveInto(block.data(), block.size());
     if (n == 0) return;
     stream.Write(block.data(), n);
-    if (progress_) CountTransferred(n);
+    if (progress_) progress_->Add(n);
   }
 }
 
@@ -288,11 +297,6 @@ void TIdTCPConnection::WriteStream(TStream& stream) {
   }
 }
 
-void TIdTCPConnection::CountTransferred(uint64_t bytes) {
-  progress_->Add(bytes);
-  if (progress_->Cancelled()) throw EIdClosedSocket();
-}
-
 uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64_t count) {
   uint64_t sent = 0;
   off_t position = static_cast<off_t>(offset);
@@ -306,7 +310,7 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
       if (n > 0) {
         sentAny_ = true;
         sent += static_cast<uint64_t>(n);
-        if (progress_) CountTransferred(static_cast<uint64_t>(n));
+        if (progress_) progress_->Add(static_cast<uint64_t>(n));
         continue;
       }
       if (n == 0) break;  // the file is shorter than announced
@@ -330,7 +334,7 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
     SendAll(block.data(), static_cast<size_t>(n));
     position += n;
     sent += static_cast<uint64_t>(n);
-    if (progress_) CountTransferred(static_cast<uint64_t>(n));
+    if (progress_) progress_->Add(static_cast<uint64_t>(n));
   }
   return sent;
 }

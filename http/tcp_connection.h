@@ -108,19 +108,15 @@ class TIdTCPConnection {
   // Tells connections apart by age: a later connection has a larger number.
   uint64_t Serial() const { return serial_; }
   // While set, the bytes of bodies read (ReadStream, ReadStreamUntilClose) and of files sent
-  // (WriteFile) are counted there, once per block; once it is cancelled, the next block fails
-  // with EIdClosedSocket instead.
-  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
-    progress_ = std::move(progress);
-  }
+  // (WriteFile) are counted there, once per block; cancelling it shuts the socket down
+  // (CloseSocket), which ends the transfer.
+  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress);
   TTransferProgress* TransferProgress() const { return progress_.get(); }
   void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }
 
  private:
   enum class WaitResult { Ready, TimedOut };
-  // Counts a block in progress_; throws EIdClosedSocket when the transfer was cancelled.
-  void CountTransferred(uint64_t bytes);
   WaitResult WaitFor(short events, int timeoutMs);
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);
