@@ -325,6 +325,9 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     } catch (const std::exception& e) {
       response.SetResponseCode(500);
       response.ContentText = e.what();
+      // The message is system text: a browser must not guess its encoding.
+      if (response.ContentType == "text/html")
+        response.ContentType = "text/html; charset=Shift_JIS";
     }
     // WriteContent writes the header first when needed, together with a text body.
     if (!response.ContentText.empty() || response.ContentStream) {

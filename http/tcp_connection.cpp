@@ -49,7 +49,16 @@ TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
   if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
 }
 
-TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
+TIdTCPConnection::~TIdTCPConnection() {
+  SetTransferProgress(nullptr);  // no cancel reaches a connection that is gone
+  CloseNow(false);
+}
+
+void TIdTCPConnection::SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
+  if (progress_) progress_->SetCancelHook(nullptr);
+  progress_ = std::move(progress);
+  if (progress_) progress_->SetCancelHook([this] { CloseSocket(); });
+}
 
 [[noreturn]] void TIdTCPConnection::FailSocket(int errorCode, const char* call) {
   throw EIdSocketError::OfCall(errorCode, call);

@@ -110,10 +110,9 @@ class TIdTCPConnection {
   // Tells connections apart by age: a later connection has a larger number.
   uint64_t Serial() const { return serial_; }
   // While set, the bytes of bodies read (ReadStream, ReadStreamUntilClose) and of files sent
-  // (WriteFile) are counted there, once per block.
-  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
-    progress_ = std::move(progress);
-  }
+  // (WriteFile) are counted there, once per block; cancelling it shuts the socket down
+  // (CloseSocket), which ends the transfer.
+  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress);
   TTransferProgress* TransferProgress() const { return progress_.get(); }
   void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }

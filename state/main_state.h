@@ -42,6 +42,9 @@ struct TSettings {
   bool WebDav = true;
 };
 
+// Base URL from the local address and the port.
+std::string MakeBaseURL(const std::string& localAddress, int port);
+
 // A consistent copy of the state, taken under the lock.
 struct TStateSnapshot {
   std::string ProgramFolder;  // ends in "/"
@@ -91,7 +94,9 @@ class TMainState {
 
   // Fixed by the creation handler before the server starts.
   void SetProgramFolder(std::string folder);
-  void SetLocalAddress(std::string address);
+  // The address the base URL names: set at start, and again whenever the machine's addresses
+  // change. Once settings are loaded the base URL follows at once. True when it changed.
+  bool SetLocalAddress(std::string address);
   // The folders that snapshots give as PrivateFolders (native paths).
   void SetPrivateFolders(std::vector<std::string> folders);
 
@@ -120,7 +125,8 @@ class TMainState {
   bool IsAdmitted(const std::string& address) const;
   void Admit(const std::string& address);
   std::vector<std::string> AdmittedClients() const;
-  // Ends every admission: each client must log in again.
+  // Ends every admission: each client must log in again, and (while a password is required)
+  // every running transfer ends. A change of the password does the same.
   void RevokeAdmissions();
 
   // The clients seen lately and their transfers (its own lock).

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/exception.h"
 #include "state/main_state.h"
 
 namespace vm {
@@ -38,6 +39,14 @@ inline constexpr char kWebDavKey[] = "WEBDAV";
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
 inline constexpr int kFirstStartPort = 8080;
+
+// Edited settings took effect for this run, but the files could not be written: the settings
+// are lost when the program ends. Path() names the file that could not be written.
+class ESettingsNotSaved : public EFCreateError {
+ public:
+  explicit ESettingsNotSaved(const EFCreateError& cause)
+      : EFCreateError(cause.Message(), cause.Path()) {}
+};
 
 // Everything the settings window edits, as the files hold it.
 struct TStoredSettings {

@@ -121,6 +121,7 @@ std::vector<std::string> ExpectedIndexPage(const std::vector<std::string>& links
       R"(<center><h1>Velmarind</h1></center><hr>)",
   };
   lines.insert(lines.end(), links.begin(), links.end());
+  if (links.empty()) lines.push_back(Sjis("<p>このPCはまだフォルダを公開していません。</p>"));
   const std::vector<std::string> rest = {
       R"(<hr>)",
       R"(<form name="mform" action="index.html" method="POST" enctype="multipart/form-data" style="display:none;">)",
