@@ -9,6 +9,8 @@
 #include <QPushButton>
 
 #include "desktop/ta_tray_icon.h"
+#include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "platform/system_info.h"
 #include "platform/text_helpers.h"
 #include "state/served_urls.h"
@@ -20,9 +22,11 @@
 namespace vm {
 namespace {
 
-// Names come from the browser, and some notification services read markup in the text: the
-// characters of markup are shown as their full-width look-alikes.
-QString NoticeText(QString name) {
+// A name (system text) for a notice. Names come from the browser: characters that would break
+// the notice into lines or turn its text around are shown escaped, and, as some notification
+// services read markup in the text, the characters of markup as their full-width look-alikes.
+QString NoticeText(const std::string& systemName) {
+  QString name = QString::fromStdString(WithLayoutMarksShown(SystemToDisplayUtf8(systemName)));
   name.replace(QLatin1Char('<'), QChar(0xFF1C));
   name.replace(QLatin1Char('>'), QChar(0xFF1E));
   name.replace(QLatin1Char('&'), QChar(0xFF06));
@@ -101,9 +105,9 @@ void TFormHide::OpenSettingsAtStart(bool asked) {
 
 void TFormHide::ShowShareNotice(const TShareChange& change) {
   if (closed_ || !TrayPresent()) return;
-  const QString folder = NoticeText(SystemToQString(change.FolderName));
+  const QString folder = NoticeText(change.FolderName);
   const QString address = QString::fromStdString(change.ClientAddress);
-  const QString name = NoticeText(SystemToQString(change.FileName));
+  const QString name = NoticeText(change.FileName);
   QString text;
   switch (change.Kind) {
     case TShareChange::TKind::Upload:
@@ -131,7 +135,7 @@ void TFormHide::ShowShareNotice(const TShareChange& change) {
       break;
     case TShareChange::TKind::Renamed:
       text = tr("「%1」の「%2」が「%3」に名前を変えられました（%4 から）")
-                 .arg(folder, name, NoticeText(SystemToQString(change.NewName)), address);
+                 .arg(folder, name, NoticeText(change.NewName), address);
       break;
   }
   // The folder as it is now: a later click opens it even if the list changes meanwhile.

@@ -31,6 +31,8 @@
     BadName: ['その名前は使えません。', 'That name cannot be used.'],
     Exists: ['同じ名前の項目がすでにあります。', 'An item of that name exists already.'],
     NoTrash: ['ごみ箱が使えないため、削除できません。', 'No trash can be used here, so nothing was deleted.'],
+    HoldsShare: ['中に別の共有フォルダなど、ここからは変えられないフォルダがあるため、削除も名前の変更もできません。',
+      'It holds another shared folder or a folder that cannot be changed from here, so it cannot be deleted or renamed.'],
     CannotWrite: ['サーバーで変更できませんでした。', 'The server could not make the change.'],
     TooMany: ['項目が多すぎてZIPにできません。', 'Too many items for one zip.'],
     failed: ['操作できませんでした', 'The operation failed']

@@ -129,7 +129,8 @@
 
   // ---- listing data ------------------------------------------------------
 
-  var RECORD = /;;([DF])::(.*?)::([0-9a-fA-F]*)::([0-9a-fA-F]*)::(\d{4}\/\d\d\/\d\d_\d\d:\d\d:\d\d)?::(\d*)(?=;;[DF]::|$)/g;
+  // A name may hold line ends and U+2028/U+2029, which "." does not match: [\s\S] does.
+  var RECORD = /;;([DF])::([\s\S]*?)::([0-9a-fA-F]*)::([0-9a-fA-F]*)::(\d{4}\/\d\d\/\d\d_\d\d:\d\d:\d\d)?::(\d*)(?=;;[DF]::|$)/g;
 
   // Parses the one-line listing: four header fields, then D and F records.
   // Returns null when the text is not listing data (a login page, say).

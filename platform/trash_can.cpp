@@ -26,6 +26,8 @@ constexpr mode_t kInfoMode = 0600;
 constexpr char kFilesFolder[] = "files";
 constexpr char kInfoFolder[] = "info";
 constexpr char kInfoSuffix[] = ".trashinfo";
+constexpr char kSharedTrash[] = ".Trash";
+constexpr char kOwnTrashPrefix[] = ".Trash-";
 // Names tried in the trash ("a", "a.2", "a.3", ...) before giving up.
 constexpr int kMaxNameTries = 1000;
 
@@ -167,7 +169,7 @@ std::string HomeTrashPath() {
 
 std::string TopdirTrashPath(const std::string& topdir, unsigned uid) {
   const std::string base = topdir == "/" ? "" : topdir;
-  const std::string shared = base + "/.Trash";
+  const std::string shared = base + "/" + kSharedTrash;
   struct stat info {};
   // The administrator's shared trash: a real folder, sticky, with a folder per user inside.
   if (lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) {
@@ -176,11 +178,15 @@ std::string TopdirTrashPath(const std::string& topdir, unsigned uid) {
       return own;
     }
   }
-  const std::string own = base + "/.Trash-" + std::to_string(uid);
+  const std::string own = base + "/" + kOwnTrashPrefix + std::to_string(uid);
   if ((mkdir(own.c_str(), kTrashMode) == 0 || errno == EEXIST) && IsOwnFolder(own, uid)) {
     return own;
   }
   return "";
+}
+
+std::vector<std::string> TopdirTrashNames() {
+  return {kSharedTrash, kOwnTrashPrefix + std::to_string(getuid())};
 }
 
 TTrashOutcome MoveToTrash(int folderFd, const std::string& nativeName, std::string* trashedAs) {

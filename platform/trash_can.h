@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vm {
 
@@ -31,5 +32,9 @@ std::string HomeTrashPath();
 // "$topdir/.Trash/$uid" when "$topdir/.Trash" qualifies, else "$topdir/.Trash-$uid". Created as
 // needed (0700); "" when neither can be used.
 std::string TopdirTrashPath(const std::string& topdir, unsigned uid);
+
+// The names under which a folder at the top of a file system holds trash of this process's
+// user: the administrator's shared ".Trash" (a folder per user inside) and ".Trash-$uid".
+std::vector<std::string> TopdirTrashNames();
 
 }  // namespace vm

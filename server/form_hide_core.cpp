@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string_view>
 
 #include "announce/service_announcer.h"
@@ -20,7 +21,10 @@
 #include "platform/sjis.h"
 #include "platform/system_info.h"
 #include "platform/text_helpers.h"
+#include "platform/trash_can.h"
 #include "state/config_store.h"
+#include "thumbs/thumbnail_cache.h"
+#include "thumbs/view_cache.h"
 #include "web/body_admission.h"
 #include "web/chunk_upload.h"
 #include "web/dispatcher.h"
@@ -143,6 +147,23 @@ std::string WithFolder(std::string text, const std::string& folder) {
   return text;
 }
 
+// The folders besides the program folder that no share reaches into (native paths): the
+// thumbnail caches (ours, and the desktop's of the user's images), the converted views, the
+// user's trash, and the runtime folder when it is the user's alone, as it must be (never a /tmp
+// that all share).
+std::vector<std::string> PrivateFolders() {
+  std::vector<std::string> folders = {thumbs::TThumbnailCache::DefaultFolder(),
+                                      thumbs::TViewCache::DefaultFolder(),
+                                      thumbs::SharedThumbnailFolder(), HomeTrashPath()};
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 &&
+      S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 077) == 0) {
+    folders.emplace_back(runtime);
+  }
+  return folders;
+}
+
 }  // namespace
 
 TFormHideCore::TFormHideCore(std::string programFolder)
@@ -169,6 +190,7 @@ std::string TFormHideCore::ResolvedProgramFolder() const {
 void TFormHideCore::FormCreate() {
   state_.SetLocalAddress(FindLocalAddress());
   state_.SetProgramFolder(ResolvedProgramFolder());
+  state_.SetPrivateFolders(PrivateFolders());
   // Without a settings file the port would be 80, which an ordinary user may not listen on. A
   // folder that cannot be written keeps the defaults; FolderProblem tells the user.
   try {

@@ -16,9 +16,15 @@ void TMainState::SetLocalAddress(std::string address) {
   localAddress_ = std::move(address);
 }
 
+void TMainState::SetPrivateFolders(std::vector<std::string> folders) {
+  auto shared = std::make_shared<const std::vector<std::string>>(std::move(folders));
+  std::lock_guard<std::mutex> lock(mutex_);
+  privateFolders_ = std::move(shared);
+}
+
 TStateSnapshot TMainState::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return TStateSnapshot{programFolder_, localAddress_, settings_, folders_};
+  return TStateSnapshot{programFolder_, localAddress_, settings_, folders_, privateFolders_};
 }
 
 std::string TMainState::ProgramFolder() const {

@@ -46,6 +46,9 @@ struct TStateSnapshot {
   std::string LocalAddress;
   TSettings Settings;
   std::shared_ptr<const TSharedFolderList> SharedFolders;  // never null
+  // Folders that no share ever reaches into besides the program folder (native paths): the
+  // program's own caches, the runtime folder, the trash. Null: none.
+  std::shared_ptr<const std::vector<std::string>> PrivateFolders;
 };
 
 // What a browser changed in a shared folder: files uploaded, a text file or a folder created,
@@ -87,6 +90,8 @@ class TMainState {
   // Fixed by the creation handler before the server starts.
   void SetProgramFolder(std::string folder);
   void SetLocalAddress(std::string address);
+  // The folders that snapshots give as PrivateFolders (native paths).
+  void SetPrivateFolders(std::vector<std::string> folders);
 
   TStateSnapshot Snapshot() const;
   std::string ProgramFolder() const;
@@ -136,6 +141,7 @@ class TMainState {
   mutable std::mutex mutex_;
   std::string programFolder_;                        // guarded by mutex_
   std::string localAddress_;                         // guarded by mutex_
+  std::shared_ptr<const std::vector<std::string>> privateFolders_;  // guarded by mutex_
   // Guarded by mutex_; ExtraHosts holds userHosts_ and the network name (ApplyHosts).
   TSettings settings_;
   std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_

@@ -222,7 +222,7 @@ TEST_F(Dispatcher, DocumentTableRoutesBySubstringInOrder) {
 
 // A link could put script into the listing's first field, which was answered as an HTML page.
 TEST_F(Dispatcher, ListingTakesOnlyAnElementIdAndSaysWhenTheFolderIsMissing) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const std::string shareParams = "&name=" + vm::HexEncode("S") + "&path=" + vm::HexEncode(share);
   const std::string header = ";;S;;" + vm::HexEncode("S") + ";;" + vm::HexEncode(share) + "\r\n";
@@ -275,7 +275,7 @@ TEST_F(Dispatcher, EmptyFolderListGivesTheShortIndexPage) {
 }
 
 TEST_F(Dispatcher, DownloadServesTheDecodedFileAsAnAttachment) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"Files;;" + share});
   const std::string file = share + "report.txt";
   vmtest::WriteFileBytes(file, "data");
@@ -463,7 +463,7 @@ TEST_F(Dispatcher, AWaitingLoginHoldsUpNobodyElse) {
 // A page of another site could make an admitted browser send requests with its own parameters,
 // and a GET with a foreign Origin and a body created files.
 TEST_F(Dispatcher, RequestsAnotherSiteStartedSeeNoParametersAndNoBody) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const std::vector<std::string> crossFetch = {"Sec-Fetch-Site: cross-site",
                                                "Sec-Fetch-Mode: no-cors", "Sec-Fetch-Dest: empty"};
@@ -527,7 +527,7 @@ TEST_F(Dispatcher, RequestsAnotherSiteStartedSeeNoParametersAndNoBody) {
 }
 
 TEST_F(Dispatcher, NewTextAnswerNamesTheFileSaved) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const auto resultHeaders = [](const TServed& served) {
     std::vector<std::string> found;
@@ -553,7 +553,7 @@ TEST_F(Dispatcher, NewTextAnswerNamesTheFileSaved) {
 
 // A login body must never reach the disk, also from a client that needs no login.
 TEST_F(Dispatcher, LoginDocumentsBodyIsNeverParsed) {
-  const std::string share = folder_.MakeSubfolder("share");
+  const std::string share = folder_.MakeFolderBeside("share");
   Configure(false, "", {"S;;" + share});
   const TServed served =
       Get("/velmarind/login.html", "", "127.0.0.1", "menu=newtext&dirname=53&fname=a.txt&tbody=x");

@@ -389,6 +389,8 @@ TEST_F(PostBodyTest, NewTextCases) {
        TPostRefusal::BadName},
       {"tab", "menu=newtext" + dir + "&fname=a%09b&tbody=x", "", "", TPostRefusal::BadName},
       {"delete", "menu=newtext" + dir + "&fname=a%7Fb&tbody=x", "", "", TPostRefusal::BadName},
+      {"right-to-left override", "menu=newtext&_charset_=UTF-8" + dir + "&fname=a%E2%80%AEtxt.exe",
+       "", "", TPostRefusal::BadName},
       {"longer than the file system takes",
        "menu=newtext" + dir + "&fname=" + std::string(300, 'n') + "&tbody=x", "", "",
        TPostRefusal::BadName},

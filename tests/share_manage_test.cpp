@@ -172,7 +172,8 @@ TEST_F(ShareManageTest, PathsOutsideTheShareAreRefusedByEveryOperation) {
                 .Header("X-Velmarind-Refused"),
             "BadName");
   // Names typed for new entries: one plain name each.
-  for (const std::string typed : {"..", ".", "a/b", ".bashrc", "x\ny"}) {
+  for (const std::string typed :
+       {"..", ".", "a/b", ".bashrc", "x\ny", "x\u2028y", "a\u202Etxt.exe"}) {
     EXPECT_EQ(Post(served, "vm-mkdir", "dir=" + HexEncode(share_) + "&name=" + HexEncode(typed))
                   .Header("X-Velmarind-Refused"),
               "BadName")

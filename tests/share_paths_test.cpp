@@ -1,10 +1,12 @@
 // Confinement to the shared folders: by normalised segments, and by real paths on disk.
 #include "web/share_paths.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/page_lines.h"
@@ -176,6 +178,33 @@ TEST_F(SharePathsOnDisk, FoldersToWriteIntoLieInsideTheNamedShare) {
   }
   EXPECT_EQ(WhereOpened(TShareAccess(folders_, true).OpenFolderIn("Data", share_ + ".hidden/")),
             share_ + ".hidden");
+}
+
+// The program's folders (one named through a link, a trash by its place) lie outside the share
+// that holds them, which keeps the rest; a folder that holds one is not to be moved.
+TEST_F(SharePathsOnDisk, PrivateFoldersAreOutsideHoweverTheyAreNamed) {
+  const std::string program = temp_.MakeSubfolder("data/sub/program");
+  ASSERT_EQ(symlink(program.c_str(), (temp_.Path() + "program-link").c_str()), 0);
+  const std::string trashName = ".Trash-" + std::to_string(getuid());
+  const std::string trash = temp_.MakeSubfolder("data/" + trashName);
+  vmtest::WriteFileBytes(trash + "t.txt", "t");
+  const TShareModes modes;
+  const TShareAccess access(folders_, true, modes, {temp_.Path() + "program-link"});
+  for (const auto& [path, kind, inside] : std::vector<std::tuple<std::string, TEntryKind, bool>>{
+           {program, TEntryKind::Folder, false},
+           {trash + "t.txt", TEntryKind::File, false},
+           {share_ + "sub/", TEntryKind::Folder, true},
+           {share_ + "a.txt", TEntryKind::File, true}}) {
+    const TUniqueFd fd = std::move(access.Open(path, kind).Fd);
+    EXPECT_EQ(bool(fd), inside) << path;
+    EXPECT_EQ(fd && access.HoldsProtectedFolder(fd.Get()), fd && kind == TEntryKind::Folder)
+        << path;
+  }
+  const TUniqueFd data(open(share_.c_str(), O_PATH | O_DIRECTORY));
+  const TUniqueFd sub(openat(data.Get(), "sub", O_PATH | O_DIRECTORY));
+  struct stat info {};
+  EXPECT_FALSE(access.StatEntry(data.Get(), trashName, TShareOperation::List, info));
+  EXPECT_FALSE(access.StatEntry(sub.Get(), "program", TShareOperation::List, info));
 }
 
 }  // namespace

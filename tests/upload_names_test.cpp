@@ -26,6 +26,7 @@ TEST(UploadNames, BrowserNamesAreMadeSafe) {
        "c\xC2\x85"
        "d",
        "a_b_c_d"},
+      {"line separator and bidi controls", "a\u2028b\u202Ec\u2066d", "a_b_c_d"},
       {"bytes that are not UTF-8",
        "a\xFF"
        "b",

@@ -111,9 +111,8 @@ std::string TThumbnailCache::DefaultFolder() {
   return home.empty() ? "" : home + kCacheSubfolder;
 }
 
-std::string TThumbnailCache::KeyOf(const std::string& nativePath, const struct stat& info) {
-  std::string identity = nativePath;
-  identity.push_back('\0');
+std::string TThumbnailCache::KeyOf(const struct stat& info) {
+  std::string identity;
   for (const uint64_t value : {uint64_t(info.st_dev), uint64_t(info.st_ino), uint64_t(info.st_size),
                                uint64_t(info.st_mtim.tv_sec), uint64_t(info.st_mtim.tv_nsec)}) {
     identity += std::to_string(value);

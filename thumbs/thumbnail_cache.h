@@ -1,8 +1,9 @@
 // Thumbnails kept on disk: our own cache, and the desktop's shared one.
 //
 // Ours: one file per image state in the user's cache folder, named by a digest of the image's
-// path, device, inode, size and modification time, so a changed file never meets its old
-// thumbnail. An image that gave none is remembered too, so it is not tried on every scroll.
+// device, inode, size and modification time, so a changed file never meets its old thumbnail,
+// and one file reached by several paths (another spelling, a link, a second mount) has one. An
+// image that gave none is remembered too, so it is not tried on every scroll.
 //
 // The desktop's (the freedesktop thumbnail scheme, ~/.cache/thumbnails): a file manager may have
 // made the thumbnail already; it is used when it records the image's own modification time.
@@ -33,8 +34,8 @@ class TThumbnailCache {
   // $XDG_CACHE_HOME/velmarind/thumbnails, else ~/.cache/velmarind/thumbnails; "" without a home.
   static std::string DefaultFolder();
 
-  // The name of an image's state (hex digest).
-  static std::string KeyOf(const std::string& nativePath, const struct stat& info);
+  // The name of an image's state (hex digest), from the opened image's own description.
+  static std::string KeyOf(const struct stat& info);
 
   std::optional<TCached> Find(const std::string& key) const;
   // Keeps a thumbnail (contentType image/jpeg or image/webp), or the failure when bytes is

@@ -18,7 +18,7 @@ TThumbnailResult TThumbnailMaker::Thumbnail(int fd, const std::string& nativePat
                                             const struct stat& info,
                                             const std::function<bool()>& clientGone,
                                             TJobKind kind) {
-  const std::string key = TThumbnailCache::KeyOf(nativePath, info);
+  const std::string key = TThumbnailCache::KeyOf(info);
   if (std::optional<TCached> cached = cache_.Find(key)) {
     if (cached->Failed) return {};
     return {TMade::TOutcome::Image, cached->ContentType, "", std::move(cached->File)};

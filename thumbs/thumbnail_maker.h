@@ -31,9 +31,9 @@ class TThumbnailMaker {
  public:
   explicit TThumbnailMaker(TThumbnailMakerOptions options);
 
-  // The thumbnail of the image open on fd (opened at nativePath, described by info). Waits for a
-  // worker only when no cache has it. Thread-safe.
-  // kind: TJobKind::VideoThumbnail for a video's frame.
+  // The thumbnail of the image open on fd (described by info; nativePath is its real place,
+  // by which the desktop's cache names thumbnails). Waits for a worker only when no cache has
+  // it. Thread-safe. kind: TJobKind::VideoThumbnail for a video's frame.
   TThumbnailResult Thumbnail(int fd, const std::string& nativePath, const struct stat& info,
                              const std::function<bool()>& clientGone,
                              TJobKind kind = TJobKind::Thumbnail);

@@ -18,6 +18,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "platform/spill_stream.h"
 #include "platform/text_helpers.h"
 #include "web/multipart_scan.h"
@@ -139,6 +140,7 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
     systemName = NativeToSystem(typedName);
     nativeName = typedName;
   }
+  if (HasLayoutMarks(nativeName)) return Refused(outcome, TPostRefusal::BadName);
   int attempt = 0;
   const TSaveOutcome saved = SaveNewFile(
       folder.Get(), [&nativeName](int n) { return WithCopyNumber(nativeName, n); }, kMaxCopyNumber,

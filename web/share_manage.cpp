@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "platform/text_helpers.h"
 #include "platform/trash_can.h"
 #include "platform/unique_fd.h"
@@ -35,6 +36,7 @@ constexpr TRefusal kNotFound{404, "NotFound"};
 constexpr TRefusal kBadName{400, "BadName"};
 constexpr TRefusal kExists{409, "Exists"};
 constexpr TRefusal kNoTrash{409, "NoTrash"};
+constexpr TRefusal kHoldsShare{409, "HoldsShare"};
 constexpr TRefusal kCannotWrite{500, "CannotWrite"};
 
 void Refuse(TDocumentCall& call, const TRefusal& refusal) {
@@ -107,7 +109,8 @@ std::optional<TRefusal> OpenManagedFolder(TDocumentCall& call, TShareOperation o
 }
 
 // The entry systemName of the folder, checked for the operation: a name the listing shows (a
-// link only when what it leads to is listed) and a place where its share allows the operation.
+// link only when what it leads to is listed), a place where its share allows the operation, and
+// for a move or a rename no folder that holds a share's root or one of the program's own.
 // Gives its native name.
 std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::string& systemName,
                                    TShareOperation operation, std::string& nativeName) {
@@ -122,16 +125,22 @@ std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::stri
     const TUniqueFd target(openat(folder.Fd.Get(), nativeName.c_str(), O_PATH | O_CLOEXEC));
     if (!target || !folder.Access.Allows(target.Get(), TShareOperation::List)) return kNotFound;
   }
+  if (!folder.Access.Contains(entry.Get())) return kNotFound;
   if (!folder.Access.Allows(entry.Get(), operation)) return kNotAllowed;
+  if (S_ISDIR(info.st_mode) && folder.Access.HoldsProtectedFolder(entry.Get())) return kHoldsShare;
   return std::nullopt;
 }
 
 // A name typed for a new entry (the hex of its UTF-8 bytes, which are its name on disk): one
-// name, no control character, not hidden (a leading "." would make a settings file).
+// name, no control character or layout mark, not hidden (a leading "." would make a settings
+// file).
 std::optional<std::string> TypedName(const std::string& params, const char* field) {
   const std::string hex = GetParam(params, field);
   std::string name = HexDecode(hex);
-  if (name.size() * 2 != hex.size() || !IsEntryName(name) || IsDotName(name)) return std::nullopt;
+  if (name.size() * 2 != hex.size() || !IsEntryName(name) || IsDotName(name) ||
+      HasLayoutMarks(name)) {
+    return std::nullopt;
+  }
   for (const char c : name) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) return std::nullopt;

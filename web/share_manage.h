@@ -4,7 +4,7 @@
 //
 // Every answer says what happened: 200 with "X-Velmarind-Done: <count>", or a refusal with its
 // reason in "X-Velmarind-Refused" (MethodNotAllowed, Foreign, NotFound, NotAllowed, BadName,
-// Exists, NoTrash, CannotWrite), after which nothing more was changed.
+// Exists, NoTrash, HoldsShare, CannotWrite), after which nothing more was changed.
 #pragma once
 
 #include "web/extra_documents.h"

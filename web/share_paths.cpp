@@ -10,6 +10,7 @@
 
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
+#include "platform/trash_can.h"
 
 namespace vm {
 
@@ -31,20 +32,37 @@ std::optional<std::string> RealPath(const std::string& nativePath) {
   return std::string(resolved.get());
 }
 
-// Where the object an open descriptor refers to lies now; nullopt when the kernel cannot say.
-std::optional<std::string> DescriptorPath(int fd) {
-  const std::string link = SelfFdPath(fd);
-  std::string path(PATH_MAX, '\0');
-  while (path.size() <= kMaxRealPath) {
-    const ssize_t n = readlink(link.c_str(), path.data(), path.size());
-    if (n < 0) return std::nullopt;
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      return path;
-    }
-    path.resize(path.size() * 2);
+// No folder lies deeper than this below the root (a path holds at most PATH_MAX bytes); a
+// walk up that goes on longer tells nothing, and its object is kept out.
+constexpr int kMaxFolderDepth = PATH_MAX / 2;
+// Folders remembered as lying in no private folder, per request.
+constexpr size_t kMaxClearFolders = 4096;
+
+// The trash folders' names: such a folder is private wherever it lies.
+const std::vector<std::string>& TrashNames() {
+  static const std::vector<std::string> names = TopdirTrashNames();
+  return names;
+}
+
+bool IsTrashName(const std::string& name) {
+  for (const std::string& trash : TrashNames()) {
+    if (name == trash) return true;
   }
-  return std::nullopt;
+  return false;
+}
+
+TUniqueFd OpenParent(int folderFd) {
+  return TUniqueFd(openat(folderFd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// The program folder of a snapshot and its other private folders, as native paths.
+std::vector<std::string> PrivateFoldersOf(const TStateSnapshot& state) {
+  std::vector<std::string> folders;
+  if (!state.ProgramFolder.empty()) folders.push_back(SystemToNative(state.ProgramFolder));
+  if (state.PrivateFolders) {
+    folders.insert(folders.end(), state.PrivateFolders->begin(), state.PrivateFolders->end());
+  }
+  return folders;
 }
 
 bool SegmentsStartWith(const std::vector<std::string>& path,
@@ -91,6 +109,21 @@ constexpr TShareMode kAllModes[] = {TShareMode::ViewOnly, TShareMode::ViewUpload
                                    TShareMode::Full, TShareMode::UploadOnly};
 
 }  // namespace
+
+std::optional<std::string> DescriptorPath(int fd) {
+  const std::string link = SelfFdPath(fd);
+  std::string path(PATH_MAX, '\0');
+  while (path.size() <= kMaxRealPath) {
+    const ssize_t n = readlink(link.c_str(), path.data(), path.size());
+    if (n < 0) return std::nullopt;
+    if (static_cast<size_t>(n) < path.size()) {
+      path.resize(static_cast<size_t>(n));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::nullopt;
+}
 
 bool ModeAllows(TShareMode mode, TShareOperation operation) {
   return (ModePermissions(mode) & Bit(operation)) != 0;
@@ -139,12 +172,15 @@ TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFile
     : folders_(folders), publishDotFiles_(publishDotFiles) {}
 
 TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFiles,
-                           const TShareModes& modes)
-    : folders_(folders), publishDotFiles_(publishDotFiles), modes_(&modes) {}
+                           const TShareModes& modes, std::vector<std::string> privateFolders)
+    : folders_(folders),
+      publishDotFiles_(publishDotFiles),
+      modes_(&modes),
+      privateFolders_(std::move(privateFolders)) {}
 
 TShareAccess::TShareAccess(const TStateSnapshot& state)
-    : TShareAccess(*state.SharedFolders, state.Settings.PublishDotFiles,
-                   state.Settings.ShareModes) {}
+    : TShareAccess(*state.SharedFolders, state.Settings.PublishDotFiles, state.Settings.ShareModes,
+                   PrivateFoldersOf(state)) {}
 
 const std::vector<TShareAccess::TRoot>& TShareAccess::Roots() const {
   if (!roots_) {
@@ -197,17 +233,112 @@ bool TShareAccess::ContainsRealPath(std::string_view realPath) const {
 
 bool TShareAccess::Contains(int fd) const {
   auto path = DescriptorPath(fd);
-  return path && ContainsRealPath(*path);
+  return path && ContainsRealPath(*path) && !IsPrivate(fd, *path);
 }
 
 bool TShareAccess::Allows(int fd, TShareOperation operation) const {
   auto path = DescriptorPath(fd);
-  return path && (PermissionsAt(*path) & Bit(operation)) != 0;
+  return path && (PermissionsAt(*path) & Bit(operation)) != 0 && !IsPrivate(fd, *path);
+}
+
+const std::set<TShareAccess::TObjectId>& TShareAccess::PrivateIds() const {
+  if (!privateIds_) {
+    privateIds_.emplace();
+    for (const std::string& folder : privateFolders_) {
+      struct stat info {};
+      if (!folder.empty() && stat(folder.c_str(), &info) == 0) {
+        privateIds_->insert({info.st_dev, info.st_ino});
+      }
+    }
+  }
+  return *privateIds_;
+}
+
+bool TShareAccess::IsPrivate(int fd, const std::string& realPath) const {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return true;
+  if (PrivateIds().count({info.st_dev, info.st_ino}) != 0) return true;
+  if (S_ISDIR(info.st_mode)) return InPrivateFolder(fd, info);
+  // Not a folder, so no ".." leads up from it: its folder is the one the kernel names, as long
+  // as that folder still holds this very object under its name.
+  const size_t slash = realPath.rfind(kSeparator);
+  if (slash == std::string::npos) return true;
+  const TUniqueFd folder(
+      open(slash == 0 ? "/" : realPath.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  struct stat entry {};
+  struct stat folderInfo {};
+  if (!folder ||
+      fstatat(folder.Get(), realPath.c_str() + slash + 1, &entry, AT_SYMLINK_NOFOLLOW) != 0 ||
+      entry.st_dev != info.st_dev || entry.st_ino != info.st_ino ||
+      fstat(folder.Get(), &folderInfo) != 0) {
+    return true;
+  }
+  return InPrivateFolder(folder.Get(), folderInfo);
+}
+
+bool TShareAccess::InPrivateFolder(int folderFd, struct stat info) const {
+  std::vector<TObjectId> walked;
+  TUniqueFd above;  // the folder reached, once above folderFd
+  int at = folderFd;
+  for (int depth = 0;; ++depth) {
+    if (depth == kMaxFolderDepth) return true;
+    const TObjectId id{info.st_dev, info.st_ino};
+    if (PrivateIds().count(id) != 0) return true;
+    // Came up from a trash folder (of a file system's top, or of any folder by that name)?
+    for (size_t k = 0; !walked.empty() && k < TrashNames().size(); ++k) {
+      struct stat trash {};
+      if (fstatat(at, TrashNames()[k].c_str(), &trash, AT_SYMLINK_NOFOLLOW) == 0 &&
+          TObjectId{trash.st_dev, trash.st_ino} == walked.back()) {
+        return true;
+      }
+    }
+    if (clearFolders_.count(id) != 0) break;
+    walked.push_back(id);
+    TUniqueFd parent = OpenParent(at);
+    struct stat up {};
+    if (!parent || fstat(parent.Get(), &up) != 0) return true;        // cannot tell: kept out
+    if (up.st_dev == info.st_dev && up.st_ino == info.st_ino) break;  // the root
+    above = std::move(parent);
+    at = above.Get();
+    info = up;
+  }
+  if (clearFolders_.size() + walked.size() > kMaxClearFolders) clearFolders_.clear();
+  clearFolders_.insert(walked.begin(), walked.end());
+  return false;
+}
+
+bool TShareAccess::HoldsProtectedFolder(int fd) const {
+  if (!holders_) {
+    holders_.emplace();
+    std::vector<std::string> places = privateFolders_;
+    for (const TRoot& root : Roots()) {
+      std::string path;
+      for (const std::string& segment : root.Segments) path += kSeparator + segment;
+      places.push_back(path.empty() ? std::string(1, kSeparator) : path);
+    }
+    for (const std::string& place : places) {
+      TUniqueFd at(open(place.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      for (int depth = 0; at && depth < kMaxFolderDepth; ++depth) {
+        struct stat info {};
+        // A folder met before: so were all above it. The root is its own parent.
+        if (fstat(at.Get(), &info) != 0 || !holders_->insert({info.st_dev, info.st_ino}).second) {
+          break;
+        }
+        at = OpenParent(at.Get());
+      }
+    }
+  }
+  struct stat info {};
+  return fstat(fd, &info) == 0 && holders_->count({info.st_dev, info.st_ino}) != 0;
 }
 
 bool TShareAccess::StatEntry(int folderFd, const std::string& nativeName,
                              TShareOperation operation, struct stat& info) const {
   if (fstatat(folderFd, nativeName.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (PrivateIds().count({info.st_dev, info.st_ino}) != 0 ||
+      (S_ISDIR(info.st_mode) && IsTrashName(nativeName))) {
+    return false;
+  }
   if (!S_ISLNK(info.st_mode)) return true;
   const TUniqueFd target(openat(folderFd, nativeName.c_str(), O_PATH | O_CLOEXEC));
   return target && Allows(target.Get(), operation) && fstat(target.Get(), &info) == 0;

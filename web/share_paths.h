@@ -15,14 +15,25 @@
 // operations it allows. What decides is where the opened object really lies: a link in one share
 // that leads into another gets the other's mode. Where shares nest, the innermost one decides (a
 // drop box inside a viewed folder stays a drop box); of shares of the same folder, the first in
-// the list decides, as name lookups take the first.
+// the list decides, as name lookups take the first. A folder whose tree holds a share's root is
+// never moved away or renamed through the share above it: the root would go along, and what it
+// holds would fall to the outer share's mode.
+//
+// The program's own folders are outside every share, whatever the shares hold: the program
+// folder (settings, pages, the script every browser runs), its caches, the runtime folder and the
+// trash. A share that holds one shows everything else. Whether an object lies in one is told by
+// the device and inode of the object and of each folder above it (reached through "..", from
+// the descriptor), never by path text: a second mount or another spelling of the same folder is
+// the same folder.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -55,6 +66,9 @@ std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string
 // True for a name that dot-file rules hide: one that starts with ".".
 bool IsDotName(std::string_view name);
 
+// Where the object an open descriptor refers to lies now; nullopt when the kernel cannot say.
+std::optional<std::string> DescriptorPath(int fd);
+
 // What Open opens.
 enum class TEntryKind { File, Folder };
 
@@ -71,9 +85,12 @@ class TShareAccess {
  public:
   // Every share with the default mode.
   TShareAccess(const TSharedFolderList& folders, bool publishDotFiles);
-  // Each share with its mode in modes (which must outlive it too).
-  TShareAccess(const TSharedFolderList& folders, bool publishDotFiles, const TShareModes& modes);
-  // The shares, dot-file rule and modes of a snapshot.
+  // Each share with its mode in modes (which must outlive it too); privateFolders (native
+  // paths) and all they hold lie outside every share.
+  TShareAccess(const TSharedFolderList& folders, bool publishDotFiles, const TShareModes& modes,
+               std::vector<std::string> privateFolders = {});
+  // The shares, dot-file rule and modes of a snapshot; its program folder and private folders
+  // lie outside every share.
   explicit TShareAccess(const TStateSnapshot& state);
 
   bool PublishDotFiles() const { return publishDotFiles_; }
@@ -108,8 +125,12 @@ class TShareAccess {
   // The mode that holds for the entries of the descriptor's folder (the innermost share's);
   // nothing when it lies in no share.
   std::optional<TShareMode> ModeAt(int fd) const;
+  // True when the descriptor's object is a share's root or a private folder, or a folder above
+  // one: moving or renaming it would carry that along.
+  bool HoldsProtectedFolder(int fd) const;
 
  private:
+  using TObjectId = std::pair<dev_t, ino_t>;
   struct TRoot {
     std::vector<std::string> Segments;  // normalised segments of the share's real path
     TShareMode Mode;
@@ -120,12 +141,25 @@ class TShareAccess {
   bool AdmitsText(std::string_view systemPath, std::string_view sharePath) const;
   TSharedEntry OpenChecked(std::string nativePath, TEntryKind kind) const;
   const std::vector<TRoot>& Roots() const;
+  // True when the object (at realPath, as the kernel tells) is a private folder or lies in one.
+  bool IsPrivate(int fd, const std::string& realPath) const;
+  // The same for an open folder described by info, walking up through "..".
+  bool InPrivateFolder(int folderFd, struct stat info) const;
+  const std::set<TObjectId>& PrivateIds() const;
 
   const TSharedFolderList& folders_;
   bool publishDotFiles_;
   const TShareModes* modes_ = nullptr;  // null: every share has the default mode
+  const std::vector<std::string> privateFolders_;
   // Each share's real path and mode; resolved at first need.
   mutable std::optional<std::vector<TRoot>> roots_;
+  // The private folders as opened; resolved at first need.
+  mutable std::optional<std::set<TObjectId>> privateIds_;
+  // Folders seen to lie in no private folder, with all folders above them (a walk up stops at
+  // the first it meets). Bounded: cleared when full.
+  mutable std::set<TObjectId> clearFolders_;
+  // The share roots and private folders and every folder above them; resolved at first need.
+  mutable std::optional<std::set<TObjectId>> holders_;
 };
 
 }  // namespace vm

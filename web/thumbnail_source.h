@@ -20,7 +20,7 @@ enum class TMediaWork { Thumbnail, VideoThumbnail, View, VideoFacts };
 
 struct TThumbnailRequest {
   int Fd = -1;             // the image, opened and checked; read, never taken over
-  std::string NativePath;  // where it was opened (its real place names the cached thumbnail)
+  std::string NativePath;  // its real place (the desktop's cache names thumbnails by it)
   struct stat Info {};     // of Fd: a changed file gets a new thumbnail
   // True once the browser has gone (the thumbnail scrolled out of view): a job not yet begun
   // is then dropped. Called from the waiting thread only.

@@ -1,6 +1,7 @@
 #include "web/upload_names.h"
 
 #include "platform/fs_names.h"
+#include "platform/name_marks.h"
 #include "web/page_file.h"
 
 namespace vm {
@@ -55,6 +56,9 @@ std::string SafeUploadName(std::string_view utf8Name) {
                static_cast<unsigned char>(valid[k + 1]) < 0xA0) {
       safe += '_';
       ++k;
+    } else if (const size_t mark = LayoutMarkAt(std::string_view(valid).substr(k))) {
+      safe += '_';
+      k += mark - 1;
     } else {
       safe += valid[k];
     }

@@ -22,8 +22,8 @@ inline constexpr int kMaxStampTries = 1000;
 std::string WithCopyNumber(const std::string& name, int n);
 
 // A browser's file name (UTF-8) as a name on disk: what follows its last "/", each control
-// character and invalid byte replaced by "_" or U+FFFD, without leading dots (no hidden file,
-// no "." or ".."). "" when nothing is left.
+// character or layout mark (platform/name_marks.h) and invalid byte replaced by "_" or U+FFFD,
+// without leading dots (no hidden file, no "." or ".."). "" when nothing is left.
 std::string SafeUploadName(std::string_view utf8Name);
 
 // The native names an upload tries, first to last: the browser's name made safe with the

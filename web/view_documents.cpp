@@ -144,9 +144,10 @@ void AnswerMade(TDocumentCall& call, std::initializer_list<TViewKind> kinds,
     return;
   }
   TIdPeerThread* thread = call.Thread;
-  TThumbnail made =
-      source->Thumbnail({viewable->File.Get(), viewable->NativePath, viewable->Info,
-                         [thread] { return PeerGone(thread); }, workOf(viewable->Type.Kind)});
+  const int fd = viewable->File.Get();
+  TThumbnail made = source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath),
+                                       viewable->Info, [thread] { return PeerGone(thread); },
+                                       workOf(viewable->Type.Kind)});
   switch (made.Outcome) {
     case TThumbnail::TOutcome::Image:
       break;

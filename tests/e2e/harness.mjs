@@ -48,7 +48,7 @@ async function freePort() {
 
 /**
  * Lays out the program folder and the shared folders, starts the program and
- * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer } }].
+ * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer }, at }].
  */
 export async function startProgram(options) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'velmarind-e2e-'));
@@ -81,7 +81,8 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   const lines = [];
   const dirs = {};
   for (const share of shares) {
-    const dir = path.join(data, share.name);
+    // share.at: a folder of the run's root ('' for the root itself) instead of data/<name>.
+    const dir = share.at === undefined ? path.join(data, share.name) : path.join(root, share.at);
     fs.mkdirSync(dir, { recursive: true });
     for (const [rel, content] of Object.entries(share.files || {})) {
       const file = path.join(dir, rel);
