@@ -1,6 +1,7 @@
 // Run once by the build: prints the file name extensions of the images that this machine's
 // image library decodes and browsers do not show, separated by ";". HEIC needs the HEVC
-// decoder beside the HEIF reader; TIFF and JPEG XL their readers.
+// decoder beside the HEIF reader; TIFF and JPEG XL their readers; cameras' RAW files only the
+// JPEG reader, for their previews.
 #include <cstdio>
 #include <string>
 
@@ -21,6 +22,8 @@ int main(int, char** argv) {
   if (has("heifload_source") && hevc) extensions += "heic;heif;hif;";
   if (has("tiffload_source")) extensions += "tif;tiff;";
   if (has("jxlload_source")) extensions += "jxl;";
+  // Cameras' RAW files are shown by the JPEG preview they hold.
+  if (has("jpegload_buffer")) extensions += "dng;cr2;nef;nrw;arw;rw2;raf;";
   if (!extensions.empty()) extensions.pop_back();
   std::fputs(extensions.c_str(), stdout);
   return 0;

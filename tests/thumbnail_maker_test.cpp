@@ -100,6 +100,23 @@ std::string MakeTurnedVideo(int width, int height) {
                 "turned.mp4", plain, "in.mp4");
 }
 
+// A camera's RAW file as far as its preview goes (little-endian TIFF): a first directory of an
+// 8 x 8 grey picture held turned (orientation 6) and the place of the JPEG preview after it.
+std::string RawWithPreview(const std::string& jpeg, uint32_t previewAt = 0, uint32_t next = 0) {
+  auto u16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+  auto u32 = [&](uint32_t v) { return u16(v) + u16(v >> 16); };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    return u16(tag) + u16(type) + u32(1) + (type == 3 ? u16(value) + u16(0) : u32(value));
+  };
+  const uint32_t pixels = 8 + 2 + 10 * 12 + 4;
+  const std::string directory =
+      u16(10) + entry(0x100, 3, 8) + entry(0x101, 3, 8) + entry(0x102, 3, 8) + entry(0x103, 3, 1) +
+      entry(0x106, 3, 1) + entry(0x111, 4, pixels) + entry(0x112, 3, 6) + entry(0x117, 4, 64) +
+      entry(0x201, 4, previewAt != 0 ? previewAt : pixels + 64) + entry(0x202, 4, jpeg.size()) +
+      u32(next);
+  return std::string("II*\0", 4) + u32(8) + directory + std::string(64, '\x80') + jpeg;
+}
+
 // The JPEG with an EXIF segment that says how the camera was held (6: turned right).
 std::string WithOrientation(const std::string& jpeg, char orientation) {
   const std::string exif = std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01", 16) +
@@ -215,6 +232,10 @@ TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
        MakeImage(3000, 1000, "tif", {"-orient", "RightTop"}), TJobKind::View, {853, 2560}},
       {"broken heic", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::View, {}},
       {"broken heic thumbnail", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::Thumbnail, {}},
+      {"camera's preview, turned as the camera was held", "r.nef",
+       RawWithPreview(MakeImage(640, 480, "jpg")), TJobKind::View, {480, 640}},
+      {"a looping directory with a preview beyond the end: the picture itself", "l.nef",
+       RawWithPreview(MakeImage(64, 48, "jpg"), 1u << 30, 8), TJobKind::View, {8, 8}},
       {"video frame, turned", "v.mp4", video, TJobKind::VideoThumbnail, {192, 256}},
       {"a photo is no video", "p.mp4", heic, TJobKind::VideoThumbnail, {}},
       {"nor has it a video's facts", "p.mp4", heic, TJobKind::VideoFacts, {}},
