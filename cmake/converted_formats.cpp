@@ -2,10 +2,10 @@
 // image library decodes and browsers do not show, separated by ";". HEIC needs the HEVC
 // decoder beside the HEIF reader; TIFF and JPEG XL their readers; cameras' RAW files only the
 // JPEG reader, for their previews.
+#include <vips/vips.h>
+
 #include <cstdio>
 #include <string>
-
-#include <vips/vips.h>
 #ifdef VELMARIND_PROBE_HEIF
 #include <libheif/heif.h>
 #endif

@@ -27,9 +27,10 @@ TThumbnailService::TThumbnailService(thumbs::TThumbnailMakerOptions options,
 
 std::shared_ptr<TThumbnailService> TThumbnailService::ForProgram(
     const std::string& executablePath) {
-  return std::make_shared<TThumbnailService>(thumbs::TThumbnailMakerOptions{
-      thumbs::ThumbnailProgramBeside(executablePath), thumbs::TThumbnailCache::DefaultFolder(),
-      thumbs::SharedThumbnailFolder(), thumbs::TThumbnailLimits()},
+  return std::make_shared<TThumbnailService>(
+      thumbs::TThumbnailMakerOptions{thumbs::ThumbnailProgramBeside(executablePath),
+                                     thumbs::TThumbnailCache::DefaultFolder(),
+                                     thumbs::SharedThumbnailFolder(), thumbs::TThumbnailLimits()},
       thumbs::TViewCache::DefaultFolder());
 }
 
@@ -45,10 +46,10 @@ TThumbnail TThumbnailService::Thumbnail(const TThumbnailRequest& request) {
       break;
     case TMediaWork::View:
     case TMediaWork::VideoFacts:
-      result = views_.Make(request.Fd, request.Info,
-                           request.Work == TMediaWork::View ? thumbs::TViewEntry::View
-                                                            : thumbs::TViewEntry::Facts,
-                           request.ClientGone);
+      result = views_.Make(
+          request.Fd, request.Info,
+          request.Work == TMediaWork::View ? thumbs::TViewEntry::View : thumbs::TViewEntry::Facts,
+          request.ClientGone);
       break;
   }
   TThumbnail thumbnail;

@@ -91,13 +91,13 @@ std::string TurnedHeic(std::string heic) {
 // turned 90 degrees clockwise, as a phone held upright films.
 std::string MakeTurnedVideo(int width, int height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
-  const std::string plain = MadeBy({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
-                                    "testsrc=size=" + size + ":rate=10", "-t", "1", "-c:v",
-                                    "libx264", "-pix_fmt", "yuv420p", "OUT"},
-                                   "plain.mp4");
-  return MadeBy({"ffmpeg", "-v", "error", "-i", "IN", "-c", "copy", "-metadata:s:v:0", "rotate=90",
-                 "OUT"},
-                "turned.mp4", plain, "in.mp4");
+  const std::string plain =
+      MadeBy({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=10",
+              "-t", "1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "OUT"},
+             "plain.mp4");
+  return MadeBy(
+      {"ffmpeg", "-v", "error", "-i", "IN", "-c", "copy", "-metadata:s:v:0", "rotate=90", "OUT"},
+      "turned.mp4", plain, "in.mp4");
 }
 
 // A camera's RAW file as far as its preview goes (little-endian TIFF): a first directory of an
@@ -109,11 +109,11 @@ std::string RawWithPreview(const std::string& jpeg, uint32_t previewAt = 0, uint
     return u16(tag) + u16(type) + u32(1) + (type == 3 ? u16(value) + u16(0) : u32(value));
   };
   const uint32_t pixels = 8 + 2 + 10 * 12 + 4;
-  const std::string directory =
-      u16(10) + entry(0x100, 3, 8) + entry(0x101, 3, 8) + entry(0x102, 3, 8) + entry(0x103, 3, 1) +
-      entry(0x106, 3, 1) + entry(0x111, 4, pixels) + entry(0x112, 3, 6) + entry(0x117, 4, 64) +
-      entry(0x201, 4, previewAt != 0 ? previewAt : pixels + 64) + entry(0x202, 4, jpeg.size()) +
-      u32(next);
+  const std::string directory = u16(10) + entry(0x100, 3, 8) + entry(0x101, 3, 8) +
+                                entry(0x102, 3, 8) + entry(0x103, 3, 1) + entry(0x106, 3, 1) +
+                                entry(0x111, 4, pixels) + entry(0x112, 3, 6) + entry(0x117, 4, 64) +
+                                entry(0x201, 4, previewAt != 0 ? previewAt : pixels + 64) +
+                                entry(0x202, 4, jpeg.size()) + u32(next);
   return std::string("II*\0", 4) + u32(8) + directory + std::string(64, '\x80') + jpeg;
 }
 
@@ -228,14 +228,23 @@ TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
       {"heic view, never enlarged", "a.heic", heic, TJobKind::View, {320, 240}},
       {"heic thumbnail", "a.heic", heic, TJobKind::Thumbnail, {256, 192}},
       {"heic turned by its rotation", "t.heic", TurnedHeic(heic), TJobKind::View, {240, 320}},
-      {"tiff fitted, turned by its orientation", "o.tif",
-       MakeImage(3000, 1000, "tif", {"-orient", "RightTop"}), TJobKind::View, {853, 2560}},
+      {"tiff fitted, turned by its orientation",
+       "o.tif",
+       MakeImage(3000, 1000, "tif", {"-orient", "RightTop"}),
+       TJobKind::View,
+       {853, 2560}},
       {"broken heic", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::View, {}},
       {"broken heic thumbnail", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::Thumbnail, {}},
-      {"camera's preview, turned as the camera was held", "r.nef",
-       RawWithPreview(MakeImage(640, 480, "jpg")), TJobKind::View, {480, 640}},
-      {"a looping directory with a preview beyond the end: the picture itself", "l.nef",
-       RawWithPreview(MakeImage(64, 48, "jpg"), 1u << 30, 8), TJobKind::View, {8, 8}},
+      {"camera's preview, turned as the camera was held",
+       "r.nef",
+       RawWithPreview(MakeImage(640, 480, "jpg")),
+       TJobKind::View,
+       {480, 640}},
+      {"a looping directory with a preview beyond the end: the picture itself",
+       "l.nef",
+       RawWithPreview(MakeImage(64, 48, "jpg"), 1u << 30, 8),
+       TJobKind::View,
+       {8, 8}},
       {"video frame, turned", "v.mp4", video, TJobKind::VideoThumbnail, {192, 256}},
       {"a photo is no video", "p.mp4", heic, TJobKind::VideoThumbnail, {}},
       {"nor has it a video's facts", "p.mp4", heic, TJobKind::VideoFacts, {}},

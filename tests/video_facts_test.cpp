@@ -12,7 +12,8 @@ TEST(VideoFacts, PassesOnlyWhatEachFactMayBe) {
     const char* json;
   };
   const Row rows[] = {
-      {"all facts", "type=video/mp4\ncodecs=avc1.64001f,mp4a.40.2\nduration=12.500\nwidth=1920\nheight=1080\n",
+      {"all facts",
+       "type=video/mp4\ncodecs=avc1.64001f,mp4a.40.2\nduration=12.500\nwidth=1920\nheight=1080\n",
        R"({"type":"video/mp4","codecs":"avc1.64001f,mp4a.40.2","duration":12.500,"width":1920,"height":1080})"},
       {"no duration", "type=video/webm\ncodecs=vp8\nwidth=64\nheight=48\n",
        R"({"type":"video/webm","codecs":"vp8","width":64,"height":48})"},

@@ -26,9 +26,17 @@ constexpr uint64_t kRafPreviewPlace = 84;  // offset and length of its JPEG, big
 
 // TIFF tags and values read here.
 enum : uint16_t {
-  kSubfileType = 0xFE, kWidth = 0x100, kHeight = 0x101, kCompression = 0x103,
-  kPhotometric = 0x106, kStripOffsets = 0x111, kOrientation = 0x112, kStripBytes = 0x117,
-  kSubDirectories = 0x14A, kJpegOffset = 0x201, kJpegLength = 0x202,
+  kSubfileType = 0xFE,
+  kWidth = 0x100,
+  kHeight = 0x101,
+  kCompression = 0x103,
+  kPhotometric = 0x106,
+  kStripOffsets = 0x111,
+  kOrientation = 0x112,
+  kStripBytes = 0x117,
+  kSubDirectories = 0x14A,
+  kJpegOffset = 0x201,
+  kJpegLength = 0x202,
   kRw2Jpeg = 0x2E,  // the whole preview as one value, in RW2 files
 };
 enum : uint16_t { kShort = 3, kLong = 4, kDirectory = 13 };
@@ -156,7 +164,8 @@ std::optional<TCameraPreview> FromTiff(const TFileBytes& file, bool little) {
                              values[kCompression]) != std::end(kShownCompressions) &&
                    std::find(std::begin(kShownPhotometrics), std::end(kShownPhotometrics),
                              values[kPhotometric]) != std::end(kShownPhotometrics);
-      if (values[kOrientation] >= 1 && values[kOrientation] <= 8) orientation = values[kOrientation];
+      if (values[kOrientation] >= 1 && values[kOrientation] <= 8)
+        orientation = values[kOrientation];
     }
     pending.push_back(tiff.Get(directory + 2 + uint64_t{entries} * 12, 4));  // the next one
   }

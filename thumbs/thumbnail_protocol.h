@@ -23,8 +23,8 @@ enum class TJobKind : char {
 };
 
 inline bool IsJobKind(char byte) {
-  for (const TJobKind kind : {TJobKind::Thumbnail, TJobKind::VideoThumbnail, TJobKind::View,
-                              TJobKind::VideoFacts}) {
+  for (const TJobKind kind :
+       {TJobKind::Thumbnail, TJobKind::VideoThumbnail, TJobKind::View, TJobKind::VideoFacts}) {
     if (byte == static_cast<char>(kind)) return true;
   }
   return false;

@@ -185,9 +185,12 @@ bool TThumbnailWorkers::Start(TSlot& slot) {
       std::chrono::duration_cast<std::chrono::seconds>(std::max(limits_.Time, limits_.ViewTime))
           .count() +
       kOwnLimitMargin);
-  char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(size.c_str()),
-                  const_cast<char*>(pixels.c_str()),   const_cast<char*>(memory.c_str()),
-                  const_cast<char*>(seconds.c_str()),  const_cast<char*>(viewSize.c_str()),
+  char* argv[] = {const_cast<char*>(program_.c_str()),
+                  const_cast<char*>(size.c_str()),
+                  const_cast<char*>(pixels.c_str()),
+                  const_cast<char*>(memory.c_str()),
+                  const_cast<char*>(seconds.c_str()),
+                  const_cast<char*>(viewSize.c_str()),
                   nullptr};
   std::vector<std::string> env = ProgramEnvironment();
   std::vector<char*> envp;

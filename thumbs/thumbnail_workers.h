@@ -72,8 +72,7 @@ class TThumbnailWorkers {
 
   // The job's answer for the file open on fd (read, not taken over): by default the thumbnail
   // of an image. clientGone is asked while the request waits for a worker. Thread-safe.
-  TMade Make(int fd, const std::function<bool()>& clientGone,
-             TJobKind kind = TJobKind::Thumbnail);
+  TMade Make(int fd, const std::function<bool()>& clientGone, TJobKind kind = TJobKind::Thumbnail);
 
   TWorkerCounters Counters() const;
   // The process ids of the programs running now (for figures of their memory).

@@ -102,8 +102,8 @@ TJobResult FitPreview(int fd, const TCameraPreview& preview, long long maxPixels
       header != nullptr && vips_image_get_typeof(header, VIPS_META_ORIENTATION) != 0;
   VipsImage* fitted = nullptr;
   if (!WithinCap(header, maxPixels) ||
-      vips_thumbnail_buffer(jpeg.data(), jpeg.size(), &fitted, fit.Size, "height", fit.Size,
-                            "size", VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED,
+      vips_thumbnail_buffer(jpeg.data(), jpeg.size(), &fitted, fit.Size, "height", fit.Size, "size",
+                            VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED,
                             fit.ToSrgb ? "export_profile" : nullptr, "srgb", nullptr) != 0) {
     return {};
   }
@@ -141,8 +141,7 @@ TJobResult MakeImageThumbnail(int fd, const TJobParameters& parameters) {
 }
 
 TJobResult MakeImageView(int fd, const TJobParameters& parameters) {
-  return Fit(fd, parameters.MaxPixels,
-             {parameters.ViewSize, kViewQuality, true, TJobKind::View});
+  return Fit(fd, parameters.MaxPixels, {parameters.ViewSize, kViewQuality, true, TJobKind::View});
 }
 
 }  // namespace vm::thumbs

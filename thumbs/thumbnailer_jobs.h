@@ -12,8 +12,8 @@
 namespace vm::thumbs {
 
 struct TJobParameters {
-  int Size = 0;            // thumbnails fit in this square
-  int ViewSize = 0;        // converted views fit in this square
+  int Size = 0;             // thumbnails fit in this square
+  int ViewSize = 0;         // converted views fit in this square
   long long MaxPixels = 0;  // larger images or frames are never decoded
 };
 

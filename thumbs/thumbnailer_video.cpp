@@ -182,24 +182,25 @@ TJobResult SaveFrame(const AVFrame* frame, int rotation, int size) {
   const double scale = std::min({1.0, size / width, size / double(frame->height)});
   const int toWidth = std::max(1, static_cast<int>(std::lround(width * scale)));
   const int toHeight = std::max(1, static_cast<int>(std::lround(frame->height * scale)));
-  SwsContext* scaler = sws_getContext(frame->width, frame->height,
-                                      static_cast<AVPixelFormat>(frame->format), toWidth, toHeight,
-                                      AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  SwsContext* scaler =
+      sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                     toWidth, toHeight, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (scaler == nullptr) return {};
   // High-definition video uses other colour equations than the default's.
-  const int* coefficients = sws_getCoefficients(
-      frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT);
+  const int* coefficients =
+      sws_getCoefficients(frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT);
   sws_setColorspaceDetails(scaler, coefficients, frame->color_range == AVCOL_RANGE_JPEG,
                            sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
   std::vector<uint8_t> rgb(size_t(toWidth) * size_t(toHeight) * 3);
   uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
   int strides[4] = {toWidth * 3, 0, 0, 0};
-  const int rows = sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+  const int rows =
+      sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
   sws_freeContext(scaler);
   if (rows != toHeight) return {};
   TJobResult result;
-  VipsImage* image = vips_image_new_from_memory(rgb.data(), rgb.size(), toWidth, toHeight, 3,
-                                                VIPS_FORMAT_UCHAR);
+  VipsImage* image =
+      vips_image_new_from_memory(rgb.data(), rgb.size(), toWidth, toHeight, 3, VIPS_FORMAT_UCHAR);
   VipsImage* upright = nullptr;
   const VipsAngle angle = rotation == 90    ? VIPS_ANGLE_D90
                           : rotation == 180 ? VIPS_ANGLE_D180
@@ -249,9 +250,9 @@ std::string CodecString(const AVCodecParameters* p) {
       const uint32_t flags = (uint32_t{x[2]} << 24) | (uint32_t{x[3]} << 16) | (x[4] << 8) | x[5];
       uint32_t reversed = 0;
       for (int bit = 0; bit < 32; ++bit) reversed |= ((flags >> bit) & 1u) << (31 - bit);
-      std::snprintf(text, sizeof(text), "hvc1.%s%u.%X.%c%u", space == 0 ? "" : space == 1 ? "A"
-                                                                        : space == 2 ? "B" : "C",
-                    profile, reversed, tier != 0 ? 'H' : 'L', unsigned{x[12]});
+      static constexpr const char* kSpaces[] = {"", "A", "B", "C"};
+      std::snprintf(text, sizeof(text), "hvc1.%s%u.%X.%c%u", kSpaces[space], profile, reversed,
+                    tier != 0 ? 'H' : 'L', unsigned{x[12]});
       std::string codec = text;
       int last = 11;
       while (last >= 6 && x[last] == 0) --last;
@@ -313,8 +314,8 @@ std::string ContainerType(const AVFormatContext* format, const AVStream* video,
     const char* Type;
   };
   static constexpr TContainer kTypes[] = {
-      {"mov,", "video/mp4"},   {"avi", "video/x-msvideo"}, {"mpegts", "video/mp2t"},
-      {"flv", "video/x-flv"},  {"asf", "video/x-ms-asf"},  {"mpeg", "video/mpeg"},
+      {"mov,", "video/mp4"},  {"avi", "video/x-msvideo"}, {"mpegts", "video/mp2t"},
+      {"flv", "video/x-flv"}, {"asf", "video/x-ms-asf"},  {"mpeg", "video/mpeg"},
       {"ogg", "video/ogg"},
   };
   if (name.starts_with("matroska")) {
@@ -370,8 +371,8 @@ TJobResult ReadVideoFacts(int fd, const TJobParameters&) {
     facts.Bytes += "duration=" + std::string(text) + "\n";
   }
   const int width = stream->codecpar->width, height = stream->codecpar->height;
-  facts.Bytes += "width=" + std::to_string(turned ? height : width) + "\nheight=" +
-                 std::to_string(turned ? width : height) + "\n";
+  facts.Bytes += "width=" + std::to_string(turned ? height : width) +
+                 "\nheight=" + std::to_string(turned ? width : height) + "\n";
   return facts;
 }
 

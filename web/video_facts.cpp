@@ -15,10 +15,8 @@ struct TFact {
 };
 
 constexpr TFact kFacts[] = {
-    {"type", TValue::Token, "/.+-"},
-    {"codecs", TValue::Token, ".,_+-"},
-    {"duration", TValue::Number, ""},
-    {"width", TValue::Number, ""},
+    {"type", TValue::Token, "/.+-"},  {"codecs", TValue::Token, ".,_+-"},
+    {"duration", TValue::Number, ""}, {"width", TValue::Number, ""},
     {"height", TValue::Number, ""},
 };
 // Longer values are not what the program writes.

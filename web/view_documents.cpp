@@ -145,9 +145,9 @@ void AnswerMade(TDocumentCall& call, std::initializer_list<TViewKind> kinds,
   }
   TIdPeerThread* thread = call.Thread;
   const int fd = viewable->File.Get();
-  TThumbnail made = source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath),
-                                       viewable->Info, [thread] { return PeerGone(thread); },
-                                       workOf(viewable->Type.Kind)});
+  TThumbnail made =
+      source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath), viewable->Info,
+                         [thread] { return PeerGone(thread); }, workOf(viewable->Type.Kind)});
   switch (made.Outcome) {
     case TThumbnail::TOutcome::Image:
       break;
