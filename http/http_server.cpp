@@ -260,7 +260,8 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   bool closeAfter = !KeepAlive;
   do {
     thread.AwaitHead();
-    TRequestHeadParser parser(connection.MaxLineLength);
+    TRequestHeadParser parser(connection.MaxLineLength, TRequestHeadParser::kDefaultMaxHeadBytes,
+                              &OnAnswerMethod);
     ReadHead(connection, parser);
     const TRequestHead& head = parser.Head();
     const std::string_view input = connection.InputBuffer();

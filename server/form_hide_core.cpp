@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "announce/service_announcer.h"
+#include "dav/dav_server.h"
 #include "http/tcp_connection.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
@@ -171,6 +172,7 @@ TFormHideCore::TFormHideCore(std::string programFolder)
       executablePath_(vm::ExecutablePath()) {  // qualified: the member has the same name
   // Known from the start, so the page folder is found even before FormCreate has run.
   state_.SetProgramFolder(ResolvedProgramFolder());
+  dav_ = std::make_unique<TDavServer>(state_.ProgramFolder());
 }
 
 TFormHideCore::~TFormHideCore() {
@@ -204,6 +206,10 @@ void TFormHideCore::FormCreate() {
   SweepPartialUploads(state_.ProgramFolder());
 
   IdHTTPServer1.CommonHeaders = kCommonHeaders;
+  // The file-manager door answers its own methods under its own path.
+  IdHTTPServer1.OnAnswerMethod = [this](std::string_view, std::string_view target) {
+    return state_.Settings().WebDav && TDavServer::Handles(target);
+  };
   IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {
     return IdHTTPServer1AdmitBody(thread, request);
   };
@@ -380,8 +386,18 @@ std::vector<std::string> TFormHideCore::ReapOpeners() {
   return failed;
 }
 
+bool TFormHideCore::ForDav(const TIdHTTPRequestInfo& request) const {
+  const std::string& line = request.RequestLine;
+  const size_t first = line.find(' ');
+  const size_t last = line.rfind(' ');
+  if (first >= last) return false;
+  return TDavServer::Handles(std::string_view(line).substr(first + 1, last - first - 1)) &&
+         state_.Settings().WebDav;
+}
+
 TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread* thread,
                                                      const TIdHTTPRequestInfo& request) {
+  if (ForDav(request)) return dav_->AdmitBody(state_, request);
   const TBodyAdmission admission = AdmitBody(state_, request);
   if (admission == TBodyAdmission::Keep && AnnouncesBody(request) && thread) {
     // Counted by the connection as the body arrives; ends with the request (CommandGet).
@@ -414,6 +430,11 @@ void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPReques
     // The total comes when the file is opened (ServeOpenFile).
     connection->SetTransferProgress(
         state_.Clients().BeginTransfer(request.RemoteIP, TTransferKind::Download, fileName, -1));
+  }
+  if (ForDav(request)) {
+    TDavCall call{state_, loginThrottle_, IdHTTPServer1, thread, request, response};
+    dav_->Answer(call);
+    return;
   }
   vm::IdHTTPServer1CommandGet(state_, loginThrottle_, IdHTTPServer1, thread, request, response);
 }

@@ -17,6 +17,7 @@
 
 namespace vm {
 
+class TDavServer;
 class TServiceAnnouncer;
 
 class TFormHideCore {
@@ -71,6 +72,8 @@ class TFormHideCore {
 
  private:
   std::string ResolvedProgramFolder() const;
+  // True when the request is the file-manager door's (and the door is open).
+  bool ForDav(const TIdHTTPRequestInfo& request) const;
   // Activates the listener on DefaultPort; a failure is kept for NotServingReason and thrown.
   void Listen();
   // Announces the port served, or withdraws when nothing is served.
@@ -89,6 +92,9 @@ class TFormHideCore {
   // The last failure to listen (user-interface thread only).
   std::optional<TListenFailure> listenFailure_;
   TLoginThrottle loginThrottle_;  // stopped before the server, so no request waits on it
+  // The file-manager door: its locks and properties outlive every request (declared before
+  // the server).
+  std::unique_ptr<TDavServer> dav_;
   // Attached to the server while it serves; outlives every request (declared before it).
   std::shared_ptr<TThumbnailService> thumbnails_;
   TIdHTTPServer IdHTTPServer1;  // declared after the state: destroyed (stopped) first

@@ -106,6 +106,7 @@ bool LoadSettings(TMainState& state) {
   settings.ShareModes = std::move(stored.ShareModes);
   settings.KeepUploadNames = stored.KeepUploadNames;
   settings.Language = stored.Language;
+  settings.WebDav = stored.WebDav;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(stored.SharedFolders));

@@ -38,6 +38,8 @@ struct TSettings {
   // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
+  // The shares are also served to file managers (WebDAV) under their own path.
+  bool WebDav = true;
 };
 
 // A consistent copy of the state, taken under the lock.
@@ -107,6 +109,9 @@ class TMainState {
   void ReplaceSharedFolders(TSharedFolderList folders);
   // Direct update of the auto-start field by the settings window.
   void SetAutoRun(int autoRun);
+  // The port the listener got where the settings left it to the system, and the base URL that
+  // names it (AdoptChosenPort).
+  void SetServedPort(int port, std::string baseUrl);
   // Releases the shared-folder list (close handler): it becomes empty.
   void ReleaseSharedFolders();
 

@@ -123,6 +123,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.KeepUploadNames != stored.KeepUploadNames) {
     values.push_back({kKeepUploadNamesKey, FlagText(edited.KeepUploadNames)});
   }
+  if (edited.WebDav != stored.WebDav) {
+    values.push_back({kWebDavKey, FlagText(edited.WebDav)});
+  }
   if (edited.Language != stored.Language) {
     values.push_back({kLanguageKey, LanguageText(edited.Language)});
   }
@@ -150,6 +153,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
   stored.ShareModes = SplitShareModes(ini.ReadString(kSettingsSection, kShareModesKey, ""));
   stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
+  stored.WebDav = StrToIntDef(ini.ReadString(kSettingsSection, kWebDavKey, "1"), 1) != 0;
   stored.Language = LanguageOf(TrimText(ini.ReadString(kSettingsSection, kLanguageKey, "")));
   return stored;
 }

@@ -32,6 +32,8 @@ inline constexpr char kShareModesKey[] = "SHARE_MODES";
 inline constexpr char kKeepUploadNamesKey[] = "UPLOAD_KEEP_NAMES";
 // The language of the windows: "ja", "en", or anything else (none) for the locale's.
 inline constexpr char kLanguageKey[] = "LANGUAGE";
+// Whether the shares are also served to file managers (WebDAV): on unless "0".
+inline constexpr char kWebDavKey[] = "WEBDAV";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -47,6 +49,7 @@ struct TStoredSettings {
   bool PublishDotFiles = false;
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
+  bool WebDav = true;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
   TShareModes ShareModes;           // by share name; only shares that are listed count
 

@@ -225,10 +225,12 @@ TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
   vm::LoadSettings(f.state);
   EXPECT_EQ(f.state.Settings().ExtraHosts, (std::vector<std::string>{"nas.example", "box.lan"}));
   EXPECT_TRUE(f.state.Settings().PublishDotFiles);
-  f.WriteSettings("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\n");
+  EXPECT_TRUE(f.state.Settings().WebDav);
+  f.WriteSettings("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\nWEBDAV=0\r\n");
   vm::LoadSettings(f.state);
   EXPECT_TRUE(f.state.Settings().ExtraHosts.empty());
   EXPECT_FALSE(f.state.Settings().PublishDotFiles);
+  EXPECT_FALSE(f.state.Settings().WebDav);
 }
 
 TEST(ConfigStore, LanguageSetting) {
@@ -324,6 +326,9 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
       {"upload names alone", "", [](vm::TStoredSettings& s) { s.KeepUploadNames = true; },
        "[COMMON]\r\nUPLOAD_KEEP_NAMES=1\r\n"},
+      // The file-manager door is open by default: only closing it writes a key.
+      {"file-manager door closed alone", "", [](vm::TStoredSettings& s) { s.WebDav = false; },
+       "[COMMON]\r\nWEBDAV=0\r\n"},
       {"language alone", "[COMMON]\r\nLANGUAGE=ja\r\n",
        [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::English; },
        "[COMMON]\r\nLANGUAGE=en\r\n"},

@@ -329,6 +329,18 @@
         <translation>This PC&apos;s URLs:</translation>
     </message>
     <message>
+        <source>ファイルマネージャー:</source>
+        <translation>File managers:</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャーなど WebDAV に対応したアプリで共有フォルダを開くアドレスです。</source>
+        <translation>The address that opens the shared folders in file managers and other apps that speak WebDAV.</translation>
+    </message>
+    <message>
+        <source>コピー</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
         <source>選んだURLがQRコードになります。</source>
         <translation>The URL you select is shown as the QR code.</translation>
     </message>

@@ -1,6 +1,8 @@
 #include "ui/form_set.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -223,6 +225,10 @@ void TFormSet::RetranslateUi() {
   label8_->setText(tr("表示言語:"));
   ComboLanguage->setItemText(kAutoLanguageItem, tr("自動"));
   qrCaption_->setText(tr("スマートフォンで読み取るとURLを開けます"));
+  davLabel_->setText(tr("ファイルマネージャー:"));
+  DavAddresses->setToolTip(tr("ファイルマネージャーなど WebDAV に対応したアプリで共有フォルダを"
+                              "開くアドレスです。"));
+  DavCopy->setText(tr("コピー"));
 
   Button1->setText(tr("OK"));
   Button2->setText(tr("Cancel"));
@@ -305,6 +311,23 @@ QWidget* TFormSet::CreatePasswordTab() {
   return tab;
 }
 
+namespace {
+
+// Where a file manager of each kind finds the shares, for the host and port of a page URL
+// ("http://192.168.0.12:8080/velmarind/").
+std::vector<std::pair<QString, std::string>> DavUrls(const std::string& pageUrl) {
+  const size_t start = pageUrl.find("://");
+  if (start == std::string::npos) return {};
+  const size_t end = pageUrl.find('/', start + 3);
+  const std::string authority = pageUrl.substr(start + 3, end - start - 3);
+  const std::string path = authority + "/velmarind-dav/";
+  return {{QStringLiteral("GNOME"), "dav://" + path},
+          {QStringLiteral("KDE"), "webdav://" + path},
+          {QStringLiteral("macOS Finder, rclone, Android"), "http://" + path}};
+}
+
+}  // namespace
+
 QWidget* TFormSet::CreateSystemTab() {
   auto* tab = new QWidget;
   CheckBox2 = new QCheckBox(tab);
@@ -327,9 +350,21 @@ QWidget* TFormSet::CreateSystemTab() {
                               2 * AddressList->frameWidth() + kAddressListRows * 2);
   label7_->setBuddy(AddressList);
   connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowQrCode);
+  connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowDavAddresses);
   NameLine = new QLabel(tab);
   NameLine->setWordWrap(true);
   NameLine->hide();
+  davLabel_ = new QLabel(tab);
+  DavAddresses = new QComboBox(tab);
+  davLabel_->setBuddy(DavAddresses);
+  DavCopy = new QPushButton(tab);
+  connect(DavCopy, &QPushButton::clicked, this, [this] {
+    QGuiApplication::clipboard()->setText(DavAddresses->currentData().toString());
+  });
+  auto* davRow = new QHBoxLayout;
+  davRow->addWidget(davLabel_);
+  davRow->addWidget(DavAddresses, 1);
+  davRow->addWidget(DavCopy);
 
   // Language names are given in their own language, so that either can be found.
   label8_ = new QLabel(tab);
@@ -371,6 +406,7 @@ QWidget* TFormSet::CreateSystemTab() {
   layout->addWidget(label7_);
   layout->addWidget(AddressList);
   layout->addWidget(NameLine);
+  layout->addLayout(davRow);
   layout->addStretch();
   return tab;
 }
@@ -581,10 +617,26 @@ void TFormSet::ShowAddress() {
     Label5->setToolTip(Label5->text());
     Label5->setCursor(Qt::ArrowCursor);
   }
+  ShowDavAddresses();
   ShowQrCode();
   // The caption speaks of a code that is only there while something is served.
   qrCaption_->setVisible(serving_ && QrCodeAvailable());
   Label5->adjustSize();
+}
+
+void TFormSet::ShowDavAddresses() {
+  DavAddresses->clear();
+  const QListWidgetItem* row = AddressList->currentItem();
+  const bool shown = serving_ && host_.State().Settings().WebDav && row != nullptr;
+  if (shown) {
+    for (const auto& [kind, url] : DavUrls(row->data(kUrlRole).toByteArray().toStdString())) {
+      DavAddresses->addItem(kind + QStringLiteral(": ") + QString::fromStdString(url),
+                            QString::fromStdString(url));
+    }
+  }
+  davLabel_->setVisible(shown);
+  DavAddresses->setVisible(shown);
+  DavCopy->setVisible(shown);
 }
 
 void TFormSet::ShowQrCode() {
@@ -649,6 +701,8 @@ TStoredSettings TFormSet::EditedSettings() const {
   edited.PublishDotFiles = CheckBox3->isChecked();
   edited.KeepUploadNames = CheckBox4->isChecked();
   edited.Language = LanguageOfItem(ComboLanguage->currentIndex());
+  // Not edited here: kept as the settings file has it.
+  edited.WebDav = host_.State().Settings().WebDav;
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));

@@ -59,6 +59,8 @@ class TFormSet : public QWidget {
   QComboBox* ComboLanguage = nullptr;  // the windows' language: 自動 / 日本語 / English
   QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
   QLabel* NameLine = nullptr;          // why no URL by name is listed, when there is none
+  QComboBox* DavAddresses = nullptr;   // the file managers' address of each kind (WebDAV)
+  QPushButton* DavCopy = nullptr;      // copies the one chosen
   TClientsTab* ClientsTab = nullptr;   // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
   QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
@@ -145,6 +147,9 @@ class TFormSet : public QWidget {
   void SetRowMode(QTreeWidgetItem* row, TShareMode mode);
   void SwapRows(int upper);
   std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
+  // The file managers' addresses for the address chosen in AddressList (none while nothing is
+  // served or the door is closed).
+  void ShowDavAddresses();
   // The QR code of the URL chosen in AddressList.
   void ShowQrCode();
   QStringList ControlSnapshot() const;
@@ -166,6 +171,7 @@ class TFormSet : public QWidget {
   QLabel* label6_ = nullptr;  // other host names
   QLabel* label7_ = nullptr;  // the URLs
   QLabel* label8_ = nullptr;  // the language
+  QLabel* davLabel_ = nullptr;  // the file managers' addresses
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,

@@ -1,6 +1,7 @@
 #include "web/dispatcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,6 +102,12 @@ TAnswerBody WritePage(TPageMaker make, const char* kind, const TStateSnapshot& s
   return {make(snapshot, params, PageFilePath(snapshot.ProgramFolder, kind, address)), "", true};
 }
 
+// How long the next login attempt from address will wait, in whole seconds rounded up.
+long long LoginWaitSeconds(const TLoginThrottle& throttle, const std::string& address) {
+  const auto wait = throttle.WaitAhead(address, TLoginThrottle::TClock::now());
+  return std::chrono::ceil<std::chrono::seconds>(wait).count();
+}
+
 // The login gate for a client that must log in. sent: the parameters as sent (undecoded);
 // mayLogIn is false for a request another site started, which never gets a password checked.
 TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
@@ -108,7 +115,8 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
                               const std::string& document, const std::string& sent, bool mayLogIn) {
   const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
   if (!mayLogIn || !IsLoginDocument(document)) {
-    return {MakeLoginPage(snapshot, "", loginPage, ""), "", true};
+    return {MakeLoginPage(snapshot, "", loginPage, "", LoginWaitSeconds(throttle, address)), "",
+            true};
   }
   // The wait comes before the check: an answer that came sooner would tell the guess. The
   // password is read after it, as the settings may have changed meanwhile.
@@ -117,7 +125,8 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
     state.Admit(address);
     return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
   }
-  return {MakeLoginPage(snapshot, "", loginPage, "r"), "", true};
+  return {MakeLoginPage(snapshot, "", loginPage, "r", LoginWaitSeconds(throttle, address)), "",
+          true};
 }
 
 // Routes by the document table and has the answer written.
@@ -210,7 +219,11 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   if (!foreign) sent = bodySent ? request.FormText : request.RawParams;
 
   TAnswerBody answer;
-  if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
+  if (const std::string_view asset = LoginAssetKey(document); !asset.empty()) {
+    // The installed style sheet or script under the name the login page uses: nothing of the
+    // user's, so also before a login; no parameters or body are looked at.
+    answer = AnswerDocument(snapshot, address, std::string(asset), "", response);
+  } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
     // neither parsed nor saved.
     answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
