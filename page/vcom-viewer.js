@@ -1,7 +1,7 @@
 /*
  * Viewer and gallery: a file the browser can show opens inside the page (images, video, audio,
  * texts, PDF), with previous/next through the folder's viewable files, swipes and arrow keys;
- * a folder that holds images can be shown as a grid of thumbnails.
+ * a folder that holds photos or videos can be shown as a grid of thumbnails.
  *
  * Files are fetched from "vm-view" and thumbnails from "vm-thumb" (both "file" = hex path, as
  * for downloads). Photos browsers cannot show (HEIC, TIFF, ...; the build lists them in
