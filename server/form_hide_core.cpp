@@ -26,6 +26,7 @@
 #include "platform/trash_can.h"
 #include "state/config_store.h"
 #include "thumbs/thumbnail_cache.h"
+#include "thumbs/view_cache.h"
 #include "web/body_admission.h"
 #include "web/chunk_upload.h"
 #include "web/dispatcher.h"
@@ -149,10 +150,12 @@ std::string WithFolder(std::string text, const std::string& folder) {
 }
 
 // The folders besides the program folder that no share reaches into (native paths): the
-// thumbnail caches (ours, and the desktop's of the user's images), the user's trash, and the
-// runtime folder when it is the user's alone, as it must be (never a /tmp that all share).
+// thumbnail caches (ours, and the desktop's of the user's images), the converted views, the
+// user's trash, and the runtime folder when it is the user's alone, as it must be (never a /tmp
+// that all share).
 std::vector<std::string> PrivateFolders() {
   std::vector<std::string> folders = {thumbs::TThumbnailCache::DefaultFolder(),
+                                      thumbs::TViewCache::DefaultFolder(),
                                       thumbs::SharedThumbnailFolder(), HomeTrashPath()};
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   struct stat info {};
