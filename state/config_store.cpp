@@ -106,6 +106,8 @@ bool LoadSettings(TMainState& state) {
   settings.ShareModes = std::move(stored.ShareModes);
   settings.KeepUploadNames = stored.KeepUploadNames;
   settings.Language = stored.Language;
+  settings.QrSignIn = stored.QrSignIn;
+  settings.SignInValidity = stored.SignInValidity;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(stored.SharedFolders));

@@ -4,6 +4,7 @@
 #include "web/document_table.h"
 #include "web/extra_documents.h"
 #include "web/request_guard.h"
+#include "web/signin_document.h"
 
 namespace vm {
 
@@ -40,6 +41,8 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
   if (IsStartedByOtherSite(request.RawHeaders, target.Host, plainIndex))
     return TBodyAdmission::Discard;
   if (IsLoginDocument(target.Document)) return TBodyAdmission::SmallForm;
+  // A code comes in the address; a body has nothing to say to the sign-in.
+  if (IsSignInDocument(target.Document)) return TBodyAdmission::Discard;
   if (settings.PassFlag && !state.IsAdmitted(request.RemoteIP)) return TBodyAdmission::Discard;
   if (const TExtraDocument* extra = FindExtraDocument(target.Document)) return extra->Body;
   return TBodyAdmission::Keep;

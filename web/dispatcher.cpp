@@ -14,6 +14,7 @@
 #include "web/pages.h"
 #include "web/post_body.h"
 #include "web/request_guard.h"
+#include "web/signin_document.h"
 
 namespace vm {
 
@@ -210,7 +211,17 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   if (!foreign) sent = bodySent ? request.FormText : request.RawParams;
 
   TAnswerBody answer;
-  if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
+  if (IsSignInDocument(document)) {
+    const TSignInOutcome outcome = SignIn(state, throttle, snapshot, request);
+    if (outcome == TSignInOutcome::GoOn) {
+      AnswerGoOn(response);
+      return;
+    }
+    const std::string variant = outcome == TSignInOutcome::Refused ? kCodeRefusedVariant : "";
+    answer = {MakeLoginPage(snapshot, "", PageFilePath(snapshot.ProgramFolder, "login", address),
+                            variant),
+              "", true};
+  } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
     // neither parsed nor saved.
     answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);

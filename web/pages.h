@@ -8,9 +8,11 @@
 
 namespace vm {
 
-// Login form; variant "r" adds the wrong-password line.
+// Login form; variant "r" adds the wrong-password line, "c" (an addition of ours: the answer to
+// a sign-in code) the line saying that the code was used or has expired.
 std::string MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
                    const std::string& variant);
+inline constexpr char kCodeRefusedVariant[] = "c";
 // Login-complete page that sends the browser on to the index page, relative to the address the
 // browser came by (the base URL is only shown).
 std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,
