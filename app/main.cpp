@@ -13,6 +13,7 @@
 #include "http/descriptor_limit.h"
 #include "platform/fs_names.h"
 #include "server/form_hide_core.h"
+#include "state/chosen_port.h"
 
 #ifdef VELMARIND_DESKTOP
 #include "desktop/desktop_main.h"
@@ -54,6 +55,7 @@ int RunHeadless() {
   if (const std::string problem = core.FolderProblem(); !problem.empty()) {
     std::fprintf(stderr, "%s\n", ForTerminal(problem).c_str());
   }
+  vm::AdoptChosenPort(core.State(), core.Server().BoundPort());
   std::printf("%s\n", core.State().Settings().BaseURL.c_str());
   std::fflush(stdout);
 

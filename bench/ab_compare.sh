@@ -24,7 +24,7 @@ head -c $((mib << 20)) /dev/urandom >"$work/big.bin"
 cp "$work/big.bin" "$work/share/big.bin"
 hex=$(printf '%s' "$work/share/big.bin" | od -An -tx1 | tr -d ' \n')
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+free_port() { python3 "$(dirname "$0")/../tests/support/free_port.py"; }
 start() {  # BUILD: the program from a folder of its own, headless
   local app=$work/app port
   rm -rf "$app" && mkdir -p "$app/page"
@@ -35,7 +35,7 @@ start() {  # BUILD: the program from a folder of its own, headless
   (cd "$app" && unset DISPLAY WAYLAND_DISPLAY && XDG_CONFIG_HOME=$work exec ./velmarind) >/dev/null 2>&1 &
   pid=$!
   url=http://127.0.0.1:$port/velmarind/
-  for _ in $(seq 50); do curl -s -o /dev/null "$url" && return 0; sleep 0.1; done
+  for _ in $(seq 100); do curl -s -o /dev/null "$url" && return 0; sleep 0.1; done
   echo "the program did not start"; exit 1
 }
 stop() { kill "$pid"; wait "$pid" 2>/dev/null || true; pid=; }

@@ -122,14 +122,7 @@ for k in range(count):
         f.write(b"x" * (k % 1000))
 EOF
 
-read -r VPORT NPORT PPORT HPORT < <(python3 - <<'EOF'
-import socket
-socks = [socket.socket() for _ in range(4)]
-for s in socks:
-    s.bind(("127.0.0.1", 0))
-print(*(s.getsockname()[1] for s in socks))
-EOF
-)
+read -r VPORT NPORT PPORT HPORT < <(python3 "$HERE/../tests/support/free_port.py" 4 | xargs)
 
 printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nPASS_FLG=0\r\nPASSWORD=\r\n' "$VPORT" \
   >"$PROG/velmarind.ini"

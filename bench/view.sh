@@ -46,7 +46,6 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 PROG="$WORK/prog" SHARE="$WORK/share" NGX="$WORK/nginx"
 mkdir -p "$PROG/page" "$SHARE/many" "$SHARE/photos" "$NGX/logs" "$NGX/tmp" "$WORK/cache" "$WORK/xdg"
 cp "$BUILD/velmarind" "$BUILD/velmarind-thumbnailer" "$PROG/"
@@ -67,7 +66,7 @@ rm -f "$WORK"/*.v
   cp "$WORK/source-$(( (n - 1) % PHOTO_SOURCES + 1 )).jpg" "$(printf '%s/photos/IMG_%04d.jpg' "$SHARE" "$n")"
 done
 
-VPORT=$(free_port) NPORT=$(free_port) PPORT=$(free_port)
+read -r VPORT NPORT PPORT < <(python3 "$REPO/tests/support/free_port.py" 3 | xargs)
 printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nPASS_FLG=0\r\nPASSWORD=\r\n' "$VPORT" >"$PROG/velmarind.ini"
 printf '%s;;%s/\r\n' "$SHARE_NAME" "$SHARE" >"$PROG/dirlst.ini"
 user_line=""

@@ -47,7 +47,7 @@ cat "$SHARE"/set/part-*.bin >"$SHARE/one.bin"
 truncate -s "${SPARSE_GIB}G" "$SHARE/sparse/zeros.bin"
 cat "$SHARE"/set/part-*.bin "$SHARE/one.bin" >/dev/null  # in the page cache for both
 
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+PORT=$(python3 "$HERE/../tests/support/free_port.py")
 printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=0\r\nPASS_FLG=0\r\nPASSWORD=\r\n' "$PORT" >"$PROG/velmarind.ini"
 printf 'Bench;;%s/\r\n' "$SHARE" >"$PROG/dirlst.ini"
 env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$WORK/xdg" "$PROG/velmarind" >"$WORK/out" 2>&1 &

@@ -18,13 +18,15 @@
     trash: ['削除', 'Delete'],
     rename: ['名前の変更', 'Rename'],
     newFolder: ['新しいフォルダ', 'New folder'],
-    confirmTrash: ['個の項目をごみ箱に移します。よろしいですか？', 'item(s) will be moved to the trash. Continue?'],
+    confirmTrash: ['%n 個の項目をごみ箱に移します。よろしいですか？', '%n item will be moved to the trash. Continue?',
+      '%n items will be moved to the trash. Continue?'],
     renamePrompt: ['新しい名前:', 'New name:'],
     folderPrompt: ['新しいフォルダの名前:', 'Name of the new folder:'],
-    trashed: ['個の項目をごみ箱に移しました。', 'item(s) moved to the trash.'],
+    trashed: ['%n 個の項目をごみ箱に移しました。', '%n item moved to the trash.', '%n items moved to the trash.'],
     renamed: ['名前を変更しました:', 'Renamed:'],
     folderMade: ['フォルダを作りました:', 'Folder created:'],
-    dropbox: ['このフォルダはアップロード専用です。中身は表示されません。', 'This folder takes uploads only; its contents are not shown.'],
+    dropbox: ['このフォルダはアップロード専用です。アップロードしたファイルは届きますが、ここには表示されません。',
+      'This folder takes uploads only: uploaded files arrive, but are not shown here.'],
     viewOnly: ['このフォルダは閲覧専用です。', 'This folder is for viewing only.'],
     NotFound: ['見つかりません。移動または削除された可能性があります。', 'Not found. It may have been moved or deleted.'],
     NotAllowed: ['このフォルダでは許可されていない操作です。', 'This is not allowed in this folder.'],
@@ -66,7 +68,8 @@
     }
     return selections[view.id];
   }
-  // The names selected, in the order of the listing data (folders first).
+  // The names selected, in the order of the listing data (folders first). Entries the filter
+  // hides are not selected (the "filtered" hook): the actions apply to what is shown.
   function selectedHex(id) {
     var sel = selected(id), view = core.views[id];
     if (!view || !view.data) return Object.keys(sel);
@@ -106,12 +109,17 @@
 
   // ---- the selection in the rows -------------------------------------------
 
-  function setChecked(id, tr, hex, on) {
-    var sel = selected(id);
-    if (on) sel[hex] = true; else delete sel[hex];
+  // Shows a row as selected or not.
+  function markRow(tr, on) {
     tr.classList.toggle('vm-selected', on);
     var box = tr.querySelector('.vm-check');
     if (box) box.checked = on;
+  }
+
+  function setChecked(id, tr, hex, on) {
+    var sel = selected(id);
+    if (on) sel[hex] = true; else delete sel[hex];
+    if (tr) markRow(tr, on);
     updateBar(id);
   }
 
@@ -192,7 +200,7 @@
     var bar = core.el('div', 'vm-manage');
     bar.setAttribute('role', 'toolbar');
     if (view.data.mode === 'dropbox') {
-      root.insertBefore(core.el('p', 'vm-mode-note', T.dropbox), root.querySelector('.vm-list'));
+      root.insertBefore(core.el('p', 'vm-mode-note', T.dropbox), root.querySelector('.vm-list, .vm-drop-hint'));
       return;
     }
     var allLabel = core.el('label', 'vm-all');
@@ -204,7 +212,7 @@
       var sel = selected(id);
       shownEntries(id).forEach(function (e) { if (all.checked) sel[e.hex] = true; else delete sel[e.hex]; });
       var rows = root.querySelectorAll('tbody tr[data-hex]');
-      for (var i = 0; i < rows.length; i++) setChecked(id, rows[i], rows[i].getAttribute('data-hex'), all.checked);
+      for (var i = 0; i < rows.length; i++) markRow(rows[i], all.checked);
       updateBar(id);
     });
     allLabel.appendChild(all);
@@ -218,7 +226,10 @@
       bar.appendChild(core.button('vm-btn vm-new-folder', T.newFolder, function () { newFolder(view); }));
     }
     var table = root.querySelector('.vm-list');
-    root.insertBefore(bar, table);
+    // Into the folder's bar, beside the filter; a phone shows them as one row.
+    var tools = root.querySelector('.vm-bar');
+    if (tools) tools.appendChild(bar);
+    else root.insertBefore(bar, table);
     if (view.data.mode === 'view') root.insertBefore(core.el('p', 'vm-mode-note', T.viewOnly), table);
     updateBar(id);
   }
@@ -270,7 +281,7 @@
     if (!hexes.length) return;
     var names = hexes.map(function (h) { return nameOf(view, h); });
     var shown = names.slice(0, 5).join('\n') + (names.length > 5 ? '\n…' : '');
-    if (!global.confirm(hexes.length + ' ' + T.confirmTrash + '\n\n' + shown)) return;
+    if (!global.confirm(T.confirmTrash(hexes.length) + '\n\n' + shown)) return;
     var batches = [], batch = [];
     hexes.forEach(function (h) {
       if (batch.length && (batch.join('.').length + h.length + view.pathHex.length) > FORM_LIMIT) { batches.push(batch); batch = []; }
@@ -281,14 +292,14 @@
     function next(i) {
       if (i >= batches.length) {
         delete selections[view.id];
-        notice(view, done + ' ' + T.trashed, 'ok');
+        notice(view, T.trashed(done), 'ok');
         return;
       }
       post(TRASH_DOC, { dir: view.pathHex, items: batches[i].join('.') }).then(function (r) {
         done += Number(r.headers.get('X-Velmarind-Done') || 0);
         if (!r.ok) {
           delete selections[view.id];
-          notice(view, (done ? done + ' ' + T.trashed + ' ' : '') + refusalText(r), 'error');
+          notice(view, (done ? T.trashed(done) + ' ' : '') + refusalText(r), 'error');
           return;
         }
         next(i + 1);
@@ -302,6 +313,8 @@
     if (hexes.length !== 1) return;
     var old = nameOf(view, hexes[0]);
     var typed = global.prompt(T.renamePrompt, old);
+    // The same name again: done with this entry, which leaves the selection.
+    if (typed === old) setChecked(view.id, view.table.querySelector('tr[data-hex="' + hexes[0] + '"]'), hexes[0], false);
     if (typed === null || typed === '' || typed === old) return;
     post(RENAME_DOC, { dir: view.pathHex, from: hexes[0], to: utf8Hex(typed) }).then(function (r) {
       if (!r.ok) { notice(view, refusalText(r), 'error'); return; }
@@ -333,6 +346,19 @@
     view.data.entries.forEach(function (e) { present[e.hex] = true; });
     selectedHex(id).forEach(function (h) { if (!present[h]) delete selections[id][h]; });
     buildBar(id, view, root);
+  });
+
+  // Entries the filter hides leave the selection, so that an action never reaches what is not
+  // shown; their rows, made once and kept, are unchecked for when they come back.
+  core.on('filtered', function (id, view) {
+    var sel = selectionFor(view), shown = {};
+    shownEntries(id).forEach(function (e) { shown[e.hex] = true; });
+    view.data.entries.forEach(function (e) {
+      if (!sel[e.hex] || shown[e.hex]) return;
+      delete sel[e.hex];
+      if (e.row) markRow(e.row, false);
+    });
+    updateBar(id);
   });
 
   core.on('folder', function (id, view) {

@@ -21,8 +21,13 @@
     left: ['残り', 'left'],
     minutes: ['分', ' min '],
     seconds: ['秒', ' s'],
-    uploadedTo: ['個のファイルをアップロードしました:', 'files uploaded to'],
-    partly: ['個のファイルのうち、保存できたのは', 'files sent; saved:'],
+    uploadedTo: ['%n 個のファイルをアップロードしました:', '%n file uploaded to', '%n files uploaded to'],
+    partly: ['%n 個のファイルのうち、保存できたのは', '%n file sent; saved:', '%n files sent; saved:'],
+    savedAs: ['保存した名前:', 'Saved as:'],
+    andMore: ['ほか %n 個', 'and %n more', 'and %n more'],
+    keepNames: ['PC の「設定」で、元のファイル名のまま保存するようにもできます。', 'The settings on the PC can keep the original file names.'],
+    reconnecting: ['再接続中…', 'Reconnecting…'],
+    noBytes: ['通信が止まっています', 'nothing is getting through'],
     partlyEnd: ['個です:', 'in'],
     arrived: ['届いたファイル:', 'Arrived:'],
     missed: ['届かなかったファイル:', 'Not arrived:'],
@@ -40,7 +45,8 @@
     resumeHint: ['同じファイルを選ぶと続きから送ります。', 'Choose the same file to go on where it stopped.'],
     resume: ['続きを送る', 'Go on'],
     discard: ['取り消す', 'Discard'],
-    otherFile: ['選んだファイルは中断したものと違います。', 'That is not the file of the unfinished upload.'],
+    otherFile: ['選んだファイルは中断したものと違います。もう一度選ぶか、取り消してください。',
+      'That is not the file of the unfinished upload. Choose it again, or discard the upload.'],
     resumable: ['同じファイルを選ぶと続きから再開できます。', 'Choose the same file again to go on where it stopped.']
   });
 
@@ -63,6 +69,13 @@
   // Speed is measured over this window; the label changes at most this often.
   var SPEED_WINDOW_MS = 5000;
   var LABEL_EVERY_MS = 250;
+  // No byte moved for this long: the label says that the upload is reconnecting.
+  var STALL_MS = 3000;
+  // Saved names listed after an upload; the rest are counted.
+  var NAMES_SHOWN = 5;
+  // The note that the settings can keep the original names is given once in this browser.
+  var NAMES_NOTE_KEY = 'velmarind.namesNote';
+  var STAMPED_NAME = /^__vupd_img_\d{15}/;
 
   var job = null;
 
@@ -345,6 +358,11 @@
     if (!job) return;
     var sent = job.doneBytes + bytesOfFile;
     var now = Date.now();
+    // Asking again where a cut upload stands moves nothing: the label keeps saying so.
+    var moved = sent > job.lastSent;
+    job.lastSent = sent;
+    job.fileSent = bytesOfFile;
+    if (moved) { job.movedAt = now; job.stalled = false; } else if (job.stalled) return;
     job.samples.push([now, sent]);
     while (job.samples.length > 2 && now - job.samples[0][0] > SPEED_WINDOW_MS) job.samples.shift();
     if (now - job.labelAt < LABEL_EVERY_MS && sent < job.total) return;
@@ -357,6 +375,17 @@
     var first = job.samples[0], rate = now > first[0] ? (sent - first[1]) * 1000 / (now - first[0]) : 0;
     job.detail.textContent = rate > 0 && now - job.started > 1000 ?
       readableSpeed(rate) + ' \u00b7 ' + T.left + ' ' + readableTime((job.total - sent) / rate) : '';
+  }
+
+  // Checked twice a second while a job runs: without moving bytes the speed is no speed. A file
+  // sent whole waits for the server's answer, which is no stall.
+  function watchStall() {
+    if (!job || job.stalled || Date.now() - job.movedAt < STALL_MS) return;
+    if (job.fileSent >= job.files[job.index].size) return;
+    job.stalled = true;
+    job.label.textContent = T.reconnecting + ' ' + job.bar.value + '%' +
+      (job.files.length > 1 ? ' (' + (job.index + 1) + '/' + job.files.length + ')' : '');
+    job.detail.textContent = readableSpeed(0) + ' \u00b7 ' + T.noBytes;
   }
 
   function keepAwake() {
@@ -392,7 +421,7 @@
       files: files, target: target, total: total, doneBytes: 0, index: 0, results: [],
       bar: prog.querySelector('progress'), label: prog.querySelector('.vm-progress-label'), detail: detail,
       samples: [], labelAt: 0, started: Date.now(), xhr: null, cancelled: false, wake: null, entry: null,
-      kick: null
+      kick: null, lastSent: -1, fileSent: 0, movedAt: Date.now(), stalled: false, watch: setInterval(watchStall, 500)
     };
     prog.hidden = false;
     job.bar.value = 0;
@@ -409,6 +438,7 @@
         if (job.cancelled) return;
         job.index = i;
         job.entry = null;
+        job.fileSent = 0;
         return (file.size > LARGE_FILE ? sendChunked(file, target) : sendForm(file, target)).then(function (saved) {
           progress(file.size);
           job.results.push({ name: file.name, saved: saved });
@@ -425,6 +455,7 @@
   function finish() {
     var done = job, f = document.forms.mform, prog = document.getElementById('vm-progress');
     job = null;
+    clearInterval(done.watch);
     if (done.wake) done.wake.release().catch(function () {});
     if (f) f.classList.remove('vm-busy');
     prog.hidden = true;
@@ -432,21 +463,25 @@
     var arrived = done.results.filter(function (r) { return r.saved; });
     var missed = done.results.filter(function (r) { return !r.saved; });
     var untried = done.files.length - done.results.length;
-    var names = function (list) { return list.map(function (r) { return savedName(r.saved); }).join(', '); };
+    var names = function (list) {
+      var shown = list.slice(0, NAMES_SHOWN).map(function (r) { return savedName(r.saved); }).join(', ');
+      return list.length > NAMES_SHOWN ? shown + ' ' + T.andMore(list.length - NAMES_SHOWN) : shown;
+    };
     var text, kind = 'error';
     if (done.cancelled && missed.length && missed[missed.length - 1].problem === T.aborted) {
       text = T.aborted + (arrived.length ? ' ' + T.arrived + ' ' + names(arrived) : '');
     } else if (!missed.length && !untried) {
-      text = arrived.length + ' ' + T.uploadedTo + ' ' + done.target.where;
+      text = T.uploadedTo(arrived.length) + ' ' + done.target.where + '\n' + T.savedAs + ' ' + names(arrived);
       kind = 'ok';
     } else if (!arrived.length && done.files.length === 1) {
       text = T.noneSaved + ' (' + missed[0].problem + ')';
     } else {
-      text = done.files.length + ' ' + T.partly + ' ' + arrived.length + ' ' + T.partlyEnd + ' ' + done.target.where +
+      text = T.partly(done.files.length) + ' ' + arrived.length + ' ' + T.partlyEnd + ' ' + done.target.where +
         (arrived.length ? ' ' + T.arrived + ' ' + names(arrived) + '.' : '') +
         ' ' + T.missed + ' ' + missed.map(function (r) { return r.name + ' (' + r.problem + ')'; }).join(', ');
     }
     if (missed.some(function (r) { return r.resumable; })) text += ' ' + T.resumable;
+    if (arrived.some(function (r) { return STAMPED_NAME.test(savedName(r.saved)); }) && !noteGiven()) text += '\n' + T.keepNames;
     core.uploadMessage(text, kind);
     var fresh = {};
     arrived.forEach(function (r) { fresh[r.saved.toLowerCase()] = true; });
@@ -455,6 +490,15 @@
       core.exf(done.target.id, done.target.nameHex, done.target.pathHex, { fresh: fresh, history: 'none' });
     }
     showOffer();
+  }
+
+  // True when the note on keeping names has been given in this browser; from now on it has.
+  function noteGiven() {
+    try {
+      if (global.localStorage.getItem(NAMES_NOTE_KEY)) return true;
+      global.localStorage.setItem(NAMES_NOTE_KEY, '1');
+    } catch (e) { /* storage off: given every time */ }
+    return false;
   }
 
   function cancel() {
@@ -489,9 +533,13 @@
     offer.hidden = false;
     offer.textContent = '';
     list.forEach(function (e) {
-      var line = core.el('p', 'vm-resume-line');
+      var line = core.el('div', 'vm-resume-line');
       var pct = e.size ? Math.floor((e.held || 0) * 100 / e.size) : 0;
-      line.appendChild(document.createTextNode(T.resumeOffer + ' \u300c' + e.name + '\u300d (' + e.where + ', ' + pct + '%) ' + T.resumeHint + ' '));
+      line.appendChild(document.createTextNode(T.resumeOffer + ' \u300c' + e.name + '\u300d (' + core.readableSize(e.size) +
+        ', ' + e.where + ', ' + pct + '%) ' + T.resumeHint + ' '));
+      // A wrong file is told beside the offer, which stays to be taken up again.
+      var problem = core.el('p', 'vm-resume-problem');
+      problem.setAttribute('role', 'alert');
       var choose = document.createElement('input');
       choose.type = 'file';
       choose.hidden = true;
@@ -499,7 +547,8 @@
         var file = choose.files && choose.files[0];
         if (!file) return;
         var target = { id: 'm1', nameHex: e.nameHex, pathHex: e.pathHex, dirpath: e.dirpath, where: e.where };
-        if (!sameFile(e, target, file)) { core.message(offer, T.otherFile, 'error'); return; }
+        choose.value = '';
+        if (!sameFile(e, target, file)) { problem.textContent = T.otherFile; return; }
         run([file], target);
       });
       var go = core.el('button', 'vm-btn vm-resume-go', T.resume);
@@ -515,6 +564,7 @@
       line.appendChild(choose);
       line.appendChild(go);
       line.appendChild(drop);
+      line.appendChild(problem);
       offer.appendChild(line);
     });
   }

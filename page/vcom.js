@@ -17,12 +17,26 @@
   'use strict';
 
   // The language of the browser picks each text of a pair [Japanese, English]; so do the
-  // parts' texts (VelmarindCore.texts).
+  // parts' texts (VelmarindCore.texts). A text that counts is a triple [Japanese, English for one,
+  // English for more] with "%n" for the number, and becomes a function of the number.
   var english = !/^ja\b/i.test((global.navigator && (navigator.language || '')) || 'ja');
   function texts(table) {
     var chosen = {};
-    Object.keys(table).forEach(function (k) { chosen[k] = table[k][english ? 1 : 0]; });
+    Object.keys(table).forEach(function (k) {
+      var t = table[k];
+      chosen[k] = t.length < 3 ? t[english ? 1 : 0] : function (n) {
+        return t[!english ? 0 : n === 1 ? 1 : 2].replace('%n', String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ','));
+      };
+    });
     return chosen;
+  }
+
+  // The login and text pages load this script too, naming themselves in the script element: they
+  // get only their own part (VelmarindPage), none of the index page's.
+  var plainPage = document.currentScript && document.currentScript.getAttribute('data-page');
+  if (plainPage) {
+    global.VelmarindPage = { name: plainPage, english: english, texts: texts };
+    return;
   }
 
   // Texts shown to the user; "%s" stands for a name.
@@ -44,10 +58,15 @@
     folders: ['フォルダ', 'Folders'],
     files: ['ファイル', 'Files'],
     count: [' 個', ''],
+    narrowed: ['絞り込み: %n / %t 個', 'Filtered: %n / %t'],
     refresh: ['更新', 'Refresh'],
     dropHint: ['ここにファイルをドロップしてもアップロードできます', 'You can also drop files here to upload them'],
     dropNow: ['ドロップするとこのフォルダにアップロードします（%s）', 'Drop to upload into this folder (%s)'],
     uploadFiles: ['アップロードするファイル', 'Files to upload'],
+    upload: ['アップロード', 'Upload'],
+    send: ['送信', 'Send'],
+    createText: ['テキスト作成', 'Create text'],
+    viewOnlyDrop: ['このフォルダは閲覧専用です。ここにはアップロードできません。', 'This folder is for viewing only: nothing can be uploaded here.'],
     noFolder: ['先に共有フォルダを開いてください。', 'Open a shared folder first.'],
     cancel: ['中止', 'Cancel'],
     leaving: ['アップロード中です。ページを離れるとアップロードは中止されます。', 'An upload is running. Leaving the page cancels it.'],
@@ -86,8 +105,8 @@
   // that way gets the focus, which would otherwise fall back to the page.
   var byKeyboard = false;
 
-  // Gives a page made for a wide screen the phone viewport; false when it has
-  // one already (or no head to put it in).
+  // Gives the index page, made for a wide screen, the phone viewport; false when it has one
+  // already (or no head to put it in).
   function addViewport(doc) {
     var head = doc.head || doc.getElementsByTagName('head')[0];
     if (!head || doc.querySelector('meta[name="viewport"]')) return false;
@@ -268,6 +287,28 @@
       var text = strictUtf8(hexToBytes(s.nameHex)); // null: a real Shift_JIS name
       if (text !== null && /[^\x00-\x7f]/.test(text)) s.link.textContent = text;
     });
+  }
+
+  // The share links in a box of their own, which a phone shows as one row that scrolls sideways;
+  // the spaces the page puts between them go in with them.
+  function boxShares() {
+    var list = shareLinks();
+    if (!list.length || list[0].link.parentNode.classList.contains('vm-shares')) return;
+    var first = list[0].link, last = list[list.length - 1].link;
+    var box = el('nav', 'vm-shares');
+    var from = first.previousSibling && first.previousSibling.nodeType === 3 ? first.previousSibling : first;
+    from.parentNode.insertBefore(box, from);
+    var moved;
+    do { moved = box.appendChild(box.nextSibling); } while (moved !== last);
+  }
+
+  // Scrolls the share row (when it scrolls) so that the link is in view. The row is the links'
+  // offset parent (the style sheet positions it).
+  function showInRow(link) {
+    var row = link.parentNode;
+    if (!row || link.offsetParent !== row || row.scrollWidth <= row.clientWidth) return;
+    var left = link.offsetLeft;
+    if (left < row.scrollLeft || left + link.offsetWidth > row.scrollLeft + row.clientWidth) row.scrollLeft = left - 8;
   }
 
   // The name to show for a share: its link text, else what the listing says.
@@ -529,12 +570,40 @@
       var after = (view.filter || '').trim().toLowerCase();
       if (view.shown && list.length === view.shown.length && after.indexOf(before) >= 0) {
         view.shown = list;
-        return;
+      } else {
+        fillRows(id, view, REFILL_ROWS, list);
+        fire('filtered', id, view);
       }
-      fillRows(id, view, REFILL_ROWS, list);
-      fire('filtered', id, view);
+      if (view.countLine) view.countLine.textContent = countText(view);
     });
     return box;
+  }
+
+  // "Folders 2 / Files 10,000"; while the filter narrows the listing, how many of all are shown.
+  function countText(view) {
+    var total = view.data.entries.length;
+    if ((view.filter || '').trim() && view.shown) {
+      return T.narrowed.replace('%n', groupDigits(view.shown.length)).replace('%t', groupDigits(total));
+    }
+    var dirs = 0;
+    view.data.entries.forEach(function (e) { if (e.dir) dirs++; });
+    return T.folders + ' ' + groupDigits(dirs) + T.count + ' / ' + T.files + ' ' + groupDigits(total - dirs) + T.count;
+  }
+
+  // The folder's bar: the filter and the parts' tools (selection, zip...). On a phone the upload
+  // box folds into it too: a button that picks files, which go at once, and the text button; the
+  // style sheet shows these two on narrow screens only.
+  function toolBar(id, view) {
+    var bar = el('div', 'vm-bar');
+    if (view.data.mode !== 'view' && !view.data.missing) {
+      bar.appendChild(button('vm-btn vm-narrow-only vm-pick', T.upload, function () {
+        var f = form();
+        if (f && f.ifile) f.ifile.click();
+      }));
+      bar.appendChild(button('vm-btn vm-narrow-only vm-pick-text', T.createText, function () { cmd_text(); }));
+    }
+    if (view.data.mode !== 'dropbox' && view.data.entries.length >= FILTER_FROM) bar.appendChild(filterBox(id, view));
+    return bar;
   }
 
   function render(id, view) {
@@ -568,7 +637,9 @@
     notice.setAttribute('role', 'status');
     root.appendChild(notice);
 
-    if (data.entries.length >= FILTER_FROM) root.appendChild(filterBox(id, view));
+    root.appendChild(toolBar(id, view));
+    // A drop box lists nothing: no table, no count, no word of an empty folder.
+    var listed = data.mode !== 'dropbox';
 
     var table = el('table', 'vm-list');
     table.addEventListener('click', rowClick(id, view));
@@ -606,8 +677,6 @@
       upRow.appendChild(upCell);
       tbody.appendChild(upRow);
     }
-    var dirs = 0, files = 0;
-    data.entries.forEach(function (e) { if (e.dir) dirs++; else files++; });
     var sortedAs = view.sortKey + (view.sortAsc ? '+' : '-');
     if (view.sortedAs !== sortedAs) {
       view.sorted = sortEntries(data.entries, view.sortKey, view.sortAsc);
@@ -615,21 +684,22 @@
     }
     view.table = table;
     view.upRow = tbody.firstChild;
-    root.appendChild(table);
     view.noMatch = el('p', 'vm-empty', T.noMatch);
-    root.appendChild(view.noMatch);
+    if (listed) {
+      root.appendChild(table);
+      root.appendChild(view.noMatch);
+    }
     fillRows(id, view);
 
     if (data.missing) {
       var gone = el('p', 'vm-empty vm-missing', T.missing + ' ');
       if (trail.length > 1) gone.appendChild(button('vm-btn', T.shareTop, function () { exf(id, view.nameHex, view.rootHex); }));
       root.appendChild(gone);
-    } else if (data.entries.length === 0) {
+    } else if (listed && data.entries.length === 0) {
       root.appendChild(el('p', 'vm-empty', T.empty));
     }
-    root.appendChild(el('p', 'vm-count', T.folders + ' ' + dirs + T.count + ' / ' +
-      T.files + ' ' + files + T.count));
-    root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
+    view.countLine = listed ? root.appendChild(el('p', 'vm-count', countText(view))) : null;
+    if (data.mode !== 'view') root.appendChild(el('p', 'vm-drop-hint', T.dropHint));
     fire('listing', id, view, root);
   }
 
@@ -713,11 +783,14 @@
   function showForm(view) {
     var f = form();
     if (!f) return;
+    // What the last upload said belongs to its folder: another folder starts without it.
+    if (current && (current.nameHex !== view.nameHex || current.pathHex !== view.pathHex)) uploadMessage('');
     current = view;
     if (f.dirname) f.dirname.value = view.nameHex;
     f.style.display = 'block';
     var active = shareLink(view.nameHex);
     shareLinks().forEach(function (s) { s.link.classList.toggle('vm-active', s === active); });
+    if (active) showInRow(active.link);
     f.classList.add('vm-form');
     var dest = document.getElementById('vm-dest');
     if (dest) dest.textContent = folderLabel(view);
@@ -737,6 +810,16 @@
     if (f.ifile) {
       f.ifile.multiple = true;
       f.ifile.setAttribute('aria-label', T.uploadFiles);
+      // Picked through the phone's bar, where the form's send button is not shown: the files go.
+      f.ifile.addEventListener('change', function () {
+        if (f.ifile.offsetParent === null && f.ifile.files.length) upload(Array.prototype.slice.call(f.ifile.files));
+      });
+    }
+    // The page's buttons are Japanese as the server writes them; an English browser reads them in
+    // English (the page's bytes stay as they are).
+    if (english) {
+      var buttons = f.querySelectorAll('input[type="submit"], input[onclick*="cmd_text"]');
+      for (var b = 0; b < buttons.length; b++) buttons[b].value = buttons[b].type === 'submit' ? T.send : T.createText;
     }
     // The page's own label is English (its bytes stay as they are): it becomes
     // "upload to", followed by the folder the files go to.
@@ -796,17 +879,21 @@
     if (!area || area.getAttribute('data-vm-drop') === '1') return;
     area.setAttribute('data-vm-drop', '1');
     var depth = 0;
+    // A folder for viewing only offers no drop: the browser shows that none is taken here.
+    function refused() { return views[id].data.mode === 'view'; }
     area.addEventListener('dragenter', function (e) {
       if (!hasFiles(e) || !views[id]) return;
       e.preventDefault();
       depth++;
       area.classList.add('vm-drag');
-      area.setAttribute('data-drop-text', T.dropNow.replace('%s', function () { return folderLabel(views[id]); }));
+      area.classList.toggle('vm-drag-refused', refused());
+      area.setAttribute('data-drop-text', refused() ? T.viewOnlyDrop :
+        T.dropNow.replace('%s', function () { return folderLabel(views[id]); }));
     });
     area.addEventListener('dragover', function (e) {
       if (!hasFiles(e) || !views[id]) return;
       e.preventDefault();
-      e.dataTransfer.dropEffect = 'copy';
+      e.dataTransfer.dropEffect = refused() ? 'none' : 'copy';
     });
     area.addEventListener('dragleave', function () {
       if (--depth <= 0) { depth = 0; area.classList.remove('vm-drag'); }
@@ -817,7 +904,10 @@
       depth = 0;
       area.classList.remove('vm-drag');
       var list = e.dataTransfer && e.dataTransfer.files ? Array.prototype.slice.call(e.dataTransfer.files) : [];
-      if (list.length) {
+      if (list.length && refused()) {
+        var notice = area.querySelector('.vm-notice');
+        if (notice) message(notice, T.viewOnlyDrop, 'error');
+      } else if (list.length) {
         showForm(views[id]);
         upload(list);
       }
@@ -915,31 +1005,6 @@
       return;
     }
     try { w.focus(); } catch (e) { /* another origin */ }
-    fitTextWindow(w);
-  }
-
-  // The text page is made for a wide screen: give it a viewport and let its
-  // fields fit a phone. Same origin, so reachable once it has loaded.
-  function fitTextWindow(w) {
-    var tries = 0;
-    var timer = setInterval(function () {
-      tries++;
-      var doc;
-      try { doc = w.closed ? null : w.document; } catch (e) { doc = null; }
-      if (!doc || tries > 100) { clearInterval(timer); return; }
-      if (doc.readyState === 'loading' || !doc.forms || !doc.forms.mform) return;
-      clearInterval(timer);
-      if (!doc.head || !doc.body) return;
-      addViewport(doc);
-      if (!doc.querySelector('link[href="vcom.css"]')) {
-        var link = doc.createElement('link');
-        link.rel = 'stylesheet';
-        link.type = 'text/css';
-        link.href = 'vcom.css';
-        doc.head.appendChild(link);
-      }
-      doc.body.classList.add('vm-text-page');
-    }, 50);
   }
 
   // Shows the folder the address names, else the one this tab showed last,
@@ -970,6 +1035,7 @@
   function start() {
     document.documentElement.lang = 'ja';
     fixShareLabels();
+    boxShares();
     guardWindowDrop();
     guardLeaving();
     setupForm();

@@ -78,6 +78,12 @@ void TMainState::SetAutoRun(int autoRun) {
   settings_.AutoRun = autoRun;
 }
 
+void TMainState::SetServedPort(int port, std::string baseUrl) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_.Port = port;
+  settings_.BaseURL = std::move(baseUrl);
+}
+
 void TMainState::ReleaseSharedFolders() { ReplaceSharedFolders({}); }
 
 bool TMainState::IsAdmitted(const std::string& address) const {

@@ -120,6 +120,9 @@ class TMainState {
   void ReplaceSharedFolders(TSharedFolderList folders);
   // Direct update of the auto-start field by the settings window.
   void SetAutoRun(int autoRun);
+  // The port the listener got where the settings left it to the system, and the base URL that
+  // names it (AdoptChosenPort).
+  void SetServedPort(int port, std::string baseUrl);
   // Releases the shared-folder list (close handler): it becomes empty.
   void ReleaseSharedFolders();
 

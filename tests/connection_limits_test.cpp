@@ -127,7 +127,8 @@ TEST(BodyMemory, AnnouncedBodiesCostOnlyWhatArrivesAndTheMemoryGoesBack) {
 TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
   constexpr int kIdle = 1100;
   constexpr int kRequests = 20;
-  constexpr auto kAnswerWithin = milliseconds(1000);
+  // Well below the seconds the fault took, with room for a busy machine.
+  constexpr auto kAnswerWithin = milliseconds(4000);
   // Both ends of every connection but the child's live here: the parent needs room for them.
   if (RaiseDescriptorLimit() < static_cast<size_t>(kIdle + 200))
     GTEST_SKIP() << "the hard limit on open files is too low for " << kIdle << " client sockets";

@@ -297,12 +297,15 @@ TEST_F(Dispatcher, DownloadServesTheDecodedFileAsAnAttachment) {
 
 TEST_F(Dispatcher, GateAnswersEveryDocumentWithTheLoginForm) {
   Configure(true, "abc", {});
-  for (const char* document : {"/velmarind/", "/velmarind/index.html", "/velmarind/vcom.css",
+  for (const char* document : {"/velmarind/", "/velmarind/index.html",
                                "/velmarind/download.html", "/velmarind/LOGIN.HTML"}) {
     const TServed served = Get(document, "pw=616263&file=2f");
     ExpectPage(served, Page("login"));
     EXPECT_EQ(served.bytes, LoginBytes(served, false)) << document;
   }
+  // The installed files hold nothing of the user's, and the login page uses them.
+  EXPECT_EQ(Get("/velmarind/vcom.css").path, pageFolder_ + "vcom.css");
+  EXPECT_EQ(Get("/velmarind/vcom.js", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
   EXPECT_FALSE(state_.IsAdmitted("127.0.0.1"));
 }
 
@@ -428,6 +431,9 @@ TEST_F(Dispatcher, WrongPasswordsSlowFurtherAttemptsFromThatAddress) {
     return std::chrono::steady_clock::now() - start;
   };
   for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) attempt("00");
+  // Every login form now tells its script how long the next check waits, in whole seconds.
+  EXPECT_NE(Get("/velmarind/").bytes.find(R"(<meta name="velmarind-wait" content="1">)"),
+            std::string::npos);
   EXPECT_GE(attempt("00"), kTestDelay);
   EXPECT_GE(attempt("00"), 2 * kTestDelay);
   // The right password is checked after its turn too, and admits.

@@ -34,6 +34,7 @@ struct LoginFormCase {
   const char* label;
   const char* variant;
   bool wrongPasswordLine;
+  int waitSeconds = 0;  // the throttle's wait ahead, told in a line of its own
 };
 
 TEST(LoginPage, FormIsByteExactForEachVariant) {
@@ -41,6 +42,7 @@ TEST(LoginPage, FormIsByteExactForEachVariant) {
       {"plain form", "", false},
       {"wrong password", "r", true},
       {"other text is the plain form", "R", false},
+      {"wrong password, the next check waiting", "r", true, 8},
   };
   TTempFolder folder;
   const std::string page = folder.MakeSubfolder("page") + "login_127.0.0.1.html";
@@ -48,14 +50,14 @@ TEST(LoginPage, FormIsByteExactForEachVariant) {
   for (const LoginFormCase& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string before = RequestStamp();
-    MakeLoginPage(TStateSnapshot{}, "pw=41", page, c.variant);
+    MakeLoginPage(TStateSnapshot{}, "pw=41", page, c.variant, c.waitSeconds);
     const std::string after = RequestStamp();
     const std::string bytes = ReadFileBytes(page);
     const std::vector<std::string> lines = SplitCrLf(bytes);
-    ASSERT_EQ(lines.size(), c.wrongPasswordLine ? 34u : 33u);
-    const std::string stamp =
-        StampIn(lines[c.wrongPasswordLine ? 13 : 12], ttPattern, before, after);
-    EXPECT_EQ(bytes, JoinCrLf(ExpectedLoginForm(c.wrongPasswordLine, stamp)));
+    const size_t added = (c.wrongPasswordLine ? 1 : 0) + (c.waitSeconds ? 1 : 0);
+    ASSERT_EQ(lines.size(), 35 + added);
+    const std::string stamp = StampIn(lines[14 + added], ttPattern, before, after);
+    EXPECT_EQ(bytes, JoinCrLf(ExpectedLoginForm(c.wrongPasswordLine, stamp, c.waitSeconds)));
   }
 }
 

@@ -21,6 +21,8 @@ TEST(LoginThrottle, DelayDoublesAfterFiveWrongPasswordsUpToAMinute) {
                               seconds(32), seconds(64), seconds(64), seconds(64)};
   int attempt = 0;
   for (seconds wait : expected) {
+    // What the login page tells before the attempt is the wait it then gets.
+    EXPECT_EQ(throttle.WaitAhead("10.0.0.5", now), wait) << attempt;
     const std::optional<TTime> turn = throttle.Reserve("10.0.0.5", now);
     ASSERT_TRUE(turn) << attempt;
     EXPECT_EQ(*turn - now, wait) << "attempt " << ++attempt;

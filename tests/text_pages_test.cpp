@@ -26,11 +26,11 @@ struct TextPageCase {
   std::string pathValue;  // the dirpath field's value
 };
 
-constexpr size_t kTextPageLines = 63;
-constexpr size_t kDirnameLine = 12;
-constexpr size_t kDirpathLine = 13;
-constexpr size_t kShownNameLine = 14;
-constexpr size_t kFileNameLine = 16;
+constexpr size_t kTextPageLines = 64;
+constexpr size_t kDirnameLine = 13;
+constexpr size_t kDirpathLine = 14;
+constexpr size_t kShownNameLine = 15;
+constexpr size_t kFileNameLine = 17;
 
 TEST(TextPage, ByteExactWithEscapedValues) {
   const TextPageCase cases[] = {
@@ -39,17 +39,20 @@ TEST(TextPage, ByteExactWithEscapedValues) {
       {"absent dirname", "tt=1", "", "", ""},
       {"markup in the decoded name", "dirname=3c623e2622", "3c623e2622", "&lt;b&gt;&amp;&quot;",
        ""},
-      {"folder being viewed", "dirname=50686f746f73&dirpath=2f702f612f", "50686f746f73", "Photos",
-       "2f702f612f"},
+      // The heading names the folder below the share as well: /p/a/ in the share Photos at /p/.
+      {"folder being viewed", "dirname=50686f746f73&dirpath=2f702f612f", "50686f746f73",
+       "Photos / a", "2f702f612f"},
       {"markup in dirpath", "dirpath=\"><b>", "", "", "&quot;&gt;&lt;b&gt;"},
   };
   TTempFolder folder;
   const std::string page = folder.MakeSubfolder("page") + "text_127.0.0.1.html";
   const std::regex fnamePattern(R"~(name="fname" value="(__vupd_text_(\d{15})\.txt)")~");
+  TStateSnapshot state;
+  state.SharedFolders = std::make_shared<const TSharedFolderList>(TSharedFolderList{"Photos;;/p/"});
   for (const TextPageCase& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string before = RequestStamp();
-    MakeTextPage(TStateSnapshot{}, c.params, page);
+    MakeTextPage(state, c.params, page);
     const std::string after = RequestStamp();
     const std::string bytes = ReadFileBytes(page);
     const std::vector<std::string> lines = SplitCrLf(bytes);

@@ -36,31 +36,41 @@ else
 fi
 
 mkdir -p "$build/artifacts" "$build/logs"
-failed=()
-for target in "${targets[@]}"; do
-  exe=$build/fuzz/${target}_fuzzer
-  if [[ ! -x "$exe" ]]; then echo "$target: no such fuzz target" >&2; failed+=("$target"); continue; fi
+fuzz_target() {  # TARGET: runs one target and prints its verdict
+  local target=$1
+  local exe=$build/fuzz/${target}_fuzzer
+  if [[ ! -x "$exe" ]]; then echo "$target: no such fuzz target"; return 1; fi
   # The run adds what it finds to a copy: the seed corpus in the repository stays small.
-  corpus=$work/corpus-$target
+  local corpus=$work/corpus-$target
   mkdir -p "$corpus" "$work/tmp-$target"
   if [[ -d fuzz/corpus/$target ]]; then cp -r "fuzz/corpus/$target/." "$corpus/"; fi
-  options=(-max_total_time="$seconds" -timeout="$per_input_timeout" -rss_limit_mb=2048
-           -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-")
+  local options=(-max_total_time="$seconds" -timeout="$per_input_timeout" -rss_limit_mb=2048
+                 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-")
   if [[ -f fuzz/$target.dict ]]; then options+=(-dict="fuzz/$target.dict"); fi
-  log=$build/logs/$target.log
-  status=0
+  local log=$build/logs/$target.log status=0 runs artifacts
   touch "$work/start-$target"
   # The targets' own temporary files (shared folders, spilled bodies) go into the work folder.
   TMPDIR=$work/tmp-$target "$exe" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   if [[ $status -eq 0 ]]; then
     echo "$target: ${runs:-?} executions in ${seconds} s, no finding"
-  else
-    artifacts=$(find "$build/artifacts" -name "$target-*" -newer "$work/start-$target" | tr '\n' ' ')
-    echo "$target: FAILED (exit $status) after ${runs:-?} executions; log $log; input ${artifacts:-none}"
-    grep -m1 -E 'ERROR: |runtime error|broken invariant|round trip' "$log" || true
-    failed+=("$target")
+    return
   fi
+  artifacts=$(find "$build/artifacts" -name "$target-*" -newer "$work/start-$target" | tr '\n' ' ')
+  echo "$target: FAILED (exit $status) after ${runs:-?} executions; log $log; input ${artifacts:-none}"
+  grep -m1 -E 'ERROR: |runtime error|broken invariant|round trip' "$log" || true
+  return
+}
+# As many targets at once as there are cores: each runs its time on a core of its own.
+for target in "${targets[@]}"; do
+  while (($(jobs -rp | wc -l) >= $(nproc))); do wait -n || true; done
+  fuzz_target "$target" >"$work/verdict-$target" &
+done
+wait
+failed=()
+for target in "${targets[@]}"; do
+  cat "$work/verdict-$target"
+  grep -q ', no finding$' "$work/verdict-$target" || failed+=("$target")
 done
 
 if [[ ${#failed[@]} -gt 0 ]]; then

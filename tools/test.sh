@@ -9,16 +9,45 @@ root=$PWD
 
 tools/setup.sh test
 
+took() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 jobs=$(nproc)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Tests on: tools/run.sh builds the same folder without them.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVELMARIND_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
+echo "=== set-up and build: $(took "$SECONDS")"
 
-failed=()
+# Each suite's output is shown and kept in a log, whose failure lines the summary names.
+logs=$root/build/test-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+failed=() failed_logs=()
 passed=0
 run() {  # run NAME COMMAND...: runs one suite and records its outcome
   local name=$1; shift
+  local log=$logs/$((passed + ${#failed[@]} + 1)).log start=$SECONDS status=0 out tee_pid i
   echo "=== $name"
-  if "$@"; then echo "=== $name: passed"; passed=$((passed + 1)); else echo "=== $name: FAILED"; failed+=("$name"); fi
+  # Not a pipe into tee, which a process the suite left behind would hold up for ever: tee is
+  # given up to 10 s to write the end of the log.
+  exec {out}> >(tee "$log")
+  tee_pid=$!
+  "$@" >&"$out" 2>&1 || status=$?
+  exec {out}>&-
+  for ((i = 0; i < 100; i++)); do kill -0 "$tee_pid" 2>/dev/null || break; sleep 0.1; done
+  if ((status == 0)); then
+    echo "=== $name: passed in $(took $((SECONDS - start)))"; passed=$((passed + 1))
+  else
+    echo "=== $name: FAILED in $(took $((SECONDS - start)))"; failed+=("$name"); failed_logs+=("$log")
+  fi
+}
+# The lines of a log that name what failed, in each runner's words: GoogleTest and Qt Test cases,
+# CTest's list, node's test runner, the shell tests' checks, fuzz targets, sanitizer reports and
+# compiler errors. Each once; the log's end when none is there.
+failure_lines='^\[  FAILED  \] [^ ]+\.[^ ]+|^FAIL!  : |^[[:space:]]+[0-9]+ - [^ ]+ \(|^[[:space:]]*not ok [0-9]+ - |^FAILED: |^[[:alnum:]_]+: FAILED|SUMMARY: [[:alpha:]]+Sanitizer|runtime error: |: error: |undefined reference|^CMake Error'
+failed_checks() {  # LOG
+  local lines
+  lines=$(grep -aE "$failure_lines" "$1" | sed -E 's/^[[:space:]]+//; s/ \([0-9]+ ms\)$//' |
+    cut -c1-200 | awk '!seen[$0]++' | head -n 40 || true)
+  if [[ -n $lines ]]; then echo "$lines"; else tail -n 5 "$1"; fi
 }
 
 run "unit and socket tests" ctest --test-dir build --output-on-failure -j"$jobs"
@@ -39,8 +68,11 @@ if [[ -x tests/e2e/run.sh ]]; then
   run "browser tests" tests/e2e/run.sh "$root/build"
 fi
 
-echo "suites: $passed passed, ${#failed[@]} failed"
+echo "suites: $passed passed, ${#failed[@]} failed, in $(took "$SECONDS")"
 if [[ ${#failed[@]} -gt 0 ]]; then
-  echo "Failed suites: ${failed[*]}"
+  for i in "${!failed[@]}"; do
+    echo "FAILED: ${failed[$i]} (log: ${failed_logs[$i]})"
+    failed_checks "${failed_logs[$i]}" | sed 's/^/    /'
+  done
   exit 1
 fi

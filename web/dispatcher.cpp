@@ -1,6 +1,7 @@
 #include "web/dispatcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,6 +103,12 @@ TAnswerBody WritePage(TPageMaker make, const char* kind, const TStateSnapshot& s
   return {make(snapshot, params, PageFilePath(snapshot.ProgramFolder, kind, address)), "", true};
 }
 
+// How long the next login attempt from address will wait, in whole seconds rounded up.
+long long LoginWaitSeconds(const TLoginThrottle& throttle, const std::string& address) {
+  const auto wait = throttle.WaitAhead(address, TLoginThrottle::TClock::now());
+  return std::chrono::ceil<std::chrono::seconds>(wait).count();
+}
+
 // The login gate for a client that must log in. sent: the parameters as sent (undecoded);
 // mayLogIn is false for a request another site started, which never gets a password checked.
 TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
@@ -109,7 +116,8 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
                               const std::string& document, const std::string& sent, bool mayLogIn) {
   const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
   if (!mayLogIn || !IsLoginDocument(document)) {
-    return {MakeLoginPage(snapshot, "", loginPage, ""), "", true};
+    return {MakeLoginPage(snapshot, "", loginPage, "", LoginWaitSeconds(throttle, address)), "",
+            true};
   }
   // The wait comes before the check: an answer that came sooner would tell the guess. The
   // password is read after it, as the settings may have changed meanwhile.
@@ -118,7 +126,8 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
     state.Admit(address);
     return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
   }
-  return {MakeLoginPage(snapshot, "", loginPage, "r"), "", true};
+  return {MakeLoginPage(snapshot, "", loginPage, "r", LoginWaitSeconds(throttle, address)), "",
+          true};
 }
 
 // Routes by the document table and has the answer written.
@@ -223,8 +232,11 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
               "", true};
   } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
-    // neither parsed nor saved.
-    answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
+    // neither parsed nor saved. The installed style sheet and script hold nothing of the
+    // user's, and the login page uses them.
+    answer = IsInstalledFile(document)
+                 ? AnswerDocument(snapshot, address, document, "", response)
+                 : AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
   } else if (const TExtraDocument* extra = FindExtraDocument(document)) {
     // An added document answers for itself; its body, if any, is its own to read, and its
     // query counts also beside a body (a small form body, when it has one, comes first).

@@ -45,6 +45,12 @@ bool IsLoginDocument(std::string_view document) {
   return document.find(kLoginDocument) != std::string_view::npos;
 }
 
+bool IsInstalledFile(std::string_view document) {
+  if (IsLoginDocument(document)) return false;
+  const TAnswer answer = AnswerFor(document);
+  return answer == TAnswer::StyleSheet || answer == TAnswer::Script;
+}
+
 bool IsPlainIndexRequest(std::string_view command, std::string_view document,
                          std::string_view params, bool hasBody) {
   // A gated client gets the login form for it, which is as harmless; the login document itself

@@ -42,7 +42,7 @@ bool PasswordMatches(const std::string& sent, const std::string& storedPassword)
 }
 
 std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
-                   const std::string& variant) {
+                   const std::string& variant, long long waitSeconds) {
   std::vector<std::string> body;
   if (variant == kWrongPasswordVariant) {
     body.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
@@ -79,7 +79,13 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
       "\treturn hexStr;",
       "}",
   };
-  return WritePlainPage(pageFile, {kViewportLine}, body, script);
+  // The style sheet and the page script, which puts the focus into the field, speaks the
+  // browser's language and says how long a check will wait.
+  std::vector<std::string> head = {kViewportLine, kStyleSheetLine, PageScriptLine("login")};
+  if (waitSeconds > 0) {
+    head.push_back("<meta name=\"velmarind-wait\" content=\"" + std::to_string(waitSeconds) + "\">");
+  }
+  return WritePlainPage(pageFile, head, body, script);
 }
 
 std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string&,

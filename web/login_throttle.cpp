@@ -41,6 +41,19 @@ std::optional<TLoginThrottle::TClock::time_point> TLoginThrottle::Reserve(
   return turn;
 }
 
+TLoginThrottle::TClock::duration TLoginThrottle::WaitAhead(const std::string& address,
+                                                          TClock::time_point now) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = entries_.find(address);
+  if (found == entries_.end() || now - found->second.lastSeen > kForgetAfter) {
+    return TClock::duration::zero();
+  }
+  const TEntry& entry = found->second;
+  const TClock::duration wait =
+      std::max(now, entry.nextCheck) - now + DelayOf(entry.attempts + 1);
+  return std::min(wait, DelayOf(kFreeAttempts + 1 + kMaxDoublings));
+}
+
 void TLoginThrottle::Succeeded(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.erase(address);

@@ -33,6 +33,9 @@ class TLoginThrottle {
   // when its turn would lie further ahead than the longest delay (it is then not counted, and is
   // answered as a wrong password without a check, holding no thread for longer).
   std::optional<TClock::time_point> Reserve(const std::string& address, TClock::time_point now);
+  // How long an attempt from address arriving at now would wait for its check, without counting
+  // it: zero while it has free attempts left; the longest delay when none would be given.
+  TClock::duration WaitAhead(const std::string& address, TClock::time_point now) const;
   // A correct password from address: its count starts again.
   void Succeeded(const std::string& address);
   // Addresses held now.

@@ -9,9 +9,11 @@
 namespace vm {
 
 // Login form; variant "r" adds the wrong-password line, "c" (an addition of ours: the answer to
-// a sign-in code) the line saying that the code was used or has expired.
+// a sign-in code) the line saying that the code was used or has expired. waitSeconds: how long
+// the next attempt from this client will wait for its check (the throttle's), told to the page
+// script when not 0.
 std::string MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
-                   const std::string& variant);
+                   const std::string& variant, long long waitSeconds = 0);
 inline constexpr char kCodeRefusedVariant[] = "c";
 // Login-complete page that sends the browser on to the index page, relative to the address the
 // browser came by (the base URL is only shown).
@@ -38,6 +40,9 @@ std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFi
 extern const char kViewportLine[];
 // The head line that links the installed style sheet.
 extern const char kStyleSheetLine[];
+// The head line that loads the installed page script on a page other than the index page, which
+// the script then serves by the page's kind ("login", "text").
+std::string PageScriptLine(const std::string& kind);
 
 // Writes a plain page (the login form, the text and blank pages): the head with headExtra after
 // the content type and then the title, "<BODY>" and the title bar, then body, "</BODY>", the

@@ -2,6 +2,7 @@
 
 #include "platform/fs_names.h"
 #include "platform/text_helpers.h"
+#include "web/share_paths.h"
 
 namespace vm {
 
@@ -45,6 +46,15 @@ std::string NativeEntryName(const std::string& folderPath, const std::string& sy
 std::string FolderBaseName(std::string_view folderPath) {
   while (!folderPath.empty() && folderPath.back() == '/') folderPath.remove_suffix(1);
   return std::string(folderPath.substr(folderPath.rfind('/') + 1));
+}
+
+std::string FolderShownName(const std::vector<std::string>& sharedFolders,
+                            std::string_view folderPath) {
+  const auto folder = NormalisedSegments(folderPath);
+  for (const std::string& entry : sharedFolders) {
+    if (folder && NormalisedSegments(SharedFolderPath(entry)) == folder) return GetField(entry, 0);
+  }
+  return FolderBaseName(folderPath);
 }
 
 void AnswerRefusal(TIdHTTPResponseInfo& response, int code, std::string_view word) {

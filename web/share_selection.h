@@ -31,6 +31,11 @@ std::string NativeEntryName(const std::string& folderPath, const std::string& sy
 // The last component of a folder path (system text), without its final "/".
 std::string FolderBaseName(std::string_view folderPath);
 
+// The name a browser shows for a folder (system text): a share's own folder goes by the
+// share's name (the first share of that folder), any other by FolderBaseName.
+std::string FolderShownName(const std::vector<std::string>& sharedFolders,
+                            std::string_view folderPath);
+
 // Answers a refusal: the status code, the reason as a word in "X-Velmarind-Refused" (for the
 // page script) and as the plain-text body.
 void AnswerRefusal(TIdHTTPResponseInfo& response, int code, std::string_view word);

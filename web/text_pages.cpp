@@ -4,6 +4,7 @@
 #include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
+#include "web/share_paths.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
@@ -42,9 +43,23 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
+// The folder the text goes to, as the index page shows it: the share's name, followed by the
+// folders below the share's own folder when folderPath lies below it ("share / a / b").
+std::string FolderHeading(const TStateSnapshot& state, const std::string& shareName,
+                          const std::string& folderPath) {
+  if (folderPath.empty() || !state.SharedFolders) return shareName;
+  const std::string root = SharedFolderPathByName(*state.SharedFolders, shareName);
+  if (root.empty() || !IsInsideFolder(folderPath, root)) return shareName;
+  const auto top = NormalisedSegments(root);
+  const auto below = NormalisedSegments(folderPath);
+  std::string heading = shareName;
+  for (size_t i = top->size(); i < below->size(); ++i) heading += " / " + (*below)[i];
+  return heading;
+}
+
 }  // namespace
 
-std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
+std::string MakeTextPage(const TStateSnapshot& state, const std::string& params,
                          const std::string& pageFile) {
   const std::string dir = GetParam(params, "dirname");
   const std::string dirName = HexDecode(dir);
@@ -58,7 +73,8 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
       "<input type=\"hidden\" name=\"_charset_\">",
       "<input type=\"hidden\" name=\"dirname\" value=\"" + HtmlEscape(dir) + "\">",
       "<input type=\"hidden\" name=\"dirpath\" value=\"" + HtmlEscape(dirPath) + "\">",
-      "<p style=\"font-size:13pt\"><b>" + HtmlEscape(dirName) + "</b></p>",
+      "<p style=\"font-size:13pt\"><b>" + HtmlEscape(FolderHeading(state, dirName, HexDecode(dirPath))) +
+          "</b></p>",
       "<b style=\"font-size:13pt\">" + texts::FileNameLabel() + "</b>",
       "<input type=\"text\" name=\"fname\" value=\"" + fname +
           "\" size=50 style=\"font-size:13pt\"><br>",
@@ -115,9 +131,11 @@ std::string MakeTextPage(const TStateSnapshot&, const std::string& params,
       "    close();",
       "}",
   };
-  // The style sheet lets the wide text area fit a phone, also when the page is opened in the
-  // same tab (a blocked pop-up) and the page script cannot restyle it.
-  return WritePlainPage(pageFile, {kViewportLine, kStyleSheetLine}, form, script);
+  // The style sheet lets the wide text area fit a phone. The page script asks before typed text
+  // is thrown away and speaks the browser's language; it runs here also when the page is
+  // opened in the same tab (a blocked pop-up).
+  return WritePlainPage(pageFile, {kViewportLine, kStyleSheetLine, PageScriptLine("text")}, form,
+                        script);
 }
 
 std::string MakeBlankPage(const TStateSnapshot&, const std::string&, const std::string& pageFile) {

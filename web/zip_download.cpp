@@ -287,13 +287,15 @@ void ZipDocument(TDocumentCall& call) {
     return;
   }
   if (selection.Names.empty()) {
-    // The whole folder: its members under its own name, as "Send to zip" makes them.
-    archiveName = FolderBaseName(selection.FolderPath);
+    // The whole folder: its members under its own name, as "Send to zip" makes them. The
+    // archive is named as the browser shows the folder (a share by its name).
+    archiveName = FolderShownName(*call.Snapshot.SharedFolders, selection.FolderPath);
     const std::string zipName = ZipName(FolderBaseName(folder.NativePath)) + "/";
     room = planner.AddFolder(std::move(folder.Fd), "", zipName, 0);
   } else {
-    archiveName = selection.Names.size() == 1 ? selection.Names.front()
-                                               : FolderBaseName(selection.FolderPath);
+    archiveName = selection.Names.size() == 1
+                      ? selection.Names.front()
+                      : FolderShownName(*call.Snapshot.SharedFolders, selection.FolderPath);
     planner.EnterBase(base.Get());
     for (const std::string& name : selection.Names) {
       const size_t before = plan.Members.size();

@@ -36,9 +36,7 @@ work=$(mktemp -d /tmp/velmarind-announce-XXXXXX)
 bus_pid= avahi_pid= program_pid=
 cleanup() {
   # Only the processes this script started, by their id.
-  for pid in $program_pid $avahi_pid $bus_pid; do kill "$pid" 2>/dev/null; done
-  sleep 0.3
-  for pid in $program_pid $avahi_pid $bus_pid; do kill -9 "$pid" 2>/dev/null; done
+  end_started $program_pid $avahi_pid $bus_pid
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -93,15 +91,17 @@ CONF
   wait_for 10 test -S "$work/system_bus" || { echo "the private bus did not start"; exit 1; }
 fi
 
-# --- the program, headless, on a free port; started before the daemon --------------------------
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# --- the program, headless, on a port of the system's choice; started before the daemon -------
 mkdir -p "$work/app/page" "$work/config"
 cp "$build/velmarind" "$work/app/"
 cp "$build"/page/vcom.css "$build"/page/vcom.js "$work/app/page/"
-printf '[COMMON]\r\nHTTP_PORT=%s\r\n' "$port" >"$work/app/velmarind.ini"
+printf '[COMMON]\r\nHTTP_PORT=0\r\n' >"$work/app/velmarind.ini"
 (cd "$work/app" && unset DISPLAY WAYLAND_DISPLAY &&
   XDG_CONFIG_HOME=$work/config exec ./velmarind) >"$work/program.log" 2>&1 &
 program_pid=$!
+printed() { grep -q '^http://' "$work/program.log"; }
+wait_for 30 printed || { echo "the program printed no address"; cat "$work/program.log"; exit 1; }
+port=$(sed -n 's|^http://.*:\([0-9]*\)/velmarind/$|\1|p' "$work/program.log")
 
 status_of() {  # HOST: the status code of the start page asked for under that host name
   curl -s -o /dev/null -w '%{http_code}' --max-time 5 -H "Host: $1:$port" \

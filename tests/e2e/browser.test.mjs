@@ -266,7 +266,7 @@ describe('pages in a browser', () => {
       }
     }, [...dropped]);
     await page.waitForSelector('#vm-upload-msg.vm-ok', { timeout: WAIT_MS });
-    assert.equal(await page.textContent('#vm-upload-msg'), `1 個のファイルをアップロードしました: ${PHOTOS} / ${SUB}`);
+    assert.equal((await page.textContent('#vm-upload-msg')).split('\n')[0], `1 個のファイルをアップロードしました: ${PHOTOS} / ${SUB}`);
     const png = uploadsIn(path.join(dir, SUB));
     assert.equal(png.length, 1);
     assert.ok(fs.readFileSync(path.join(dir, SUB, png[0])).equals(dropped));
@@ -384,7 +384,8 @@ describe('pages in a browser', () => {
 
     // The reloaded index page shows the folder again; the new file is listed.
     await shown(page, PHOTOS);
-    for (let i = 0; i < 20 && !(await listedNames(page)).includes(fname); i++) {
+    const listedBy = Date.now() + WAIT_MS;
+    while (!(await listedNames(page)).includes(fname) && Date.now() < listedBy) {
       await page.click('#m1 .vm-refresh');
       await page.waitForTimeout(200);
     }
@@ -440,8 +441,8 @@ describe('pages in a browser', () => {
         return { innerWidth: window.innerWidth, scrollWidth: document.documentElement.scrollWidth, wide };
       });
       assert.deepEqual(fit, { innerWidth: 360, scrollWidth: 360, wide: [] });
-      const small = await p.$$eval('#m1 .vm-item, #m1 .vm-sort, #m1 .vm-crumb, #m1 .vm-refresh, a.sh1, form[name="mform"] input',
-        (els) => els.filter((e) => e.type !== 'hidden' && e.getBoundingClientRect().height < 44)
+      const small = await p.$$eval('#m1 .vm-item, #m1 .vm-sort, #m1 .vm-crumb, #m1 .vm-refresh, a.sh1, form[name="mform"] input, #m1 .vm-bar .vm-btn, #m1 input[type="checkbox"]',
+        (els) => els.filter((e) => e.getClientRects().length && Math.min(e.getBoundingClientRect().height, e.getBoundingClientRect().width) < 44)
           .map((e) => `${e.tagName}.${e.className} ${e.textContent || e.value}`));
       assert.deepEqual(small, []);
     } finally {

@@ -35,17 +35,6 @@ export function hex(bytes) {
   return Buffer.from(bytes).toString('hex');
 }
 
-async function freePort() {
-  return new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.once('error', reject);
-    s.listen(0, '127.0.0.1', () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-}
-
 /**
  * Lays out the program folder and the shared folders, starts the program and
  * waits for its base URL. shares: [{ name, files: { 'rel/path': Buffer }, at }].
@@ -94,8 +83,8 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
   }
   fs.writeFileSync(path.join(app, 'dirlst.ini'), Buffer.concat(lines));
 
-  const port = await freePort();
-  const ini = ['[COMMON]', `HTTP_PORT=${port}`, 'AUTO_RUN=0',
+  // Port 0: the program binds a free one and names it in the address it prints.
+  const ini = ['[COMMON]', 'HTTP_PORT=0', 'AUTO_RUN=0',
     `PASS_FLG=${password === null ? 0 : 1}`, `PASSWORD=${password === null ? '' : hex(Buffer.from(password))}`,
     ...settings];
   fs.writeFileSync(path.join(app, 'velmarind.ini'), ini.join('\r\n') + '\r\n');
@@ -126,6 +115,7 @@ async function layOutAndStart(root, { shares, password = null, settings = [] }) 
     child.once('exit', (code, signal) => { clearTimeout(timer); reject(new Error(`program ended (${code ?? signal}): ${err}`)); });
   });
   // The base URL names the machine's LAN address; tests stay on loopback.
+  const port = Number(/:(\d+)\/velmarind\/$/.exec(baseUrl)[1]);
   const url = `http://127.0.0.1:${port}/velmarind/`;
   return { root, app, data, dirs, port, url, baseUrl, child, stderr: () => err };
 }
@@ -183,11 +173,13 @@ export function screenshotPath(name) {
  * at most bytesPerSecond (0: at once), and answers as fast as they come. A page opened through
  * it (relay.url) has its uploads slowed by a real socket, not by the browser's emulation, which
  * a loaded machine may apply late. When the browser drops a connection, the program's side is
- * cut at once, as a phone that goes away cuts it.
+ * cut at once, as a phone that goes away cuts it. hold() stops passing what the browser sends, as a
+ * network gone quiet, and release() goes on.
  */
 export async function slowRelay(programUrl, bytesPerSecond) {
   const target = new URL(programUrl);
-  const relay = { rate: bytesPerSecond, open: 0 };
+  const relay = { rate: bytesPerSecond, open: 0, held: false };
+  const paused = new Set();
   const server = net.createServer((client) => {
     const upstream = net.connect(Number(target.port), target.hostname);
     relay.open++;
@@ -202,7 +194,8 @@ export async function slowRelay(programUrl, bytesPerSecond) {
     upstream.pipe(client);
     client.on('data', (chunk) => {
       upstream.write(chunk);
-      if (relay.rate > 0) {
+      if (relay.held) paused.add(client.pause());
+      else if (relay.rate > 0) {
         client.pause();
         setTimeout(() => client.resume(), (chunk.length * 1000) / relay.rate);
       }
@@ -216,5 +209,7 @@ export async function slowRelay(programUrl, bytesPerSecond) {
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   relay.url = `http://127.0.0.1:${server.address().port}${target.pathname}`;
   relay.close = () => new Promise((resolve) => server.close(resolve));
+  relay.hold = () => { relay.held = true; };
+  relay.release = () => { relay.held = false; paused.forEach((c) => c.resume()); paused.clear(); };
   return relay;
 }

@@ -6,7 +6,7 @@
 set -uo pipefail
 
 build=$(cd "${1:?usage: run.sh BUILD_FOLDER}" && pwd)
-readonly wait_seconds=10      # for the program to print its address, and to end on SIGTERM
+readonly wait_seconds=30      # for the program to print its address, and to end on SIGTERM
 readonly command_seconds=90   # for one install or package run (cpack may bring the build up to date)
 
 for tool in cmake cpack curl python3 desktop-file-validate realpath timeout; do
@@ -26,9 +26,7 @@ work=$(mktemp -d /tmp/velmarind-install-XXXXXX)
 program_pid=
 cleanup() {
   # Only the process this script started, by its id.
-  if [[ -n $program_pid ]]; then
-    kill "$program_pid" 2>/dev/null; sleep 0.3; kill -9 "$program_pid" 2>/dev/null
-  fi
+  [[ -n $program_pid ]] && end_started "$program_pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,7 +53,6 @@ run_logged() {  # LOG COMMAND...: bounded in time; the log is shown when it fail
 install_with_cmake() { run_logged "$work/install.log" cmake --install "$build"; }
 layout() { (cd "$HOME/.local" && find . -printf '%y %p\n' | LC_ALL=C sort); }
 listing_outside_program() { find "$HOME" -path "$folder" -prune -o -printf '%y %p %s\n' | LC_ALL=C sort; }
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 settings() {  # PORT AUTO_RUN: velmarind.ini in the program folder
   printf '[COMMON]\r\nHTTP_PORT=%s\r\nAUTO_RUN=%s\r\n' "$1" "$2" >"$folder/velmarind.ini"
 }
@@ -66,8 +63,19 @@ start_through_link() {
   : >"$work/program.log"
   (cd "$work/elsewhere" && exec "$HOME/.local/bin/velmarind") >"$work/program.log" 2>&1 &
   program_pid=$!
-  wait_for "$wait_seconds" grep -q '^http://' "$work/program.log" || return 1
+  printed() { grep -q '^http://' "$work/program.log"; }
+  printed_or_ended() { printed || program_ended; }
+  wait_for "$wait_seconds" printed_or_ended && printed || return 1
   url=$(head -n 1 "$work/program.log")
+}
+# start_on_free_port: start_through_link on $port, free a moment ago; should another program
+# have taken it meanwhile, once more on another.
+start_on_free_port() {
+  start_through_link && return 0
+  end_started "$program_pid"
+  port=$(free_port)
+  settings "$port" 0
+  start_through_link
 }
 program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
 stop_program() {  # SIGTERM, then the exit status must be 0
@@ -117,7 +125,7 @@ echo "shared text" >"$work/share/hello.txt"
 printf 'Installed;;%s/\r\n' "$work/share" >"$folder/dirlst.ini"
 before_home=$(listing_outside_program)
 before_folder=$(cd "$folder" && find . | LC_ALL=C sort)
-check "started through the link it prints its address with the configured port" start_through_link
+check "started through the link it prints its address with the configured port" start_on_free_port
 url_has_port() { [[ ${url:-} == *":$port/velmarind/" ]]; }
 check "the address names the port from the installed velmarind.ini" url_has_port
 index_lists_share() { fetch /velmarind/ "$work/index.html" && grep -q 'Installed' "$work/index.html"; }
@@ -145,12 +153,12 @@ check "the reinstall still lists the folders the first install created" \
   grep -qx "folder $HOME/.local" "$folder/installed-files.txt"
 
 # --- the log-in start written by the program, then the uninstaller -----------------------------
-settings "$port" 1
+settings 0 1  # port 0 from here on: the system picks it, the address names it
 autostart=$HOME/.config/autostart/velmarind.desktop
 start_and_stop() { start_through_link && stop_program; }
 writes_autostart() { start_and_stop && [[ -f $autostart ]]; }
 check "with AUTO_RUN=1 the program writes its log-in start" writes_autostart
-settings "$port" 0
+settings 0 0
 touch "$folder/pastdata.txt" "$folder/page/index_10.0.0.9.html"  # as a crashed run leaves them
 cp "$folder/velmarind.ini" "$work/before-uninstall.ini"
 check "uninstall.sh succeeds" run_logged "$work/uninstall.log" "$folder/uninstall.sh"
@@ -170,7 +178,7 @@ check "uninstall keeps the settings as they were" cmp -s "$folder/velmarind.ini"
 # === round 2: --purge, and a log-in start that belongs to another program ======================
 use_home "$work/home2"
 check "install into a second home" install_with_cmake
-settings "$port" 0
+settings 0 0
 printf 'Photos;;/nowhere/\r\n' >"$folder/dirlst.ini"
 refused_while_running() {
   start_through_link || return 1
@@ -204,7 +212,7 @@ check "install.sh installs the same layout as cmake --install" same_layout_as_cm
 check "its menu entry passes desktop-file-validate (Exec quoted for the space)" desktop-file-validate "$entry"
 check "its Exec names the installed executable" grep -qx "Exec=\"$folder/velmarind\"" "$entry"
 check "its link resolves to the installed executable" link_resolves
-start_from_package() { settings "$(free_port)" 0 && start_and_stop; }
+start_from_package() { settings 0 0 && start_and_stop; }
 check "the program of the package runs through the link" start_from_package
 rm -f "$folder/velmarind.ini"
 check "the uninstall target removes the package's installation" \

@@ -12,16 +12,22 @@ constexpr char kViewport[] =
     R"(<meta name="viewport" content="width=device-width, initial-scale=1">)";
 
 // The opening lines of the login, text and blank pages (the first two fitted to a phone's
-// screen), then the given lines.
+// screen and given the style sheet and the page script for their kind), then the given lines.
 std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool phone,
-                                   bool styled = false) {
+                                   const std::string& scriptKind = "",
+                                   const std::string& headEnd = "") {
   std::vector<std::string> lines = {
       R"(<HTML>)",
       R"(<HEAD>)",
       R"(<meta http-equiv="Content-Type" content="text/html; charset=Shift_JIS">)",
   };
   if (phone) lines.push_back(kViewport);
-  if (styled) lines.push_back(R"(<link rel="stylesheet" type="text/css" href="vcom.css">)");
+  if (!scriptKind.empty()) {
+    lines.push_back(R"(<link rel="stylesheet" type="text/css" href="vcom.css">)");
+    lines.push_back(R"(<script type="text/javascript" src="vcom.js" data-page=")" + scriptKind +
+                    R"("></script>)");
+  }
+  if (!headEnd.empty()) lines.push_back(headEnd);
   lines.insert(lines.end(), {
                                 R"(<TITLE>Velmarind</TITLE>)",
                                 R"(</HEAD>)",
@@ -34,8 +40,12 @@ std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool ph
 
 }  // namespace
 
-std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp) {
-  std::vector<std::string> lines = PlainPage({}, true);
+std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp,
+                                           int waitSeconds) {
+  std::vector<std::string> lines = PlainPage(
+      {}, true, "login",
+      waitSeconds ? R"(<meta name="velmarind-wait" content=")" + std::to_string(waitSeconds) + R"(">)"
+                  : "");
   if (wrongPassword) {
     lines.push_back(
         Sjis(R"(<font color="red" size="+1"><b>パスワードが正しくありません</b></font><br>)"));
@@ -196,7 +206,7 @@ std::vector<std::string> ExpectedTextPage(const std::string& dirValue, const std
           R"(</script>)",
           R"(</HTML>)",
       },
-      true, true);
+      true, "text");
 }
 
 std::vector<std::string> ExpectedBlankPage() {

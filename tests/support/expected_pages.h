@@ -6,8 +6,10 @@
 
 namespace vmtest {
 
-// Login form; wrongPassword adds the red line; stamp is the "tt" value.
-std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp);
+// Login form; wrongPassword adds the red line; stamp is the "tt" value; waitSeconds, when not 0,
+// the throttle's wait told to the page script.
+std::vector<std::string> ExpectedLoginForm(bool wrongPassword, const std::string& stamp,
+                                           int waitSeconds = 0);
 // Login-complete page redirecting to "index.html?tt=" + stamp, showing baseUrl.
 std::vector<std::string> ExpectedLoginDonePage(const std::string& baseUrl,
                                                const std::string& stamp);

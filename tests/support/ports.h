@@ -4,7 +4,7 @@
 namespace vmtest {
 
 // A socket listening on 127.0.0.1 that holds its port for the object's life; port 0 takes any
-// free one.
+// free one. Loopback is enough to hold it: the program's bind on every address then fails too.
 class TPortHolder {
  public:
   explicit TPortHolder(int port = 0);
