@@ -8,7 +8,7 @@ build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev li
                 libisal-dev zlib1g-dev libavahi-client-dev qt6-l10n-tools
                 libvips-dev)
 test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils
-               clang libclang-rt-14-dev unzip libarchive-tools avahi-daemon avahi-utils dbus iproute2)
+               clang libclang-rt-14-dev unzip libarchive-tools avahi-daemon avahi-utils dbus iproute2 zbar-tools)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then
