@@ -52,8 +52,8 @@ int RunHeadless() {
     return EXIT_FAILURE;
   }
   // A folder that cannot be written still serves what it can; the warning goes with it.
-  if (const std::string problem = core.FolderProblem(); !problem.empty()) {
-    std::fprintf(stderr, "%s\n", ForTerminal(problem).c_str());
+  for (const std::string& problem : {core.NotServingReason(), core.FolderProblem()}) {
+    if (!problem.empty()) std::fprintf(stderr, "%s\n", ForTerminal(problem).c_str());
   }
   vm::AdoptChosenPort(core.State(), core.Server().BoundPort());
   std::printf("%s\n", core.State().Settings().BaseURL.c_str());

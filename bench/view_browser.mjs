@@ -9,6 +9,9 @@ const { values: opt } = parseArgs({
     share: { type: 'string' }, rounds: { type: 'string', default: '5' },
     'server-pid': { type: 'string' }, photos: { type: 'string', default: '1000' },
     playwright: { type: 'string' }, only: { type: 'string', default: '' },
+    // The gallery's folder, the class of its tiles that get thumbnails, and its targets (ms).
+    folder: { type: 'string', default: 'photos/' }, tile: { type: 'string', default: 'vm-tile-image' },
+    'cold-target': { type: 'string', default: '1000' }, 'warm-target': { type: 'string', default: '200' },
   },
 });
 const { chromium } = await import(path.resolve(opt.playwright));
@@ -95,17 +98,17 @@ async function velmarindListing() {
   return { first: t.first - t.click, all: t.all - t.click, afterAnswer: t.first - t.answer, filter };
 }
 
-// The gallery of photos/: from the click on the toggle to every thumbnail of the first screen
+// The gallery of the folder (photos/): from the click on the toggle to every thumbnail of the first screen
 // shown (or given up for a placeholder).
 async function gallery() {
   const ctx = await context();
   const page = await ctx.newPage();
-  await page.goto(`${opt.velmarind}#${hex(opt.share)}/${hex('photos/')}`, { waitUntil: 'load' });
+  await page.goto(`${opt.velmarind}#${hex(opt.share)}/${hex(opt.folder)}`, { waitUntil: 'load' });
   await page.waitForSelector('#m1 .vm-gallery-toggle', { timeout: LIMIT_MS });
   const ms = await page.evaluate(`(async () => {
     const t0 = performance.now();
     document.querySelector('#m1 .vm-gallery-toggle').click();
-    const inView = () => [...document.querySelectorAll('#m1 .vm-tile-image')].filter((t) => {
+    const inView = () => [...document.querySelectorAll('#m1 .${opt.tile}')].filter((t) => {
       const r = t.getBoundingClientRect();
       return r.bottom > 0 && r.top < innerHeight;
     });
@@ -145,6 +148,6 @@ if (!opt.only || opt.only === 'gallery') {
   const cold = await gallery();
   const warm = [];
   for (let r = 0; r < ROUNDS; r++) warm.push(await gallery());
-  console.log(`gallery of ${opt.photos} photos, first screen: cold ${cold.toFixed(0)} ms (target 1000), warm ${spread(warm)} (target 200)`);
+  console.log(`gallery of ${opt.photos} photos, first screen: cold ${cold.toFixed(0)} ms (target ${opt['cold-target']}), warm ${spread(warm)} (target ${opt['warm-target']})`);
 }
 await browser.close();

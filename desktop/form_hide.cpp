@@ -5,8 +5,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
 
 #include "desktop/ta_tray_icon.h"
 #include "platform/fs_names.h"
@@ -38,19 +36,13 @@ QString NoticeText(const std::string& systemName) {
 const int kOpenerWatchMilliseconds = 250;
 
 TFormHide::TExitChoice AskWithBox(QWidget* parent) {
-  QMessageBox box(QMessageBox::Question, QApplication::applicationName(),
-                  TFormHide::tr("設定の変更が保存されていません。保存してから終了しますか？"),
-                  QMessageBox::NoButton, parent);
-  QPushButton* save = box.addButton(TFormHide::tr("保存して終了"), QMessageBox::AcceptRole);
-  QPushButton* discard =
-      box.addButton(TFormHide::tr("保存せずに終了"), QMessageBox::DestructiveRole);
-  QPushButton* cancel = box.addButton(TFormHide::tr("キャンセル"), QMessageBox::RejectRole);
-  box.setDefaultButton(save);
-  box.setEscapeButton(cancel);
-  box.exec();
-  if (box.clickedButton() == save) return TFormHide::TExitChoice::Save;
-  if (box.clickedButton() == discard) return TFormHide::TExitChoice::Discard;
-  return TFormHide::TExitChoice::Cancel;
+  const TFormHide::TExitChoice choices[] = {TFormHide::TExitChoice::Save,
+                                            TFormHide::TExitChoice::Discard,
+                                            TFormHide::TExitChoice::Cancel};
+  return choices[AskSaveDiscardKeep(
+      parent, QApplication::applicationName(),
+      TFormHide::tr("設定の変更が保存されていません。保存してから終了しますか？"),
+      TFormHide::tr("保存して終了"), TFormHide::tr("保存せずに終了"), TFormHide::tr("キャンセル"))];
 }
 
 }  // namespace
@@ -82,6 +74,14 @@ TFormHide::TFormHide(std::string programFolder, TTaTrayIcon* trayIcon)
                                 Qt::QueuedConnection);
     }
   });
+  // The address watch reports on its own thread: the tip, the menu and the window follow.
+  core_.SetAddressListener([relay = noticeRelay_] {
+    std::lock_guard<std::mutex> lock(relay->lock);
+    if (TFormHide* form = relay->form) {
+      QMetaObject::invokeMethod(
+          form, [form] { form->ShowServingState(); }, Qt::QueuedConnection);
+    }
+  });
   // The announcer reports on its own thread.
   core_.State().SetNetworkNameListener([relay = noticeRelay_](const TNetworkName&) {
     std::lock_guard<std::mutex> lock(relay->lock);
@@ -104,17 +104,16 @@ void TFormHide::OpenSettingsAtStart(bool asked) {
 }
 
 void TFormHide::ShowShareNotice(const TShareChange& change) {
-  if (closed_ || !TrayPresent()) return;
+  // Also without a tray: a notification service shows notices all the same.
+  if (closed_) return;
   const QString folder = NoticeText(change.FolderName);
   const QString address = QString::fromStdString(change.ClientAddress);
   const QString name = NoticeText(change.FileName);
   QString text;
   switch (change.Kind) {
     case TShareChange::TKind::Upload:
-      text = tr("「%1」に %2 個のファイルが届きました（%3 から）")
-                 .arg(folder)
-                 .arg(change.FileCount)
-                 .arg(address);
+      text = tr("「%1」に %n 個のファイルが届きました（%2 から）", nullptr, change.FileCount)
+                 .arg(folder, address);
       break;
     case TShareChange::TKind::NewText:
       text = tr("「%1」にテキストファイル「%2」が作られました（%3 から）")
@@ -175,7 +174,15 @@ void TFormHide::UpdateTrayTip() {
   const std::string reason = core_.NotServingReason();
   TaTrayIcon1->SetTipHelp(reason.empty() ? "Velmarind\n" + State().Settings().BaseURL
                                          : QStringToSystem(tr("Velmarind: 公開停止中\n")) + reason);
+}
+
+void TFormHide::ShowServingState() {
+  UpdateTrayTip();
   ShowUrls();
+}
+
+void TFormHide::FollowAddresses() {
+  if (core_.FollowAddresses()) UpdateTrayTip();
 }
 
 void TFormHide::ShowUrls() {
@@ -185,17 +192,21 @@ void TFormHide::ShowUrls() {
   }
   UrlItems.clear();
   if (closed_) return;
+  // The watch may not have looked yet (it is late by a poll where the kernel cannot tell).
+  FollowAddresses();
   if (core_.NotServingReason().empty()) {
     const TServedUrls urls = MakeServedUrls(State(), LocalAddresses());
     std::vector<std::string> listed = urls.ByAddress;
     if (!urls.ByName.empty()) listed.push_back(urls.ByName);
-    UrlItems << PopupMenu1->addSeparator();
-    QAction* heading = PopupMenu1->addAction(tr("このPCのURL（クリックでコピー）"));
+    UrlItems << PopupMenu1->insertSeparator(exitSeparator_);
+    auto* heading = new QAction(tr("このPCのURL（クリックでコピー）"), PopupMenu1);
     heading->setEnabled(false);
+    PopupMenu1->insertAction(exitSeparator_, heading);
     UrlItems << heading;
     for (const std::string& url : listed) {
       const QString text = SystemToQString(url);
-      QAction* item = PopupMenu1->addAction(text);
+      auto* item = new QAction(text, PopupMenu1);
+      PopupMenu1->insertAction(exitSeparator_, item);
       connect(item, &QAction::triggered, this,
               [text] { QGuiApplication::clipboard()->setText(text); });
       UrlItems << item;
@@ -221,9 +232,10 @@ TFormHide::~TFormHide() {
 
 void TFormHide::CreateMenu() {
   PopupMenu1 = new QMenu;
-  Exit1 = PopupMenu1->addAction(QString());
   S1 = PopupMenu1->addAction(QString());
   URLU1 = PopupMenu1->addAction(QString());
+  exitSeparator_ = PopupMenu1->addSeparator();
+  Exit1 = PopupMenu1->addAction(QString());
   RetranslateMenu();
   connect(Exit1, &QAction::triggered, this, &TFormHide::Exit1Click);
   connect(S1, &QAction::triggered, this, &TFormHide::S1Click);
@@ -241,7 +253,7 @@ void TFormHide::RetranslateMenu() {
 void TFormHide::changeEvent(QEvent* event) {
   if (event->type() == QEvent::LanguageChange) {
     RetranslateMenu();
-    if (!closed_) UpdateTrayTip();
+    if (!closed_) ShowServingState();
   }
   QWidget::changeEvent(event);
 }
@@ -255,6 +267,9 @@ void TFormHide::FormCreate() {
   QStringList problems;
   try {
     core_.FormCreate();
+    if (const std::string reason = core_.NotServingReason(); !reason.empty()) {
+      problems << MessageToQString(reason);
+    }
   } catch (...) {
     problems << CurrentExceptionMessage();
   }
@@ -262,7 +277,7 @@ void TFormHide::FormCreate() {
   if (const std::string folder = core_.FolderProblem(); !folder.empty()) {
     problems << MessageToQString(folder);
   }
-  UpdateTrayTip();
+  ShowServingState();
   if (!problems.isEmpty()) messenger_(problems.join(QStringLiteral("\n\n")));
 }
 
@@ -270,11 +285,13 @@ void TFormHide::StoreSettings(const TStoredSettings& edited) {
   try {
     core_.StoreSettings(edited);
   } catch (...) {
-    UpdateTrayTip();
+    // Also settings that could not be saved may have taken effect.
+    language_.Apply(State().Settings().Language);
+    ShowServingState();
     throw;
   }
   language_.Apply(State().Settings().Language);
-  UpdateTrayTip();
+  ShowServingState();
 }
 
 void TFormHide::URLU1Click() {

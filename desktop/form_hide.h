@@ -54,10 +54,10 @@ class TFormHide : public QWidget, public TFormSetHost {
 
   TFormHideCore& Core() { return core_; }
   QMenu* PopupMenu1 = nullptr;
-  QAction* Exit1 = nullptr;  // "終了(&F)"
-  QAction* S1 = nullptr;     // "設定(&S)"
+  QAction* S1 = nullptr;     // "設定(&S)", the first item
   QAction* URLU1 = nullptr;  // "URL(&U)"
-  // After the three above: the URL of each address and the URL by name; a click copies one.
+  QAction* Exit1 = nullptr;  // "終了(&F)", the last item, after a separator: far from the pointer
+  // Between URLU1 and Exit1: the URL of each address and the URL by name; a click copies one.
   QList<QAction*> UrlItems;
   TTaTrayIcon* TaTrayIcon1 = nullptr;
 
@@ -65,6 +65,9 @@ class TFormHide : public QWidget, public TFormSetHost {
   TMainState& State() override { return core_.State(); }
   void StoreSettings(const TStoredSettings& edited) override;
   std::string NotServingReason() const override { return core_.NotServingReason(); }
+  std::vector<std::string> LocalAddresses() const override { return core_.LocalAddresses(); }
+  void FollowAddresses() override;
+  TStoredSettings SettingsInForce() override { return core_.SettingsInForce(); }
   // Opens the start page; says so when no browser could be started.
   void URLU1Click() override;
   void CloseMainWindow() override { close(); }
@@ -97,8 +100,10 @@ class TFormHide : public QWidget, public TFormSetHost {
  private:
   void CreateMenu();
   void RetranslateMenu();
-  // The tip: the address while serving, else that nothing is served and why; and the URLs.
+  // The tip: the address while serving, else that nothing is served and why.
   void UpdateTrayTip();
+  // The tip and the URLs of the menu and the window.
+  void ShowServingState();
   // Opens with the desktop, and watches the opener to tell when it fails.
   void Open(const std::string& systemPath, const std::string& label);
   void WatchOpeners();
@@ -119,6 +124,7 @@ class TFormHide : public QWidget, public TFormSetHost {
   TMessenger messenger_;
   TExitAsker exitAsker_;
   QTimer openerWatch_;
+  QAction* exitSeparator_ = nullptr;  // before Exit1; the URLs go above it
   std::string noticeFolder_;  // the folder of the last notice, system text
 };
 

@@ -1,6 +1,7 @@
 #include "desktop/language_switch.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 
 #include "platform/message_language.h"
 
@@ -41,10 +42,17 @@ TLanguageSwitch::TLanguageSwitch() {
   InitTranslationResources();
   loaded_ = translator_.load(QString::fromLatin1(kEnglishTranslation));
 #endif
+  // Missing where the distribution's Qt translations are not installed: Qt's dialogs stay English.
+  if (qtJapanese_.load(QStringLiteral("qtbase_ja"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&qtJapanese_);
+    qtJapaneseInstalled_ = true;
+  }
 }
 
 TLanguageSwitch::~TLanguageSwitch() {
   if (installed_) QCoreApplication::removeTranslator(&translator_);
+  if (qtJapaneseInstalled_) QCoreApplication::removeTranslator(&qtJapanese_);
 }
 
 bool TLanguageSwitch::Apply(TLanguageChoice choice, const QLocale& locale) {
@@ -53,10 +61,13 @@ bool TLanguageSwitch::Apply(TLanguageChoice choice, const QLocale& locale) {
     // Either call sends every widget a LanguageChange event.
     if (english) {
       QCoreApplication::installTranslator(&translator_);
+      if (qtJapaneseInstalled_) QCoreApplication::removeTranslator(&qtJapanese_);
     } else {
       QCoreApplication::removeTranslator(&translator_);
+      if (!qtJapanese_.isEmpty()) QCoreApplication::installTranslator(&qtJapanese_);
     }
     installed_ = english;
+    qtJapaneseInstalled_ = !english && !qtJapanese_.isEmpty();
   }
   SetMessageLanguage(english ? TMessageLanguage::English : TMessageLanguage::Japanese);
   return english;

@@ -1,6 +1,7 @@
 // The language of the windows, the tray menu and the notices: English through Qt's translator
-// (the Japanese texts are the sources, so Japanese needs none), and the same language for the
-// messages the core composes for the desktop.
+// (the Japanese texts are the sources, so our own Japanese needs none), Qt's own dialogs (the
+// folder picker) through Qt's Japanese translation where it is installed, and the same language
+// for the messages the core composes for the desktop.
 #pragma once
 
 #include <QLocale>
@@ -29,8 +30,10 @@ class TLanguageSwitch {
 
  private:
   QTranslator translator_;
+  QTranslator qtJapanese_;  // Qt's own texts; English is their source language
   bool loaded_ = false;
   bool installed_ = false;
+  bool qtJapaneseInstalled_ = false;
 };
 
 }  // namespace vm

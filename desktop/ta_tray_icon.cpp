@@ -78,9 +78,14 @@ void TTaTrayIcon::WatchTrayHost() {
 bool TTaTrayIcon::HostPresent() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void TTaTrayIcon::ShowNotice(const QString& title, const QString& text, const QString& action) {
-  if (removed_ || !HostPresent()) return;
+  if (removed_) return;
+  // The notification service shows notices with or without a tray; the tray's own balloon
+  // needs the tray, and has no button: its text says what a click does.
   if (notifier_->Notify(title, text, action)) return;
-  tray_.showMessage(title, text, QSystemTrayIcon::Information, kNoticeMilliseconds);
+  if (!HostPresent()) return;
+  const QString balloon =
+      action.isEmpty() ? text : text + "\n" + tr("（クリック: %1）").arg(action);
+  tray_.showMessage(title, balloon, QSystemTrayIcon::Information, kNoticeMilliseconds);
 }
 
 }  // namespace vm

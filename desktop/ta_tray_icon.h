@@ -33,9 +33,9 @@ class TTaTrayIcon : public QObject {
   // True while a tray host is there to hold the icon (asked now: the watch that reports
   // changes looks only once a second).
   virtual bool HostPresent() const;
-  // Shows the desktop's notification beside the icon, with an action button labelled action
-  // where the desktop's notification service offers one (choosing it counts as a click on the
-  // notice); nothing without a tray host.
+  // Shows a notice through the desktop's notification service, with an action button labelled
+  // action (choosing it counts as a click on the notice), with or without a tray; without such
+  // a service, as the tray's balloon (which says what a click does), nothing without a tray.
   virtual void ShowNotice(const QString& title, const QString& text,
                           const QString& action = QString());
 

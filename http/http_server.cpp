@@ -45,19 +45,20 @@ int64_t IntegerOrZero(std::string_view text) {
 }
 
 // The whole head must arrive within one idle limit, not merely a byte per idle limit: a client
-// dribbling a byte now and then would otherwise hold its connection for hours.
-class THeadDeadline {
+// dribbling a byte now and then would otherwise hold its connection for hours. A body that is
+// only dropped has the same deadline of its own: nobody waits for it.
+class TReadDeadline {
  public:
-  explicit THeadDeadline(TIdTCPConnection& connection) : connection_(connection) {
+  explicit TReadDeadline(TIdTCPConnection& connection) : connection_(connection) {
     if (connection_.ReadTimeout > 0) {
       connection_.SetReadDeadline(std::chrono::steady_clock::now() +
                                   std::chrono::milliseconds(connection_.ReadTimeout));
     }
   }
-  // The head is complete (or failed): the body that follows has only the idle limit.
-  ~THeadDeadline() { connection_.ClearReadDeadline(); }
-  THeadDeadline(const THeadDeadline&) = delete;
-  THeadDeadline& operator=(const THeadDeadline&) = delete;
+  // The head is complete (or failed): a body that is kept has only the idle limit.
+  ~TReadDeadline() { connection_.ClearReadDeadline(); }
+  TReadDeadline(const TReadDeadline&) = delete;
+  TReadDeadline& operator=(const TReadDeadline&) = delete;
 
  private:
   TIdTCPConnection& connection_;
@@ -65,7 +66,7 @@ class THeadDeadline {
 
 // Receives until the input buffer begins with a whole head; throws what a line read would.
 void ReadHead(TIdTCPConnection& connection, TRequestHeadParser& parser) {
-  THeadDeadline deadline(connection);
+  TReadDeadline deadline(connection);
   for (;;) {
     switch (parser.Parse(connection.InputBuffer())) {
       case THeadStatus::Complete:
@@ -217,6 +218,7 @@ bool DropBody(TIdTCPConnection& connection, TIdHTTPRequestInfo& request, std::st
     connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
   const bool keepIt = keep != nullptr && request.ContentLength > 0 && request.ContentLength <= keepLimit;
   TDiscardStream sink(kLimit, keepIt ? keep : nullptr);
+  TReadDeadline deadline(connection);
   if (untilClose) {
     connection.ReadStreamUntilClose(sink);
   } else {
@@ -260,7 +262,8 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
   bool closeAfter = !KeepAlive;
   do {
     thread.AwaitHead();
-    TRequestHeadParser parser(connection.MaxLineLength);
+    TRequestHeadParser parser(connection.MaxLineLength, TRequestHeadParser::kDefaultMaxHeadBytes,
+                              &OnAnswerMethod);
     ReadHead(connection, parser);
     const TRequestHead& head = parser.Head();
     const std::string_view input = connection.InputBuffer();
@@ -322,6 +325,9 @@ void TIdCustomHTTPServer::DoExecute(TIdPeerThread& thread) {
     } catch (const std::exception& e) {
       response.SetResponseCode(500);
       response.ContentText = e.what();
+      // The message is system text: a browser must not guess its encoding.
+      if (response.ContentType == "text/html")
+        response.ContentType = "text/html; charset=Shift_JIS";
     }
     // WriteContent writes the header first when needed, together with a text body.
     if (!response.ContentText.empty() || response.ContentStream) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "http/mime_table.h"
+#include "http/request_head.h"
 #include "http/request_info.h"
 #include "http/response_info.h"
 #include "http/tcp_server.h"
@@ -46,6 +47,9 @@ class TIdCustomHTTPServer : public TIdTCPServer {
   std::string ServerSoftware;
   // Header lines ("Name: value") that every answer carries, error answers included.
   std::vector<std::string> CommonHeaders;
+  // Asked for a request line whose method is not GET, POST or HEAD: true has it read and
+  // handed to the hooks like those; unset or false closes the connection without an answer.
+  TMethodFilter OnAnswerMethod;
   // Asked after the head and before the body; unset means Keep.
   TAdmitBodyEvent OnAdmitBody;
   TCreatePostStreamEvent OnCreatePostStream;

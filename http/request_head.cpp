@@ -21,8 +21,9 @@ bool IsAnsweredMethod(std::string_view method) {
 
 }  // namespace
 
-TRequestHeadParser::TRequestHeadParser(size_t maxLineLength, size_t maxHeadBytes)
-    : maxLineLength_(maxLineLength), maxHeadBytes_(maxHeadBytes) {}
+TRequestHeadParser::TRequestHeadParser(size_t maxLineLength, size_t maxHeadBytes,
+                                       const TMethodFilter* alsoAnswered)
+    : maxLineLength_(maxLineLength), maxHeadBytes_(maxHeadBytes), alsoAnswered_(alsoAnswered) {}
 
 THeadStatus TRequestHeadParser::Finish(THeadStatus status, THeadFault fault, size_t length) {
   stage_ = TStage::Done;
@@ -46,7 +47,9 @@ bool TRequestHeadParser::SplitRequestLine(std::string_view input, TTextSpan line
     head_.Method = {line.offset, firstSpace};
     head_.Target = {line.offset + firstSpace + 1, lastSpace - firstSpace - 1};
   }
-  head_.Answered = IsAnsweredMethod(head_.Method.In(input));
+  head_.Answered = IsAnsweredMethod(head_.Method.In(input)) ||
+                   (alsoAnswered_ != nullptr && *alsoAnswered_ &&
+                    (*alsoAnswered_)(head_.Method.In(input), head_.Target.In(input)));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -33,8 +34,9 @@ struct TRequestHead {
   TTextSpan Method;       // as sent: the text before the first space
   TTextSpan Target;       // between the first and the last space; empty with one space only
   TTextSpan Version;      // after the last space
-  // The method is GET, POST or HEAD in any letter case. Only then were header lines read: a
-  // request with another method ends with its request line.
+  // The method is GET, POST or HEAD in any letter case, or one the parser's method filter
+  // accepts. Only then were header lines read: a request with another method ends with its
+  // request line.
   bool Answered = false;
   // In arrival order; each without its line end, and a line that began with ".." without its
   // first ".". Continuation lines stay lines of their own.
@@ -43,6 +45,10 @@ struct TRequestHead {
   // request line when not Answered). The body, or the next request, begins here.
   size_t Length = 0;
 };
+
+// Says whether a request line with another method than GET, POST and HEAD is read on and
+// answered (a protocol served beside the pages): the method as sent and the raw target.
+using TMethodFilter = std::function<bool(std::string_view method, std::string_view target)>;
 
 // Reads a head line by line. A line ends at LF; one CR before the LF is removed.
 class TRequestHeadParser {
@@ -53,7 +59,9 @@ class TRequestHeadParser {
   static constexpr size_t kDefaultMaxHeadBytes = 64 * 1024;
 
   // maxLineLength: the longest line accepted, line end not counted.
-  explicit TRequestHeadParser(size_t maxLineLength, size_t maxHeadBytes = kDefaultMaxHeadBytes);
+  // alsoAnswered, when given, must outlive the parser.
+  explicit TRequestHeadParser(size_t maxLineLength, size_t maxHeadBytes = kDefaultMaxHeadBytes,
+                              const TMethodFilter* alsoAnswered = nullptr);
 
   // Parses the head at the start of input. After NeedMore, call again with the same bytes and
   // more after them: the parse goes on where it stopped, without looking at a byte twice.
@@ -70,6 +78,7 @@ class TRequestHeadParser {
 
   size_t maxLineLength_;
   size_t maxHeadBytes_;
+  const TMethodFilter* alsoAnswered_;
   TStage stage_ = TStage::RequestLine;
   THeadStatus status_ = THeadStatus::NeedMore;
   THeadFault fault_ = THeadFault::None;

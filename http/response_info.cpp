@@ -48,6 +48,7 @@ constexpr ReasonRow kReasonPhrases[] = {
     {414, "Request-URI Too Long. 256 Chars max"},
     {415, "Unsupported Media Type"},
     {416, "Requested Range Not Satisfiable"},  // byte ranges of downloads
+    {429, "Too Many Requests"},
     {500, "Internal Server Error"},
     {501, "Not Implemented"},
     {502, "Bad Gateway"},

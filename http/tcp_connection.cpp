@@ -1,10 +1,10 @@
 #include "http/tcp_connection.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -42,18 +42,22 @@ bool IsPeerGoneError(int errorCode) {
 }  // namespace
 
 TIdTCPConnection::TIdTCPConnection(int socket, std::string peerIP)
-    : serial_(NextSerial()), socket_(socket), peerIP_(std::move(peerIP)) {}
+    : serial_(NextSerial()), socket_(socket), peerIP_(std::move(peerIP)) {
+  // A blocking send would wait for room without a limit we control (a send timeout restarts
+  // with every byte the peer's kernel squeezes in); a send here waits in poll instead.
+  const int flags = fcntl(socket_, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK) == 0) fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
+}
 
-TIdTCPConnection::~TIdTCPConnection() { CloseNow(false); }
+TIdTCPConnection::~TIdTCPConnection() {
+  SetTransferProgress(nullptr);  // no cancel reaches a connection that is gone
+  CloseNow(false);
+}
 
-void TIdTCPConnection::SetReadTimeout(int milliseconds) {
-  ReadTimeout = milliseconds;
-  // A send that cannot hand over a single byte for this long fails with EAGAIN (see SendAll).
-  timeval tv{};
-  tv.tv_sec = milliseconds / 1000;
-  tv.tv_usec = (milliseconds % 1000) * 1000;
-  std::lock_guard<std::mutex> lock(socketLock_);
-  if (socket_ >= 0) setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+void TIdTCPConnection::SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
+  if (progress_) progress_->SetCancelHook(nullptr);
+  progress_ = std::move(progress);
+  if (progress_) progress_->SetCancelHook([this] { CloseSocket(); });
 }
 
 [[noreturn]] void TIdTCPConnection::FailSocket(int errorCode, const char* call) {
@@ -222,18 +226,34 @@ void TIdTCPConnection::SendAll(const char* data, size_t size, bool moreFollows) 
     if (socket_ < 0) throw EIdClosedSocket();
     ssize_t n = send(socket_, data, size, flags);
     if (n >= 0) {
-      sentAny_ = true;
+      NoteSendProgress();
       data += n;
       size -= static_cast<size_t>(n);
       continue;
     }
     if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      AwaitSendRoom("send");
+      continue;
+    }
     FailSend(errno, "send");
   }
 }
 
+void TIdTCPConnection::AwaitSendRoom(const char* call) {
+  const auto now = Clock::now();
+  if (!stalledSince_) stalledSince_ = now;
+  int wait = 0;  // without limit
+  if (ReadTimeout > 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        *stalledSince_ + std::chrono::milliseconds(ReadTimeout) - now);
+    if (left.count() <= 0) FailSend(ETIMEDOUT, call);
+    wait = static_cast<int>(left.count());
+  }
+  if (WaitFor(POLLOUT, wait) == WaitResult::TimedOut) FailSend(ETIMEDOUT, call);
+}
+
 void TIdTCPConnection::FailSend(int errorCode, const char* call) {
-  if (errorCode == EAGAIN || errorCode == EWOULDBLOCK) errorCode = ETIMEDOUT;  // send timeout
   if (IsPeerGoneError(errorCode)) CloseNow(false);
   FailSocket(errorCode, call);
 }
@@ -249,9 +269,13 @@ void TIdTCPConnection::SendBoth(std::string_view first, std::string_view second)
     const ssize_t n = sendmsg(socket_, &message, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        AwaitSendRoom("sendmsg");
+        continue;
+      }
       FailSend(errno, "sendmsg");
     }
-    sentAny_ = true;
+    NoteSendProgress();
     size_t sent = static_cast<size_t>(n);
     const size_t fromFirst = std::min(sent, first.size());
     first.remove_prefix(fromFirst);
@@ -299,7 +323,7 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
     if (useSendFile) {
       ssize_t n = sendfile(socket_, fileDescriptor, &position, chunk);
       if (n > 0) {
-        sentAny_ = true;
+        NoteSendProgress();
         sent += static_cast<uint64_t>(n);
         if (progress_) progress_->Add(static_cast<uint64_t>(n));
         continue;
@@ -311,7 +335,10 @@ uint64_t TIdTCPConnection::WriteFile(int fileDescriptor, uint64_t offset, uint64
         useSendFile = false;
         continue;
       }
-      if (code == EAGAIN || code == EWOULDBLOCK) code = ETIMEDOUT;
+      if (code == EAGAIN || code == EWOULDBLOCK) {
+        AwaitSendRoom("sendfile");
+        continue;
+      }
       if (IsPeerGoneError(code)) CloseNow(false);
       FailSocket(code, "sendfile");
     }

@@ -1,5 +1,6 @@
 // The buffered connection: one accepted socket, its input buffer and its write buffer.
-// Used by one connection thread; only CloseSocket may be called from another thread.
+// Used by one connection thread; only CloseSocket may be called from another thread. The
+// socket is made non-blocking: every wait is a poll with its own time limit.
 #pragma once
 
 #include <chrono>
@@ -38,10 +39,11 @@ class TIdTCPConnection {
   TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
 
   size_t MaxLineLength = kDefaultMaxLineLength;
-  // Milliseconds a read may wait for the next byte; 0 = without limit. Also bounds a send that
-  // makes no progress (the peer stopped reading).
+  // Milliseconds a read may wait for the next byte; 0 = without limit. Also bounds how long a
+  // send may find no room: a peer that takes no byte of the answer for this long (it stopped
+  // reading) fails the send.
   int ReadTimeout = 0;
-  void SetReadTimeout(int milliseconds);
+  void SetReadTimeout(int milliseconds) { ReadTimeout = milliseconds; }
   // Reads fail with EIdReadTimeout once this moment has passed, however recently the last byte
   // came: a client dribbling a byte now and then would otherwise hold its thread for hours.
   void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { readDeadline_ = deadline; }
@@ -108,10 +110,9 @@ class TIdTCPConnection {
   // Tells connections apart by age: a later connection has a larger number.
   uint64_t Serial() const { return serial_; }
   // While set, the bytes of bodies read (ReadStream, ReadStreamUntilClose) and of files sent
-  // (WriteFile) are counted there, once per block.
-  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress) {
-    progress_ = std::move(progress);
-  }
+  // (WriteFile) are counted there, once per block; cancelling it shuts the socket down
+  // (CloseSocket), which ends the transfer.
+  void SetTransferProgress(std::shared_ptr<TTransferProgress> progress);
   TTransferProgress* TransferProgress() const { return progress_.get(); }
   void SetPeerIP(std::string peerIP) { peerIP_ = std::move(peerIP); }
   int Socket() const { return socket_; }
@@ -122,6 +123,14 @@ class TIdTCPConnection {
   // Receives once into buffer (at most count bytes); 0 when the peer has closed its side.
   size_t ReceiveInto(char* buffer, size_t count);
   void SendAll(const char* data, size_t size, bool moreFollows = false);
+  // A send took bytes: the peer reads.
+  void NoteSendProgress() {
+    sentAny_ = true;
+    stalledSince_.reset();
+  }
+  // A send found no room: waits for some, or fails the send once the peer has taken no byte
+  // for ReadTimeout since a send first found no room.
+  void AwaitSendRoom(const char* call);
   // Sends first and then second, as one stream of bytes.
   void SendBoth(std::string_view first, std::string_view second);
   // A failed send: closes when the peer is gone, then throws the socket error.
@@ -138,6 +147,7 @@ class TIdTCPConnection {
   size_t lineSearched_ = 0;  // bytes after inputStart_ already searched for LF
   bool closedGracefully_ = false;
   std::optional<std::chrono::steady_clock::time_point> readDeadline_;
+  std::optional<std::chrono::steady_clock::time_point> stalledSince_;  // see AwaitSendRoom
   bool sentAny_ = false;  // a response (part) went out: closing must not reset it away
   bool messageEnded_ = false;  // see MarkMessageEnd
   bool writeBufferOpen_ = false;

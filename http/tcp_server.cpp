@@ -133,12 +133,14 @@ struct TIdTCPServer::Impl {
   std::atomic<int> doneWorkers{0};  // done and not yet joined; read without the lock
   bool stopping = false;            // guarded by threadsLock: pool threads end
   TIdServerCounters counters;       // guarded by threadsLock
+  // Strangers' connections not closed for room, the oldest first; and those closed for a newer
+  // stranger's and not yet ended. Guarded by threadsLock.
+  std::list<TIdPeerThread*> strangers;
+  int strangersClosing = 0;
 
   // Set at activation: connections beyond this many make room (see kDescriptorReserve).
   std::atomic<int> connectionLimit{kMinConnectionLimit};
   std::atomic<size_t> descriptorLimit{0};
-  // The send timeout accepted sockets inherit from the listening socket, in milliseconds.
-  std::atomic<int> inheritedSendTimeout{-1};
 };
 
 TIdPeerThread::TIdPeerThread(TIdTCPServer* server, std::unique_ptr<TIdTCPConnection> connection)
@@ -211,10 +213,6 @@ int TIdTCPServer::OpenListeningSocket(int port) {
   // A waiting accept returns now and then, so that an idle pool thread can count its time.
   const timeval acceptWake = AsTimeval(kAcceptWakeMs);
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &acceptWake, sizeof acceptWake);
-  // Accepted sockets inherit the send timeout: one call here instead of one per connection.
-  // (They inherit the receive timeout too, which no read uses: reads wait in poll.)
-  const timeval sendTimeout = AsTimeval(IdleTimeout);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -251,7 +249,6 @@ void TIdTCPServer::Activate() {
   const size_t room = limit > held + kDescriptorReserve ? limit - held - kDescriptorReserve : 0;
   impl_->descriptorLimit = limit;
   impl_->connectionLimit = static_cast<int>(std::clamp<size_t>(room, kMinConnectionLimit, INT_MAX));
-  impl_->inheritedSendTimeout = IdleTimeout;
 
   bool started = false;
   {
@@ -284,7 +281,6 @@ void TIdTCPServer::Rebind(int port) {
   // Threads waiting on the old socket return at once and take the new one; it closes when the
   // last of them lets go of it.
   shutdown(old->fd, SHUT_RDWR);
-  impl_->inheritedSendTimeout = IdleTimeout;
   impl_->boundPort = BoundPortOf(fd);
   DefaultPort = port;
 }
@@ -327,19 +323,39 @@ void TIdTCPServer::DeactivateForDestruction() noexcept {
   ReapFinished();
 }
 
+void TIdTCPServer::Evict(TIdPeerThread& peer, TRoomReason reason) {
+  peer.phase_ = TPeerPhase::Evicted;
+  peer.closedFor_ = reason;
+  if (peer.amongStrangers_) {
+    impl_->strangers.erase(peer.stranger_);
+    peer.amongStrangers_ = false;
+  }
+  // Its thread's read or send returns at once, and the thread ends its request.
+  peer.Connection()->CloseSocket();
+  if (reason == TRoomReason::Strangers) {
+    ++impl_->strangersClosing;
+    ++impl_->counters.closedForStrangers;
+  } else {
+    ++impl_->closing;
+    ++impl_->counters.closedForRoom;
+  }
+}
+
 bool TIdTCPServer::EvictOldestAwaitingHead() {
   for (auto& peer : impl_->live) {
     TPeerPhase expected = TPeerPhase::AwaitingHead;
     if (!peer->phase_.compare_exchange_strong(expected, TPeerPhase::Evicted)) continue;
-    peer->Connection()->CloseSocket();
-    ++impl_->closing;
-    ++impl_->counters.closedForRoom;
+    Evict(*peer, TRoomReason::Descriptors);
     return true;
   }
   return false;
 }
 
-TIdPeerThread* TIdTCPServer::Admit(int socket, uint32_t address) {
+void TIdTCPServer::EvictOldestStranger() {
+  if (!impl_->strangers.empty()) Evict(*impl_->strangers.front(), TRoomReason::Strangers);
+}
+
+TIdPeerThread* TIdTCPServer::Admit(int socket, uint32_t address, TPeerStanding standing) {
   int& fromAddress = impl_->perAddress[address];
   // Open connections, not counting those already closed for room and about to end.
   const int open = static_cast<int>(impl_->live.size()) - impl_->closing;
@@ -348,15 +364,21 @@ TIdPeerThread* TIdTCPServer::Admit(int socket, uint32_t address) {
   // this high means the process as a whole is near its limit, whoever holds the rest.
   const bool nearLimit = open >= impl_->connectionLimit ||
                          (limit > 0 && static_cast<size_t>(socket) + kDescriptorReserve >= limit);
-  if (fromAddress >= MaxConnectionsPerAddress) {
-    ++impl_->counters.refusedForAddress;
-    return nullptr;
-  }
-  if (nearLimit && !EvictOldestAwaitingHead()) {
+  const bool stranger = standing == TPeerStanding::Stranger;
+  const bool strangersFull =
+      stranger && static_cast<int>(impl_->strangers.size()) >= MaxStrangerConnections;
+  auto refuse = [&](uint64_t& counter) -> TIdPeerThread* {
     if (fromAddress == 0) impl_->perAddress.erase(address);
-    ++impl_->counters.refusedForRoom;
+    ++counter;
     return nullptr;
-  }
+  };
+  if (fromAddress >= MaxConnectionsPerAddress) return refuse(impl_->counters.refusedForAddress);
+  // Strangers closed for room still hold their threads until they see the close (one waiting
+  // for its turn at the login sees it late): no more are taken on than that many again.
+  if (strangersFull && impl_->strangersClosing >= MaxStrangerConnections)
+    return refuse(impl_->counters.refusedStrangers);
+  if (nearLimit && !EvictOldestAwaitingHead()) return refuse(impl_->counters.refusedForRoom);
+  if (strangersFull) EvictOldestStranger();
   ++fromAddress;
   ++impl_->counters.accepted;
   impl_->live.push_back(std::make_unique<TIdPeerThread>(
@@ -364,6 +386,10 @@ TIdPeerThread* TIdTCPServer::Admit(int socket, uint32_t address) {
   TIdPeerThread* peer = impl_->live.back().get();
   peer->self_ = std::prev(impl_->live.end());
   peer->address_ = address;
+  if (stranger) {
+    peer->stranger_ = impl_->strangers.insert(impl_->strangers.end(), peer);
+    peer->amongStrangers_ = true;
+  }
   impl_->counters.peakConnections =
       std::max(impl_->counters.peakConnections, static_cast<int>(impl_->live.size()));
   return peer;
@@ -443,10 +469,13 @@ void TIdTCPServer::RunWorker(TWorker* worker) {
     const int fd = accept4(listener->fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     const int error = errno;
     listener.reset();
+    const std::string peerIP = fd >= 0 ? PeerAddressText(peer) : std::string();
+    const TPeerStanding standing =
+        fd >= 0 && OnClassifyPeer ? OnClassifyPeer(peerIP) : TPeerStanding::Known;
     lock.lock();
     --impl_->acceptingWorkers;
     if (fd >= 0) {
-      TIdPeerThread* thread = Admit(fd, peer.sin_addr.s_addr);
+      TIdPeerThread* thread = Admit(fd, peer.sin_addr.s_addr, standing);
       // The next connection must find a thread waiting in accept: one is called, or the pool
       // grows, before this one is served. Without a thread to be had, connections wait in the
       // kernel's queue until one comes back.
@@ -460,7 +489,7 @@ void TIdTCPServer::RunWorker(TWorker* worker) {
       if (thread == nullptr) {
         close(fd);  // refused: closed at once, without an answer
       } else {
-        thread->Connection()->SetPeerIP(PeerAddressText(peer));
+        thread->Connection()->SetPeerIP(peerIP);
         RunPeer(thread);
       }
       lock.lock();
@@ -503,11 +532,7 @@ void TIdTCPServer::RunWorker(TWorker* worker) {
 void TIdTCPServer::RunPeer(TIdPeerThread* thread) {
   TIdTCPConnection& connection = *thread->Connection();
   try {
-    if (IdleTimeout == impl_->inheritedSendTimeout) {
-      connection.ReadTimeout = IdleTimeout;
-    } else {
-      connection.SetReadTimeout(IdleTimeout);  // changed since the socket was made
-    }
+    connection.ReadTimeout = IdleTimeout;
     DoExecute(*thread);
   } catch (...) {
     // A failure ends this connection only; nothing reaches the user or the other threads.
@@ -523,7 +548,9 @@ std::unique_ptr<TIdPeerThread> TIdTCPServer::Forget(TIdPeerThread* thread) {
   impl_->live.erase(thread->self_);
   auto count = impl_->perAddress.find(thread->address_);
   if (count != impl_->perAddress.end() && --count->second <= 0) impl_->perAddress.erase(count);
-  if (thread->phase_ == TPeerPhase::Evicted) --impl_->closing;
+  if (thread->amongStrangers_) impl_->strangers.erase(thread->stranger_);
+  if (thread->closedFor_ == TRoomReason::Descriptors) --impl_->closing;
+  if (thread->closedFor_ == TRoomReason::Strangers) --impl_->strangersClosing;
   impl_->threadEnded.notify_all();
   return ended;
 }

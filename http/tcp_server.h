@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -31,8 +32,21 @@ class TIdTCPServer;
 // Where a connection is in its life, as far as making room for others goes.
 enum class TPeerPhase {
   AwaitingHead,  // accepted, or between requests: may be closed to make room
-  InRequest,     // its head is complete: never closed to make room
+  InRequest,     // its head is complete: closed to make room only when it is a stranger's
   Evicted,       // closed to make room: its request must not be served
+};
+
+// How the application stands to a connection's client, told from the client's address.
+enum class TPeerStanding {
+  Known,     // never closed to make room for strangers
+  Stranger,  // one of at most MaxStrangerConnections: the oldest makes room for a newer one
+};
+
+// Why a connection was closed to make room.
+enum class TRoomReason {
+  None,
+  Descriptors,  // it waited for a head while the descriptors ran short
+  Strangers,    // it was the oldest stranger's when another stranger came
 };
 
 // One accepted connection and what serves it. A pooled worker thread runs it from accept to
@@ -58,16 +72,22 @@ class TIdPeerThread {
   std::atomic<TPeerPhase> phase_{TPeerPhase::AwaitingHead};
   uint32_t address_ = 0;  // the peer's IPv4 address, network order: its per-address count
   std::list<std::unique_ptr<TIdPeerThread>>::iterator self_;  // its place among the open ones
+  // The server's connection list lock guards these.
+  TRoomReason closedFor_ = TRoomReason::None;
+  bool amongStrangers_ = false;                   // counted among the strangers' open connections
+  std::list<TIdPeerThread*>::iterator stranger_;  // its place there
 };
 
 // Figures of the connection limits and the worker pool since the server was created.
 struct TIdServerCounters {
-  uint64_t accepted = 0;           // connections taken on
-  uint64_t refusedForAddress = 0;  // closed at once: their address had too many open
-  uint64_t refusedForRoom = 0;     // closed at once: no room, and none could be made
-  uint64_t closedForRoom = 0;      // waiting for a head, closed to make room for a newer one
-  uint64_t workersStarted = 0;     // pool threads started
-  int peakConnections = 0;         // most connections open at once
+  uint64_t accepted = 0;            // connections taken on
+  uint64_t refusedForAddress = 0;   // closed at once: their address had too many open
+  uint64_t refusedForRoom = 0;      // closed at once: no room, and none could be made
+  uint64_t closedForRoom = 0;       // waiting for a head, closed to make room for a newer one
+  uint64_t closedForStrangers = 0;  // the oldest stranger's, closed for a newer stranger's
+  uint64_t refusedStrangers = 0;    // a stranger's, closed at once: too many closing already
+  uint64_t workersStarted = 0;      // pool threads started
+  int peakConnections = 0;          // most connections open at once
 };
 
 class TIdTCPServer {
@@ -87,8 +107,9 @@ class TIdTCPServer {
   int TerminateWaitTime = 5000;  // milliseconds to wait for connection threads at deactivation
   // The address to bind; empty = all local IPv4 addresses. Tests bind "127.0.0.1".
   std::string BindAddress;
-  // A client that sends no byte for this long while its request is read is closed, so that idle
-  // or stalled clients cannot hold a thread for ever. Milliseconds; 0 = wait without limit.
+  // A client that sends no byte for this long while its request is read, or takes no byte of
+  // its answer for this long, is closed, so that idle or stalled clients cannot hold a thread
+  // for ever. Milliseconds; 0 = wait without limit.
   static constexpr int kDefaultIdleTimeoutMs = 60000;
   int IdleTimeout = kDefaultIdleTimeoutMs;
   // Connections open at once from one client address; further ones are closed at once, without
@@ -96,6 +117,14 @@ class TIdTCPServer {
   // and thread from the others.
   static constexpr int kDefaultMaxConnectionsPerAddress = 64;
   int MaxConnectionsPerAddress = kDefaultMaxConnectionsPerAddress;
+  // Connections of strangers (see OnClassifyPeer) open at once, in all; one more closes the
+  // oldest of them, whatever it is doing. Clients without standing, from however many
+  // addresses, must not take the threads and memory that the known clients need.
+  static constexpr int kDefaultMaxStrangerConnections = 256;
+  int MaxStrangerConnections = kDefaultMaxStrangerConnections;
+  // Tells the standing of a new connection's client from its dotted address; asked once per
+  // connection as it is accepted, on a pool thread, with nothing locked. Unset: all are known.
+  std::function<TPeerStanding(const std::string& peerIP)> OnClassifyPeer;
   // Descriptors kept free beside the connections for what requests open (served files, page
   // files, listed folders, body files). When the connections would eat into them, the oldest
   // connection still waiting for its head is closed to make room.
@@ -150,10 +179,14 @@ class TIdTCPServer {
   void Deactivate();
   // Takes an accepted socket on (the connection list locked): its connection, or null when its
   // address has too many open or no room can be made (the caller then closes the socket).
-  TIdPeerThread* Admit(int socket, uint32_t address);
+  TIdPeerThread* Admit(int socket, uint32_t address, TPeerStanding standing);
   // Closes the oldest connection still waiting for its head; false when there is none.
   // Called with the connection list locked.
   bool EvictOldestAwaitingHead();
+  // Closes the oldest stranger's connection (the connection list locked).
+  void EvictOldestStranger();
+  // Closes a connection to make room (the connection list locked).
+  void Evict(TIdPeerThread& peer, TRoomReason reason);
   // Starts a pool thread (connection list locked); false when no thread can be had.
   bool StartWorker();
   // The pool thread's life: accept, serve, accept again; ends when idle too long or stopping.

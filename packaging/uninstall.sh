@@ -45,6 +45,7 @@ if [[ ! -f $list ]]; then
     rm -rf -- "$folder/uploads"
     rmdir -- "$folder/page" 2>/dev/null || true
     rmdir -- "$folder" 2>/dev/null || true
+    rmdir -- "${folder%/velmarind}" 2>/dev/null || true  # lib/, when nothing else is in it
     echo "Removed the settings left in $folder"
     exit 0
   fi
@@ -113,7 +114,7 @@ for link in /proc/[0-9]*/exe; do
   running+=("${pid%/exe}")
 done
 ((${#running[@]} == 0)) ||
-  die "Velmarind is running (process ${running[*]}); quit it (menu 終了) and run this again"
+  die "Velmarind is running (process ${running[*]}); quit it (tray menu: Quit / 終了) and run this again"
 if [[ ${XDG_CONFIG_HOME:-} == /* ]]; then config=$XDG_CONFIG_HOME; else config=${HOME:-}/.config; fi
 autostart=$config/autostart/velmarind.desktop
 if [[ -f $autostart ]]; then
@@ -157,6 +158,8 @@ removed=$((removed + 1))
 
 # --- folders: deepest first, only when empty ----------------------------------------------------
 candidates=("$folder/page" "$folder")
+# After a purge nothing of ours is left: lib/ goes too when nothing else is in it.
+if $purge; then candidates+=("${folder%/velmarind}"); fi
 for path in "${folders[@]}"; do
   inside_prefix "$path" || [[ $path == "$listed_prefix" || $listed_prefix == "$path"/* ]] || continue
   candidates+=("$path")
@@ -171,5 +174,5 @@ done | sort -t $'\t' -k1,1nr | uniq | cut -f2-)
 echo "Removed Velmarind ($removed files) from $listed_prefix"
 if ((${#settings[@]} > 0)); then
   echo "Kept your settings: ${settings[*]}"
-  echo "(run again with --purge to remove them too)"
+  echo "(this uninstaller is gone now; to remove them too: rm ${settings[*]} && rmdir $folder)"
 fi

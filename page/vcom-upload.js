@@ -39,6 +39,8 @@
     noFolder: ['保存先のフォルダがありません', 'the folder is not there'],
     badName: ['使えない名前です', 'the name cannot be used'],
     cannotWrite: ['サーバーが書き込めませんでした', 'the server could not write it'],
+    notAllowed: ['このフォルダにはアップロードできません', 'this folder takes no uploads'],
+    tooMany: ['中断したアップロードが多すぎます。続きを送るか取り消してください', 'too many unfinished uploads: go on with some or discard them first'],
     loginNeeded: ['ログインし直してください', 'log in again'],
     changed: ['ファイルが変わったため送れません', 'the file changed while it was sent'],
     resumeOffer: ['中断したアップロードがあります:', 'Unfinished upload:'],
@@ -193,6 +195,8 @@
       case 'NoFolder': return T.noFolder;
       case 'BadName': return T.badName;
       case 'CannotWrite': return T.cannotWrite;
+      case 'NotAllowed': return T.notAllowed;
+      case 'TooManyUploads': return T.tooMany;
       case 'Mismatch': return T.changed;
       default: return T.serverError + ' HTTP ' + status;
     }
@@ -276,7 +280,10 @@
     body.append('dirname', target.nameHex);
     if (target.dirpath) body.append('dirpath', target.pathHex);
     body.append('_charset_', 'UTF-8');
-    return send('POST', FORM_DOC, body, function (loaded) { progress(Math.min(loaded, file.size)); }).then(function (r) {
+    // The folder goes in the query too: the server refuses an upload it will not take from
+    // the request's head, and never keeps its body.
+    var url = FORM_DOC + '?dirname=' + target.nameHex + (target.dirpath ? '&dirpath=' + target.pathHex : '');
+    return send('POST', url, body, function (loaded) { progress(Math.min(loaded, file.size)); }).then(function (r) {
       var saved = r.header('X-Velmarind-Saved');
       if (r.status >= 200 && r.status < 300 && saved) return saved.split(',')[0];
       if (r.status >= 200 && r.status < 300 && !r.header('X-Velmarind-Refused') && /name="?passwd/.test(r.text)) {

@@ -1,10 +1,13 @@
 /*
  * Viewer and gallery: a file the browser can show opens inside the page (images, video, audio,
  * texts, PDF), with previous/next through the folder's viewable files, swipes and arrow keys;
- * a folder that holds images can be shown as a grid of thumbnails.
+ * a folder that holds photos or videos can be shown as a grid of thumbnails.
  *
  * Files are fetched from "vm-view" and thumbnails from "vm-thumb" (both "file" = hex path, as
- * for downloads). The server serves only viewable kinds, markup as plain text, each answer
+ * for downloads). Photos browsers cannot show (HEIC, TIFF, ...; the build lists them in
+ * core.converted) are shown as the server converts them ("vm-picture"); before a video is
+ * played, its facts ("vm-facts": container and codecs, duration, size) tell whether this browser
+ * can play it at all. The server serves only viewable kinds, markup as plain text, each answer
  * sandboxed; here every name goes into the page as text, never as markup.
  */
 (function (global) {
@@ -20,6 +23,8 @@
     download: ['ダウンロード', 'Download'],
     cannotPlay: ['このブラウザでは再生できません。ダウンロードしてご覧ください。',
       'This browser cannot play this file. Download it to view it.'],
+    cannotPlayVideo: ['このブラウザではこの動画を再生できません。ダウンロードしてご覧ください。',
+      'This browser cannot play this video. Download it to watch it.'],
     cannotShow: ['表示できませんでした。', 'The file could not be shown.'],
     gone: ['「%s」を表示できません。移動または削除された可能性があります。', '"%s" cannot be shown. It may have been moved or deleted.'],
     pdfHint: ['PDF が表示されないときは、上のボタンでダウンロードしてください。',
@@ -33,6 +38,8 @@
 
   var VIEW_DOC = 'vm-view';
   var THUMB_DOC = 'vm-thumb';
+  var PICTURE_DOC = 'vm-picture';
+  var FACTS_DOC = 'vm-facts';
   var DOWNLOAD_DOC = 'download.html';
   var GALLERY_KEY = 'velmarind.gallery';
   // Texts are shown up to this many bytes (a range request); longer ones say so.
@@ -54,7 +61,8 @@
 
   var KINDS = {
     image: ['jpg', 'jpeg', 'jpe', 'jfif', 'png', 'gif', 'webp', 'avif', 'bmp'],
-    video: ['mp4', 'm4v', 'webm', 'mov'],
+    picture: core.converted || [],
+    video: ['mp4', 'm4v', 'webm', 'mov', 'mkv', 'avi', '3gp', 'mts', 'm2ts', 'wmv', 'flv', 'mpg', 'mpeg', 'ogv'],
     audio: ['mp3', 'm4a', 'aac', 'ogg', 'oga', 'opus', 'flac', 'wav'],
     pdf: ['pdf'],
     text: ['txt', 'text', 'md', 'markdown', 'csv', 'tsv', 'log', 'json', 'ini', 'cfg', 'conf', 'toml',
@@ -78,6 +86,9 @@
     if (!entry || entry.dir) return null;
     return kindOfExtension[extension(entry)] || null;
   }
+
+  // Kinds whose tiles get a thumbnail from the server.
+  var THUMBNAILED = { image: true, picture: true, video: true };
 
   // The kind a gallery tile shows: a viewer kind, "dir", "archive" or "file".
   function tileKind(entry) {
@@ -111,10 +122,12 @@
     var bar = el('div', 'vm-viewer-bar');
     var title = el('span', 'vm-viewer-title');
     var count = el('span', 'vm-viewer-count');
+    var facts = el('span', 'vm-viewer-facts');
     var save = el('a', 'vm-viewer-btn vm-viewer-save', '⤓');
     save.title = T.download;
     save.setAttribute('aria-label', T.download);
     bar.appendChild(title);
+    bar.appendChild(facts);
     bar.appendChild(count);
     bar.appendChild(save);
     bar.appendChild(iconButton('vm-viewer-close', T.close, '✕', function () { closeViewer(); }));
@@ -148,7 +161,7 @@
       step(dx < 0 ? 1 : -1);
     });
     document.body.appendChild(box);
-    return { box: box, stage: stage, title: title, count: count, save: save, prev: prev, next: next };
+    return { box: box, stage: stage, title: title, facts: facts, count: count, save: save, prev: prev, next: next };
   }
 
   // Whether a sideways drag that starts here belongs to the element: an audio player is all
@@ -208,15 +221,20 @@
   function note(text) { return el('p', 'vm-viewer-note', text); }
 
   // Puts in place of the element that failed to show entry why: the file is gone since the
-  // listing (asked as the download asks), or else fallback.
+  // listing (asked as the download asks), or else fallback (a text, or a function that makes
+  // what is shown instead).
   function explain(entry, failed, fallback) {
     fetch(DOWNLOAD_DOC + '?file=' + entry.full, { method: 'HEAD', cache: 'no-store', credentials: 'same-origin' }).then(function (r) {
       return r.status === 404 || r.status === 410 || r.status === 500;
     }, function () { return false; }).then(function (gone) {
       if (!viewer.open || failed.parentNode !== viewer.stage) return; // another file is shown by now
       // Nothing is left to show: the buttons leave a picture's sides for their row.
-      viewer.box.setAttribute('data-kind', 'note');
-      viewer.stage.replaceChild(note(gone ? T.gone.replace('%s', function () { return entry.name; }) : fallback), failed);
+      if (gone || typeof fallback !== 'function') {
+        viewer.box.setAttribute('data-kind', 'note');
+        viewer.stage.replaceChild(note(gone ? T.gone.replace('%s', function () { return entry.name; }) : fallback), failed);
+      } else {
+        viewer.stage.replaceChild(fallback(), failed);
+      }
     });
   }
 
@@ -233,24 +251,22 @@
     viewer.next.disabled = at === viewer.list.length - 1;
     var stage = viewer.stage;
     stage.textContent = '';
-    stage.setAttribute('data-kind', kind);
-    viewer.box.setAttribute('data-kind', kind);
+    // A converted picture is laid out as any picture.
+    var look = kind === 'picture' ? 'image' : kind;
+    stage.setAttribute('data-kind', look);
+    viewer.box.setAttribute('data-kind', look);
     var media;
-    if (kind === 'image') {
+    viewer.facts.textContent = '';
+    if (kind === 'image' || kind === 'picture') {
       media = el('img', 'vm-viewer-image');
       media.alt = entry.name;
       media.addEventListener('error', function () { explain(entry, media, T.cannotShow); });
-      media.src = src;
-    } else if (kind === 'video' || kind === 'audio') {
-      media = el(kind, 'vm-viewer-' + kind);
-      media.controls = true;
-      media.preload = 'metadata';
-      if (kind === 'video') {
-        media.playsInline = true;
-        media.setAttribute('playsinline', '');
-      }
-      media.addEventListener('error', function () { explain(entry, media, T.cannotPlay); });
-      media.src = src;
+      media.src = kind === 'image' ? src : address(PICTURE_DOC, entry);
+    } else if (kind === 'video') {
+      media = el('p', 'vm-viewer-hint', T.loading);
+      showVideo(media, entry, src);
+    } else if (kind === 'audio') {
+      media = player('audio', entry, src, T.cannotPlay);
     } else if (kind === 'pdf') {
       // Some browsers keep their PDF reader out of a sandboxed answer: the way out is said.
       stage.appendChild(el('p', 'vm-viewer-hint', T.pdfHint));
@@ -269,7 +285,79 @@
     // The neighbours' images are fetched ahead, so a step shows at once.
     [at - 1, at + 1].forEach(function (k) {
       var near = viewer.list[k];
-      if (near && kindOf(near) === 'image') new Image().src = address(VIEW_DOC, near);
+      var nearKind = kindOf(near);
+      if (nearKind === 'image') new Image().src = address(VIEW_DOC, near);
+      else if (nearKind === 'picture') new Image().src = address(PICTURE_DOC, near);
+    });
+  }
+
+  // A player of the file; when it fails, fallback takes its place.
+  function player(kind, entry, src, fallback) {
+    var media = el(kind, 'vm-viewer-' + kind);
+    media.controls = true;
+    media.preload = 'metadata';
+    if (kind === 'video') {
+      media.playsInline = true;
+      media.setAttribute('playsinline', '');
+    }
+    media.addEventListener('error', function () { explain(entry, media, fallback); });
+    media.src = src;
+    return media;
+  }
+
+  // "1:05", "1:02:05".
+  function clock(seconds) {
+    var s = Math.round(seconds), h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60;
+    var mmss = (h ? String(m).padStart(2, '0') : m) + ':' + String(s % 60).padStart(2, '0');
+    return h ? h + ':' + mmss : mmss;
+  }
+
+  function factsText(facts) {
+    var parts = [];
+    if (facts && typeof facts.duration === 'number') parts.push(clock(facts.duration));
+    if (facts && facts.width && facts.height) parts.push(facts.width + ' × ' + facts.height);
+    return parts.join(' · ');
+  }
+
+  // Whether this browser says it can play what the facts describe. A Matroska file is tried
+  // when its codecs would play in MP4: browsers read more of it than they admit.
+  function playable(facts) {
+    var probe = document.createElement('video');
+    var codecs = facts.codecs ? '; codecs="' + facts.codecs + '"' : '';
+    if (probe.canPlayType(facts.type + codecs)) return true;
+    return facts.type === 'video/x-matroska' && probe.canPlayType('video/mp4' + codecs) !== '';
+  }
+
+  // What stands in for a video this browser cannot play: its thumbnail, its duration and size,
+  // the reason and the way to it.
+  function unplayable(entry, facts) {
+    var box = el('div', 'vm-viewer-unplayable');
+    var poster = el('img', 'vm-viewer-poster');
+    poster.alt = '';
+    poster.addEventListener('error', function () { poster.remove(); });
+    poster.src = address(THUMB_DOC, entry);
+    box.appendChild(poster);
+    var line = factsText(facts);
+    if (line) box.appendChild(el('p', 'vm-viewer-facts-line', line));
+    box.appendChild(note(T.cannotPlayVideo));
+    var save = el('a', 'vm-btn vm-viewer-download', '⤓ ' + T.download);
+    save.href = DOWNLOAD_DOC + '?file=' + entry.full;
+    save.setAttribute('download', entry.name);
+    box.appendChild(save);
+    return box;
+  }
+
+  // A video: its facts first, then the player, or what stands in for it. Without facts (the
+  // server could not read the container) the player tries, and its error decides.
+  function showVideo(waiting, entry, src) {
+    fetch(address(FACTS_DOC, entry), { credentials: 'same-origin' }).then(function (r) {
+      return r.ok ? r.json() : null;
+    }).catch(function () { return null; }).then(function (facts) {
+      if (!viewer.open || waiting.parentNode !== viewer.stage) return; // another file is shown by now
+      viewer.facts.textContent = factsText(facts);
+      var shown = facts && facts.type && !playable(facts) ? unplayable(entry, facts)
+        : player('video', entry, src, function () { return unplayable(entry, facts); });
+      viewer.stage.replaceChild(shown, waiting);
     });
   }
 
@@ -412,7 +500,7 @@
   function tileHtml(entry) {
     var kind = tileKind(entry);
     var name = core.escapeHtml(entry.name);
-    return '<button type="button" class="vm-tile vm-tile-' + kind + '" title="' + name + '">' + (kind === 'image' ? '<img alt="">' : '') + '<span class="vm-tile-name">' + name + '</span></button>';
+    return '<button type="button" class="vm-tile vm-tile-' + kind + '" title="' + name + '">' + (THUMBNAILED[kind] ? '<img alt="">' : '') + '<span class="vm-tile-name">' + name + '</span></button>';
   }
 
   function galleryClick(id) {
@@ -470,7 +558,7 @@
   }
 
   core.on('listing', function (id, view, root) {
-    var images = view.data.entries.some(function (e) { return kindOf(e) === 'image'; });
+    var images = view.data.entries.some(function (e) { return THUMBNAILED[kindOf(e)]; });
     if (!images) return;
     var toggle = el('button', 'vm-btn vm-gallery-toggle');
     toggle.type = 'button';
@@ -496,9 +584,11 @@
 
   // Icons of the gallery's tiles by kind (SVG on a 24 by 24 grid).
   var SHEET = '<path d="M6 2.5h8l4.5 4.5v14.5H6z" fill="#fff" stroke="#8a97ab"/><path d="M14 2.5V7h4.5" fill="none" stroke="#8a97ab"/>';
+  var PICTURE_ICON = '<rect x="2.5" y="4.5" width="19" height="15" rx="2" fill="#fff" stroke="#5b8dd6"/><path d="M4.5 17.5l5-6 4 4 2-2 4 4z" fill="#5b8dd6"/><circle cx="16" cy="9" r="1.8" fill="#e8b93b"/>';
   var TILE_ICONS = {
     dir: '<path d="M2 6a2 2 0 0 1 2-2h5l2 2h9a2 2 0 0 1 2 2v10a2 2 0 0 1-2 2H4a2 2 0 0 1-2-2z" fill="#e8b93b"/><path d="M2 9h20" stroke="#f3cf6b" stroke-width="2"/>',
-    image: '<rect x="2.5" y="4.5" width="19" height="15" rx="2" fill="#fff" stroke="#5b8dd6"/><path d="M4.5 17.5l5-6 4 4 2-2 4 4z" fill="#5b8dd6"/><circle cx="16" cy="9" r="1.8" fill="#e8b93b"/>',
+    image: PICTURE_ICON,
+    picture: PICTURE_ICON,
     video: '<rect x="2" y="5" width="20" height="14" rx="2" fill="#3d4656"/><path d="M10 8.5v7l6-3.5z" fill="#fff"/>',
     audio: '<path d="M9 17V6l10-2v11" fill="none" stroke="#8a4fc0" stroke-width="2"/><circle cx="6.5" cy="17" r="2.5" fill="#8a4fc0"/><circle cx="16.5" cy="15" r="2.5" fill="#8a4fc0"/>',
     text: SHEET + '<path d="M8.5 11h7.5M8.5 14h7.5M8.5 17h5" stroke="#8a97ab"/>',
@@ -515,7 +605,12 @@
     '.vm-viewer[hidden] { display: none; }',
     '.vm-viewer-bar { display: flex; align-items: center; gap: 6px; padding: 4px 6px; background: #222; }',
     '.vm-viewer-title { flex: 1 1 auto; min-width: 0; overflow: hidden; text-overflow: ellipsis; white-space: nowrap; font-weight: bold; }',
-    '.vm-viewer-count { flex: none; color: #aaa; font-size: 0.9em; }',
+    '.vm-viewer-count, .vm-viewer-facts { flex: none; color: #aaa; font-size: 0.9em; }',
+    '.vm-viewer-facts:empty { display: none; }',
+    '.vm-viewer-unplayable { display: flex; flex-direction: column; align-items: center; gap: 8px; max-width: 100%; padding: 8px; text-align: center; }',
+    '.vm-viewer-poster { max-width: min(100%, 480px); max-height: 40vh; object-fit: contain; }',
+    '.vm-viewer-facts-line { margin: 0; color: #ccc; }',
+    '.vm-viewer-download { display: inline-flex; align-items: center; min-height: 44px; padding: 0 18px; font-size: 1.1em; text-decoration: none; }',
     '.vm-viewer-btn { flex: none; display: inline-flex; align-items: center; justify-content: center; min-width: 44px; min-height: 44px; border: 0; border-radius: 6px; background: transparent; color: #eee; font-size: 22px; text-decoration: none; cursor: pointer; }',
     '.vm-viewer-btn:hover, .vm-viewer-btn:focus { background: #333; }',
     '.vm-viewer-stage { position: relative; flex: 1 1 auto; min-height: 0; display: flex; flex-direction: column; align-items: center; justify-content: center; overflow: auto; overscroll-behavior: contain; touch-action: pan-y pinch-zoom; }',
@@ -546,6 +641,8 @@
     '.vm-tile { position: relative; display: flex; flex-direction: column; justify-content: flex-end; aspect-ratio: 1; padding: 0; overflow: hidden; border: 1px solid #d5d9e0; border-radius: 6px; background: #e9edf3; font: inherit; cursor: pointer; }',
     '.vm-tile img { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: cover; }',
     '.vm-tile img:not([src]) { display: none; }',
+    // A video's thumbnail is marked as such.
+    '.vm-tile-video.vm-loaded::after { content: "▶"; position: absolute; left: 6px; top: 4px; color: #fff; font-size: 18px; text-shadow: 0 0 3px #000; }',
     '.vm-tile-name { position: relative; padding: 2px 4px; background: rgba(255,255,255,0.85); color: #1d2330; font-size: 12px; text-align: left; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }',
     '.vm-tile-dir { background: #f7e7b5; } .vm-tile-dir .vm-tile-name { font-weight: bold; }',
     // The kind's icon, under a thumbnail until it has come (and where none comes).

@@ -29,7 +29,7 @@ std::string WithPath(const std::string& pattern, const std::string& path) {
 }  // namespace
 
 EFCreateError::EFCreateError(const std::string& path)
-    : Exception(WithPath(CannotCreateFilePattern(), path)) {}
+    : Exception(WithPath(CannotCreateFilePattern(), path)), path_(path) {}
 
 EFOpenError::EFOpenError(const std::string& path)
     : Exception(WithPath(CannotOpenFilePattern(), path)) {}

@@ -21,6 +21,16 @@ class Exception : public std::exception {
 class EFCreateError : public Exception {
  public:
   explicit EFCreateError(const std::string& path);
+  // The file that could not be created (system text), for a window that says it in its language.
+  const std::string& Path() const { return path_; }
+
+ protected:
+  // A message of another wording about the same failure.
+  EFCreateError(std::string message, std::string path)
+      : Exception(std::move(message)), path_(std::move(path)) {}
+
+ private:
+  std::string path_;
 };
 
 // A file could not be opened for reading: "ファイル %s は開けません" with the path.

@@ -28,8 +28,11 @@ std::string ProgramFolderOf(const std::string& executablePath) {
   return executablePath.substr(0, slash + 1);
 }
 
-std::string FindLocalAddress() {
-  const std::vector<std::string> addresses = FindLocalAddresses();
+std::string FindLocalAddress() { return ChooseLocalAddress("", FindLocalAddresses()); }
+
+std::string ChooseLocalAddress(const std::string& current,
+                               const std::vector<std::string>& addresses) {
+  if (std::find(addresses.begin(), addresses.end(), current) != addresses.end()) return current;
   return addresses.empty() ? "127.0.0.1" : addresses.front();
 }
 

@@ -12,6 +12,10 @@ std::string ExecutablePath();
 std::string ProgramFolderOf(const std::string& executablePath);
 // First non-loopback IPv4 address of the interfaces, dotted; "127.0.0.1" when there is none.
 std::string FindLocalAddress();
+// The address to name among addresses (FindLocalAddresses): current while it is one of them, so
+// that a link already given out stays good; else the first; "127.0.0.1" when there is none.
+std::string ChooseLocalAddress(const std::string& current,
+                               const std::vector<std::string>& addresses);
 // Every non-loopback IPv4 address of the interfaces that are up (wired, wireless, VPN), dotted,
 // each once, in the order of the interfaces: the first is FindLocalAddress's.
 std::vector<std::string> FindLocalAddresses();

@@ -128,6 +128,21 @@ std::string GetParam(std::string_view params, std::string_view name) {
   return std::string(params.substr(begin, amp == std::string_view::npos ? amp : amp - begin));
 }
 
+std::optional<std::string_view> ParamValue(std::string_view params, std::string_view name) {
+  size_t start = 0;
+  while (start <= params.size()) {
+    size_t end = params.find('&', start);
+    if (end == std::string_view::npos) end = params.size();
+    const std::string_view item = params.substr(start, end - start);
+    if (item.size() > name.size() && item.substr(0, name.size()) == name &&
+        item[name.size()] == '=') {
+      return item.substr(name.size() + 1);
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
 std::string GetField(std::string_view list, int n) {
   constexpr std::string_view kSeparator = ";;";
   const std::string trimmed = TrimText(list);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ std::string PercentEncode(std::string_view bytes, bool (*keep)(unsigned char));
 unsigned char HexPairValue(char first, char second);
 // Value after the first "name=" anywhere in params, up to the next "&"; "" when absent.
 std::string GetParam(std::string_view params, std::string_view name);
+// The value of the first parameter of exactly that name ("dirname" is not "name"), or nothing.
+std::optional<std::string_view> ParamValue(std::string_view params, std::string_view name);
 // Field n of a ";;" list, after trimming bytes 0x00-0x20 from both ends of the whole text.
 std::string GetField(std::string_view list, int n);
 

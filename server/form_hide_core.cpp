@@ -13,7 +13,9 @@
 #include <string_view>
 
 #include "announce/service_announcer.h"
+#include "dav/dav_server.h"
 #include "http/tcp_connection.h"
+#include "platform/address_watch.h"
 #include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/host_identity.h"
@@ -24,6 +26,7 @@
 #include "platform/trash_can.h"
 #include "state/config_store.h"
 #include "thumbs/thumbnail_cache.h"
+#include "thumbs/view_cache.h"
 #include "web/body_admission.h"
 #include "web/chunk_upload.h"
 #include "web/dispatcher.h"
@@ -147,10 +150,12 @@ std::string WithFolder(std::string text, const std::string& folder) {
 }
 
 // The folders besides the program folder that no share reaches into (native paths): the
-// thumbnail caches (ours, and the desktop's of the user's images), the user's trash, and the
-// runtime folder when it is the user's alone, as it must be (never a /tmp that all share).
+// thumbnail caches (ours, and the desktop's of the user's images), the converted views, the
+// user's trash, and the runtime folder when it is the user's alone, as it must be (never a /tmp
+// that all share).
 std::vector<std::string> PrivateFolders() {
   std::vector<std::string> folders = {thumbs::TThumbnailCache::DefaultFolder(),
+                                      thumbs::TViewCache::DefaultFolder(),
                                       thumbs::SharedThumbnailFolder(), HomeTrashPath()};
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   struct stat info {};
@@ -165,13 +170,16 @@ std::vector<std::string> PrivateFolders() {
 
 TFormHideCore::TFormHideCore(std::string programFolder)
     : programFolderOverride_(std::move(programFolder)),
+      addressSource_(FindLocalAddresses),
       executablePath_(vm::ExecutablePath()) {  // qualified: the member has the same name
   // Known from the start, so the page folder is found even before FormCreate has run.
   state_.SetProgramFolder(ResolvedProgramFolder());
+  dav_ = std::make_unique<TDavServer>(state_.ProgramFolder());
 }
 
 TFormHideCore::~TFormHideCore() {
   // Never throws: a destructor must not end the process over a slow request.
+  addressWatch_.reset();
   announcer_.reset();
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
@@ -185,22 +193,45 @@ std::string TFormHideCore::ResolvedProgramFolder() const {
 }
 
 void TFormHideCore::FormCreate() {
-  state_.SetLocalAddress(FindLocalAddress());
+  state_.SetLocalAddress(ChooseLocalAddress("", addressSource_()));
   state_.SetProgramFolder(ResolvedProgramFolder());
   state_.SetPrivateFolders(PrivateFolders());
-  // Without a settings file the port would be 80, which an ordinary user may not listen on. A
-  // folder that cannot be written keeps the defaults; FolderProblem tells the user.
+  // Without a settings file the port would be 80, which an ordinary user may not listen on. In
+  // a folder that cannot be written the first start's port holds all the same, for this run;
+  // FolderProblem tells the user.
   try {
     WriteFirstStartSettings(state_.ProgramFolder());
   } catch (const EFCreateError&) {
+    unsaved_ = ReadStoredSettings(state_.ProgramFolder());
+    unsaved_->Port = kFirstStartPort;
   }
   // The two lists exist with the state, empty; LoadSettings fills the shared-folder list.
-  LoadSettings(state_);
+  if (unsaved_) {
+    ApplySettings(state_, *unsaved_);
+  } else {
+    LoadSettings(state_);
+  }
+  try {
+    EnsureAutostartEntry(state_.Settings().AutoRun, executablePath_);
+  } catch (const EFCreateError&) {  // the window's OK tries again when the box is ticked
+  }
+  if (!addressWatch_) {
+    addressWatch_ = std::make_unique<TAddressWatch>([this] {
+      if (FollowAddresses() && addressListener_) addressListener_();
+    });
+  }
   // Partial uploads given up while the program was not running take no more room; later ones
   // are looked for by the upload requests themselves.
   SweepPartialUploads(state_.ProgramFolder());
 
   IdHTTPServer1.CommonHeaders = kCommonHeaders;
+  // The file-manager door answers its own methods under its own path.
+  IdHTTPServer1.OnAnswerMethod = [this](std::string_view, std::string_view target) {
+    return state_.Settings().WebDav && TDavServer::Handles(target);
+  };
+  IdHTTPServer1.OnClassifyPeer = [this](const std::string& address) {
+    return StandingOf(state_, address);
+  };
   IdHTTPServer1.OnAdmitBody = [this](TIdPeerThread* thread, const TIdHTTPRequestInfo& request) {
     return IdHTTPServer1AdmitBody(thread, request);
   };
@@ -220,6 +251,15 @@ void TFormHideCore::FormCreate() {
   loginThrottle_.Start();
   IdHTTPServer1.DefaultPort = state_.Settings().Port;
   Listen();
+}
+
+bool TFormHideCore::FollowAddresses() {
+  std::lock_guard<std::mutex> lock(addressLock_);
+  return state_.SetLocalAddress(ChooseLocalAddress(state_.LocalAddress(), addressSource_()));
+}
+
+TStoredSettings TFormHideCore::SettingsInForce() const {
+  return unsaved_ ? *unsaved_ : ReadStoredSettings(state_.ProgramFolder());
 }
 
 void TFormHideCore::EnableAnnouncing() {
@@ -251,35 +291,48 @@ void TFormHideCore::Listen() {
 }
 
 std::string TFormHideCore::NotServingReason() const {
-  if (IdHTTPServer1.Active()) return "";
+  if (IdHTTPServer1.Active()) {
+    // Every answer is written into the page folder first: without it, every request fails.
+    const std::string pages = state_.ProgramFolder() + kPageFolder;
+    if (CanCreateFileIn(SystemToNative(pages))) return "";
+    return WithFolder(
+        LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
+                     "Folder %s cannot be written, so no page can be sent to "
+                     "browsers."),
+        pages);
+  }
   if (listenFailure_) return listenFailure_->Reason();
   return LocalMessage("サーバーを開始していません。", "The server has not been started.");
 }
 
 std::string TFormHideCore::FolderProblem() const {
   const std::string folder = state_.ProgramFolder();
+  // The page folder is told by NotServingReason, which the tip and the window show too.
   std::string problem;
-  if (!CanCreateFileIn(SystemToNative(folder + kPageFolder))) {
-    problem +=
-        WithFolder(LocalMessage("フォルダ %s に書き込めないため、ブラウザにはページを返せません。",
-                                "Folder %s cannot be written, so no page can be sent to "
-                                "browsers."),
-                   folder + kPageFolder);
-  }
   if (!CanCreateFileIn(SystemToNative(folder))) {
-    if (!problem.empty()) problem += "\n";
     problem +=
-        WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず、アップロードも"
-                                "受け取れません。",
-                                "Folder %s cannot be written, so the settings cannot be "
-                                "saved and no upload can be received."),
+        WithFolder(LocalMessage("フォルダ %s に書き込めないため、設定を保存できず（変更は終了まで"
+                                "有効です）、アップロードも受け取れません。Velmarind をインストール"
+                                "するか、自分のフォルダにコピーしてから起動してください。",
+                                "Folder %s cannot be written, so the settings cannot be saved "
+                                "(changes hold until the program ends) and no upload can be "
+                                "received. Install Velmarind, or copy it into a folder of your "
+                                "own, and start it from there."),
                    folder);
   }
   return problem;
 }
 
 void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
-  TSettingsWrite write(state_.ProgramFolder(), edited);  // throws: nothing written
+  const int autoRunBefore = state_.Settings().AutoRun;
+  // Files that cannot be written keep nothing from applying: the reason is told afterwards.
+  std::optional<TSettingsWrite> write;
+  std::optional<EFCreateError> notSaved;
+  try {
+    write.emplace(state_.ProgramFolder(), edited);
+  } catch (const EFCreateError& e) {
+    notSaved = e;
+  }
   const int oldPort = IdHTTPServer1.DefaultPort;
   const int servingPort = IdHTTPServer1.BoundPort();
   const bool wasServing = IdHTTPServer1.Active();
@@ -301,23 +354,12 @@ void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
     listenFailure_.reset();
     FollowListener();
   }
-  try {
-    write.Commit();
-  } catch (...) {
-    // Nothing saved: the listener goes back to where it was.
-    if (moving) {
-      try {
-        if (wasServing) {
-          IdHTTPServer1.Rebind(oldPort);
-        } else {
-          IdHTTPServer1.SetActive(false);
-          IdHTTPServer1.DefaultPort = oldPort;
-        }
-      } catch (const std::exception&) {
-      }
-      FollowListener();
+  if (write) {
+    try {
+      write->Commit();
+    } catch (const EFCreateError& e) {
+      notSaved = e;
     }
-    throw;
   }
   if (!IdHTTPServer1.Active()) {
     // The port may have come free since: try again, and keep the reason when it has not.
@@ -326,7 +368,15 @@ void TFormHideCore::StoreSettings(const TStoredSettings& edited) {
     } catch (const EListenError&) {
     }
   }
-  LoadSettings(state_);
+  if (!notSaved) {
+    unsaved_.reset();
+    LoadSettings(state_);
+  } else {
+    unsaved_ = edited;
+    ApplySettings(state_, edited);
+  }
+  FollowAutoRun(autoRunBefore, edited.AutoRun, executablePath_);
+  if (notSaved) throw ESettingsNotSaved(*notSaved);
 }
 
 void TFormHideCore::FormClose() {
@@ -334,6 +384,7 @@ void TFormHideCore::FormClose() {
   // the clean-up or reads the list after it is released. This waits for every request without
   // a time limit, so the clean-up is never skipped over a request still writing its page.
   // Logins waiting for their turn are answered at once rather than waited for.
+  addressWatch_.reset();
   loginThrottle_.Stop();
   IdHTTPServer1.DeactivateForDestruction();
   // Off the network with the listener: a browser that finds the name now finds nothing.
@@ -377,9 +428,21 @@ std::vector<std::string> TFormHideCore::ReapOpeners() {
   return failed;
 }
 
+bool TFormHideCore::ForDav(const TIdHTTPRequestInfo& request) const {
+  const std::string& line = request.RequestLine;
+  const size_t first = line.find(' ');
+  const size_t last = line.rfind(' ');
+  if (first >= last) return false;
+  return TDavServer::Handles(std::string_view(line).substr(first + 1, last - first - 1)) &&
+         state_.Settings().WebDav;
+}
+
 TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread* thread,
                                                      const TIdHTTPRequestInfo& request) {
+  if (ForDav(request)) return dav_->AdmitBody(state_, request);
   const TBodyAdmission admission = AdmitBody(state_, request);
+  // A long upload shows as what the client does now, not as its request before.
+  state_.Clients().NoteRequest(request.RemoteIP, RequestSummary(request, ""));
   if (admission == TBodyAdmission::Keep && AnnouncesBody(request) && thread) {
     // Counted by the connection as the body arrives; ends with the request (CommandGet).
     thread->Connection()->SetTransferProgress(state_.Clients().BeginTransfer(
@@ -389,7 +452,7 @@ TBodyAdmission TFormHideCore::IdHTTPServer1AdmitBody(TIdPeerThread* thread,
 }
 
 void TFormHideCore::IdHTTPServer1CreatePostStream(TIdPeerThread*, std::unique_ptr<TStream>& stream) {
-  stream = CreatePostStream(state_.ProgramFolder());
+  stream = CreatePostStream(state_);
 }
 
 void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPRequestInfo& request,
@@ -411,6 +474,11 @@ void TFormHideCore::IdHTTPServer1CommandGet(TIdPeerThread* thread, TIdHTTPReques
     // The total comes when the file is opened (ServeOpenFile).
     connection->SetTransferProgress(
         state_.Clients().BeginTransfer(request.RemoteIP, TTransferKind::Download, fileName, -1));
+  }
+  if (ForDav(request)) {
+    TDavCall call{state_, loginThrottle_, IdHTTPServer1, thread, request, response};
+    dav_->Answer(call);
+    return;
   }
   vm::IdHTTPServer1CommandGet(state_, loginThrottle_, IdHTTPServer1, thread, request, response);
 }

@@ -80,4 +80,14 @@ std::vector<TClientView> TClientLog::Clients(TClock::time_point now) const {
   return views;
 }
 
+void TClientLog::CancelTransfers() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& [address, client] : clients_) {
+    for (const TTransfer& transfer : client.transfers) {
+      if (std::shared_ptr<TTransferProgress> progress = transfer.progress.lock())
+        progress->Cancel();
+    }
+  }
+}
+
 }  // namespace vm

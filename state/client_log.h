@@ -53,6 +53,8 @@ class TClientLog {
   std::shared_ptr<TTransferProgress> BeginTransfer(const std::string& address, TTransferKind kind,
                                                    std::string name, int64_t total,
                                                    TClock::time_point now = TClock::now());
+  // Ends every running transfer: each stops at its next block (TTransferProgress::Cancel).
+  void CancelTransfers();
   // The clients seen within kForgetAfter, the most recent first.
   std::vector<TClientView> Clients(TClock::time_point now = TClock::now()) const;
 

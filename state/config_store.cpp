@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/atomic_file.h"
 #include "platform/exception.h"
@@ -64,11 +65,6 @@ std::string ExecArgument(const std::string& path) {
 
 }  // namespace
 
-std::string MakeBaseURL(const std::string& localAddress, int port) {
-  if (port == kDefaultPort) return "http://" + localAddress + "/velmarind/";
-  return "http://" + localAddress + ":" + std::to_string(port) + "/velmarind/";
-}
-
 std::string AutostartFilePath() {
   // A relative XDG_CONFIG_HOME is invalid by the base-directory rules and is ignored.
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -92,10 +88,34 @@ void WriteAutostartEntry(const std::string& executablePath) {
 
 void DeleteAutostartEntry() { unlink(AutostartFilePath().c_str()); }
 
-bool LoadSettings(TMainState& state) {
-  // Everything is read into locals first and swapped in at once, so a connection thread sees
+bool AutostartEntryStarts(const std::string& executablePath) {
+  std::ifstream in(AutostartFilePath());
+  const std::string wanted = "Exec=" + ExecArgument(executablePath) + " -j";
+  for (std::string line; std::getline(in, line);) {
+    if (line == wanted) return true;
+  }
+  return false;
+}
+
+void FollowAutoRun(int before, int now, const std::string& executablePath) {
+  if ((before == 1) == (now == 1)) return;
+  if (now == 1) {
+    WriteAutostartEntry(executablePath);
+  } else if (AutostartEntryStarts(executablePath)) {
+    DeleteAutostartEntry();
+  }
+}
+
+void EnsureAutostartEntry(int autoRun, const std::string& executablePath) {
+  struct stat info {};
+  if (autoRun == 1 && lstat(AutostartFilePath().c_str(), &info) != 0) {
+    WriteAutostartEntry(executablePath);
+  }
+}
+
+void ApplySettings(TMainState& state, TStoredSettings stored) {
+  // Everything is put together first and swapped in at once, so a connection thread sees
   // either the old settings and list or the new ones.
-  TStoredSettings stored = ReadStoredSettings(state.ProgramFolder());
   TSettings settings;
   settings.Port = stored.Port;
   settings.AutoRun = stored.AutoRun;
@@ -106,19 +126,15 @@ bool LoadSettings(TMainState& state) {
   settings.ShareModes = std::move(stored.ShareModes);
   settings.KeepUploadNames = stored.KeepUploadNames;
   settings.Language = stored.Language;
+  settings.WebDav = stored.WebDav;
   settings.QrSignIn = stored.QrSignIn;
   settings.SignInValidity = stored.SignInValidity;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
-  const bool autoRun = settings.AutoRun == 1;
   state.Replace(std::move(settings), std::move(stored.SharedFolders));
+}
 
-  // The autostart file follows AUTO_RUN at every load; failing to write it is reported after
-  // the settings have taken effect.
-  if (autoRun) {
-    WriteAutostartEntry(ExecutablePath());
-  } else {
-    DeleteAutostartEntry();
-  }
+bool LoadSettings(TMainState& state) {
+  ApplySettings(state, ReadStoredSettings(state.ProgramFolder()));
   return true;
 }
 

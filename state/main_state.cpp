@@ -2,7 +2,14 @@
 
 #include <algorithm>
 
+#include "state/stored_settings.h"
+
 namespace vm {
+
+std::string MakeBaseURL(const std::string& localAddress, int port) {
+  if (port == kDefaultPort) return "http://" + localAddress + "/velmarind/";
+  return "http://" + localAddress + ":" + std::to_string(port) + "/velmarind/";
+}
 
 TMainState::TMainState() : folders_(std::make_shared<const TSharedFolderList>()) {}
 
@@ -11,9 +18,12 @@ void TMainState::SetProgramFolder(std::string folder) {
   programFolder_ = std::move(folder);
 }
 
-void TMainState::SetLocalAddress(std::string address) {
+bool TMainState::SetLocalAddress(std::string address) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (address == localAddress_) return false;
   localAddress_ = std::move(address);
+  if (!settings_.BaseURL.empty()) settings_.BaseURL = MakeBaseURL(localAddress_, settings_.Port);
+  return true;
 }
 
 void TMainState::SetPrivateFolders(std::vector<std::string> folders) {
@@ -49,17 +59,23 @@ std::shared_ptr<const TSharedFolderList> TMainState::SharedFolders() const {
 
 void TMainState::Replace(TSettings settings, TSharedFolderList folders) {
   auto list = std::make_shared<const TSharedFolderList>(std::move(folders));
-  std::lock_guard<std::mutex> lock(mutex_);
-  const bool passwordChanged =
-      settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password;
-  if (passwordChanged) admitted_.clear();
-  // A code shown under the old password admits nobody under the new one.
-  if (passwordChanged || !settings.QrSignIn) signInTokens_.Revoke();
-  signInTokens_.SetValidity(settings.SignInValidity);
-  settings_ = std::move(settings);
-  userHosts_ = settings_.ExtraHosts;
-  ApplyHosts();
-  folders_ = std::move(list);
+  bool revoked = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool passwordChanged =
+        settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password;
+    revoked = settings.PassFlag && passwordChanged;
+    if (passwordChanged) admitted_.clear();
+    // A code shown under the old password admits nobody under the new one.
+    if (passwordChanged || !settings.QrSignIn) signInTokens_.Revoke();
+    signInTokens_.SetValidity(settings.SignInValidity);
+    settings_ = std::move(settings);
+    userHosts_ = settings_.ExtraHosts;
+    ApplyHosts();
+    folders_ = std::move(list);
+  }
+  // What was admitted under the old password does not go on downloading under the new one.
+  if (revoked) clients_.CancelTransfers();
 }
 
 void TMainState::ApplyHosts() {
@@ -112,8 +128,14 @@ std::vector<std::string> TMainState::AdmittedClients() const {
 }
 
 void TMainState::RevokeAdmissions() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  admitted_.clear();
+  bool passwordRequired = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    admitted_.clear();
+    passwordRequired = settings_.PassFlag;
+  }
+  // Running transfers end with the admissions that let them start.
+  if (passwordRequired) clients_.CancelTransfers();
 }
 
 void TMainState::SetNetworkName(TNetworkName name) {

@@ -41,6 +41,8 @@ struct TSettings {
   // Uploads are saved under the browser's file name (made safe) instead of a stamped name.
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
+  // The shares are also served to file managers (WebDAV) under their own path.
+  bool WebDav = true;
   // While a password is required, the desktop's QR code carries a one-time sign-in code, valid
   // this long.
   bool QrSignIn = true;
@@ -52,6 +54,9 @@ enum class TAdmission {
   Password,  // the right password
   Scan,      // a sign-in code, scanned from the desktop's QR code
 };
+
+// Base URL from the local address and the port.
+std::string MakeBaseURL(const std::string& localAddress, int port);
 
 // A consistent copy of the state, taken under the lock.
 struct TStateSnapshot {
@@ -102,7 +107,9 @@ class TMainState {
 
   // Fixed by the creation handler before the server starts.
   void SetProgramFolder(std::string folder);
-  void SetLocalAddress(std::string address);
+  // The address the base URL names: set at start, and again whenever the machine's addresses
+  // change. Once settings are loaded the base URL follows at once. True when it changed.
+  bool SetLocalAddress(std::string address);
   // The folders that snapshots give as PrivateFolders (native paths).
   void SetPrivateFolders(std::vector<std::string> folders);
 
@@ -133,7 +140,8 @@ class TMainState {
   std::vector<std::string> AdmittedClients() const;
   // How address was admitted, when it is.
   std::optional<TAdmission> AdmissionOf(const std::string& address) const;
-  // Ends every admission: each client must log in again.
+  // Ends every admission: each client must log in again, and (while a password is required)
+  // every running transfer ends. A change of the password does the same.
   void RevokeAdmissions();
 
   // The clients seen lately and their transfers (its own lock).

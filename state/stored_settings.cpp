@@ -124,6 +124,9 @@ std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStore
   if (edited.KeepUploadNames != stored.KeepUploadNames) {
     values.push_back({kKeepUploadNamesKey, FlagText(edited.KeepUploadNames)});
   }
+  if (edited.WebDav != stored.WebDav) {
+    values.push_back({kWebDavKey, FlagText(edited.WebDav)});
+  }
   if (edited.Language != stored.Language) {
     values.push_back({kLanguageKey, LanguageText(edited.Language)});
   }
@@ -151,6 +154,7 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.PublishDotFiles = ReadFlag(ini, kPublishDotFilesKey);
   stored.ShareModes = SplitShareModes(ini.ReadString(kSettingsSection, kShareModesKey, ""));
   stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
+  stored.WebDav = StrToIntDef(ini.ReadString(kSettingsSection, kWebDavKey, "1"), 1) != 0;
   stored.Language = LanguageOf(TrimText(ini.ReadString(kSettingsSection, kLanguageKey, "")));
   stored.QrSignIn = TrimText(ini.ReadString(kSettingsSection, kQrSignInKey, "1")) != "0";
   // Longer than the default is not offered: a code on a screen is seen by whoever passes.

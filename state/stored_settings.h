@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/exception.h"
 #include "state/main_state.h"
 
 namespace vm {
@@ -33,6 +34,8 @@ inline constexpr char kShareModesKey[] = "SHARE_MODES";
 inline constexpr char kKeepUploadNamesKey[] = "UPLOAD_KEEP_NAMES";
 // The language of the windows: "ja", "en", or anything else (none) for the locale's.
 inline constexpr char kLanguageKey[] = "LANGUAGE";
+// Whether the shares are also served to file managers (WebDAV): on unless "0".
+inline constexpr char kWebDavKey[] = "WEBDAV";
 // Whether the desktop's QR code carries a one-time sign-in code while a password is required
 // (anything but "0" is on), and how long such a code is valid, in seconds (1 to the default).
 // The settings window edits neither: they are written by hand and kept by its OK.
@@ -42,6 +45,14 @@ inline constexpr char kSignInSecondsKey[] = "QR_SIGNIN_SECONDS";
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
 inline constexpr int kFirstStartPort = 8080;
+
+// Edited settings took effect for this run, but the files could not be written: the settings
+// are lost when the program ends. Path() names the file that could not be written.
+class ESettingsNotSaved : public EFCreateError {
+ public:
+  explicit ESettingsNotSaved(const EFCreateError& cause)
+      : EFCreateError(cause.Message(), cause.Path()) {}
+};
 
 // Everything the settings window edits, as the files hold it.
 struct TStoredSettings {
@@ -53,6 +64,7 @@ struct TStoredSettings {
   bool PublishDotFiles = false;
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
+  bool WebDav = true;
   bool QrSignIn = true;
   std::chrono::seconds SignInValidity = TSignInTokens::kDefaultValidity;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"

@@ -21,6 +21,7 @@
 #include "support/random_bytes.h"
 #include "support/served_core.h"
 #include "support/waiting.h"
+#include "web/upload_records.h"
 
 namespace vm {
 namespace {
@@ -90,9 +91,14 @@ class TUploadServer {
     std::erase_if(names, [](const std::string& n) { return n.front() == '.'; });
     return names;
   }
+  // The partial files: in the program's folder at the share's top, and any hidden entry beside.
   std::vector<std::string> Hidden() const {
+    const std::string partials(kPartialsFolder);
     std::vector<std::string> names = temp_.List("share");
-    std::erase_if(names, [](const std::string& n) { return n.front() != '.'; });
+    std::erase_if(names, [&](const std::string& n) { return n.front() != '.' || n == partials; });
+    if (vmtest::FileExists(share_ + partials)) {
+      for (const std::string& n : temp_.List("share/" + partials)) names.push_back(n);
+    }
     return names;
   }
 
@@ -290,6 +296,47 @@ TEST(ChunkUpload, NamesFollowTheSettingAndNeverReplace) {
   EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + "photo.JPG"), "old");
 }
 
+TEST(ChunkUpload, ADropBoxAnswersTheNameSentWhetherOrNotItWasTaken) {
+  TUploadServer server("UPLOAD_KEEP_NAMES=1\r\nSHARE_MODES=" + HexEncode(kShare) + ":dropbox\r\n");
+  vmtest::WriteFileBytes(server.Share() + "photo.JPG", "old");
+  TUpload u;
+  u.name = "photo.JPG";
+  u.size = 3;
+  EXPECT_EQ(server.Put(u, 0, "new").Header("X-Velmarind-Saved"), HexEncode("photo.JPG"));
+  EXPECT_EQ(server.Held(u).Header("X-Velmarind-Saved"), HexEncode("photo.JPG"));
+  EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + "photo.JPG"), "old");
+  ASSERT_EQ(server.Visible().size(), 2u);
+  EXPECT_EQ(server.Visible()[0].substr(0, 7), "photo (");  // before "photo.JPG"
+  EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + server.Visible()[0]), "new");
+}
+
+// The program's folder of partial files lies in the share, but is never part of it: not even
+// with dot files published can a client list, fetch, move or fill it.
+TEST(ChunkUpload, PartialFilesAreNeverPartOfTheShare) {
+  TUploadServer server("PUBLISH_DOT_FILES=1\r\nSHARE_MODES=" + HexEncode(kShare) + ":full\r\n");
+  TUpload u;
+  u.size = 10;
+  ASSERT_EQ(HeldOf(server.Put(u, 0, "12345")), 5);
+  const std::string partials = server.Share() + std::string(kPartialsFolder) + "/";
+  const std::string listing = server.Core()
+                                  .Get("/velmarind/script.html?pid=m1&name=" + HexEncode(kShare) +
+                                       "&path=" + HexEncode(server.Share()))
+                                  .body;
+  EXPECT_EQ(listing.find(HexEncode(".velmarind")), std::string::npos);
+  const THttpAnswer download = server.Core().Get("/velmarind/download.html?file=" +
+                                                 HexEncode(partials + server.Hidden().front()));
+  EXPECT_EQ(download.statusLine, "HTTP/1.1 500 Internal Server Error");
+  TUpload inside = u;
+  inside.id = std::string(32, 'd');
+  inside.folder = partials;
+  EXPECT_EQ(server.Put(inside, 0, "x").Header("X-Velmarind-Refused"), "NoFolder");
+  server.Send(vmtest::Request("POST", "/velmarind/vm-rename", "",
+                              "dir=" + HexEncode(server.Share()) +
+                                  "&from=" + HexEncode(std::string(kPartialsFolder)) + "&to=78"));
+  EXPECT_EQ(server.Hidden().size(), 1u) << "the folder and its one partial file stay";
+  EXPECT_EQ(HeldOf(server.Held(u)), 5);
+}
+
 // Every chunk passes the gate and the checks against other sites, as every document does.
 TEST(ChunkUpload, GuardsApplyToEveryChunk) {
   TUploadServer server("PASS_FLG=1\r\nPASSWORD=" + HexEncode("pw") + "\r\n");
@@ -360,22 +407,79 @@ TEST(ChunkUpload, AFullDiskSaysSoAndNamesNothing) {
   EXPECT_EQ(vmtest::ReadFileBytes(server.Share() + server.Visible().front()), file);
 }
 
-TEST(ChunkUpload, PartialFilesUntouchedForADayAreRemoved) {
+// A byte sent now and then kept a partial upload from the sweep for ever, and one whose folder
+// was renamed was never swept: its record went, its file stayed.
+TEST(ChunkUpload, PartialUploadsAgeFromTheirLastGrowthWhereverTheirFolderMoved) {
   TUploadServer server;
-  TUpload stale, fresh;
-  stale.size = fresh.size = 10;
-  fresh.id = std::string(32, 'f');
-  ASSERT_EQ(HeldOf(server.Put(stale, 0, "12345")), 5);
-  const std::string stalePartial = server.Hidden().front();
-  ASSERT_EQ(HeldOf(server.Put(fresh, 0, "12345")), 5);
-  const timespec dayAndHourAgo[2] = {{time(nullptr) - 25 * 3600, 0},
-                                     {time(nullptr) - 25 * 3600, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, (server.Share() + stalePartial).c_str(), dayAndHourAgo, 0), 0);
+  ASSERT_EQ(mkdir((server.Share() + "sub").c_str(), 0755), 0);
+  struct Row {
+    const char* label;
+    std::string folder;  // below the share; renamed to folder + "2" once the upload began
+    size_t piece;        // sent at held after the upload has aged
+    bool survives;
+  };
+  const Row rows[] = {
+      {"a byte does not renew it", "", 1, false},
+      {"a megabyte does", "", size_t{1} << 20, true},
+      {"its folder moved", "sub", 0, false},
+  };
+  std::vector<TUpload> uploads;
+  for (const Row& row : rows) {
+    TUpload u;
+    u.id = std::string(31, 'a') + static_cast<char>('0' + uploads.size());
+    u.size = 8 << 20;
+    if (!row.folder.empty()) u.folder = server.Share() + row.folder;
+    ASSERT_EQ(HeldOf(server.Put(u, 0, "12345")), 5) << row.label;
+    // A day and an hour pass.
+    const std::string record = server.Core().ProgramFolder() + "uploads/" + u.id;
+    std::string text = vmtest::ReadFileBytes(record);
+    const size_t grown = text.find("\ngrown=") + 7;
+    text.replace(grown, text.find('\n', grown) - grown, std::to_string(time(nullptr) - 25 * 3600));
+    vmtest::WriteFileBytes(record, text);
+    if (row.piece > 0)
+      ASSERT_EQ(HeldOf(server.Put(u, 5, std::string(row.piece, 'p'))), 5 + row.piece);
+    if (!row.folder.empty()) ASSERT_EQ(rename(u.folder.c_str(), (u.folder + "2").c_str()), 0);
+    uploads.push_back(u);
+  }
   SweepPartialUploads(server.Core().ProgramFolder());
-  EXPECT_EQ(server.Hidden().size(), 1u);
-  EXPECT_FALSE(vmtest::FileExists(server.Share() + stalePartial));
-  EXPECT_EQ(HeldOf(server.Held(stale)), 0);
-  EXPECT_EQ(HeldOf(server.Held(fresh)), 5);
+  EXPECT_EQ(server.Hidden().size(), 1u) << "the moved folder's partial file is gone too";
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(HeldOf(server.Held(uploads[k])) > 0, rows[k].survives) << rows[k].label;
+  }
+}
+
+// One byte announcing a large file reserved the whole of it on the disk; partial uploads had no
+// bound at all.
+TEST(ChunkUpload, PartialUploadsHoldLittleAndAreBounded) {
+  TUploadServer server;
+  TUpload big;
+  big.size = 64 << 20;
+  ASSERT_EQ(HeldOf(server.Put(big, 0, "x")), 1);
+  struct stat info {};
+  const std::string partial = server.Share() + std::string(kPartialsFolder) + "/";
+  ASSERT_EQ(stat((partial + server.Hidden().front()).c_str(), &info), 0);
+  EXPECT_LT(info.st_blocks * 512, 1 << 20) << "no more than the next two pieces are reserved";
+  // Four per client, thirty-two in all (the one above included).
+  std::vector<TUpload> started{big};
+  int n = 0;
+  auto start = [&](const std::string& from) {
+    TUpload u = big;
+    u.id = std::string(28, 'b') + std::to_string(1000 + n++);
+    const THttpAnswer answer = server.Put(u, 0, "x", from);
+    if (HeldOf(answer) == 1) started.push_back(u);
+    return answer;
+  };
+  for (int k = 0; k < 3; ++k) ASSERT_EQ(HeldOf(start("")), 1);
+  THttpAnswer refused = start("");
+  EXPECT_EQ(refused.statusLine, "HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(refused.Header("X-Velmarind-Refused"), "TooManyUploads");
+  for (int client = 2; client <= 8; ++client) {
+    for (int k = 0; k < 4; ++k) ASSERT_EQ(HeldOf(start("127.0.0." + std::to_string(client))), 1);
+  }
+  EXPECT_EQ(start("127.0.0.9").statusLine, "HTTP/1.1 429 Too Many Requests");
+  // One cancelled or finished makes room again.
+  server.Send("POST " + Target(started.front(), "cancel") + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(HeldOf(start("127.0.0.9")), 1);
 }
 
 }  // namespace

@@ -87,14 +87,19 @@ bool NoTransfers(vmtest::TServedCore& served) {
   return clients.size() == 1 && clients[0].Transfers.empty();
 }
 
-TEST(ClientLog, ServedDownloadShowsItsProgressUntilItEnds) {
-  vmtest::TTempFolder share;
-  // Larger than the socket buffers of both ends can hold, and sparse: nothing is written.
-  constexpr off_t kSize = off_t{64} << 20;
+// Larger than the socket buffers of both ends can hold, and sparse: nothing is written.
+constexpr off_t kSize = off_t{64} << 20;
+std::string BigFileIn(const vmtest::TTempFolder& share) {
   const std::string file = share.Path() + "big.bin";
   const int fd = open(file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-  ASSERT_EQ(ftruncate(fd, kSize), 0);
+  EXPECT_EQ(ftruncate(fd, kSize), 0);
   close(fd);
+  return file;
+}
+
+TEST(ClientLog, ServedDownloadShowsItsProgressUntilItEnds) {
+  vmtest::TTempFolder share;
+  const std::string file = BigFileIn(share);
   vmtest::TServedCore served({"S;;" + share.Path()});
 
   vm::testing::LoopbackClient client(served.Port());
@@ -111,6 +116,31 @@ TEST(ClientLog, ServedDownloadShowsItsProgressUntilItEnds) {
 
   EXPECT_GT(client.ReadAll().size(), static_cast<size_t>(kSize));
   EXPECT_TRUE(WaitUntil([&] { return NoTransfers(served); }));
+}
+
+// Revoking every login, or a new password, let downloads already running go on to the end.
+TEST(ClientLog, EndedAdmissionsEndTheirRunningDownloads) {
+  vmtest::TTempFolder share;
+  const std::string file = BigFileIn(share);
+  for (const bool newPassword : {false, true}) {
+    vmtest::TServedCore served({"S;;" + share.Path()}, "PASS_FLG=1\r\nPASSWORD=61\r\n");
+    served.State().Admit("127.0.0.1");
+    vm::testing::LoopbackClient client(served.Port());
+    client.Send("GET /velmarind/download.html?file=" + vm::HexEncode(file) +
+                " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return RunningTransfer(served).has_value(); }));
+    std::string received = client.ReadAtLeast(1 << 20);
+    if (newPassword) {
+      vm::TSettings settings = served.State().Settings();
+      settings.Password = "b";
+      served.State().Replace(settings, *served.State().SharedFolders());
+    } else {
+      served.State().RevokeAdmissions();
+    }
+    received += client.ReadAll();
+    EXPECT_LT(received.size(), static_cast<size_t>(kSize / 2)) << newPassword;
+    EXPECT_TRUE(WaitUntil([&] { return NoTransfers(served); })) << newPassword;
+  }
 }
 
 TEST(ClientLog, ServedUploadShowsTheBytesReceivedUntilTheClientGoes) {

@@ -163,26 +163,44 @@ TEST(ConfigStore, LoadSettingsReplacesTheListEachTime) {
   EXPECT_EQ(f.state.Settings().BaseURL, "http://192.168.0.12:8080/velmarind/");
 }
 
-TEST(ConfigStore, AutostartFileFollowsAutoRun) {
+// Two copies of the program (a build and an installed one) each rewrote or removed the log-in
+// entry at every start, so the user's choice flipped with whichever started last.
+TEST(ConfigStore, AutostartFileFollowsOnlyAChangeOfAutoRunAndOnlyForThisProgram) {
   Fixture f;
   f.WriteSettings("[COMMON]\r\nAUTO_RUN=1\r\n");
-  vm::LoadSettings(f.state);
+  vm::LoadSettings(f.state);  // loading touches no entry
   EXPECT_EQ(f.state.Settings().AutoRun, 1);
   ASSERT_EQ(vm::AutostartFilePath(), f.AutostartFile());
+  EXPECT_FALSE(FileExists(f.AutostartFile()));
+  const std::string self = vm::ExecutablePath();
+  vm::FollowAutoRun(0, 1, self);
   EXPECT_EQ(ReadFileBytes(f.AutostartFile()),
             "[Desktop Entry]\n"
             "Type=Application\n"
             "Name=Velmarind\n"
-            "Exec=" + vm::ExecutablePath() + " -j\n"
+            "Exec=" + self + " -j\n"
             "X-GNOME-Autostart-enabled=true\n");
-  // Loading again keeps it; AUTO_RUN other than 1 deletes it; deleting twice is no error.
-  vm::LoadSettings(f.state);
+  EXPECT_TRUE(vm::AutostartEntryStarts(self));
+  // Another copy's entry stays when this one turns its own off; this one's goes, twice is quiet.
+  vm::WriteAutostartEntry("/opt/other/velmarind");
+  vm::FollowAutoRun(1, 0, self);
   EXPECT_TRUE(FileExists(f.AutostartFile()));
-  for (const char* value : {"0", "2", "yes"}) {
-    f.WriteSettings(std::string("[COMMON]\r\nAUTO_RUN=") + value + "\r\n");
-    EXPECT_NO_THROW(vm::LoadSettings(f.state)) << value;
-    EXPECT_FALSE(FileExists(f.AutostartFile())) << value;
+  vm::FollowAutoRun(1, 1, self);  // no change: not rewritten for this copy
+  EXPECT_FALSE(vm::AutostartEntryStarts(self));
+  vm::WriteAutostartEntry(self);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NO_THROW(vm::FollowAutoRun(1, 0, self));
+    EXPECT_FALSE(FileExists(f.AutostartFile()));
   }
+  // At start, an AUTO_RUN written by hand gets its entry when there is none, and only then.
+  vm::EnsureAutostartEntry(0, self);
+  EXPECT_FALSE(FileExists(f.AutostartFile()));
+  vm::WriteAutostartEntry("/opt/other/velmarind");
+  vm::EnsureAutostartEntry(1, self);
+  EXPECT_FALSE(vm::AutostartEntryStarts(self));
+  vm::DeleteAutostartEntry();
+  vm::EnsureAutostartEntry(1, self);
+  EXPECT_TRUE(vm::AutostartEntryStarts(self));
 }
 
 TEST(ConfigStore, AutostartExecQuotesPathsWithReservedCharacters) {
@@ -195,18 +213,13 @@ TEST(ConfigStore, AutostartExecQuotesPathsWithReservedCharacters) {
   EXPECT_NE(text.find("\nExec=\"/opt/a\\\\\\\\b/velmarind\" -j\n"), std::string::npos) << text;
 }
 
-TEST(ConfigStore, AutostartFailureThrowsAfterSettingsTookEffect) {
+TEST(ConfigStore, AutostartFailureThrows) {
   Fixture f;
   // A file where the autostart folder should be makes it impossible to create.
   WriteFileBytes(f.ConfigHome() + "autostart", "not a folder");
-  f.WriteSettings("[COMMON]\r\nAUTO_RUN=1\r\nHTTP_PORT=8080\r\n");
-  f.Dirlst("A;;/a/\r\n");
-  EXPECT_THROW(vm::LoadSettings(f.state), vm::EFCreateError);
-  EXPECT_EQ(f.state.Settings().Port, 8080);
-  EXPECT_EQ(f.state.SharedFolders()->size(), 1u);
+  EXPECT_THROW(vm::FollowAutoRun(0, 1, "/opt/velmarind"), vm::EFCreateError);
   // Deleting an entry that cannot exist is quiet.
-  f.WriteSettings("[COMMON]\r\nAUTO_RUN=0\r\n");
-  EXPECT_NO_THROW(vm::LoadSettings(f.state));
+  EXPECT_NO_THROW(vm::FollowAutoRun(1, 0, "/opt/velmarind"));
 }
 
 TEST(ConfigStore, AutostartFolderDefaultsToHomeConfig) {
@@ -225,10 +238,12 @@ TEST(ConfigStore, ExtraHostsAndDotFilesSettings) {
   vm::LoadSettings(f.state);
   EXPECT_EQ(f.state.Settings().ExtraHosts, (std::vector<std::string>{"nas.example", "box.lan"}));
   EXPECT_TRUE(f.state.Settings().PublishDotFiles);
-  f.WriteSettings("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\n");
+  EXPECT_TRUE(f.state.Settings().WebDav);
+  f.WriteSettings("[COMMON]\r\nPUBLISH_DOT_FILES=yes\r\nWEBDAV=0\r\n");
   vm::LoadSettings(f.state);
   EXPECT_TRUE(f.state.Settings().ExtraHosts.empty());
   EXPECT_FALSE(f.state.Settings().PublishDotFiles);
+  EXPECT_FALSE(f.state.Settings().WebDav);
 }
 
 TEST(ConfigStore, LanguageSetting) {
@@ -342,6 +357,9 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
        "[COMMON]\r\nPUBLISH_DOT_FILES=1\r\n"},
       {"upload names alone", "", [](vm::TStoredSettings& s) { s.KeepUploadNames = true; },
        "[COMMON]\r\nUPLOAD_KEEP_NAMES=1\r\n"},
+      // The file-manager door is open by default: only closing it writes a key.
+      {"file-manager door closed alone", "", [](vm::TStoredSettings& s) { s.WebDav = false; },
+       "[COMMON]\r\nWEBDAV=0\r\n"},
       {"language alone", "[COMMON]\r\nLANGUAGE=ja\r\n",
        [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::English; },
        "[COMMON]\r\nLANGUAGE=en\r\n"},

@@ -12,14 +12,17 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/descriptor_limit.h"
 #include "http/http_server.h"
 #include "platform/spill_stream.h"
+#include "platform/text_helpers.h"
 #include "support/loopback_client.h"
 #include "support/page_lines.h"
 #include "support/process_figures.h"
+#include "support/served_core.h"
 #include "support/waiting.h"
 
 namespace vm {
@@ -207,6 +210,71 @@ TEST(DescriptorLimit, IdleSocketsBeyondTheLimitDoNotKeepOthersWaiting) {
       EXPECT_LT(slowest, kAnswerWithin) << row.label;
     }
   }
+}
+
+// 320 addresses that had not logged in, 64 connections each, gave 19,931 threads and 1.05 GB,
+// and the client that had logged in got its connections reset for minutes.
+TEST(Strangers, TheirConnectionsAreCappedAndAnAdmittedClientStaysAnswered) {
+  constexpr int kStrangers = 2000;
+  constexpr int kAddresses = 40;  // 50 connections each, below the cap per address
+  constexpr auto kAnswerWithin = milliseconds(1000);
+  constexpr long kMaxResidentKiB = 256 * 1024;
+  if (RaiseDescriptorLimit() < static_cast<size_t>(2 * kStrangers))
+    GTEST_SKIP() << "the hard limit on open files is too low for " << kStrangers << " clients";
+  vmtest::TServedCore served({}, "PASS_FLG=1\r\nPASSWORD=" + HexEncode("abc") + "\r\n");
+  // The index page (not the login form, which has no script) for the client at 127.0.0.2.
+  const auto indexAnswered = [&] {
+    const vmtest::THttpAnswer answer = vmtest::SplitAnswer(
+        served.Exchange(vmtest::Request("GET", "/velmarind/index.html"), "127.0.0.2"));
+    return answer.statusLine == "HTTP/1.1 200 OK" &&
+           answer.body.find("vcom.js") != std::string::npos;
+  };
+  served.Exchange(vmtest::Request("GET", "/velmarind/login.html?pw=616263"), "127.0.0.2");
+  ASSERT_TRUE(indexAnswered()) << "not logged in";
+
+  // Half of the strangers send nothing, half start a body that is only dropped.
+  const std::string body =
+      vmtest::Request("POST", "/velmarind/index.html", "Content-Length: 100000\r\n") + "x";
+  std::atomic<bool> flooding{true};
+  testing::TClients strangers;
+  std::thread flood([&] {
+    for (int i = 0; i < kStrangers; ++i) {
+      strangers.push_back(std::make_unique<LoopbackClient>(
+          served.Port(), "127.0.5." + std::to_string(1 + i % kAddresses)));
+      if (i % 2 == 1) strangers.back()->Send(body);
+    }
+    flooding = false;
+  });
+  int answered = 0, requests = 0;
+  auto slowest = Clock::duration::zero();
+  long peak = ResidentKiB();
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  // Throughout the flood, and for as long again after it while the server closes what it must.
+  for (int after = 0; (flooding || after++ < 20) && Clock::now() < deadline; ++requests) {
+    const auto start = Clock::now();
+    answered += indexAnswered();
+    slowest = std::max(slowest, Clock::now() - start);
+    peak = std::max(peak, ResidentKiB());
+  }
+  flood.join();
+  const int open = served.Server().ConnectionCount();
+  const TIdServerCounters counters = served.Server().Counters();
+  ResetClients(strangers);
+  std::printf(
+      "[ figures  ] %d stranger connections from %d addresses: %d of %d requests of the admitted "
+      "client answered, slowest %lld ms; RSS at most %.1f MiB; %llu closed for newer strangers, "
+      "%llu refused, %d open at the end, at most %d at once\n",
+      kStrangers, kAddresses, answered, requests,
+      static_cast<long long>(std::chrono::duration_cast<milliseconds>(slowest).count()),
+      peak / 1024.0, static_cast<unsigned long long>(counters.closedForStrangers),
+      static_cast<unsigned long long>(counters.refusedStrangers), open, counters.peakConnections);
+  EXPECT_EQ(answered, requests);
+  EXPECT_LE(open, TIdTCPServer::kDefaultMaxStrangerConnections + 1);
+  EXPECT_GE(counters.closedForStrangers + counters.refusedStrangers,
+            static_cast<uint64_t>(kStrangers - TIdTCPServer::kDefaultMaxStrangerConnections));
+  if (kSanitizedBuild) return;  // sanitizers slow every accept and hold shadow memory per thread
+  EXPECT_LT(slowest, kAnswerWithin);
+  EXPECT_LT(peak, kMaxResidentKiB);
 }
 
 }  // namespace

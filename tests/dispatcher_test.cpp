@@ -17,6 +17,7 @@
 #include "support/page_lines.h"
 #include "support/program_folder.h"
 #include "support/waiting.h"
+#include "web/login_page_files.h"
 #include "web/sjis_texts.h"
 
 namespace vm {
@@ -207,8 +208,11 @@ TEST_F(Dispatcher, DocumentTableRoutesBySubstringInOrder) {
   for (const RouteCase& c : cases) {
     SCOPED_TRACE(c.label);
     const TServed served = Get(c.document, "pid=m1&tt=130405090730123");
-    const bool installed = std::string(c.served).find("vcom.") != std::string::npos;
-    if (installed) {
+    // The installed files, and the listing (written into its page file as it is made), are
+    // served from their files.
+    const bool fromFile =
+        std::string(c.served).find("vcom.") != std::string::npos || c.contentType == kListingType;
+    if (fromFile) {
       EXPECT_EQ(served.path, folder_.Path() + c.served);
     } else {
       ExpectPage(served, folder_.Path() + c.served);
@@ -303,9 +307,12 @@ TEST_F(Dispatcher, GateAnswersEveryDocumentWithTheLoginForm) {
     ExpectPage(served, Page("login"));
     EXPECT_EQ(served.bytes, LoginBytes(served, false)) << document;
   }
-  // The installed files hold nothing of the user's, and the login page uses them.
-  EXPECT_EQ(Get("/velmarind/vcom.css").path, pageFolder_ + "vcom.css");
-  EXPECT_EQ(Get("/velmarind/vcom.js", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
+  // The installed files keep their login-form answer by their own names; the login page loads
+  // them by the names served before a login.
+  ExpectPage(Get("/velmarind/vcom.css"), Page("login"));
+  EXPECT_EQ(Get("/velmarind/vm-style").path, pageFolder_ + "vcom.css");
+  EXPECT_EQ(Get("/velmarind/vm-script", "", "127.0.0.1", "menu=newtext").path, pageFolder_ + "vcom.js");
+  ExpectPage(Get("/velmarind/x/vm-script.html"), Page("login"));
   EXPECT_FALSE(state_.IsAdmitted("127.0.0.1"));
 }
 
@@ -336,6 +343,26 @@ TEST_F(Dispatcher, LoginAdmitsExactlyTheClientAddress) {
   Configure(true, "other", {"Photos;;/home/u/P/"});
   served = Get("/velmarind/index.html");
   ExpectPage(served, Page("login"));
+}
+
+// 1,000 addresses that never logged in left 1,005 login page files until the program ended.
+TEST_F(Dispatcher, LoginPageFilesOfStrangersAreKeptForTheNewestOnly) {
+  Configure(true, "abc", {});
+  const auto address = [](size_t i) {
+    return "10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200);
+  };
+  const size_t strangers = kMaxLoginPageFiles + 40;
+  for (size_t i = 0; i < strangers; ++i) Get("/velmarind/index.html", "", address(i));
+  // The oldest one asks again: now the newest, so the next one's file goes instead.
+  Get("/velmarind/index.html", "", address(40));
+  Get("/velmarind/index.html", "", address(strangers));
+  size_t files = 0;
+  for (const std::string& name : folder_.List("page")) files += name.starts_with("login_");
+  EXPECT_EQ(files, kMaxLoginPageFiles);
+  for (size_t i : {size_t{40}, strangers - 1, strangers}) {
+    EXPECT_TRUE(std::filesystem::exists(Page("login", address(i)))) << address(i);
+  }
+  EXPECT_FALSE(std::filesystem::exists(Page("login", address(41))));
 }
 
 TEST_F(Dispatcher, BrowserFormOfANonAsciiPasswordLogsIn) {

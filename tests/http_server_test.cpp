@@ -158,7 +158,7 @@ TEST_F(HttpServerTest, ServeFileThatCannotBeOpenedGives500WithTheOpenError) {
     const std::string message = EFOpenError(path).what();
     const std::string answer = Get(path == folder ? "GET /dir HTTP/1.1\r\n\r\n" : kGet);
     EXPECT_EQ(answer, JoinCrLf({"HTTP/1.1 500 Internal Server Error", "Connection: close",
-                                "Content-Type: text/html",
+                                "Content-Type: text/html; charset=Shift_JIS",
                                 "Content-Length: " + std::to_string(message.size()),
                                 "Server: Velmarind/1.0", ""}) +
                           message)

@@ -44,10 +44,12 @@ class ListingTest : public ::testing::Test {
     utimensat(AT_FDCWD, path.c_str(), times, 0);
   }
 
+  // The listing's page file, which the descriptor returned for serving reads too.
   std::string List(const std::string& path, const std::string& name = "Photos") {
-    const std::string page = MakeListingPage(
+    const TUniqueFd served = MakeListingPage(
         state_, "pid=m1&name=" + HexEncode(name) + "&path=" + HexEncode(path), page_, &found_);
-    EXPECT_EQ(ReadFileBytes(page_), page);
+    const std::string page = ReadFileBytes(page_);
+    EXPECT_EQ(ReadFileBytes("/proc/self/fd/" + std::to_string(served.Get())), page);
     return page;
   }
 

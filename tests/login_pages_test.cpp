@@ -118,6 +118,10 @@ TEST(PasswordMatches, ComparesTheDecodedPwOrTheBrowserFormOrTheTypedField) {
        "62",
        true},
       {"invalid Shift_JIS stored, empty pw", std::string("\x81", 1), "pw=", false},
+      // Characters Shift_JIS cannot hold are stored as the window keeps them: their UTF-8 bytes.
+      {"password kept as UTF-8, browser form", "pässwörd€", "pw=70E4737377F6726420AC", true},
+      {"mixed pieces, Shift_JIS and UTF-8", Sjis("日本") + "/é", "pw=65E5672C2FE9", true},
+      {"password kept as UTF-8, another character", "pässwörd€", "pw=70E4737377F6726420AD", false},
   };
   for (const PasswordCase& c : cases) {
     EXPECT_EQ(PasswordMatches(c.sent, c.stored), c.matches) << c.label;

@@ -65,6 +65,36 @@ TEST(LoginThrottle, StateStaysBounded) {
   EXPECT_EQ(throttle.TrackedAddresses(), TLoginThrottle::kMaxAddresses);
 }
 
+// 4,100 other addresses, one attempt each, pushed a delayed address out of the table, and it
+// had its free attempts again.
+TEST(LoginThrottle, DelayedAddressesAreNeverDroppedForOthers) {
+  TLoginThrottle throttle;
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) throttle.Reserve("10.0.0.5", kStart);
+  // Ten attempts a second: no crowd.
+  TTime now = kStart;
+  for (size_t i = 0; i < TLoginThrottle::kMaxAddresses + 100; ++i) {
+    now += std::chrono::milliseconds(100);
+    EXPECT_EQ(throttle.Reserve("f" + std::to_string(i), now), now) << i;
+  }
+  EXPECT_EQ(throttle.TrackedAddresses(), TLoginThrottle::kMaxAddresses);
+  EXPECT_EQ(throttle.Reserve("10.0.0.5", now), now + seconds(1));
+}
+
+TEST(LoginThrottle, ACrowdOfAttemptsSlowsEveryFurtherOne) {
+  TLoginThrottle throttle;
+  // Each from a new address, all within one second.
+  for (int i = 0; i < TLoginThrottle::kMaxWrongPerSecond; ++i) {
+    EXPECT_EQ(throttle.Reserve("c" + std::to_string(i), kStart), kStart) << i;
+  }
+  EXPECT_EQ(throttle.Reserve("late", kStart), kStart + seconds(1));
+  // A correct password is no wrong one: the crowd shrinks by it.
+  throttle.Succeeded("late");
+  EXPECT_EQ(throttle.Reserve("next", kStart), kStart);
+  EXPECT_EQ(throttle.Reserve("next2", kStart), kStart + seconds(1));
+  // A second later the crowd has gone.
+  EXPECT_EQ(throttle.Reserve("calm", kStart + seconds(1)), kStart + seconds(1));
+}
+
 TEST(LoginThrottle, WaitsForTheTurnUnlessStopped) {
   TLoginThrottle throttle(std::chrono::milliseconds(20));
   for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i)

@@ -15,6 +15,7 @@
 
 #include "platform/exception.h"
 #include "support/page_lines.h"
+#include "support/random_bytes.h"
 #include "support/waiting.h"
 #include "web/sjis_texts.h"
 
@@ -40,6 +41,25 @@ TEST(PageFile, RewriteReplacesTheWholePageAndLeavesNoTemporaryFile) {
   WritePageFile(page, {"short"});
   EXPECT_EQ(ReadFileBytes(page), "short\r\n");
   EXPECT_EQ(folder.List("page"), std::vector<std::string>{"text_127.0.0.1.html"});
+  EXPECT_EQ(vmtest::PermissionsOf(page), kPageFileMode);
+}
+
+// A page written as it is made (a listing of hundreds of MB): the answer is the bytes written,
+// also when another request replaces the page before they are sent; an unfinished page leaves
+// nothing behind.
+TEST(PageFile, PageWrittenAsItIsMadeIsServedFromItsOwnFile) {
+  TTempFolder folder;
+  const std::string page = folder.MakeSubfolder("page") + "script_127.0.0.1.html";
+  const std::string large = vmtest::RandomBytes(300'000, 5);
+  TPageFileWriter writer(page);
+  writer.Append("m1;;");
+  writer.Append(large);
+  const TUniqueFd served = writer.Commit();
+  EXPECT_EQ(vmtest::PermissionsOf(page), kPageFileMode);
+  WritePageFile(page, {"the next request's page"});
+  EXPECT_EQ(ReadFileBytes("/proc/self/fd/" + std::to_string(served.Get())), "m1;;" + large);
+  { TPageFileWriter(page).Append("unfinished"); }
+  EXPECT_EQ(folder.List("page"), std::vector<std::string>{"script_127.0.0.1.html"});
 }
 
 TEST(PageFile, UnchangedPageStaysTheSameFileAndAnyChangeReplacesIt) {
@@ -119,27 +139,33 @@ TEST(PageFile, ConcurrentWritersNeverShowATornPage) {
   const std::string secondBytes = JoinCrLf(second);
   WritePageFile(page, first);
 
+  // The writers go on until the reader has looked often enough: on a busy machine it may be
+  // scheduled only after they would otherwise have finished.
   constexpr int kWritesPerThread = 200;
+  constexpr int kReads = 200;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::atomic<int> writersDone{0};
+  std::atomic<int> reads{0};
   auto writer = [&](const std::vector<std::string>& lines) {
-    for (int i = 0; i < kWritesPerThread && std::chrono::steady_clock::now() < deadline; ++i) {
+    for (int i = 0; (i < kWritesPerThread || reads < kReads) &&
+                    std::chrono::steady_clock::now() < deadline;
+         ++i) {
       WritePageFile(page, lines);
     }
     ++writersDone;
   };
   std::thread a(writer, std::cref(first));
   std::thread b(writer, std::cref(second));
-  int reads = 0;
   int torn = 0;
-  while (writersDone < 2 && std::chrono::steady_clock::now() < deadline) {
+  // At least one read, also when both writers are done before this thread runs.
+  do {
     const std::string bytes = ReadFileBytes(page);
     if (bytes != firstBytes && bytes != secondBytes) ++torn;
     ++reads;
-  }
+  } while (writersDone < 2 && std::chrono::steady_clock::now() < deadline);
   a.join();
   b.join();
-  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_EQ(torn, 0) << "of " << reads.load() << " reads";
   EXPECT_GT(reads, 0);
   EXPECT_EQ(folder.List("page").size(), 1u) << "a temporary file was left behind";
 }

@@ -338,7 +338,7 @@ TEST_F(PostBodyTest, BoundaryOf5000BytesIsRefused) {
                                      std::string(4998, 'b'));
   EXPECT_EQ(Parse(body), "");
   EXPECT_TRUE(Saved().empty());
-  EXPECT_EQ(ReadFileBytes(program_ + "pastdata.txt"), body);
+  EXPECT_FALSE(vmtest::FileExists(program_ + "pastdata.txt")) << "a body that saved nothing";
 }
 
 TEST_F(PostBodyTest, TruncatedBodiesSaveWholeFilesOrNothing) {
@@ -459,6 +459,37 @@ TEST_F(PostBodyTest, NewTextNeverReplacesAnEntry) {
   EXPECT_EQ(vmtest::PermissionsOf(share_ + "a.txt"), 0600u);
   EXPECT_FALSE(vmtest::FileExists(temp_.Path() + "elsewhere.txt"));
   EXPECT_EQ(Saved().size(), 3 + rows.size());
+}
+
+// A drop box answered "d (2).txt" for a new text "d.txt", telling a client that cannot list the
+// folder that "d.txt" was there.
+TEST_F(PostBodyTest, ADropBoxNeverTellsWhichNamesAreTaken) {
+  state_.Settings.ShareModes = {{"Data1", TShareMode::UploadOnly}};
+  state_.Settings.KeepUploadNames = true;
+  vmtest::WriteFileBytes(share_ + "d.txt", "old");
+  vmtest::WriteFileBytes(share_ + "p.png", "old");
+  const auto upload = [](const std::string& name) {
+    return Multipart({{"name=\"menu\"", "updimg"},
+                      {"name=\"ifile\"; filename=\"" + name + "\"", "new"},
+                      {"name=\"dirname\"", kDataHex}});
+  };
+  for (const std::string name : {"d.txt", "e.txt"}) {
+    const TPosted posted =
+        Post("menu=newtext&dirname=" + kDataHex + "&fname=" + name + "&tbody=new");
+    EXPECT_EQ(posted.outcome.SavedNames, std::vector<std::string>{name});
+  }
+  for (const std::string name : {"p.png", "q.png"}) {
+    EXPECT_EQ(Post(upload(name)).outcome.SavedNames, std::vector<std::string>{name});
+  }
+  // A taken name got ten letters or digits, no number a client could count up to.
+  const std::vector<std::string> saved = Saved();
+  ASSERT_EQ(saved.size(), 6u);
+  EXPECT_EQ(saved[0].substr(0, 3) + saved[0].substr(13), "d ().txt");
+  EXPECT_EQ(saved[3].substr(0, 3) + saved[3].substr(13), "p ().png");
+  for (const std::string& name : {saved[0], saved[3], std::string("e.txt"), std::string("q.png")}) {
+    EXPECT_EQ(SavedBytes(name), "new");
+  }
+  EXPECT_EQ(SavedBytes("d.txt") + SavedBytes("p.png"), "oldold");
 }
 
 // Every byte but letters and digits as "%XX", as a browser sends a form field.
@@ -603,7 +634,7 @@ TEST_F(PostBodyTest, WhatCannotBeWrittenLeavesNothingAndSaysSo) {
     EXPECT_EQ(outcome.Refusal, TPostRefusal::CannotWrite);
     EXPECT_FALSE(outcome.Change);
     EXPECT_EQ(temp_.List("share"), std::vector<std::string>{});
-    EXPECT_EQ(ReadFileBytes(program_ + "pastdata.txt"), body);
+    EXPECT_EQ(temp_.List("program"), std::vector<std::string>{}) << "no pastdata.txt, no temporary";
   }
 }
 
@@ -764,7 +795,7 @@ TEST_F(PostBodyTest, NothingHappensWhenPastDataCannotBeWritten) {
   state_.ProgramFolder = temp_.Path() + "missing/";
   EXPECT_EQ(Parse(Fixture("curl_upload_one_file.bin")), "");
   EXPECT_EQ(Parse("menu=newtext&dirname=" + kDataHex + "&fname=a.txt&tbody=x"), "");
-  EXPECT_EQ(Parse("x=1"), "");
+  EXPECT_EQ(Parse("x=1"), "x=1");  // saves nothing, so keeps nothing either
   EXPECT_TRUE(Saved().empty());
 }
 
@@ -900,7 +931,8 @@ TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
     bool tmpdirOnOtherDisk;
   };
   const std::vector<TCase> cases = {
-      {"in memory (copied)", "x=1&y=2", [] { return std::make_unique<TMemoryStream>(); }, false},
+      {"in memory (copied)", "menu=newtext&dirname=" + kDataHex + "&fname=p.txt&tbody=x",
+       [] { return std::make_unique<TMemoryStream>(); }, false},
       {"in a file of the program folder's disk (linked)", body,
        [this] { return CreatePostStream(program_); }, false},
       {"no nameless file in the program folder: in the temporary folder", body + "2",
@@ -919,9 +951,9 @@ TEST_F(PostBodyTest, PastDataIsTheWholeBodyWhetherLinkedOrCopied) {
       auto stream = c.make();
       Fill(*stream, c.body);
       ParsePostBody(state_, *stream);
-      // Whole, readable by all, and no temporary left beside it.
+      // Whole, the owner's alone, and no temporary left beside it.
       EXPECT_TRUE(ReadFileBytes(program_ + "pastdata.txt") == c.body);
-      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0644u);
+      EXPECT_EQ(vmtest::PermissionsOf(program_ + "pastdata.txt"), 0600u);
       EXPECT_EQ(temp_.List("program"), std::vector<std::string>{"pastdata.txt"});
     }
     // The copy outlives the stream it came from.

@@ -23,6 +23,7 @@ extern char** environ;
 
 namespace {
 
+using vm::thumbs::TJobKind;
 using vm::thumbs::TMade;
 using vm::thumbs::TThumbnailLimits;
 using vm::thumbs::TThumbnailMaker;
@@ -35,30 +36,89 @@ using Outcome = TMade::TOutcome;
 // must still make its thumbnail within it on a busy machine.
 constexpr std::chrono::milliseconds kTimeCap{3000};
 
-// Bytes of an image ImageMagick (a test package) makes: a gradient of width x height, written as
-// format (e.g. "jpg", "png"), with the extra options before the output name. The images are made
-// in another process: the test process runs no image library of its own.
-std::string MakeImage(int width, int height, const std::string& format,
-                      const std::vector<std::string>& options = {},
-                      const std::string& source = "gradient:gray20-gray80") {
+// Runs a command of a test package (ImageMagick's convert, heif-enc, ffmpeg) in a fresh folder,
+// "OUT" in args standing for the file it writes there, "IN" for one holding input; returns the
+// written file's bytes. Images and videos are made in other processes: the test process runs no
+// image or video library of its own.
+std::string MadeBy(std::vector<std::string> args, const std::string& out,
+                   const std::string& input = "", const std::string& in = "in.jpg") {
   const TTempFolder folder;
-  // "png24": RGB, even for grey pixels (a plain PNG of grey pixels is stored as grey).
-  const bool rgb = format == "png24";
-  const std::string out = folder.Path() + "image." + (rgb ? "png" : format);
-  std::vector<std::string> args = {
-      "convert", "-size", std::to_string(width) + "x" + std::to_string(height),
-      "-depth",  "8",     source};
-  args.insert(args.end(), options.begin(), options.end());
-  args.push_back((rgb ? "png24:" : "") + out);
+  if (!input.empty()) WriteFileBytes(folder.Path() + in, input);
+  for (std::string& a : args) {
+    if (a.ends_with("OUT")) a.replace(a.size() - 3, 3, folder.Path() + out);
+    if (a == "IN") a = folder.Path() + in;
+  }
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  EXPECT_EQ(posix_spawnp(&pid, "convert", nullptr, nullptr, argv.data(), environ), 0);
+  EXPECT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0) << args[0];
   int status = 0;
   waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "convert failed";
-  return vmtest::ReadFileBytes(out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << args[0] << " failed";
+  return vmtest::ReadFileBytes(folder.Path() + out);
+}
+
+// Bytes of an image ImageMagick (a test package) makes: a gradient of width x height, written as
+// format (e.g. "jpg", "png"), with the extra options before the output name.
+std::string MakeImage(int width, int height, const std::string& format,
+                      const std::vector<std::string>& options = {},
+                      const std::string& source = "gradient:gray20-gray80") {
+  // "png24": RGB, even for grey pixels (a plain PNG of grey pixels is stored as grey).
+  const bool rgb = format == "png24";
+  std::vector<std::string> args = {
+      "convert", "-size", std::to_string(width) + "x" + std::to_string(height),
+      "-depth",  "8",     source};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back(rgb ? "png24:OUT" : "OUT");
+  return MadeBy(args, "image." + (rgb ? std::string("png") : format));
+}
+
+// A HEIC of a JPEG of a coloured gradient (heif-enc, a test package).
+std::string MakeHeic(int width, int height) {
+  return MadeBy({"heif-enc", "-q", "50", "-o", "OUT", "IN"}, "photo.heic",
+                MakeImage(width, height, "jpg", {}, "gradient:red-blue"));
+}
+
+// The HEIC as a phone held upright stores it: to be turned 90 degrees clockwise by a rotation
+// property (irot). It takes the place of heif-enc's pixel property, which has the same size.
+std::string TurnedHeic(std::string heic) {
+  const size_t at = heic.find("pixi");
+  if (at == std::string::npos || at < 4 || heic.compare(at - 4, 4, std::string("\0\0\0\x10", 4))) {
+    ADD_FAILURE() << "heif-enc wrote no pixel property of 16 bytes";
+    return heic;
+  }
+  return heic.replace(at, 12, std::string("irot\x03", 5) + std::string(7, '\0'));
+}
+
+// A second of an H.264 video (ffmpeg, a test package) whose stream says it is to be shown
+// turned 90 degrees clockwise, as a phone held upright films.
+std::string MakeTurnedVideo(int width, int height) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  const std::string plain =
+      MadeBy({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=10",
+              "-t", "1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "OUT"},
+             "plain.mp4");
+  return MadeBy(
+      {"ffmpeg", "-v", "error", "-i", "IN", "-c", "copy", "-metadata:s:v:0", "rotate=90", "OUT"},
+      "turned.mp4", plain, "in.mp4");
+}
+
+// A camera's RAW file as far as its preview goes (little-endian TIFF): a first directory of an
+// 8 x 8 grey picture held turned (orientation 6) and the place of the JPEG preview after it.
+std::string RawWithPreview(const std::string& jpeg, uint32_t previewAt = 0, uint32_t next = 0) {
+  auto u16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+  auto u32 = [&](uint32_t v) { return u16(v) + u16(v >> 16); };
+  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+    return u16(tag) + u16(type) + u32(1) + (type == 3 ? u16(value) + u16(0) : u32(value));
+  };
+  const uint32_t pixels = 8 + 2 + 10 * 12 + 4;
+  const std::string directory = u16(10) + entry(0x100, 3, 8) + entry(0x101, 3, 8) +
+                                entry(0x102, 3, 8) + entry(0x103, 3, 1) + entry(0x106, 3, 1) +
+                                entry(0x111, 4, pixels) + entry(0x112, 3, 6) + entry(0x117, 4, 64) +
+                                entry(0x201, 4, previewAt != 0 ? previewAt : pixels + 64) +
+                                entry(0x202, 4, jpeg.size()) + u32(next);
+  return std::string("II*\0", 4) + u32(8) + directory + std::string(64, '\x80') + jpeg;
 }
 
 // The JPEG with an EXIF segment that says how the camera was held (6: turned right).
@@ -134,9 +194,10 @@ class ThumbnailMaker : public ::testing::Test {
     return vm::TUniqueFd(open((files_.Path() + name).c_str(), O_RDONLY | O_CLOEXEC));
   }
 
-  TMade MakeWith(TThumbnailWorkers& workers, const std::string& name, const std::string& bytes) {
+  TMade MakeWith(TThumbnailWorkers& workers, const std::string& name, const std::string& bytes,
+                 TJobKind kind = TJobKind::Thumbnail) {
     vm::TUniqueFd fd = File(name, bytes);
-    return workers.Make(fd.Get(), nullptr);
+    return workers.Make(fd.Get(), nullptr, kind);
   }
 
   TTempFolder files_;
@@ -156,9 +217,68 @@ TEST_F(ThumbnailMaker, FitsTheSquareUpright) {
   EXPECT_EQ(SizeOf(MakeWith(workers, "small.png", MakeImage(40, 30, "png")).Bytes).width, 40);
 }
 
+TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
+  TThumbnailWorkers workers(VELMARIND_THUMBNAILER, TThumbnailLimits());
+  const std::string heic = MakeHeic(320, 240);
+  const std::string video = MakeTurnedVideo(320, 240);
+  struct Row {
+    const char* label;
+    const char* name;
+    std::string bytes;
+    TJobKind kind;
+    TImageSize size;  // zero: a placeholder
+  };
+  const std::vector<Row> rows = {
+      {"heic view, never enlarged", "a.heic", heic, TJobKind::View, {320, 240}},
+      {"heic thumbnail", "a.heic", heic, TJobKind::Thumbnail, {256, 192}},
+      {"heic turned by its rotation", "t.heic", TurnedHeic(heic), TJobKind::View, {240, 320}},
+      {"tiff fitted, turned by its orientation",
+       "o.tif",
+       MakeImage(3000, 1000, "tif", {"-orient", "RightTop"}),
+       TJobKind::View,
+       {853, 2560}},
+      {"broken heic", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::View, {}},
+      {"broken heic thumbnail", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::Thumbnail, {}},
+      {"camera's preview, turned as the camera was held",
+       "r.nef",
+       RawWithPreview(MakeImage(640, 480, "jpg")),
+       TJobKind::View,
+       {480, 640}},
+      {"a looping directory with a preview beyond the end: the picture itself",
+       "l.nef",
+       RawWithPreview(MakeImage(64, 48, "jpg"), 1u << 30, 8),
+       TJobKind::View,
+       {8, 8}},
+      {"video frame, turned", "v.mp4", video, TJobKind::VideoThumbnail, {192, 256}},
+      {"a photo is no video", "p.mp4", heic, TJobKind::VideoThumbnail, {}},
+      {"nor has it a video's facts", "p.mp4", heic, TJobKind::VideoFacts, {}},
+  };
+  for (const Row& row : rows) {
+    const TMade made = MakeWith(workers, row.name, row.bytes, row.kind);
+    if (row.size.width == 0) {
+      EXPECT_EQ(made.Outcome, Outcome::Placeholder) << row.label;
+      continue;
+    }
+    ASSERT_EQ(made.Outcome, Outcome::Image) << row.label;
+    EXPECT_EQ(made.ContentType, "image/jpeg") << row.label;
+    const TImageSize size = SizeOf(made.Bytes);
+    EXPECT_EQ(size.width, row.size.width) << row.label;
+    EXPECT_EQ(size.height, row.size.height) << row.label;
+  }
+  // The facts a browser is asked about: shown size turned, codec as it names it.
+  const TMade facts = MakeWith(workers, "v.mp4", video, TJobKind::VideoFacts);
+  ASSERT_EQ(facts.Outcome, Outcome::Image);
+  EXPECT_EQ(facts.ContentType, "text/plain");
+  EXPECT_TRUE(facts.Bytes.starts_with("type=video/mp4\ncodecs=avc1.64")) << facts.Bytes;
+  EXPECT_TRUE(facts.Bytes.ends_with("\nduration=1.000\nwidth=240\nheight=320\n")) << facts.Bytes;
+  EXPECT_EQ(workers.Counters().ended, 0u) << "no decoder crashed or hung";
+}
+
 TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {
   TThumbnailLimits limits;
-  limits.MemoryMiB = 64;
+  // The program's libraries take about 40 MiB of it before any image (the video decoders' among
+  // them); the rest is the room a decode has.
+  limits.MemoryMiB = 96;
   TThumbnailWorkers workers(VELMARIND_THUMBNAILER, limits);
   const std::string jpeg = MakeImage(800, 600, "jpg");
   struct Row {

@@ -21,7 +21,8 @@ TEST(ViewTypes, KindAndTypeByExtension) {
   WriteFileBytes(folder.Path() + "mime.types",
                  "# comment\nimage/x-new-jpeg jpg\nimage/svg+xml png\ntext/html mp4\n"
                  "audio/x-wav wav\ntext/markdown md\n");
-  const vm::TViewTypes types(folder.Path() + "mime.types");
+  // This build converts HEIC and TIFF, and nothing else.
+  const vm::TViewTypes types(folder.Path() + "mime.types", "heic,tif");
   struct Row {
     const char* label;
     const char* name;
@@ -39,6 +40,9 @@ TEST(ViewTypes, KindAndTypeByExtension) {
       {"svg is its text", "/s/a.svg", TViewKind::Text, "text/plain"},
       {"source code", "/s/main.cpp", TViewKind::Text, "text/plain"},
       {"pdf", "/s/a.pdf", TViewKind::Pdf, "application/pdf"},
+      {"a picture converted here", "/s/IMG_1.HEIC", TViewKind::Picture, "image/heic"},
+      {"a picture not converted here is only downloaded", "/s/a.jxl", TViewKind::None, ""},
+      {"a video the viewer asks about first", "/s/a.mkv", TViewKind::Video, "video/x-matroska"},
       {"unknown extension", "/s/a.exe", TViewKind::None, ""},
       {"no extension", "/s/README", TViewKind::None, ""},
       {"dot file without extension", "/s/.jpg", TViewKind::None, ""},

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "support/loopback_client.h"
 #include "support/random_bytes.h"
 #include "support/served_core.h"
+#include "support/waiting.h"
 
 namespace vm {
 namespace {
@@ -155,6 +157,57 @@ TEST_F(ZipDownloadTest, ArchiveOfJapaneseNamesAndALargeMemberReadsBackIdentical)
   const auto [entries, bsdtarOk] = RunCommand("bsdtar -tf " + Quoted(archive));
   EXPECT_TRUE(bsdtarOk) << entries;
   EXPECT_NE(entries.find("share/写真/旅行.jpg"), std::string::npos) << entries;
+}
+
+// A zip held 4.7 KB per member until its client had read it: its records now go to a
+// temporary file beyond a few MiB. Nine folders of 250-character names hold the files here,
+// so that the planned members and the central directory both take some 5 MB.
+TEST_F(ZipDownloadTest, ArchiveWhoseRecordsOutgrowMemoryReadsBackIdentical) {
+  constexpr int kFiles = 2000;
+  std::string deep;
+  for (char level = 'a'; level < 'a' + 9; ++level) {
+    deep += std::string(250, level) + "/";
+    Folder(deep);
+  }
+  for (int i = 0; i < kFiles; ++i) Write(deep + "f" + std::to_string(i), std::to_string(i));
+  const TServedCore served({"Share;;" + share_});
+  const std::string archive = temp_.Path() + "out.zip";
+  uint64_t length = 0;
+  const THttpAnswer head =
+      vmtest::SplitAnswer(FetchToSparseFile(served.Port(), ZipTarget(share_), archive, length));
+  ASSERT_EQ(head.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(head.Header("Content-Length"), std::to_string(length));
+  vmtest::WriteFileBytes(temp_.Path() + "compare.py", kCompareScript);
+  const auto [listed, same] = RunCommand("python3 " + Quoted(temp_.Path() + "compare.py") + " " +
+                                         Quoted(archive) + " " + Quoted(temp_.Path()));
+  EXPECT_TRUE(same) << listed.substr(listed.size() - std::min<size_t>(listed.size(), 500));
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 1 + 9 + kFiles + 1);
+}
+
+// Each archive walks a tree and holds a thread: one client gets at most two at once.
+TEST_F(ZipDownloadTest, AClientGetsAtMostTwoArchivesAtOnce) {
+  Write("big.bin", "");
+  ASSERT_EQ(truncate((share_ + "big.bin").c_str(), int64_t{1} << 30), 0);  // sparse
+  const TServedCore served({"Share;;" + share_});
+  const std::string get = "GET " + ZipTarget(share_) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string head = "HEAD" + get.substr(3);
+  const auto status = [&](const std::string& address) {
+    return vmtest::SplitAnswer(served.Exchange(head, address)).statusLine;
+  };
+  // Two archives on their way to a client that reads no further than their first bytes.
+  std::vector<std::unique_ptr<vm::testing::LoopbackClient>> held;
+  for (int i = 0; i < 2; ++i) {
+    held.push_back(std::make_unique<vm::testing::LoopbackClient>(served.Port(), "127.0.0.2"));
+    held.back()->Send(get);
+    ASSERT_FALSE(held.back()->ReadAtLeast(1).empty());
+  }
+  const THttpAnswer third = vmtest::SplitAnswer(served.Exchange(head, "127.0.0.2"));
+  EXPECT_EQ(third.statusLine, "HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(third.Header("X-Velmarind-Refused"), "TooManyZips");
+  EXPECT_EQ(status("127.0.0.3"), "HTTP/1.1 200 OK");
+  // Once one of them has ended, the client may have another.
+  held.front()->Reset();
+  EXPECT_TRUE(vmtest::WaitUntil([&] { return status("127.0.0.2") == "HTTP/1.1 200 OK"; }));
 }
 
 // What a selection of the share's folder gives: the member names in order, or the refusal.

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "thumbs/cache_folder.h"
+
 namespace vm::thumbs {
 
 namespace {
@@ -158,36 +160,7 @@ void TThumbnailCache::Store(const std::string& key, const std::string& contentTy
 
 void TThumbnailCache::PruneWhenDue() {
   if (++stores_ % kPruneEvery != 0) return;
-  DIR* dir = opendir(folder_.c_str());
-  if (dir == nullptr) return;
-  struct TEntry {
-    std::string name;
-    timespec changed;
-    uint64_t bytes;
-  };
-  std::vector<TEntry> entries;
-  uint64_t total = 0;
-  while (dirent* e = readdir(dir)) {
-    struct stat info {};
-    if (fstatat(dirfd(dir), e->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
-      continue;
-    }
-    // What a file takes on disk: a cached failure is empty and costs a block all the same.
-    const uint64_t bytes = uint64_t(info.st_blocks) * 512;
-    entries.push_back({e->d_name, info.st_mtim, bytes});
-    total += bytes;
-  }
-  closedir(dir);
-  if (total <= budget_) return;
-  std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
-    return a.changed.tv_sec != b.changed.tv_sec ? a.changed.tv_sec < b.changed.tv_sec
-                                                : a.changed.tv_nsec < b.changed.tv_nsec;
-  });
-  const uint64_t target = budget_ / 4 * 3;
-  for (const TEntry& entry : entries) {
-    if (total <= target) break;
-    if (unlink((folder_ + entry.name).c_str()) == 0) total -= entry.bytes;
-  }
+  TrimFolder(folder_, budget_, budget_ / 4 * 3);
 }
 
 std::string SharedThumbnailFolder() {

@@ -16,7 +16,8 @@ TThumbnailMaker::TThumbnailMaker(TThumbnailMakerOptions options)
 
 TThumbnailResult TThumbnailMaker::Thumbnail(int fd, const std::string& nativePath,
                                             const struct stat& info,
-                                            const std::function<bool()>& clientGone) {
+                                            const std::function<bool()>& clientGone,
+                                            TJobKind kind) {
   const std::string key = TThumbnailCache::KeyOf(info);
   if (std::optional<TCached> cached = cache_.Find(key)) {
     if (cached->Failed) return {};
@@ -25,7 +26,7 @@ TThumbnailResult TThumbnailMaker::Thumbnail(int fd, const std::string& nativePat
   if (TUniqueFd shared = FindSharedThumbnail(sharedFolder_, nativePath, info)) {
     return {TMade::TOutcome::Image, kSharedType, "", std::move(shared)};
   }
-  TMade made = workers_.Make(fd, clientGone);
+  TMade made = workers_.Make(fd, clientGone, kind);
   // An image that gave nothing is kept as such too; a request that never reached a worker
   // tells nothing of its image.
   if (made.Outcome == TMade::TOutcome::Image || made.Outcome == TMade::TOutcome::Placeholder) {

@@ -33,9 +33,10 @@ class TThumbnailMaker {
 
   // The thumbnail of the image open on fd (described by info; nativePath is its real place,
   // by which the desktop's cache names thumbnails). Waits for a worker only when no cache has
-  // it. Thread-safe.
+  // it. Thread-safe. kind: TJobKind::VideoThumbnail for a video's frame.
   TThumbnailResult Thumbnail(int fd, const std::string& nativePath, const struct stat& info,
-                             const std::function<bool()>& clientGone);
+                             const std::function<bool()>& clientGone,
+                             TJobKind kind = TJobKind::Thumbnail);
 
   TThumbnailWorkers& Workers() { return workers_; }
 

@@ -42,9 +42,9 @@ std::vector<std::string> ProgramEnvironment() {
   return env;
 }
 
-bool SendJob(int socket, int fd) {
+bool SendJob(int socket, int fd, TJobKind kind) {
   TJobMessage job;
-  job.Byte = kJobByte;
+  job.Byte = static_cast<char>(kind);
   cmsghdr* c = CMSG_FIRSTHDR(&job.Message);
   c->cmsg_level = SOL_SOCKET;
   c->cmsg_type = SCM_RIGHTS;
@@ -142,14 +142,14 @@ void TThumbnailWorkers::GiveBack(int slot) {
   turn_.notify_all();
 }
 
-TMade TThumbnailWorkers::Make(int fd, const std::function<bool()>& clientGone) {
+TMade TThumbnailWorkers::Make(int fd, const std::function<bool()>& clientGone, TJobKind kind) {
   TMade::TOutcome refusal = TMade::TOutcome::Placeholder;
   const int slot = TakeSlot(clientGone, refusal);
   if (slot < 0) return {refusal, "", ""};
   // The slot is the caller's alone until it is given back.
   TSlot& held = slots_[static_cast<size_t>(slot)];
   bool ended = false;
-  TMade made = RunJob(held, fd, ended);
+  TMade made = RunJob(held, fd, kind, ended);
   {
     const std::lock_guard lock(mutex_);
     if (made.Outcome == TMade::TOutcome::Image) {
@@ -177,14 +177,21 @@ bool TThumbnailWorkers::Start(TSlot& slot) {
   // Nothing of the server's (listening socket, connections, open files) reaches the program.
   posix_spawn_file_actions_addclosefrom_np(&actions, kSocketFd + 1);
   const std::string size = std::to_string(limits_.Size);
+  const std::string viewSize = std::to_string(limits_.ViewSize);
   const std::string pixels = std::to_string(limits_.MaxPixels);
   const std::string memory = std::to_string(limits_.MemoryMiB);
   // The program's own limit comes after ours: it matters only when we are gone.
   const std::string seconds = std::to_string(
-      std::chrono::duration_cast<std::chrono::seconds>(limits_.Time).count() + kOwnLimitMargin);
-  char* argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(size.c_str()),
-                  const_cast<char*>(pixels.c_str()),   const_cast<char*>(memory.c_str()),
-                  const_cast<char*>(seconds.c_str()),  nullptr};
+      std::chrono::duration_cast<std::chrono::seconds>(std::max(limits_.Time, limits_.ViewTime))
+          .count() +
+      kOwnLimitMargin);
+  char* argv[] = {const_cast<char*>(program_.c_str()),
+                  const_cast<char*>(size.c_str()),
+                  const_cast<char*>(pixels.c_str()),
+                  const_cast<char*>(memory.c_str()),
+                  const_cast<char*>(seconds.c_str()),
+                  const_cast<char*>(viewSize.c_str()),
+                  nullptr};
   std::vector<std::string> env = ProgramEnvironment();
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
@@ -216,22 +223,26 @@ void TThumbnailWorkers::End(TSlot& slot) {
   slot.Pid = -1;
 }
 
-TMade TThumbnailWorkers::RunJob(TSlot& slot, int fd, bool& ended) {
+TMade TThumbnailWorkers::RunJob(TSlot& slot, int fd, TJobKind kind, bool& ended) {
   if (slot.Pid <= 0 && !Start(slot)) return {TMade::TOutcome::Unavailable, "", ""};
-  const auto deadline = std::chrono::steady_clock::now() + limits_.Time;
+  const auto deadline =
+      std::chrono::steady_clock::now() + (kind == TJobKind::View ? limits_.ViewTime : limits_.Time);
   TReplyHead head{};
   TMade made;
-  bool answered =
-      SendJob(slot.Socket.Get(), fd) && ReadAll(slot.Socket.Get(), &head, sizeof(head), deadline);
+  bool answered = SendJob(slot.Socket.Get(), fd, kind) &&
+                  ReadAll(slot.Socket.Get(), &head, sizeof(head), deadline);
   if (answered && head.Kind != TReplyKind::Placeholder) {
-    answered = head.Length > 0 && head.Length <= kMaxReplyBytes;
+    answered = head.Length > 0 && head.Length <= MaxReplyBytes(kind) &&
+               (head.Kind == TReplyKind::Facts) == (kind == TJobKind::VideoFacts);
     if (answered) {
       made.Bytes.resize(head.Length);
       answered = ReadAll(slot.Socket.Get(), made.Bytes.data(), head.Length, deadline);
     }
     if (answered) {
       made.Outcome = TMade::TOutcome::Image;
-      made.ContentType = head.Kind == TReplyKind::Webp ? "image/webp" : "image/jpeg";
+      made.ContentType = head.Kind == TReplyKind::Facts  ? "text/plain"
+                         : head.Kind == TReplyKind::Webp ? "image/webp"
+                                                         : "image/jpeg";
     } else {
       made.Bytes.clear();
     }

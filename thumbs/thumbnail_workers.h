@@ -20,12 +20,15 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "thumbs/thumbnail_protocol.h"
 
 namespace vm::thumbs {
 
 struct TThumbnailLimits {
   // Thumbnails fit in this square (pixels).
   int Size = 256;
+  // Converted views fit in this square: a phone's or a laptop's screen at full resolution.
+  int ViewSize = 2560;
   // Images larger than this are never decoded: 100 megapixels is beyond every camera's photo
   // and a decompression bomb's dimensions show in its header.
   int64_t MaxPixels = 100'000'000;
@@ -33,6 +36,8 @@ struct TThumbnailLimits {
   int64_t MemoryMiB = 512;
   // A job that runs longer has its program ended; the image gets a placeholder.
   std::chrono::milliseconds Time{10'000};
+  // The same for a view: a 50-megapixel photo is decoded whole, on a machine that may be busy.
+  std::chrono::milliseconds ViewTime{30'000};
   // Programs at work at once.
   int Workers = 2;
   // Requests waiting beyond the workers; a newer one pushes the oldest out.
@@ -40,6 +45,7 @@ struct TThumbnailLimits {
 };
 
 struct TMade {
+  // Image: made (an image, or the facts of a video, as ContentType says).
   // Unavailable: the program could not be started (not installed); nothing is known of the image.
   enum class TOutcome { Image, Placeholder, Busy, Dropped, Unavailable };
   TOutcome Outcome = TOutcome::Placeholder;
@@ -64,9 +70,9 @@ class TThumbnailWorkers {
   TThumbnailWorkers(const TThumbnailWorkers&) = delete;
   TThumbnailWorkers& operator=(const TThumbnailWorkers&) = delete;
 
-  // The thumbnail of the image open on fd (read, not taken over). clientGone is asked while the
-  // request waits for a worker. Thread-safe.
-  TMade Make(int fd, const std::function<bool()>& clientGone);
+  // The job's answer for the file open on fd (read, not taken over): by default the thumbnail
+  // of an image. clientGone is asked while the request waits for a worker. Thread-safe.
+  TMade Make(int fd, const std::function<bool()>& clientGone, TJobKind kind = TJobKind::Thumbnail);
 
   TWorkerCounters Counters() const;
   // The process ids of the programs running now (for figures of their memory).
@@ -86,7 +92,7 @@ class TThumbnailWorkers {
   // Runs one job on a slot held by the caller (no lock): starts the program when needed, ends it
   // on any failure.
   // ended: the program had to be ended (too slow, dead, or talking nonsense).
-  TMade RunJob(TSlot& slot, int fd, bool& ended);
+  TMade RunJob(TSlot& slot, int fd, TJobKind kind, bool& ended);
   bool Start(TSlot& slot);
   static void End(TSlot& slot);
 

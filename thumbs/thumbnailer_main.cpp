@@ -1,16 +1,21 @@
-// The thumbnail program: makes thumbnails of the images the server hands it, one at a time.
+// The thumbnail program: makes thumbnails and converted views of the images and videos the
+// server hands it, and reads videos' facts, one job at a time.
 //
 // It runs apart from the server so that an image that is hostile or merely huge costs at most
 // this process: it holds no share, no socket but its own, has capped memory and no right to
 // write files, and the server ends it when a job takes too long.
 //
-//   velmarind-thumbnailer SIZE MAX_PIXELS MEMORY_MIB SECONDS   (the socket on descriptor 3)
+//   velmarind-thumbnailer SIZE MAX_PIXELS MEMORY_MIB SECONDS VIEW_SIZE
+//   (the socket on descriptor 3)
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vips/vips.h>
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,43 +23,46 @@
 #include <string>
 
 #include "thumbs/thumbnail_protocol.h"
+#include "thumbs/thumbnailer_jobs.h"
 
 namespace {
 
-using vm::thumbs::kJobByte;
-using vm::thumbs::kMaxReplyBytes;
+using vm::thumbs::IsJobKind;
 using vm::thumbs::kSocketFd;
+using vm::thumbs::TJobKind;
 using vm::thumbs::TJobMessage;
+using vm::thumbs::TJobParameters;
+using vm::thumbs::TJobResult;
 using vm::thumbs::TReplyHead;
 using vm::thumbs::TReplyKind;
 
-constexpr int kJpegQuality = 80;
 // The largest file the program may write: the vector code generator's code file (64 KiB) fits.
 constexpr rlim_t kMaxWrittenFile = rlim_t{1} << 20;
-constexpr int kWebpQuality = 80;
-constexpr int kArguments = 5;
+constexpr int kArguments = 6;
 
-// The loaders of the formats the gallery shows; every other one (SVG, PDF, TIFF and what else
-// the library may read) stays blocked, whatever a file's bytes claim it is.
+// The loaders of the formats the server shows or converts; every other one (SVG, PDF and what
+// else the library may read) stays blocked, whatever a file's bytes claim it is. A loader this
+// library was built without is simply not there.
 constexpr const char* kAllowedLoaders[] = {
-    "VipsForeignLoadJpeg", "VipsForeignLoadPng",  "VipsForeignLoadNsgif",
-    "VipsForeignLoadWebp", "VipsForeignLoadHeif",
+    "VipsForeignLoadJpeg", "VipsForeignLoadPng",  "VipsForeignLoadNsgif", "VipsForeignLoadWebp",
+    "VipsForeignLoadHeif", "VipsForeignLoadTiff", "VipsForeignLoadJxl",
 };
 
 struct TParameters {
-  int Size = 0;
-  long long MaxPixels = 0;
+  TJobParameters Job;
   long long MemoryMiB = 0;
   unsigned Seconds = 0;  // a job that takes longer ends the program
 };
 
 bool ReadParameters(int argc, char** argv, TParameters& out) {
   if (argc != kArguments) return false;
-  out.Size = std::atoi(argv[1]);
-  out.MaxPixels = std::atoll(argv[2]);
+  out.Job.Size = std::atoi(argv[1]);
+  out.Job.MaxPixels = std::atoll(argv[2]);
   out.MemoryMiB = std::atoll(argv[3]);
   out.Seconds = static_cast<unsigned>(std::atoi(argv[4]));
-  return out.Size > 0 && out.MaxPixels > 0 && out.MemoryMiB > 0 && out.Seconds > 0;
+  out.Job.ViewSize = std::atoi(argv[5]);
+  return out.Job.Size > 0 && out.Job.MaxPixels > 0 && out.MemoryMiB > 0 && out.Seconds > 0 &&
+         out.Job.ViewSize > 0;
 }
 
 void Limit(int resource, rlim_t value) {
@@ -62,14 +70,16 @@ void Limit(int resource, rlim_t value) {
   setrlimit(resource, &limit);
 }
 
-// Receives one job: the image's descriptor; -1 when the server has gone.
-int ReceiveJob() {
+// Receives one job: the file's descriptor (-2 for a job without one) and its kind; -1 when the
+// server has gone.
+int ReceiveJob(TJobKind& kind) {
   TJobMessage job;
   ssize_t n;
   do {
     n = recvmsg(kSocketFd, &job.Message, MSG_CMSG_CLOEXEC);
   } while (n < 0 && errno == EINTR);
-  if (n != 1 || job.Byte != kJobByte) return -1;
+  if (n != 1 || !IsJobKind(job.Byte)) return -1;
+  kind = static_cast<TJobKind>(job.Byte);
   for (cmsghdr* c = CMSG_FIRSTHDR(&job.Message); c != nullptr; c = CMSG_NXTHDR(&job.Message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
       int fd = -1;
@@ -77,7 +87,7 @@ int ReceiveJob() {
       return fd;
     }
   }
-  return -2;  // a job without an image: answered with a placeholder
+  return -2;  // a job without a file: answered with a placeholder
 }
 
 bool SendAll(const void* data, size_t size) {
@@ -92,48 +102,24 @@ bool SendAll(const void* data, size_t size) {
   return true;
 }
 
-bool Reply(TReplyKind kind, const void* data = nullptr, size_t size = 0) {
-  const TReplyHead head{kind, static_cast<uint32_t>(size)};
-  return SendAll(&head, sizeof(head)) && (size == 0 || SendAll(data, size));
+bool Reply(const TJobResult& result) {
+  const TReplyHead head{result.Kind, static_cast<uint32_t>(result.Bytes.size())};
+  return SendAll(&head, sizeof(head)) &&
+         (result.Bytes.empty() || SendAll(result.Bytes.data(), result.Bytes.size()));
 }
 
-// The image's thumbnail, upright, fitting in size x size; false for a placeholder.
-bool MakeThumbnail(int fd, const TParameters& p, TReplyKind& kind, void*& bytes, size_t& length) {
-  vips_error_clear();
-  // The descriptor's offset is the server's: read from the start whatever it is.
-  lseek(fd, 0, SEEK_SET);
-  VipsSource* source = vips_source_new_from_descriptor(fd);
-  if (source == nullptr) return false;
-  bool made = false;
-  // The header alone tells the size: an image over the cap is never decoded.
-  VipsImage* header =
-      vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-  if (header != nullptr) {
-    const long long pixels =
-        static_cast<long long>(vips_image_get_width(header)) * vips_image_get_height(header);
-    g_object_unref(header);
-    VipsImage* thumbnail = nullptr;
-    if (pixels > 0 && pixels <= p.MaxPixels &&
-        vips_thumbnail_source(source, &thumbnail, p.Size, "height", p.Size, "size", VIPS_SIZE_DOWN,
-                              "fail_on", VIPS_FAIL_ON_TRUNCATED, nullptr) == 0) {
-      if (vips_image_hasalpha(thumbnail)) {
-        kind = TReplyKind::Webp;
-        made = vips_webpsave_buffer(thumbnail, &bytes, &length, "Q", kWebpQuality, "strip", TRUE,
-                                    nullptr) == 0;
-      } else {
-        kind = TReplyKind::Jpeg;
-        made = vips_jpegsave_buffer(thumbnail, &bytes, &length, "Q", kJpegQuality, "strip", TRUE,
-                                    "optimize_coding", TRUE, nullptr) == 0;
-      }
-      g_object_unref(thumbnail);
-    }
+TJobResult Run(TJobKind kind, int fd, const TJobParameters& parameters) {
+  switch (kind) {
+    case TJobKind::Thumbnail:
+      return MakeImageThumbnail(fd, parameters);
+    case TJobKind::View:
+      return MakeImageView(fd, parameters);
+    case TJobKind::VideoThumbnail:
+      return MakeVideoThumbnail(fd, parameters);
+    case TJobKind::VideoFacts:
+      return ReadVideoFacts(fd, parameters);
   }
-  g_object_unref(source);
-  // Decoding runs while the thumbnail is saved; a damaged image (data cut short) may still give
-  // a saved picture, grey below the damage, with only the error recorded.
-  if (vips_error_buffer()[0] != '\0') made = false;
-  vips_error_clear();
-  return made && length <= kMaxReplyBytes;
+  return {};
 }
 
 }  // namespace
@@ -159,20 +145,17 @@ int main(int argc, char** argv) {
   vips_block_untrusted_set(TRUE);
   vips_operation_block_set("VipsForeignLoad", TRUE);
   for (const char* loader : kAllowedLoaders) vips_operation_block_set(loader, FALSE);
+  av_log_set_level(AV_LOG_QUIET);
 
   for (;;) {
-    const int fd = ReceiveJob();
+    TJobKind kind = TJobKind::Thumbnail;
+    const int fd = ReceiveJob(kind);
     if (fd == -1) break;
     alarm(parameters.Seconds);
-    TReplyKind kind = TReplyKind::Placeholder;
-    void* bytes = nullptr;
-    size_t length = 0;
-    const bool made = fd >= 0 && MakeThumbnail(fd, parameters, kind, bytes, length);
+    const TJobResult result = fd >= 0 ? Run(kind, fd, parameters.Job) : TJobResult();
     if (fd >= 0) close(fd);
     alarm(0);
-    const bool sent = made ? Reply(kind, bytes, length) : Reply(TReplyKind::Placeholder);
-    g_free(bytes);
-    if (!sent) break;
+    if (!Reply(result)) break;
   }
   vips_shutdown();
   return 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit and socket tests (CTest), the same under AddressSanitizer
 # and UBSan, the install test, the concurrency tests under ThreadSanitizer, each fuzz target for a
-# bounded time, the mDNS announcement with a private daemon, the desktop test under Xvfb and the
+# bounded time, the mDNS announcement with a private daemon, the file-manager door with real
+# clients (litmus, rclone, gvfs), the desktop test under Xvfb and the
 # browser tests in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,6 +62,8 @@ run "concurrency tests under ThreadSanitizer" tools/tsan.sh
 run "fuzzing under AddressSanitizer and UBSan" tools/fuzz.sh
 
 run "announced on the local network" tests/announce/run.sh "$root/build"
+run "file managers (WebDAV): litmus, rclone, curl, gvfs" tests/dav/run.sh "$root/build"
+run "file managers under AddressSanitizer and UBSan" tests/dav/run.sh "$root/build-asan"
 if [[ -x tests/desktop/run.sh ]]; then
   run "desktop tray test" tests/desktop/run.sh "$root/build"
 fi

@@ -2,45 +2,14 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
-    <name>TFormSet</name>
-    <message>
-        <source>閲覧のみ</source>
-        <translation>View only</translation>
-    </message>
-    <message>
-        <source>一覧の表示とダウンロードだけができます。</source>
-        <translation>Browsers can list and download only.</translation>
-    </message>
-    <message>
-        <source>閲覧とアップロード</source>
-        <translation>View and upload</translation>
-    </message>
-    <message>
-        <source>一覧の表示、ダウンロード、アップロード、テキストの作成ができます。</source>
-        <translation>Browsers can list, download, upload and create text files.</translation>
-    </message>
-    <message>
-        <source>完全</source>
-        <translation>Full</translation>
-    </message>
-    <message>
-        <source>閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。</source>
-        <translation>View and upload, and also move to the trash, rename and create folders.</translation>
-    </message>
-    <message>
-        <source>アップロードのみ</source>
-        <translation>Upload only</translation>
-    </message>
-    <message>
-        <source>アップロードとテキストの作成だけができます。一覧には何も表示されません。</source>
-        <translation>Browsers can upload and create text files only; the list shows nothing.</translation>
-    </message>
-</context>
-<context>
     <name>vm::RunHandler</name>
     <message>
         <source>不明なエラーが発生しました。</source>
         <translation>An unknown error occurred.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません</source>
+        <translation>Cannot create file %1</translation>
     </message>
 </context>
 <context>
@@ -105,14 +74,6 @@
         <translation>Name</translation>
     </message>
     <message>
-        <source>Path</source>
-        <translation>Path</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -156,6 +117,18 @@
         <source>フォルダを選択してください</source>
         <translation>Select a folder</translation>
     </message>
+    <message>
+        <source>パス</source>
+        <translation>Path</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>フォルダ「%1」を読む権限がありません。読めるフォルダを選んでください。</source>
+        <translation>You may not read folder &quot;%1&quot;. Choose a folder you can read.</translation>
+    </message>
 </context>
 <context>
     <name>vm::TFormHide</name>
@@ -174,10 +147,6 @@
     <message>
         <source>キャンセル</source>
         <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>「%1」に %2 個のファイルが届きました（%3 から）</source>
-        <translation>%2 file(s) arrived in &quot;%1&quot; (from %3)</translation>
     </message>
     <message>
         <source>「%1」にテキストファイル「%2」が作られました（%3 から）</source>
@@ -219,26 +188,61 @@
     </message>
     <message>
         <source>「%1」にフォルダ「%2」が作られました（%3 から）</source>
-        <translation>Folder "%2" was created in "%1" (from %3)</translation>
+        <translation>Folder &quot;%2&quot; was created in &quot;%1&quot; (from %3)</translation>
     </message>
     <message>
         <source>「%1」の「%2」がごみ箱に移されました（%3 から）</source>
-        <translation>"%2" in "%1" was moved to the trash (from %3)</translation>
+        <translation>&quot;%2&quot; in &quot;%1&quot; was moved to the trash (from %3)</translation>
     </message>
     <message>
         <source>「%1」の「%2」ほか %3 個がごみ箱に移されました（%4 から）</source>
-        <translation>"%2" and %3 more in "%1" were moved to the trash (from %4)</translation>
+        <translation>&quot;%2&quot; and %3 more in &quot;%1&quot; were moved to the trash (from %4)</translation>
     </message>
     <message>
         <source>「%1」の「%2」が「%3」に名前を変えられました（%4 から）</source>
-        <translation>"%2" in "%1" was renamed to "%3" (from %4)</translation>
+        <translation>&quot;%2&quot; in &quot;%1&quot; was renamed to &quot;%3&quot; (from %4)</translation>
+    </message>
+    <message numerus="yes">
+        <source>「%1」に %n 個のファイルが届きました（%2 から）</source>
+        <translation>
+            <numerusform>%n file arrived in &quot;%1&quot; (from %2)</numerusform>
+            <numerusform>%n files arrived in &quot;%1&quot; (from %2)</numerusform>
+        </translation>
     </message>
 </context>
 <context>
     <name>vm::TFormSet</name>
     <message>
-        <source>設定</source>
-        <translation>Settings</translation>
+        <source>閲覧のみ</source>
+        <translation>View only</translation>
+    </message>
+    <message>
+        <source>一覧の表示とダウンロードだけができます。</source>
+        <translation>Browsers can list and download only.</translation>
+    </message>
+    <message>
+        <source>閲覧とアップロード</source>
+        <translation>View and upload</translation>
+    </message>
+    <message>
+        <source>一覧の表示、ダウンロード、アップロード、テキストの作成ができます。</source>
+        <translation>Browsers can list, download, upload and create text files.</translation>
+    </message>
+    <message>
+        <source>完全</source>
+        <translation>Full</translation>
+    </message>
+    <message>
+        <source>閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。</source>
+        <translation>View and upload, and also move to the trash, rename and create folders.</translation>
+    </message>
+    <message>
+        <source>アップロードのみ</source>
+        <translation>Upload only</translation>
+    </message>
+    <message>
+        <source>アップロードとテキストの作成だけができます。一覧には何も表示されません。</source>
+        <translation>Browsers can upload and create text files only; the list shows nothing.</translation>
     </message>
     <message>
         <source>共有フォルダ</source>
@@ -309,10 +313,6 @@
         <translation>Start automatically when I log in</translation>
     </message>
     <message>
-        <source>HTTP Port ：&#x3000;</source>
-        <translation>HTTP port:</translation>
-    </message>
-    <message>
         <source>Port番号の変更は、OKですぐに反映されます。</source>
         <translation>A new port number takes effect as soon as you press OK.</translation>
     </message>
@@ -327,6 +327,18 @@
     <message>
         <source>このPCのURL:</source>
         <translation>This PC&apos;s URLs:</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャー:</source>
+        <translation>File managers:</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャーなど WebDAV に対応したアプリで共有フォルダを開くアドレスです。</source>
+        <translation>The address that opens the shared folders in file managers and other apps that speak WebDAV.</translation>
+    </message>
+    <message>
+        <source>コピー</source>
+        <translation>Copy</translation>
     </message>
     <message>
         <source>選んだURLがQRコードになります。</source>
@@ -347,14 +359,6 @@
     <message>
         <source>OK</source>
         <translation>OK</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>URL</source>
-        <translation>URL</translation>
     </message>
     <message>
         <source>閉じる</source>
@@ -412,7 +416,74 @@
     </message>
     <message>
         <source>オフのときは「__vupd_img_」と日時の名前で保存します。同じ名前のファイルがあるときは「名前 (2)」のように別の名前にし、上書きはしません。</source>
-        <translation>When off, uploads are saved as "__vupd_img_" and the date and time. A name already taken becomes "name (2)"; no file is replaced.</translation>
+        <translation>When off, uploads are saved as &quot;__vupd_img_&quot; and the date and time. A name already taken becomes &quot;name (2)&quot;; no file is replaced.</translation>
+    </message>
+    <message>
+        <source>Velmarind 設定</source>
+        <translation>Velmarind Settings</translation>
+    </message>
+    <message>
+        <source>設定の変更が保存されていません。保存しますか？</source>
+        <translation>The changed settings are not saved. Save them?</translation>
+    </message>
+    <message>
+        <source>保存する</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>保存しない</source>
+        <translation>Don't save</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>まず「追加」で、ブラウザに公開するフォルダを選んでください。</source>
+        <translation>First choose a folder to share with browsers: press Add.</translation>
+    </message>
+    <message>
+        <source>プログラムフォルダ: %1</source>
+        <translation>Program folder: %1</translation>
+    </message>
+    <message>
+        <source>設定（velmarind.ini, dirlst.ini）はこのフォルダに保存されます。</source>
+        <translation>The settings (velmarind.ini, dirlst.ini) are saved in this folder.</translation>
+    </message>
+    <message>
+        <source>HTTPポート：</source>
+        <translation>HTTP port:</translation>
+    </message>
+    <message>
+        <source>URLを開く</source>
+        <translation>Open URL</translation>
+    </message>
+    <message>
+        <source>オンにすると、URLにアクセスする時にパスワードが必要になります。</source>
+        <translation>When ticked, browsers need a password to open the URL.</translation>
+    </message>
+    <message>
+        <source>フォルダ「%1」が見つかりません。</source>
+        <translation>The folder &quot;%1&quot; cannot be found.</translation>
+    </message>
+    <message>
+        <source>ネットワークにつながっていません。このPCのブラウザでだけ開けます。</source>
+        <translation>This PC is not connected to a network. Only a browser on this PC can open the URL.</translation>
+    </message>
+    <message>
+        <source>設定はこの実行中だけ有効です。ファイル %1 を作成できないため、終了すると失われます。Velmarind をインストールするか、自分のフォルダにコピーしてから起動してください。</source>
+        <translation>The settings hold only until Velmarind ends: file %1 cannot be created, so they are lost then. Install Velmarind, or copy it into a folder of your own, and start it from there.</translation>
+    </message>
+    <message>
+        <source>ファイル %1 を作成できません</source>
+        <translation>Cannot create file %1</translation>
+    </message>
+</context>
+<context>
+    <name>vm::TTaTrayIcon</name>
+    <message>
+        <source>（クリック: %1）</source>
+        <translation>(Click: %1)</translation>
     </message>
 </context>
 </TS>

@@ -21,7 +21,9 @@ namespace {
 const int kRefreshMilliseconds = 1000;
 const int kAddressColumnWidth = 110;
 const int kTimeColumnWidth = 70;
-const int kRequestColumnWidth = 180;
+// Wide enough for a file's name with its bytes so far and in all; the last column (logged in,
+// and a transfer's percentage) needs little.
+const int kRequestColumnWidth = 260;
 enum TColumn { kAddressColumn, kTimeColumn, kRequestColumn, kAdmittedColumn };
 // Where a client row keeps its address, to find it again at the next refresh.
 const int kAddressRole = Qt::UserRole;
@@ -122,6 +124,10 @@ void TClientsTab::Refresh() {
                                          ? progress
                                          : SystemToQString(transfer.Name) + "  " + progress);
       child->setToolTip(kRequestColumn, child->text(kRequestColumn));
+      if (transfer.Total > 0) {
+        child->setText(kAdmittedColumn, QStringLiteral("%1%").arg(std::min<int64_t>(
+                                            100, transfer.Done * 100 / transfer.Total)));
+      }
     }
     row->setExpanded(true);
   }

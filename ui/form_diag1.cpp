@@ -1,6 +1,7 @@
 #include "ui/form_diag1.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QEvent>
@@ -43,6 +44,18 @@ bool HasControlCharacter(const std::string& text) {
 bool IsFolder(const std::string& systemPath) {
   struct stat info {};
   return stat(SystemToNative(systemPath).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A folder whose entries cannot be listed or opened shares nothing.
+bool IsReadableFolder(const std::string& systemPath) {
+  return access(SystemToNative(systemPath).c_str(), R_OK | X_OK) == 0;
+}
+
+// "~" and "~/..." as the home folder, as a shell reads them.
+QString WithHomeExpanded(const QString& path) {
+  if (path == QLatin1String("~")) return QDir::homePath();
+  if (path.startsWith(QLatin1String("~/"))) return QDir::homePath() + path.mid(1);
+  return path;
 }
 
 }  // namespace
@@ -108,8 +121,8 @@ void TFormDiag1::CreateControls() {
 void TFormDiag1::RetranslateUi() {
   setWindowTitle(tr("選択"));
   label1_->setText(tr("名前"));
-  label2_->setText(tr("Path"));
-  Button2->setText(tr("Cancel"));
+  label2_->setText(tr("パス"));
+  Button2->setText(tr("キャンセル"));
   Button1->setText(tr("OK"));
 }
 
@@ -134,7 +147,7 @@ std::string TFormDiag1::FolderName() const {
 
 std::string TFormDiag1::FolderPath() const {
   const QString path = TrimControls(Edit2->text());
-  return path == shownPath_ ? pathBytes_ : QStringToSystem(path);
+  return path == shownPath_ ? pathBytes_ : QStringToSystem(WithHomeExpanded(path));
 }
 
 std::optional<QString> TFormDiag1::FindInputProblem() const {
@@ -156,6 +169,10 @@ std::optional<QString> TFormDiag1::FindInputProblem() const {
     return tr("パス「%1」は「/」から始まるフォルダの場所で入力してください。").arg(shownPath);
   }
   if (!IsFolder(path)) return tr("フォルダ「%1」が見つかりません。").arg(shownPath);
+  if (!IsReadableFolder(path)) {
+    return tr("フォルダ「%1」を読む権限がありません。読めるフォルダを選んでください。")
+        .arg(shownPath);
+  }
   return std::nullopt;
 }
 
@@ -173,8 +190,10 @@ void TFormDiag1::Button3Click() {
                             ? QString::fromStdString(SystemToNative(typed))
                             : QDir::homePath();
   QString path = PickedFolderText(picker_(this, tr("フォルダを選択してください"), start));
-  // Cancelling the picker leaves a typed path alone.
-  if (!path.isEmpty()) Edit2->setText(path);
+  // Cancelling the picker leaves a typed path alone. A name not typed yet is the folder's.
+  if (path.isEmpty()) return;
+  Edit2->setText(path);
+  if (TrimControls(Edit1->text()).isEmpty()) Edit1->setText(QDir(path).dirName());
 }
 
 void TFormDiag1::showEvent(QShowEvent* event) {

@@ -27,7 +27,8 @@ class TFormDiag1 : public QDialog {
 
   explicit TFormDiag1(QWidget* parent = nullptr);
 
-  // The edits are never cleared: they keep their text from one showing to the next.
+  // The edits keep their text from one showing to the next; the settings window empties them
+  // for a new folder (SetFolder).
   QLineEdit* Edit1 = nullptr;  // display name
   QLineEdit* Edit2 = nullptr;  // folder path
   QPushButton* Button1 = nullptr;  // "OK", the default button: Enter

@@ -1,7 +1,11 @@
 #include "ui/form_set.h"
 
+#include <sys/stat.h>
+
+#include <QBrush>
 #include <QCheckBox>
-#include <QComboBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
@@ -77,17 +81,17 @@ struct TModeChoice {
   const char* Hint;
 };
 const TModeChoice kModeChoices[] = {
-    {TShareMode::ViewOnly, QT_TRANSLATE_NOOP("TFormSet", "閲覧のみ"),
-     QT_TRANSLATE_NOOP("TFormSet", "一覧の表示とダウンロードだけができます。")},
-    {TShareMode::ViewUpload, QT_TRANSLATE_NOOP("TFormSet", "閲覧とアップロード"),
-     QT_TRANSLATE_NOOP("TFormSet",
+    {TShareMode::ViewOnly, QT_TRANSLATE_NOOP("vm::TFormSet", "閲覧のみ"),
+     QT_TRANSLATE_NOOP("vm::TFormSet", "一覧の表示とダウンロードだけができます。")},
+    {TShareMode::ViewUpload, QT_TRANSLATE_NOOP("vm::TFormSet", "閲覧とアップロード"),
+     QT_TRANSLATE_NOOP("vm::TFormSet",
                        "一覧の表示、ダウンロード、アップロード、テキストの作成ができます。")},
-    {TShareMode::Full, QT_TRANSLATE_NOOP("TFormSet", "完全"),
+    {TShareMode::Full, QT_TRANSLATE_NOOP("vm::TFormSet", "完全"),
      QT_TRANSLATE_NOOP(
-         "TFormSet",
+         "vm::TFormSet",
          "閲覧とアップロードに加えて、ごみ箱への削除、名前の変更、フォルダの作成ができます。")},
-    {TShareMode::UploadOnly, QT_TRANSLATE_NOOP("TFormSet", "アップロードのみ"),
-     QT_TRANSLATE_NOOP("TFormSet",
+    {TShareMode::UploadOnly, QT_TRANSLATE_NOOP("vm::TFormSet", "アップロードのみ"),
+     QT_TRANSLATE_NOOP("vm::TFormSet",
                        "アップロードとテキストの作成だけができます。一覧には何も表示されません。")},
 };
 const int kSystemTextRole = Qt::UserRole;
@@ -124,7 +128,17 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent) {
 }
 
 void ShowWarningBox(QWidget* parent, const QString& message) {
-  QMessageBox::warning(parent, TFormSet::tr("設定"), message);
+  QMessageBox::warning(parent, TFormSet::tr("Velmarind 設定"), message);
+}
+
+TFormSet::TCloseChoice AskWithBox(QWidget* parent) {
+  const TFormSet::TCloseChoice choices[] = {TFormSet::TCloseChoice::Save,
+                                            TFormSet::TCloseChoice::Discard,
+                                            TFormSet::TCloseChoice::KeepEditing};
+  return choices[AskSaveDiscardKeep(parent, TFormSet::tr("Velmarind 設定"),
+                                    TFormSet::tr("設定の変更が保存されていません。保存しますか？"),
+                                    TFormSet::tr("保存する"), TFormSet::tr("保存しない"),
+                                    TFormSet::tr("キャンセル"))];
 }
 
 // A name a browser can send in its Host line: letters, digits, "-", "." and "_".
@@ -155,7 +169,11 @@ std::optional<int> PortFromText(const QString& text) {
 namespace {}  // namespace
 
 TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
-    : QWidget(parent, Qt::Window), host_(host), diag_(diag), warner_(ShowWarningBox) {
+    : QWidget(parent, Qt::Window),
+      host_(host),
+      diag_(diag),
+      warner_(ShowWarningBox),
+      closeAsker_(AskWithBox) {
   PageControl1 = new QTabWidget(this);
   PageControl1->addTab(CreateFoldersTab(), QString());
   PageControl1->addTab(CreatePasswordTab(), QString());
@@ -182,7 +200,7 @@ TFormSet::TFormSet(TFormSetHost& host, TFormDiag1& diag, QWidget* parent)
 }
 
 void TFormSet::RetranslateUi() {
-  setWindowTitle(tr("設定"));
+  setWindowTitle(tr("Velmarind 設定"));
   PageControl1->setTabText(0, tr("共有フォルダ"));
   PageControl1->setTabText(1, tr("パスワード"));
   PageControl1->setTabText(2, tr("システム"));
@@ -203,12 +221,16 @@ void TFormSet::RetranslateUi() {
   CheckBox3->setToolTip(
       tr("「.」で始まる名前のファイルとフォルダも、一覧に出し、ダウンロードできるようにします。"));
 
-  label2_->setText(tr("URLにアクセスする時にパスワードが必要になります。　"));
+  ShowPasswordNote();
+  firstStep_->setText(tr("まず「追加」で、ブラウザに公開するフォルダを選んでください。"));
+  folderLine_->setText(
+      tr("プログラムフォルダ: %1").arg(SystemToQString(host_.State().ProgramFolder())));
+  folderLine_->setToolTip(tr("設定（velmarind.ini, dirlst.ini）はこのフォルダに保存されます。"));
   CheckBox1->setText(tr("パスワード入力を有効"));
   label3_->setText(tr("パスワード："));
 
   CheckBox2->setText(tr("PC起動時に自動的に実行"));
-  label4_->setText(tr("HTTP Port ：　"));
+  label4_->setText(tr("HTTPポート："));
   const QString hint = tr("Port番号の変更は、OKですぐに反映されます。");
   Edit2->setToolTip(hint);
   label4_->setToolTip(hint);
@@ -222,15 +244,24 @@ void TFormSet::RetranslateUi() {
   AddressList->setToolTip(tr("選んだURLがQRコードになります。"));
   label8_->setText(tr("表示言語:"));
   ComboLanguage->setItemText(kAutoLanguageItem, tr("自動"));
-  qrCaption_->setText(tr("スマートフォンで読み取るとURLを開けます"));
+  davLabel_->setText(tr("ファイルマネージャー:"));
+  DavAddresses->setToolTip(tr("ファイルマネージャーなど WebDAV に対応したアプリで共有フォルダを"
+                              "開くアドレスです。"));
+  DavCopy->setText(tr("コピー"));
 
   Button1->setText(tr("OK"));
-  Button2->setText(tr("Cancel"));
-  Button4->setText(tr("URL"));
+  Button2->setText(tr("キャンセル"));
+  Button4->setText(tr("URLを開く"));
   Button10->setText(tr("閉じる"));
   Button3->setText(tr("終了"));
   SetKeepReachable(keepReachable_);
   if (isVisible()) ShowAddress();
+}
+
+void TFormSet::ShowPasswordNote() {
+  label2_->setText(CheckBox1->isChecked()
+                       ? tr("URLにアクセスする時にパスワードが必要になります。　")
+                       : tr("オンにすると、URLにアクセスする時にパスワードが必要になります。"));
 }
 
 void TFormSet::changeEvent(QEvent* event) {
@@ -271,11 +302,16 @@ QWidget* TFormSet::CreateFoldersTab() {
   CheckBox3 = new QCheckBox(tab);
 
   CheckBox4 = new QCheckBox(tab);
+  firstStep_ = new QLabel(tab);
+  firstStep_->setWordWrap(true);
+  firstStep_->setStyleSheet(QStringLiteral("color: blue;"));
+  firstStep_->hide();
 
   auto* row = new QHBoxLayout;
   row->addWidget(ListView1, 1);
   row->addWidget(panel2);
   auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(firstStep_);
   layout->addLayout(row, 1);
   layout->addWidget(CheckBox3);
   layout->addWidget(CheckBox4);
@@ -305,6 +341,23 @@ QWidget* TFormSet::CreatePasswordTab() {
   return tab;
 }
 
+namespace {
+
+// Where a file manager of each kind finds the shares, for the host and port of a page URL
+// ("http://192.168.0.12:8080/velmarind/").
+std::vector<std::pair<QString, std::string>> DavUrls(const std::string& pageUrl) {
+  const size_t start = pageUrl.find("://");
+  if (start == std::string::npos) return {};
+  const size_t end = pageUrl.find('/', start + 3);
+  const std::string authority = pageUrl.substr(start + 3, end - start - 3);
+  const std::string path = authority + "/velmarind-dav/";
+  return {{QStringLiteral("GNOME"), "dav://" + path},
+          {QStringLiteral("KDE"), "webdav://" + path},
+          {QStringLiteral("macOS Finder, rclone, Android"), "http://" + path}};
+}
+
+}  // namespace
+
 QWidget* TFormSet::CreateSystemTab() {
   auto* tab = new QWidget;
   CheckBox2 = new QCheckBox(tab);
@@ -327,9 +380,21 @@ QWidget* TFormSet::CreateSystemTab() {
                               2 * AddressList->frameWidth() + kAddressListRows * 2);
   label7_->setBuddy(AddressList);
   connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowQrCode);
+  connect(AddressList, &QListWidget::currentRowChanged, this, &TFormSet::ShowDavAddresses);
   NameLine = new QLabel(tab);
   NameLine->setWordWrap(true);
   NameLine->hide();
+  davLabel_ = new QLabel(tab);
+  DavAddresses = new QComboBox(tab);
+  davLabel_->setBuddy(DavAddresses);
+  DavCopy = new QPushButton(tab);
+  connect(DavCopy, &QPushButton::clicked, this, [this] {
+    QGuiApplication::clipboard()->setText(DavAddresses->currentData().toString());
+  });
+  auto* davRow = new QHBoxLayout;
+  davRow->addWidget(davLabel_);
+  davRow->addWidget(DavAddresses, 1);
+  davRow->addWidget(DavCopy);
 
   // Language names are given in their own language, so that either can be found.
   label8_ = new QLabel(tab);
@@ -343,7 +408,11 @@ QWidget* TFormSet::CreateSystemTab() {
   languageRow->addWidget(ComboLanguage);
   languageRow->addStretch();
 
+  folderLine_ = new QLabel(tab);
+  folderLine_->setWordWrap(true);
+  folderLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* settings = new QVBoxLayout;
+  settings->addWidget(folderLine_);
   settings->addWidget(CheckBox2);
   settings->addLayout(portRow);
   settings->addLayout(languageRow);
@@ -371,6 +440,7 @@ QWidget* TFormSet::CreateSystemTab() {
   layout->addWidget(label7_);
   layout->addWidget(AddressList);
   layout->addWidget(NameLine);
+  layout->addLayout(davRow);
   layout->addStretch();
   return tab;
 }
@@ -394,6 +464,7 @@ QWidget* TFormSet::CreatePanel1() {
   for (QPushButton* button : {Button1, Button2, Button4, Button10, Button3}) {
     buttons->addWidget(button);
   }
+  Button1->setDefault(true);  // drawn as the default; Enter is handled by keyPressEvent
   buttons->addStretch();
   auto* layout = new QVBoxLayout(panel1);
   layout->addWidget(Label5, 0, Qt::AlignLeft);
@@ -421,6 +492,7 @@ void TFormSet::ConnectHandlers() {
   connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormSet::ListView1SelectItem);
   connect(ListView1, &QTreeWidget::itemDoubleClicked, this, guarded(&TFormSet::Button6Click));
   connect(CheckBox1, &QCheckBox::toggled, Edit1, &QLineEdit::setEnabled);
+  connect(CheckBox1, &QCheckBox::toggled, this, &TFormSet::ShowPasswordNote);
   // Delete and Enter act on the list's selected row.
   ListView1->installEventFilter(this);
 }
@@ -429,6 +501,12 @@ void TFormSet::keyPressEvent(QKeyEvent* event) {
   // Escape is "閉じる", from whichever control does not use the key itself.
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     RunHandler(this, [this] { Button10Click(); });
+    return;
+  }
+  // Enter is OK, from whichever control does not use the key itself (a line edit does not).
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      event->modifiers() == Qt::NoModifier) {
+    RunHandler(this, [this] { Button1Click(); });
     return;
   }
   QWidget::keyPressEvent(event);
@@ -494,9 +572,16 @@ void TFormSet::SetRow(QTreeWidgetItem* row, const std::string& name, const std::
   row->setText(kPathColumn, SystemToQString(path));
   row->setData(kNameColumn, kSystemTextRole, QByteArray::fromStdString(name));
   row->setData(kPathColumn, kSystemTextRole, QByteArray::fromStdString(path));
-  // Long names and paths are cut by their column; the full text shows on hover.
-  row->setToolTip(kNameColumn, row->text(kNameColumn));
-  row->setToolTip(kPathColumn, row->text(kPathColumn));
+  // Long names and paths are cut by their column; the full text shows on hover. A folder that
+  // is not there (any more) shows in red, and the hover says so.
+  struct stat info {};
+  const bool missing = stat(SystemToNative(path).c_str(), &info) != 0 || !S_ISDIR(info.st_mode);
+  const QString note =
+      missing ? tr("フォルダ「%1」が見つかりません。").arg(row->text(kPathColumn)) : QString();
+  for (int column : {kNameColumn, kPathColumn}) {
+    row->setForeground(column, missing ? QBrush(Qt::red) : QBrush());
+    row->setToolTip(column, missing ? note : row->text(column));
+  }
 }
 
 QTreeWidgetItem* TFormSet::SelectedRow() const {
@@ -511,7 +596,7 @@ void TFormSet::showEvent(QShowEvent* event) {
 }
 
 void TFormSet::FormShow() {
-  const TStoredSettings stored = ReadStoredSettings(host_.State().ProgramFolder());
+  const TStoredSettings stored = host_.SettingsInForce();
   ListView1->clear();
   for (const std::string& entry : stored.SharedFolders) {
     if (TrimText(entry).empty()) continue;
@@ -534,8 +619,11 @@ void TFormSet::FormShow() {
 }
 
 void TFormSet::ShowAddress() {
+  host_.FollowAddresses();
   const std::string reason = host_.NotServingReason();
   serving_ = reason.empty();
+  const std::vector<std::string> addresses = host_.LocalAddresses();
+  networked_ = !addresses.empty();
   const QByteArray chosen = AddressList->currentItem()
                                 ? AddressList->currentItem()->data(kUrlRole).toByteArray()
                                 : QByteArray();
@@ -546,7 +634,7 @@ void TFormSet::ShowAddress() {
     Label5->setStyleSheet(kLinkStyle);
     Label5->setText(SystemToQString(baseURL));
     Label5->setToolTip(QString());
-    const TServedUrls urls = MakeServedUrls(host_.State(), host_.LocalAddresses());
+    const TServedUrls urls = MakeServedUrls(host_.State(), addresses);
     for (const std::string& url : urls.ByAddress) {
       auto* row = new QListWidgetItem(SystemToQString(url), AddressList);
       row->setData(kUrlRole, QByteArray::fromStdString(url));
@@ -581,16 +669,37 @@ void TFormSet::ShowAddress() {
     Label5->setToolTip(Label5->text());
     Label5->setCursor(Qt::ArrowCursor);
   }
+  ShowDavAddresses();
   ShowQrCode();
-  // The caption speaks of a code that is only there while something is served.
-  qrCaption_->setVisible(serving_ && QrCodeAvailable());
+  // The caption speaks of a code that is only there while something is served; without a
+  // network it says why there is none (a code of this machine's own loopback is no use to a
+  // phone).
+  qrCaption_->setText(networked_ ? tr("スマートフォンで読み取るとURLを開けます")
+                                 : tr("ネットワークにつながっていません。このPCのブラウザでだけ"
+                                      "開けます。"));
+  qrCaption_->setVisible(serving_ && (QrCodeAvailable() || !networked_));
   Label5->adjustSize();
+}
+
+void TFormSet::ShowDavAddresses() {
+  DavAddresses->clear();
+  const QListWidgetItem* row = AddressList->currentItem();
+  const bool shown = serving_ && host_.State().Settings().WebDav && row != nullptr;
+  if (shown) {
+    for (const auto& [kind, url] : DavUrls(row->data(kUrlRole).toByteArray().toStdString())) {
+      DavAddresses->addItem(kind + QStringLiteral(": ") + QString::fromStdString(url),
+                            QString::fromStdString(url));
+    }
+  }
+  davLabel_->setVisible(shown);
+  DavAddresses->setVisible(shown);
+  DavCopy->setVisible(shown);
 }
 
 void TFormSet::ShowQrCode() {
   const QListWidgetItem* row = AddressList->currentItem();
   const QByteArray url = row ? row->data(kUrlRole).toByteArray() : QByteArray();
-  if (!serving_ || url.isEmpty() || !QrCodeAvailable()) {
+  if (!serving_ || !networked_ || url.isEmpty() || !QrCodeAvailable()) {
     QrCode->clear();
     QrCode->setToolTip(QString());
     return;
@@ -649,6 +758,8 @@ TStoredSettings TFormSet::EditedSettings() const {
   edited.PublishDotFiles = CheckBox3->isChecked();
   edited.KeepUploadNames = CheckBox4->isChecked();
   edited.Language = LanguageOfItem(ComboLanguage->currentIndex());
+  // Not edited here: kept as the settings file has it.
+  edited.WebDav = host_.State().Settings().WebDav;
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = ListView1->topLevelItem(i);
     edited.SharedFolders.push_back(RowName(row) + ";;" + WithFinalSlash(RowPath(row)));
@@ -664,8 +775,17 @@ TFormSet::TStoreOutcome TFormSet::StoreEdits() {
   }
   try {
     host_.StoreSettings(EditedSettings());
+  } catch (const ESettingsNotSaved& e) {
+    // In force all the same; told once, not at every OK of the run.
+    const QString told = tr("設定はこの実行中だけ有効です。ファイル %1 を作成できないため、"
+                            "終了すると失われます。Velmarind をインストールするか、自分の"
+                            "フォルダにコピーしてから起動してください。")
+                             .arg(MessageToQString(e.Path()));
+    if (told != toldNotSaved_) warner_(this, told);
+    toldNotSaved_ = told;
+    return TStoreOutcome::NotSaved;
   } catch (const EFCreateError& e) {
-    warner_(this, MessageToQString(e.what()));
+    warner_(this, tr("ファイル %1 を作成できません").arg(MessageToQString(e.Path())));
     return TStoreOutcome::NotSaved;
   } catch (const std::exception& e) {
     warner_(this, MessageToQString(e.what()));
@@ -678,7 +798,8 @@ TFormSet::TStoreOutcome TFormSet::StoreEdits() {
 }
 
 bool TFormSet::Button1Click() {
-  if (StoreEdits() != TStoreOutcome::Stored) return false;
+  // Settings that could not be saved are in force all the same: the window is done.
+  if (StoreEdits() == TStoreOutcome::Refused) return false;
   Dismiss();
   return true;
 }
@@ -703,7 +824,25 @@ void TFormSet::Dismiss() {
   showMinimized();
 }
 
+bool TFormSet::MayCloseWithEdits() {
+  if (!HasUnsavedEdits()) return true;
+  switch (closeAsker_(this)) {
+    case TCloseChoice::KeepEditing:
+      return false;
+    case TCloseChoice::Save:
+      // Refused input keeps the window open, with the reason told.
+      return StoreEdits() != TStoreOutcome::Refused;
+    case TCloseChoice::Discard:
+      break;
+  }
+  return true;
+}
+
 void TFormSet::closeEvent(QCloseEvent* event) {
+  if (!MayCloseWithEdits()) {
+    event->ignore();
+    return;
+  }
   if (!keepReachable_) {
     QWidget::closeEvent(event);
     return;
@@ -713,8 +852,9 @@ void TFormSet::closeEvent(QCloseEvent* event) {
 }
 
 void TFormSet::Button3Click() {
-  // With files that cannot be written nothing could ever be saved: the program still ends.
-  if (StoreEdits() == TStoreOutcome::Refused) return;
+  // Nothing changed, nothing to save. With files that cannot be written nothing could ever be
+  // saved: the program still ends.
+  if (HasUnsavedEdits() && StoreEdits() == TStoreOutcome::Refused) return;
   Dismiss();
   host_.CloseMainWindow();
 }
@@ -730,12 +870,14 @@ std::vector<std::string> TFormSet::NamesExcept(const QTreeWidgetItem* row) const
 }
 
 void TFormSet::Button5Click() {
-  // The dialog shows what it held when it was last closed.
+  // A new folder starts from empty fields, not from what the dialog last held.
+  diag_.SetFolder("", "");
   diag_.SetTakenNames(NamesExcept(nullptr));
   if (diag_.exec() != QDialog::Accepted) return;
   auto* row = new QTreeWidgetItem(ListView1);
   SetRow(row, diag_.FolderName(), WithFinalSlash(diag_.FolderPath()));
   SetRowMode(row, kDefaultShareMode);
+  ListView1SelectItem();
 }
 
 void TFormSet::Button6Click() {
@@ -789,6 +931,7 @@ void TFormSet::Button9Click() {
 void TFormSet::Button10Click() { close(); }
 
 void TFormSet::ListView1SelectItem() {
+  firstStep_->setVisible(ListView1->topLevelItemCount() == 0);
   QTreeWidgetItem* row = SelectedRow();
   Button6->setEnabled(row != nullptr);
   Button7->setEnabled(row != nullptr);

@@ -32,6 +32,9 @@ class TFormSet : public QWidget {
  public:
   // Shows a refusal to the user (a warning box by default).
   using TWarner = std::function<void(QWidget* parent, const QString& message)>;
+  // The answer to "save the edits before closing?".
+  enum class TCloseChoice { Save, Discard, KeepEditing };
+  using TCloseAsker = std::function<TCloseChoice(QWidget* parent)>;
 
   // What OK came to.
   enum class TStoreOutcome {
@@ -59,10 +62,12 @@ class TFormSet : public QWidget {
   QComboBox* ComboLanguage = nullptr;  // the windows' language: 自動 / 日本語 / English
   QListWidget* AddressList = nullptr;  // the URL of each address, then the URL by name
   QLabel* NameLine = nullptr;          // why no URL by name is listed, when there is none
+  QComboBox* DavAddresses = nullptr;   // the file managers' address of each kind (WebDAV)
+  QPushButton* DavCopy = nullptr;      // copies the one chosen
   TClientsTab* ClientsTab = nullptr;   // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
   QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
-  QPushButton* Button1 = nullptr;    // "OK"
+  QPushButton* Button1 = nullptr;    // "OK", the default: Enter
   QPushButton* Button2 = nullptr;    // "Cancel"
   QPushButton* Button4 = nullptr;    // "URL"
   QPushButton* Button10 = nullptr;   // "閉じる"
@@ -75,6 +80,7 @@ class TFormSet : public QWidget {
   bool KeepsReachable() const { return keepReachable_; }
 
   void SetWarner(TWarner warner) { warner_ = std::move(warner); }
+  void SetCloseAsker(TCloseAsker asker) { closeAsker_ = std::move(asker); }
 
   // The settings the controls hold (call after FindInputProblem found nothing).
   TStoredSettings EditedSettings() const;
@@ -103,8 +109,8 @@ class TFormSet : public QWidget {
   bool Button1Click();
   // Cancel: hides the window, storing nothing.
   void Button2Click();
-  // "終了": stores like OK, then closes the main window; nothing closes when OK refused the
-  // input, while a save that failed for the files still ends the program.
+  // "終了": stores like OK (when anything changed), then closes the main window; nothing closes
+  // when OK refused the input, while a save that failed for the files still ends the program.
   void Button3Click();
   // "URL" and a click on the address: the main window's URL action.
   void Button4Click();
@@ -117,7 +123,7 @@ class TFormSet : public QWidget {
   // Moves the selected row up / down.
   void Button8Click();
   void Button9Click();
-  // "閉じる": closes the window, storing nothing.
+  // "閉じる": closes the window; unsaved edits are saved or dropped as the user answers first.
   void Button10Click();
   // Enables the list buttons for the current selection.
   void ListView1SelectItem();
@@ -145,6 +151,9 @@ class TFormSet : public QWidget {
   void SetRowMode(QTreeWidgetItem* row, TShareMode mode);
   void SwapRows(int upper);
   std::vector<std::string> NamesExcept(const QTreeWidgetItem* row) const;
+  // The file managers' addresses for the address chosen in AddressList (none while nothing is
+  // served or the door is closed).
+  void ShowDavAddresses();
   // The QR code of the URL chosen in AddressList.
   void ShowQrCode();
   QStringList ControlSnapshot() const;
@@ -152,12 +161,19 @@ class TFormSet : public QWidget {
   // Puts the window away: hidden, or minimised with its stored values while it must stay
   // reachable.
   void Dismiss();
+  // Asked before edits would be lost: false when the window is to stay as it is.
+  bool MayCloseWithEdits();
+  // The password tab's note, for the box as it is ticked now.
+  void ShowPasswordNote();
 
   TFormSetHost& host_;
   TFormDiag1& diag_;
   TWarner warner_;
+  TCloseAsker closeAsker_;
+  QString toldNotSaved_;  // the last "not saved" told: the same one is not told again
   bool keepReachable_ = false;
   bool serving_ = false;       // what the address line shows
+  bool networked_ = true;      // the machine has an address besides loopback
   QStringList shownSnapshot_;  // the controls as FormShow filled them
   QLabel* qrCaption_ = nullptr;
   QLabel* label2_ = nullptr;  // the password tab's note
@@ -166,6 +182,9 @@ class TFormSet : public QWidget {
   QLabel* label6_ = nullptr;  // other host names
   QLabel* label7_ = nullptr;  // the URLs
   QLabel* label8_ = nullptr;  // the language
+  QLabel* davLabel_ = nullptr;  // the file managers' addresses
+  QLabel* firstStep_ = nullptr;   // what to do first, while no folder is shared
+  QLabel* folderLine_ = nullptr;  // the program folder these settings belong to
 };
 
 // The port typed into the system tab: decimal digits (full-width ones too) from 1 to 65535,

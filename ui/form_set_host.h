@@ -27,6 +27,10 @@ class TFormSetHost {
   virtual void CloseMainWindow() = 0;
   // This machine's IPv4 addresses now, as the settings window lists their URLs.
   virtual std::vector<std::string> LocalAddresses() const { return FindLocalAddresses(); }
+  // Moves the base URL to an address the machine has now (called before the URLs are shown).
+  virtual void FollowAddresses() {}
+  // The settings in force, which the window shows: the files', or those that could not be saved.
+  virtual TStoredSettings SettingsInForce() { return ReadStoredSettings(State().ProgramFolder()); }
 };
 
 }  // namespace vm

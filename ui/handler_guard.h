@@ -16,6 +16,10 @@ void ShowErrorBox(QWidget* parent, const QString& message);
 QString CurrentExceptionMessage();
 // Places a top-level window in the middle of its screen.
 void CenterOnScreen(QWidget* window);
+// Asks question with the three buttons: save, discard and keep (the default is save, Escape and
+// the close box are keep). 0, 1 or 2 for the one chosen.
+int AskSaveDiscardKeep(QWidget* parent, const QString& title, const QString& question,
+                       const QString& save, const QString& discard, const QString& keep);
 // Runs handler; an exception it throws is shown with ShowErrorBox and goes no further.
 void RunHandler(QWidget* parent, const std::function<void()>& handler);
 

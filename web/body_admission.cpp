@@ -5,6 +5,7 @@
 #include "web/extra_documents.h"
 #include "web/request_guard.h"
 #include "web/signin_document.h"
+#include "web/upload_gate.h"
 
 namespace vm {
 
@@ -45,7 +46,18 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
   if (IsSignInDocument(target.Document)) return TBodyAdmission::Discard;
   if (settings.PassFlag && !state.IsAdmitted(request.RemoteIP)) return TBodyAdmission::Discard;
   if (const TExtraDocument* extra = FindExtraDocument(target.Document)) return extra->Body;
+  // An upload whose query names a folder that refuses it: the body is left on the connection,
+  // for the answer to drop unwritten.
+  if (request.Command == "POST" && AnnouncesBody(request) && DeclaredUploadTarget(target.Query) &&
+      RefusalAtHead(state.Snapshot(), target.Document, target.Query) != TPostRefusal::None) {
+    return TBodyAdmission::Handler;
+  }
   return TBodyAdmission::Keep;
+}
+
+TPeerStanding StandingOf(const TMainState& state, const std::string& address) {
+  return state.Settings().PassFlag && !state.IsAdmitted(address) ? TPeerStanding::Stranger
+                                                                 : TPeerStanding::Known;
 }
 
 }  // namespace vm

@@ -22,7 +22,13 @@ bool AnnouncesBody(const TIdHTTPRequestInfo& request);
 
 // Discard for a request under a foreign host name, one another site started, and one from a
 // client that must still log in; SmallForm for the login document (its password form is all a
-// login needs, and it must never be kept on disk); Keep for the rest.
+// login needs, and it must never be kept on disk); Handler for an upload whose query names a
+// folder that refuses it (RefusalAtHead: the dispatcher drops its body); Keep for the rest.
 TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& request);
+
+// How the engine counts a connection from address: a stranger's while a password is required
+// and the address has not logged in, so that a flood of such connections cannot crowd out the
+// clients that have.
+TPeerStanding StandingOf(const TMainState& state, const std::string& address);
 
 }  // namespace vm

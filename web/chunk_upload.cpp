@@ -6,11 +6,15 @@
 #include <stdio.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -49,6 +53,15 @@ constexpr size_t kPartialTokenLetters = 16;
 constexpr mode_t kPartialMode = 0600;
 // Old partial uploads are looked for at most this often, by the requests of any upload.
 constexpr auto kSweepInterval = std::chrono::minutes(10);
+// Partial uploads at once: each holds disk space until it is whole or swept, and a client
+// (or all of them) must not hold more than these.
+constexpr int kMaxUnfinishedPerClient = 4;
+constexpr int kMaxUnfinished = 32;
+// Pieces reserved on the disk ahead of the one being written: enough that a disk filling up
+// refuses the next piece rather than a write in the middle of it, and never the whole file.
+constexpr int64_t kReservedPieces = 2;
+// The folder of the program's partial files at a share's top: its owner's alone.
+constexpr mode_t kPartialsFolderMode = 0700;
 
 constexpr char kHeldHeader[] = "X-Velmarind-Held: ";
 constexpr char kSavedHeader[] = "X-Velmarind-Saved: ";
@@ -104,22 +117,6 @@ void Send(TIdHTTPResponseInfo& response, const TReply& reply) {
   response.ContentText = std::move(text);
 }
 
-// The value of the parameter of exactly that name ("dirname" is not "name"), or nothing.
-std::optional<std::string_view> Param(std::string_view params, std::string_view name) {
-  size_t start = 0;
-  while (start <= params.size()) {
-    size_t end = params.find('&', start);
-    if (end == std::string_view::npos) end = params.size();
-    const std::string_view item = params.substr(start, end - start);
-    if (item.size() > name.size() && item.substr(0, name.size()) == name &&
-        item[name.size()] == '=') {
-      return item.substr(name.size() + 1);
-    }
-    start = end + 1;
-  }
-  return std::nullopt;
-}
-
 bool IsHex(std::string_view text, bool lowerOnly) {
   for (const char c : text) {
     const bool digit = c >= '0' && c <= '9';
@@ -144,7 +141,7 @@ std::optional<int64_t> Decimal(std::optional<std::string_view> text, int64_t max
 
 std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   TChunkRequest request;
-  const std::string_view op = Param(params, "op").value_or("");
+  const std::string_view op = ParamValue(params, "op").value_or("");
   if (op == "held") {
     request.Op = TChunkOp::Held;
   } else if (op == "put") {
@@ -154,16 +151,16 @@ std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   } else {
     return std::nullopt;
   }
-  const std::string_view id = Param(params, "id").value_or("");
-  const std::string_view share = Param(params, "dirname").value_or("");
-  const std::string_view folder = Param(params, "dirpath").value_or("");
-  const std::string_view name = Param(params, "name").value_or("");
+  const std::string_view id = ParamValue(params, "id").value_or("");
+  const std::string_view share = ParamValue(params, "dirname").value_or("");
+  const std::string_view folder = ParamValue(params, "dirpath").value_or("");
+  const std::string_view name = ParamValue(params, "name").value_or("");
   if (id.size() != kIdLength || !IsHex(id, true) || share.empty() || !IsHex(share, false) ||
       !IsHex(folder, false) || name.empty() || name.size() > kMaxNameHex || !IsHex(name, false)) {
     return std::nullopt;
   }
-  const std::optional<int64_t> size = Decimal(Param(params, "size"), kMaxUploadSize);
-  const std::optional<int64_t> modified = Decimal(Param(params, "mtime"), kMaxUploadSize);
+  const std::optional<int64_t> size = Decimal(ParamValue(params, "size"), kMaxUploadSize);
+  const std::optional<int64_t> modified = Decimal(ParamValue(params, "mtime"), kMaxUploadSize);
   if (!size || !modified) return std::nullopt;
   request.Id = std::string(id);
   request.Upload.ShareName = HexDecode(share);
@@ -172,8 +169,8 @@ std::optional<TChunkRequest> ParseChunkRequest(std::string_view params) {
   request.Upload.Size = *size;
   request.Upload.ModifiedMs = *modified;
   if (request.Op != TChunkOp::Put) return request;
-  const std::optional<int64_t> offset = Decimal(Param(params, "offset"), *size);
-  const std::string_view crc = Param(params, "crc").value_or("");
+  const std::optional<int64_t> offset = Decimal(ParamValue(params, "offset"), *size);
+  const std::string_view crc = ParamValue(params, "crc").value_or("");
   if (!offset || crc.size() != kCrcDigits || !IsHex(crc, false)) return std::nullopt;
   request.Offset = *offset;
   request.Crc = static_cast<uint32_t>(std::stoul(std::string(crc), nullptr, 16));
@@ -215,11 +212,47 @@ TReply WriteFailure(int error) {
 
 // The partial file of a recorded upload, open for writing and checked: a regular file with no
 // other name. Invalid when it is gone (the sweep took it, or the user deleted it).
-TUniqueFd OpenPartial(int folder, const TPartialUpload& upload) {
-  TUniqueFd fd(openat(folder, upload.PartialName.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+TUniqueFd OpenPartial(int place, const TPartialUpload& upload) {
+  TUniqueFd fd(openat(place, upload.PartialName.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
   struct stat info {};
   if (!fd || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) return {};
   return fd;
+}
+
+// The folder that holds a recorded upload's partial file; invalid when it is gone.
+TUniqueFd OpenRecordedPlace(const TPartialUpload& upload) {
+  return TUniqueFd(open(upload.NativeFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// True when a rename moves a file between the two folders: they lie on one mount (by its id
+// where the kernel tells it, else by the device).
+bool OnOneMount(int first, int second) {
+  struct statx a {};
+  struct statx b {};
+  if (statx(first, "", AT_EMPTY_PATH, STATX_MNT_ID, &a) != 0 ||
+      statx(second, "", AT_EMPTY_PATH, STATX_MNT_ID, &b) != 0) {
+    return false;
+  }
+  if ((a.stx_mask & b.stx_mask & STATX_MNT_ID) != 0) return a.stx_mnt_id == b.stx_mnt_id;
+  return a.stx_dev_major == b.stx_dev_major && a.stx_dev_minor == b.stx_dev_minor;
+}
+
+// The folder a new upload's partial file is kept in until it is whole: the program's own at the
+// top of the share, where the sweep finds it however the folder it goes to moves meanwhile.
+// The folder it goes to itself when that lies on another mount (a whole file is named by a
+// rename, which stays on one) or the share's top takes no folder.
+TUniqueFd OpenNewPlace(const TStateSnapshot& snapshot, const std::string& shareName, int folder) {
+  const std::string top = SharedFolderPathByName(*snapshot.SharedFolders, shareName);
+  const TUniqueFd root(open(SystemToNative(top).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (root && OnOneMount(root.Get(), folder)) {
+    const std::string name(kPartialsFolder);
+    if (mkdirat(root.Get(), name.c_str(), kPartialsFolderMode) == 0 || errno == EEXIST) {
+      TUniqueFd place(
+          openat(root.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (place) return place;
+    }
+  }
+  return TUniqueFd(fcntl(folder, F_DUPFD_CLOEXEC, 0));
 }
 
 int64_t SizeOf(int fd) {
@@ -228,7 +261,7 @@ int64_t SizeOf(int fd) {
 }
 
 // Reserves count bytes of the file from offset without changing its size, where the file system
-// can, so that a disk too small refuses an upload at its start rather than after gigabytes.
+// can, so that a disk too small refuses a piece before it is sent rather than in its middle.
 // The refusal when the disk has no room.
 std::optional<TReply> Reserve(int fd, int64_t offset, int64_t count) {
   if (count > 0 && fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, count) != 0 && IsDiskFull(errno))
@@ -236,19 +269,36 @@ std::optional<TReply> Reserve(int fd, int64_t offset, int64_t count) {
   return std::nullopt;
 }
 
-// Starts a recorded upload: the record first, so that the sweep finds every partial file, then
-// the empty partial file.
+// Starts a recorded upload for the client: refused when the client or everyone has too many
+// partial uploads, or the disk has less room than the whole file. The record comes first, so
+// that the sweep finds every partial file, then the empty partial file in place.
 std::optional<TReply> BeginUpload(const TUploadRecords& records, const std::string& id,
-                                  TPartialUpload& upload, int folder, TUniqueFd& partial) {
+                                  const std::string& client, TPartialUpload& upload, int place,
+                                  TUniqueFd& partial) {
+  struct statvfs disk {};
+  if (fstatvfs(place, &disk) == 0 &&
+      static_cast<uint64_t>(upload.Size) > static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize) {
+    return WriteFailure(ENOSPC);
+  }
   upload.PartialName = std::string(kPartialPrefix) + RandomToken(kPartialTokenLetters);
-  upload.NativeFolder = FolderPathOf(folder);
-  if (!records.Write(id, upload)) return Refusal(500, "Internal Server Error", "CannotWrite");
-  partial.Reset(openat(folder, upload.PartialName.c_str(),
+  upload.NativeFolder = FolderPathOf(place);
+  upload.Client = client;
+  upload.GrownAt = std::time(nullptr);
+  upload.GrownHeld = 0;
+  {
+    // Counted and recorded under one lock: two uploads that begin at once see each other.
+    static std::mutex counting;
+    const std::lock_guard<std::mutex> lock(counting);
+    const TUploadRecords::TUnfinished unfinished = records.CountUnfinished(client);
+    if (unfinished.OfClient >= kMaxUnfinishedPerClient || unfinished.All >= kMaxUnfinished) {
+      return Refusal(429, "Too Many Requests", "TooManyUploads");
+    }
+    if (!records.Write(id, upload)) return Refusal(500, "Internal Server Error", "CannotWrite");
+  }
+  partial.Reset(openat(place, upload.PartialName.c_str(),
                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPartialMode));
   const int error = partial ? 0 : errno;
   if (error != 0) {
-    if (partial) unlinkat(folder, upload.PartialName.c_str(), 0);
-    partial.Reset();
     records.Remove(id);
     return WriteFailure(error);
   }
@@ -259,23 +309,24 @@ std::optional<TReply> BeginUpload(const TUploadRecords& records, const std::stri
 // were never checked, and says so by its size: the next chunk's offset no longer fits).
 bool CutBack(int fd, int64_t held) { return ftruncate(fd, held) == 0; }
 
-// Gives the complete partial file its name: the first free one, never replacing an entry.
-// The saved name (system text) on success.
-std::optional<std::string> NameUpload(int folder, const TPartialUpload& upload, bool keepNames,
-                                      int& error) {
+// Gives the complete partial file its name in the folder: the first free one, never replacing
+// an entry. The name the answer gives (system text) on success: in a drop box the browser's,
+// whatever the file got, so that the answer never tells that a name was taken.
+std::optional<std::string> NameUpload(int place, int folder, const TPartialUpload& upload,
+                                      bool keepNames, bool dropBox, int& error) {
   const TUploadNamer namer(keepNames, upload.Name, UploadExtension(upload.Name),
-                           std::chrono::system_clock::now());
+                           std::chrono::system_clock::now(), dropBox);
   const char* partial = upload.PartialName.c_str();
   for (int attempt = 1; attempt <= namer.MaxAttempts(); ++attempt) {
     const std::string name = namer.NativeName(attempt);
-    if (renameat2(folder, partial, folder, name.c_str(), RENAME_NOREPLACE) == 0)
-      return NativeToSystem(name);
+    if (renameat2(place, partial, folder, name.c_str(), RENAME_NOREPLACE) == 0)
+      return NativeToSystem(namer.AnsweredName(attempt));
     if (errno == EEXIST) continue;
     if (errno != EINVAL && errno != ENOSYS) break;
     // A file system that cannot rename without replacing: a link, which never replaces either.
-    if (linkat(folder, partial, folder, name.c_str(), 0) == 0) {
-      unlinkat(folder, partial, 0);
-      return NativeToSystem(name);
+    if (linkat(place, partial, folder, name.c_str(), 0) == 0) {
+      unlinkat(place, partial, 0);
+      return NativeToSystem(namer.AnsweredName(attempt));
     }
     if (errno != EEXIST) break;
   }
@@ -340,12 +391,13 @@ void MaybeSweep(const std::string& programFolder) {
   SweepPartialUploads(programFolder);
 }
 
-TReply AnswerHeld(const TUploadRecords& records, const TChunkRequest& request, int folder) {
+TReply AnswerHeld(const TUploadRecords& records, const TChunkRequest& request) {
   const std::optional<TPartialUpload> record = records.Read(request.Id);
   if (!record) return HeldReply(0);
   if (!record->SameUpload(request.Upload)) return Refusal(409, "Conflict", "Mismatch");
   if (!record->SavedName.empty()) return SavedReply(*record);
-  const TUniqueFd partial = OpenPartial(folder, *record);
+  const TUniqueFd place = OpenRecordedPlace(*record);
+  const TUniqueFd partial = place ? OpenPartial(place.Get(), *record) : TUniqueFd();
   if (!partial) {
     records.Remove(request.Id);
     return HeldReply(0);
@@ -353,12 +405,15 @@ TReply AnswerHeld(const TUploadRecords& records, const TChunkRequest& request, i
   return HeldReply(SizeOf(partial.Get()));
 }
 
-TReply AnswerCancel(const TUploadRecords& records, const TChunkRequest& request, int folder) {
+TReply AnswerCancel(const TUploadRecords& records, const TChunkRequest& request) {
   const std::optional<TPartialUpload> record = records.Read(request.Id);
   if (!record) return HeldReply(0);
   if (!record->SameUpload(request.Upload)) return Refusal(409, "Conflict", "Mismatch");
   if (!record->SavedName.empty()) return SavedReply(*record);
-  if (OpenPartial(folder, *record)) unlinkat(folder, record->PartialName.c_str(), 0);
+  const TUniqueFd place = OpenRecordedPlace(*record);
+  if (place && OpenPartial(place.Get(), *record)) {
+    unlinkat(place.Get(), record->PartialName.c_str(), 0);
+  }
   records.Remove(request.Id);
   return HeldReply(0);
 }
@@ -366,16 +421,21 @@ TReply AnswerCancel(const TUploadRecords& records, const TChunkRequest& request,
 TReply AnswerPut(TDocumentCall& call, const TUploadRecords& records, const TChunkRequest& request,
                  int folder, TIdBodyReader& body) {
   std::optional<TPartialUpload> record = records.Read(request.Id);
-  TUniqueFd partial;
+  TUniqueFd place, partial;
   if (!record) {
     if (request.Offset != 0) return Refusal(409, "Conflict", "Offset", 0);
     record = request.Upload;
-    if (std::optional<TReply> refused = BeginUpload(records, request.Id, *record, folder, partial))
+    place = OpenNewPlace(call.Snapshot, record->ShareName, folder);
+    if (!place) return WriteFailure(errno);
+    if (std::optional<TReply> refused =
+            BeginUpload(records, request.Id, call.Address, *record, place.Get(), partial)) {
       return *refused;
+    }
   } else {
     if (!record->SameUpload(request.Upload)) return Refusal(409, "Conflict", "Mismatch");
     if (!record->SavedName.empty()) return SavedReply(*record);
-    partial = OpenPartial(folder, *record);
+    place = OpenRecordedPlace(*record);
+    if (place) partial = OpenPartial(place.Get(), *record);
     if (!partial) {
       records.Remove(request.Id);
       return Refusal(409, "Conflict", "Offset", 0);
@@ -383,33 +443,42 @@ TReply AnswerPut(TDocumentCall& call, const TUploadRecords& records, const TChun
   }
   const int64_t held = SizeOf(partial.Get());
   if (request.Offset != held) return Refusal(409, "Conflict", "Offset", held);
-  // The room for the rest, again: a cut chunk gave back what was reserved past it, and the disk
-  // may have filled since the upload began.
-  if (std::optional<TReply> full = Reserve(partial.Get(), held, record->Size - held)) {
+  // Room for this piece and the next, again: a cut piece gave back what was reserved past it,
+  // and the disk may have filled since the upload began.
+  const int64_t ahead = std::min(record->Size - held, kReservedPieces * request.Length);
+  if (std::optional<TReply> full = Reserve(partial.Get(), held, ahead)) {
     // Nothing held yet: nothing is kept either. What was held stays, to go on with once there is
     // room again.
     if (held == 0) {
-      unlinkat(folder, record->PartialName.c_str(), 0);
+      unlinkat(place.Get(), record->PartialName.c_str(), 0);
       records.Remove(request.Id);
     }
     return *full;
   }
   if (std::optional<TReply> refused = ReceiveChunk(body, partial.Get(), request)) return *refused;
   const int64_t now = request.Offset + request.Length;
-  if (now < record->Size) return HeldReply(now);
+  if (now < record->Size) {
+    if (record->RenewedBy(now)) {
+      record->GrownAt = std::time(nullptr);
+      record->GrownHeld = now;
+      records.Write(request.Id, *record);
+    }
+    return HeldReply(now);
+  }
 
   // Whole: it takes its name only if every byte is there and the file system took them all
   // (some report a failed write only at the close).
   if (SizeOf(partial.Get()) != record->Size || fchmod(partial.Get(), kPublicFileMode) != 0 ||
       close(partial.Release()) != 0) {
     const int error = errno;
-    unlinkat(folder, record->PartialName.c_str(), 0);
+    unlinkat(place.Get(), record->PartialName.c_str(), 0);
     records.Remove(request.Id);
     return WriteFailure(error);
   }
   int error = 0;
-  std::optional<std::string> saved =
-      NameUpload(folder, *record, call.Snapshot.Settings.KeepUploadNames, error);
+  const bool dropBox = TShareAccess(call.Snapshot).ModeAt(folder) == TShareMode::UploadOnly;
+  std::optional<std::string> saved = NameUpload(
+      place.Get(), folder, *record, call.Snapshot.Settings.KeepUploadNames, dropBox, error);
   if (!saved) return WriteFailure(error);
   record->SavedName = std::move(*saved);
   records.Write(request.Id, *record);  // a lost answer can be asked again
@@ -460,9 +529,9 @@ void AnswerChunkRequest(TDocumentCall& call) {
   const TUploadRecords records(call.Snapshot.ProgramFolder);
   switch (request->Op) {
     case TChunkOp::Held:
-      return reply(AnswerHeld(records, *request, folder.Get()));
+      return reply(AnswerHeld(records, *request));
     case TChunkOp::Cancel:
-      return reply(AnswerCancel(records, *request, folder.Get()));
+      return reply(AnswerCancel(records, *request));
     case TChunkOp::Put:
       break;
   }

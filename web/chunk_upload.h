@@ -12,7 +12,8 @@
 // hex of the browser's UTF-8 file name, crc the CRC-32 of the body as 8 hex digits. Each answer
 // is plain text and says "X-Velmarind-Held: <bytes>" on success and on a wrong offset (409);
 // the chunk that completes the file also says "X-Velmarind-Saved: <hex of the saved name>", and
-// so does every later question about that upload. Refusals say "X-Velmarind-Refused: <word>".
+// so does every later question about that upload. Refusals say "X-Velmarind-Refused: <word>";
+// a new upload beyond the partial ones a client (or everyone) may hold is refused with 429.
 #pragma once
 
 #include <string_view>
@@ -29,7 +30,7 @@ inline constexpr int64_t kMaxChunkBytes = int64_t{32} << 20;
 // Answers a question, a chunk or a cancel of a resumable upload.
 void AnswerChunkRequest(TDocumentCall& call);
 
-// Removes the partial uploads of the program folder that were untouched for kPartialLifetime.
+// Removes the partial uploads of the program folder that have not grown for kPartialLifetime.
 void SweepPartialUploads(const std::string& programFolder);
 
 }  // namespace vm

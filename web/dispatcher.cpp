@@ -11,6 +11,7 @@
 #include "web/document_table.h"
 #include "web/download.h"
 #include "web/extra_documents.h"
+#include "web/login_page_files.h"
 #include "web/page_file.h"
 #include "web/pages.h"
 #include "web/post_body.h"
@@ -115,19 +116,23 @@ TAnswerBody AnswerGatedClient(TMainState& state, TLoginThrottle& throttle,
                               const TStateSnapshot& snapshot, const std::string& address,
                               const std::string& document, const std::string& sent, bool mayLogIn) {
   const std::string loginPage = PageFilePath(snapshot.ProgramFolder, "login", address);
-  if (!mayLogIn || !IsLoginDocument(document)) {
-    return {MakeLoginPage(snapshot, "", loginPage, "", LoginWaitSeconds(throttle, address)), "",
-            true};
-  }
+  // The login form, its page file counted among those of clients not logged in.
+  const auto loginForm = [&](const std::string& variant) {
+    TAnswerBody answer{MakeLoginPage(snapshot, "", loginPage, variant,
+                                         LoginWaitSeconds(throttle, address)), "", true};
+    NoteLoginPageFile(loginPage);
+    return answer;
+  };
+  if (!mayLogIn || !IsLoginDocument(document)) return loginForm("");
   // The wait comes before the check: an answer that came sooner would tell the guess. The
   // password is read after it, as the settings may have changed meanwhile.
   if (throttle.WaitForTurn(address) && PasswordMatches(sent, state.Settings().Password)) {
     throttle.Succeeded(address);
     state.Admit(address);
+    ForgetLoginPageFile(loginPage);
     return WritePage(MakeLoginDonePage, "index", snapshot, address, "");
   }
-  return {MakeLoginPage(snapshot, "", loginPage, "r", LoginWaitSeconds(throttle, address)), "",
-          true};
+  return loginForm("r");
 }
 
 // Routes by the document table and has the answer written.
@@ -142,15 +147,17 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
       const bool idUsable = IsElementId(GetParam(params, "pid"));
       bool found = false;
       TShareMode mode = kDefaultShareMode;
-      std::string data = MakeListingPage(snapshot, idUsable ? params : std::string(),
-                                         PageFilePath(folder, "script", address), &found, &mode);
+      const std::string pageFile = PageFilePath(folder, "script", address);
+      TUniqueFd data = MakeListingPage(snapshot, idUsable ? params : std::string(), pageFile,
+                                       &found, &mode);
       response.ContentType = kListingType;
       response.CustomHeaders.Add(kListingPolicy);
       // The page script tells a folder that went away from an empty one by this.
       if (!found) response.CustomHeaders.Add(kMissingFolderHeader);
       // ... and offers only what the share's mode allows (the server checks it anyway).
       if (found) response.CustomHeaders.Add(kModeHeader + std::string(ShareModeWord(mode)));
-      return {std::move(data), "", false};
+      // Served from the page file as written: a large folder's listing is never held.
+      return {"", pageFile, false, std::move(data)};
     }
     case TAnswer::Download: {
       TDownload download = PrepareDownload(snapshot, params, response);
@@ -173,7 +180,8 @@ TAnswerBody AnswerDocument(const TStateSnapshot& snapshot, const std::string& ad
 // Says what became of an upload posted by the page script: the names saved (hex, in body order,
 // comma-separated), or why nothing was.
 void AddUploadResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
-  if (!outcome.SavedNames.empty()) {
+  const bool uploaded = !outcome.Change || outcome.Change->Kind == TShareChange::TKind::Upload;
+  if (uploaded && !outcome.SavedNames.empty()) {
     std::string names;
     for (const std::string& name : outcome.SavedNames) {
       if (!names.empty()) names += ',';
@@ -188,8 +196,9 @@ void AddUploadResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response)
 
 // Says what became of a new text, for the text page that posted it.
 void AddNewTextResult(const TPostOutcome& outcome, TIdHTTPResponseInfo& response) {
-  if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText) {
-    response.CustomHeaders.Add(kSavedHeader + HexEncode(outcome.Change->FileName));
+  if (outcome.Change && outcome.Change->Kind == TShareChange::TKind::NewText &&
+      !outcome.SavedNames.empty()) {
+    response.CustomHeaders.Add(kSavedHeader + HexEncode(outcome.SavedNames.front()));
   } else if (const char* word = RefusalWord(outcome.Refusal)) {
     response.CustomHeaders.Add(std::string(kRefusedHeader) + word);
   }
@@ -220,7 +229,11 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   if (!foreign) sent = bodySent ? request.FormText : request.RawParams;
 
   TAnswerBody answer;
-  if (IsSignInDocument(document)) {
+  if (const std::string_view asset = LoginAssetKey(document); !asset.empty()) {
+    // The installed style sheet or script under the name the login page uses: nothing of the
+    // user's, so also before a login; no parameters or body are looked at.
+    answer = AnswerDocument(snapshot, address, std::string(asset), "", response);
+  } else if (IsSignInDocument(document)) {
     const TSignInOutcome outcome = SignIn(state, throttle, snapshot, request);
     if (outcome == TSignInOutcome::GoOn) {
       AnswerGoOn(response);
@@ -232,11 +245,8 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
               "", true};
   } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
-    // neither parsed nor saved. The installed style sheet and script hold nothing of the
-    // user's, and the login page uses them.
-    answer = IsInstalledFile(document)
-                 ? AnswerDocument(snapshot, address, document, "", response)
-                 : AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
+    // neither parsed nor saved.
+    answer = AnswerGatedClient(state, throttle, snapshot, address, document, sent, !foreign);
   } else if (const TExtraDocument* extra = FindExtraDocument(document)) {
     // An added document answers for itself; its body, if any, is its own to read, and its
     // query counts also beside a body (a small form body, when it has one, comes first).
@@ -250,6 +260,12 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
   } else {
     std::string params = PercentDecoded(sent);
     std::optional<TPostOutcome> posted;
+    if (request.BodyOnConnection) {
+      // An upload whose query named a folder that refuses it: its body was left unread.
+      posted.emplace();
+      posted->Refusal =
+          DropRefusedUpload(snapshot, thread != nullptr ? thread->Connection() : nullptr, request);
+    }
     // The login document's body is a password form: it is never parsed or kept, whoever sends it.
     if (!foreign && !IsLoginDocument(document) && request.PostStream &&
         request.PostStream->Size() > 0) {

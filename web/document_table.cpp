@@ -24,6 +24,9 @@ constexpr TDocumentRow kDocumentTable[] = {
 // clang-format on
 
 constexpr std::string_view kLoginDocument = "login.html";
+// The names the login page loads the installed files by (see LoginAssetKey).
+constexpr std::string_view kLoginStyleSheet = "vm-style";
+constexpr std::string_view kLoginScript = "vm-script";
 
 }  // namespace
 
@@ -45,10 +48,12 @@ bool IsLoginDocument(std::string_view document) {
   return document.find(kLoginDocument) != std::string_view::npos;
 }
 
-bool IsInstalledFile(std::string_view document) {
-  if (IsLoginDocument(document)) return false;
-  const TAnswer answer = AnswerFor(document);
-  return answer == TAnswer::StyleSheet || answer == TAnswer::Script;
+std::string_view LoginAssetKey(std::string_view document) {
+  if (HasDesignedKey(document)) return {};
+  const std::string_view last = document.substr(document.rfind('/') + 1);
+  if (last == kLoginStyleSheet) return "vcom.css";
+  if (last == kLoginScript) return "vcom.js";
+  return {};
 }
 
 bool IsPlainIndexRequest(std::string_view command, std::string_view document,

@@ -17,9 +17,11 @@ bool HasDesignedKey(std::string_view document);
 // True when the document contains "login.html", the one the login gate checks passwords on.
 bool IsLoginDocument(std::string_view document);
 
-// True when the document is the installed style sheet or page script (and not the login
-// document): files that hold nothing of the user's, served also before a login.
-bool IsInstalledFile(std::string_view document);
+// The designed key ("vcom.css" or "vcom.js") of the installed file that the document names by
+// its login name ("vm-style", "vm-script": the whole last segment, and no designed key in it);
+// empty for any other document. These hold nothing of the user's and the login page uses them,
+// so they are served also before a login, while the designed names keep their answers.
+std::string_view LoginAssetKey(std::string_view document);
 
 // True for a request another site may start: a GET or HEAD of a document the index page
 // answers, without parameters and without a body. It reads and changes nothing.

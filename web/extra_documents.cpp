@@ -21,6 +21,8 @@ constexpr TExtraDocument kExtraDocuments[] = {
     {kChunkDocument, AnswerChunkRequest, TBodyAdmission::Handler},
     {"vm-view", AnswerViewDocument, TBodyAdmission::Discard},
     {"vm-thumb", AnswerThumbnailDocument, TBodyAdmission::Discard},
+    {"vm-picture", AnswerPictureDocument, TBodyAdmission::Discard},
+    {"vm-facts", AnswerVideoFactsDocument, TBodyAdmission::Discard},
 };
 // clang-format on
 

@@ -35,6 +35,8 @@ std::string MakeIndexPage(const TStateSnapshot& state, const std::string&, const
       "<center><h1>Velmarind</h1></center><hr>",
   };
   for (const std::string& entry : *state.SharedFolders) lines.push_back(FolderLinkLine(entry));
+  // A browser that finds nothing is told why, rather than left with an empty page.
+  if (state.SharedFolders->empty()) lines.push_back("<p>" + texts::NothingShared() + "</p>");
   const std::vector<std::string> rest = {
       "<hr>",
       "<form name=\"mform\" action=\"index.html\" method=\"POST\" enctype=\"multipart/form-data\" "

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <vector>
 
 #include "platform/fs_names.h"
+#include "platform/spill_sorter.h"
 #include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
@@ -82,67 +82,40 @@ void AppendLocalDate(std::string& out, time_t time) {
   out.append(text, static_cast<size_t>(p - text));
 }
 
-// One record for the entry nativeName of the folder, or "" when it is to be left out.
-// pathHex is HexEncode(path): a record's full-path field is it followed by the hex of the name
-// (neither holds a NUL byte, so the two hex texts simply join).
+// The sort record of the entry nativeName of the folder: its record without the full-path
+// field, ";;K::name::nameHex::" and for a file "date::size" (see WriteRecord).
 // Entries are looked up relative to the open folder (folderFd): no path walk per entry.
 // Appends the record to out; false (and nothing appended) when the entry is to be left out.
-bool AppendRecord(std::string& out, const TShareAccess& access, const std::string& pathHex,
-                  int folderFd, const std::string& nativeName) {
+bool AppendSortRecord(std::string& out, const TShareAccess& access, int folderFd,
+                      const std::string& nativeName) {
   // A link is shown as what it leads to, and only when that lies inside the shares where
   // listing is allowed (not inside a drop box): opening it would show nothing, and its date and
   // size would tell about a place that is not shared.
   struct stat info {};
   if (!access.StatEntry(folderFd, nativeName, TShareOperation::List, info)) return false;
-  const std::string systemName = NativeToSystem(nativeName);
   const bool folder = S_ISDIR(info.st_mode);
-  // Appended in place: the records of a large folder are the bulk of the page.
-  std::string& record = out;
-  const std::string nameHex = HexEncode(systemName);
-  record += kFieldSeparator;
-  record += folder ? 'D' : 'F';
-  record += kPartSeparator;
+  out += kFieldSeparator;
+  out += folder ? 'D' : 'F';
+  out += kPartSeparator;
   if (IsAscii(nativeName)) {
-    AppendDisplayName(record, nativeName);
+    AppendDisplayName(out, nativeName);
   } else {
-    AppendDisplayName(record, ToValidUtf8(nativeName));
+    AppendDisplayName(out, ToValidUtf8(nativeName));
   }
-  record += kPartSeparator;
-  record += nameHex;
-  record += kPartSeparator;
-  record += pathHex;
-  record += nameHex;
-  if (folder) {
-    record += kHexOfSlash;
-    record += kPartSeparator;
-    record += kPartSeparator;
-  } else {
-    record += kPartSeparator;
-    AppendLocalDate(record, info.st_mtime);
-    record += kPartSeparator;
-    record += std::to_string(static_cast<unsigned long long>(info.st_size));
+  out += kPartSeparator;
+  out += HexEncode(NativeToSystem(nativeName));
+  out += kPartSeparator;
+  if (!folder) {
+    AppendLocalDate(out, info.st_mtime);
+    out += kPartSeparator;
+    out += std::to_string(static_cast<unsigned long long>(info.st_size));
   }
   return true;
 }
 
-// Where one record stands in the buffer that holds them all.
-struct TRecordSpan {
-  size_t offset;
-  size_t length;
-};
-
-// The records of a folder, kept end to end in one buffer (a large folder holds many thousand):
-// far fewer allocations, and the page is built from it with one copy.
-struct TRecords {
-  std::string bytes;
-  std::vector<TRecordSpan> spans;
-  std::string_view At(const TRecordSpan& span) const {
-    return std::string_view(bytes).substr(span.offset, span.length);
-  }
-};
-
 // Record order: ignoring the case of ASCII letters, then by bytes where that ties, for a
-// stable page.
+// stable page. Sort records of two entries differ before either one's name field ends (the
+// shown name holds no ":", the hex names differ), so they sort as the whole records would.
 bool RecordBefore(std::string_view a, std::string_view b) {
   const size_t common = std::min(a.size(), b.size());
   for (size_t k = 0; k < common; ++k) {
@@ -154,65 +127,81 @@ bool RecordBefore(std::string_view a, std::string_view b) {
   return a < b;
 }
 
-// The sorted records of the folder; none when it lies outside the shares or cannot be read,
-// which found then tells, and none where its share does not allow listing. Entries with a
-// leading "." are left out unless dot files are published. mode gets the mode there.
-TRecords ListFolder(const TShareAccess& access, const std::string& path, bool& found,
-                    TShareMode& mode) {
-  TRecords records;
+// Writes the record of a sort record: the full-path field, pathHex and the hex name (and the
+// hex of "/" for a folder), goes after the hex name.
+void WriteRecord(TPageFileWriter& page, std::string_view sorted, std::string_view pathHex) {
+  const size_t nameEnd = sorted.find(kPartSeparator, 5);  // after ";;K::"
+  const size_t hexEnd = sorted.find(kPartSeparator, nameEnd + 2);
+  const std::string_view nameHex = sorted.substr(nameEnd + 2, hexEnd - nameEnd - 2);
+  page.Append(sorted.substr(0, hexEnd + 2));
+  page.Append(pathHex);
+  page.Append(nameHex);
+  if (sorted[2] == 'D') {
+    page.Append(kHexOfSlash);
+    page.Append(kPartSeparator);
+    page.Append(kPartSeparator);
+  } else {
+    page.Append(kPartSeparator);
+    page.Append(sorted.substr(hexEnd + 2));
+  }
+}
+
+// Sorts the entries of the folder into records; none when it lies outside the shares or
+// cannot be read, which found then tells, and none where its share does not allow listing.
+// Entries with a leading "." are left out unless dot files are published. mode gets the mode
+// there.
+void ListFolder(const TShareAccess& access, const std::string& path, TSpillSorter& records,
+                bool& found, TShareMode& mode) {
   found = false;
   TSharedEntry folder = access.Open(path, TEntryKind::Folder);
-  if (!folder.Fd) return records;
+  if (!folder.Fd) return;
   mode = access.ModeAt(folder.Fd.Get()).value_or(kDefaultShareMode);
   if (!ModeAllows(mode, TShareOperation::List)) {
     found = true;
-    return records;
+    return;
   }
   struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
   };
   // The folder is read through the descriptor that was checked.
   std::unique_ptr<DIR, DirCloser> dir(fdopendir(folder.Fd.Get()));
-  if (!dir) return records;
+  if (!dir) return;
   folder.Fd.Release();  // closed with the folder's stream
   found = true;
-  const std::string pathHex = HexEncode(path);
+  std::string record;
   while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    if (!access.PublishDotFiles() && IsDotName(name)) continue;
-    const size_t start = records.bytes.size();
-    if (AppendRecord(records.bytes, access, pathHex, dirfd(dir.get()), name)) {
-      records.spans.push_back({start, records.bytes.size() - start});
-    }
+    if (access.HidesName(name)) continue;
+    record.clear();
+    if (AppendSortRecord(record, access, dirfd(dir.get()), name)) records.Add(record);
   }
-  std::sort(records.spans.begin(), records.spans.end(),
-            [&records](const TRecordSpan& a, const TRecordSpan& b) {
-              return RecordBefore(records.At(a), records.At(b));
-            });
-  return records;
 }
 
 }  // namespace
 
-std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
-                            const std::string& pageFile, bool* found, TShareMode* mode) {
+TUniqueFd MakeListingPage(const TStateSnapshot& state, const std::string& params,
+                          const std::string& pageFile, bool* found, TShareMode* mode) {
   const std::string pid = GetParam(params, "pid");
   const std::string name = HexDecode(GetParam(params, "name"));
   const std::string path = HexDecode(GetParam(params, "path"));
-  // The display name may be one that CP932 cannot hold and so kept as UTF-8 bytes.
-  std::string line = pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) +
-                     kFieldSeparator + HexEncode(name) + kFieldSeparator + HexEncode(path);
   bool listed = false;
   TShareMode modeThere = kDefaultShareMode;
   const TShareAccess access(state);
-  const TRecords records = ListFolder(access, path, listed, modeThere);
-  line.reserve(line.size() + records.bytes.size() + 2);
-  for (const TRecordSpan& span : records.spans) line += records.At(span);
-  line += "\r\n";
+  // The records are written as they come out of the sort: a folder of many thousand entries
+  // under a long path makes a page of hundreds of MB, which is never held.
+  TSpillSorter records(RecordBefore);
+  ListFolder(access, path, records, listed, modeThere);
+  TPageFileWriter page(pageFile);
+  const std::string pathHex = HexEncode(path);
+  // The display name may be one that CP932 cannot hold and so kept as UTF-8 bytes.
+  page.Append(pid + kFieldSeparator + DisplayName(SystemToDisplayUtf8(name)) + kFieldSeparator +
+              HexEncode(name) + kFieldSeparator + pathHex);
+  for (std::string_view record; records.Next(record);) WriteRecord(page, record, pathHex);
+  page.Append("\r\n");
   if (found != nullptr) *found = listed;
   if (mode != nullptr && listed) *mode = modeThere;
-  return WritePageText(pageFile, std::move(line));
+  return page.Commit();
 }
 
 }  // namespace vm

@@ -1,8 +1,12 @@
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/fs_names.h"
+#include "platform/iconv_converter.h"
 #include "platform/text_helpers.h"
 #include "web/page_file.h"
 #include "web/pages.h"
@@ -14,16 +18,46 @@ namespace {
 
 constexpr char kWrongPasswordVariant[] = "r";
 
-// What the login page's str2hex sends for text: each UTF-16 unit in lowercase hex without
-// leading zeros (the browser sends upper case; callers compare after lower-casing).
-std::string BrowserHex(const std::u16string& units) {
+// What the login page's str2hex sends for UTF-8 text: each UTF-16 unit in lowercase hex without
+// leading zeros (the browser sends upper case; callers compare after lower-casing). Nothing for
+// bytes that are not UTF-8.
+std::optional<std::string> BrowserHex(std::string_view utf8) {
+  thread_local IconvConverter toUnits("UTF-16LE", "UTF-8");
+  const std::optional<std::string> units = toUnits.Convert(utf8);
+  if (!units) return std::nullopt;
   std::string hex;
-  for (char16_t unit : units) {
+  for (size_t i = 0; i + 1 < units->size(); i += 2) {
     char digits[8];
-    std::snprintf(digits, sizeof digits, "%x", static_cast<unsigned>(unit));
+    std::snprintf(digits, sizeof digits, "%x",
+                  static_cast<unsigned char>((*units)[i]) |
+                      (static_cast<unsigned>(static_cast<unsigned char>((*units)[i + 1])) << 8));
     hex += digits;
   }
   return hex;
+}
+
+// The texts a person may have typed for a stored password, as the browser's hex. The settings
+// window stores each "/"-separated piece as Shift_JIS when Shift_JIS holds it, else as its UTF-8
+// bytes; some bytes read both ways (C3 A9 is "é" and "ﾃｩ"), so every reading of each piece counts.
+// A piece that is neither valid Shift_JIS nor UTF-8 has no reading: it cannot be typed.
+bool BrowserFormMatches(std::string_view pw, std::string_view stored) {
+  const size_t slash = std::min(stored.find('/'), stored.size());
+  const std::string_view piece = stored.substr(0, slash);
+  std::vector<std::string> readings;
+  if (std::optional<std::string> sjis = ShiftJisToUtf8Strict(piece)) readings.push_back(*sjis);
+  if (!Utf8ToShiftJis(piece)) readings.emplace_back(piece);
+  for (const std::string& reading : readings) {
+    std::optional<std::string> hex = BrowserHex(reading);
+    if (!hex || pw.substr(0, hex->size()) != *hex) continue;
+    const std::string_view rest = pw.substr(hex->size());
+    if (slash == stored.size()) {
+      if (rest.empty()) return true;
+    } else if (rest.substr(0, 2) == "2f" &&
+               BrowserFormMatches(rest.substr(2), stored.substr(slash + 1))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -35,10 +69,8 @@ bool PasswordMatches(const std::string& sent, const std::string& storedPassword)
   if (pw.empty()) return PercentDecoded(GetParam(sent, "passwd")) == storedPassword;
   if (HexDecode(pw) == storedPassword) return true;
   // The browser sends the code of each character, not its Shift_JIS bytes, so a password with
-  // characters outside 0x10-0x7F can only match in that form. A stored text that is not valid
-  // Shift_JIS has no such form: converting it could drop bytes and match a shorter "pw".
-  if (storedPassword.empty() || !ShiftJisToUtf8Strict(storedPassword)) return false;
-  return pw == BrowserHex(ShiftJisToWide(storedPassword));
+  // characters outside 0x10-0x7F can only match in that form.
+  return !storedPassword.empty() && BrowserFormMatches(pw, storedPassword);
 }
 
 std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::string& pageFile,
@@ -81,7 +113,8 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
   };
   // The style sheet and the page script, which puts the focus into the field, speaks the
   // browser's language and says how long a check will wait.
-  std::vector<std::string> head = {kViewportLine, kStyleSheetLine, PageScriptLine("login")};
+  std::vector<std::string> head = {kViewportLine, kLoginStyleSheetLine,
+                                   PageScriptLine("login", "vm-script")};
   if (waitSeconds > 0) {
     head.push_back("<meta name=\"velmarind-wait\" content=\"" + std::to_string(waitSeconds) + "\">");
   }

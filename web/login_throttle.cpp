@@ -11,14 +11,32 @@ TLoginThrottle::TClock::duration TLoginThrottle::DelayOf(int attempt) const {
   return firstDelay_ * (1 << std::min(attempt - kFreeAttempts - 1, kMaxDoublings));
 }
 
-void TLoginThrottle::MakeRoom(TClock::time_point now) {
+bool TLoginThrottle::MakeRoom(TClock::time_point now) {
   std::erase_if(entries_,
                 [&](const auto& item) { return now - item.second.lastSeen > kForgetAfter; });
-  if (entries_.size() < kMaxAddresses) return;
-  const auto quietest = std::min_element(
-      entries_.begin(), entries_.end(),
-      [](const auto& a, const auto& b) { return a.second.lastSeen < b.second.lastSeen; });
-  entries_.erase(quietest);
+  if (entries_.size() < kMaxAddresses) return true;
+  // The fewest attempts go first, the longest quiet among them; never one that is delayed.
+  auto dropped = entries_.end();
+  for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+    const TEntry& entry = it->second;
+    if (entry.attempts >= kFreeAttempts) continue;
+    if (dropped == entries_.end() || entry.attempts < dropped->second.attempts ||
+        (entry.attempts == dropped->second.attempts && entry.lastSeen < dropped->second.lastSeen)) {
+      dropped = it;
+    }
+  }
+  if (dropped != entries_.end()) {
+    entries_.erase(dropped);
+    return true;
+  }
+  return entries_.size() < kMaxTrackedAddresses;
+}
+
+bool TLoginThrottle::Crowded(TClock::time_point now) {
+  while (!recent_.empty() && now - recent_.front() >= std::chrono::seconds(1)) {
+    recent_.pop_front();
+  }
+  return recent_.size() >= static_cast<size_t>(kMaxWrongPerSecond);
 }
 
 std::optional<TLoginThrottle::TClock::time_point> TLoginThrottle::Reserve(
@@ -29,12 +47,15 @@ std::optional<TLoginThrottle::TClock::time_point> TLoginThrottle::Reserve(
     found->second = TEntry{};
   }
   if (found == entries_.end()) {
-    if (entries_.size() >= kMaxAddresses) MakeRoom(now);
+    if (entries_.size() >= kMaxAddresses && !MakeRoom(now)) return std::nullopt;
     found = entries_.emplace(address, TEntry{}).first;
   }
   TEntry& entry = found->second;
-  const TClock::time_point turn = std::max(now, entry.nextCheck) + DelayOf(entry.attempts + 1);
+  TClock::time_point turn = std::max(now, entry.nextCheck) + DelayOf(entry.attempts + 1);
   if (turn - now > DelayOf(kFreeAttempts + 1 + kMaxDoublings)) return std::nullopt;
+  if (Crowded(now)) turn = std::max(turn, now + firstDelay_);
+  recent_.push_back(now);
+  if (recent_.size() > static_cast<size_t>(kMaxWrongPerSecond)) recent_.pop_front();
   ++entry.attempts;
   entry.nextCheck = turn;
   entry.lastSeen = now;
@@ -57,6 +78,7 @@ TLoginThrottle::TClock::duration TLoginThrottle::WaitAhead(const std::string& ad
 void TLoginThrottle::Succeeded(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
   entries_.erase(address);
+  if (!recent_.empty()) recent_.pop_back();
 }
 
 size_t TLoginThrottle::TrackedAddresses() const {

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/atomic_file.h"
+#include "platform/exception.h"
 #include "platform/fs_names.h"
 #include "platform/sjis.h"
 
@@ -22,6 +23,8 @@ constexpr std::string_view kPageExtension = ".html";
 // The page on disk is compared in reads of this size: a large listing needs no second buffer
 // of its own size.
 constexpr size_t kCompareChunk = 32 * 1024;
+// A page written as it is made goes to its file in writes of this size.
+constexpr size_t kWriteChunk = 64 * 1024;
 
 // True when the file holds exactly these bytes. A page is mostly the same as the one written
 // for the previous request; reading it back is far cheaper than creating and renaming a file,
@@ -32,7 +35,9 @@ bool HoldsExactly(const std::string& nativePath, std::string_view content) {
   const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info {};
+  // A page left readable by others (by an earlier version) is written anew, with the page mode.
   bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              (info.st_mode & 07777) == kPageFileMode &&
               static_cast<uint64_t>(info.st_size) == content.size();
   if (same) {
     // One byte more than the page is asked for, so that a file grown meanwhile shows.
@@ -68,8 +73,45 @@ std::string WritePageFile(const std::string& path, const std::vector<std::string
 
 std::string WritePageText(const std::string& path, std::string content) {
   const std::string target = SystemToNative(path);
-  if (!HoldsExactly(target, content)) WriteFileAtomically(path, content);
+  if (!HoldsExactly(target, content)) WriteFileAtomically(path, content, kPageFileMode);
   return content;
+}
+
+TPageFileWriter::TPageFileWriter(const std::string& path)
+    : path_(path), temporary_(SystemToNative(path) + std::string(kAtomicTemporarySuffix)) {
+  // In the page's folder, so that the rename replaces the page in one step.
+  file_.Reset(::mkostemp(temporary_.data(), O_CLOEXEC));
+  if (!file_) throw EFCreateError(path_);
+  pending_.reserve(kWriteChunk);
+}
+
+TPageFileWriter::~TPageFileWriter() {
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void TPageFileWriter::Append(std::string_view bytes) {
+  if (pending_.size() + bytes.size() > kWriteChunk) Flush();
+  if (bytes.size() > kWriteChunk) {
+    if (!WriteAllBytes(file_.Get(), bytes)) throw EFCreateError(path_);
+    return;
+  }
+  pending_ += bytes;
+}
+
+void TPageFileWriter::Flush() {
+  if (!WriteAllBytes(file_.Get(), pending_)) throw EFCreateError(path_);
+  pending_.clear();
+}
+
+TUniqueFd TPageFileWriter::Commit() {
+  Flush();
+  if (::fchmod(file_.Get(), kPageFileMode) != 0 ||
+      ::rename(temporary_.c_str(), SystemToNative(path_).c_str()) != 0) {
+    throw EFCreateError(path_);
+  }
+  temporary_.clear();
+  // The descriptor was opened for writing as well: served by offset, it is read from the start.
+  return std::move(file_);
 }
 
 bool IsPageFileTemporaryName(std::string_view name) {

@@ -11,8 +11,12 @@ const char kViewportLine[] =
     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
 const char kStyleSheetLine[] = "<link rel=\"stylesheet\" type=\"text/css\" href=\"vcom.css\">";
 
-std::string PageScriptLine(const std::string& kind) {
-  return "<script type=\"text/javascript\" src=\"vcom.js\" data-page=\"" + kind + "\"></script>";
+const char kLoginStyleSheetLine[] =
+    "<link rel=\"stylesheet\" type=\"text/css\" href=\"vm-style\">";
+
+std::string PageScriptLine(const std::string& kind, const std::string& source) {
+  return "<script type=\"text/javascript\" src=\"" + source + "\" data-page=\"" + kind +
+         "\"></script>";
 }
 
 std::string WritePlainPage(const std::string& pageFile, const std::vector<std::string>& headExtra,

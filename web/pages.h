@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "state/main_state.h"
 
 namespace vm {
@@ -25,13 +26,14 @@ std::string MakeIndexPage(const TStateSnapshot& state, const std::string& params
 std::string MakeTextPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
 // The blank page (answer to a new-text post).
 std::string MakeBlankPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile);
-// The folder listing data (one line). found, when given, tells whether the folder could be
-// opened inside the shares (an empty listing may be an empty folder or a missing one); mode, when
-// given and the folder was found, gets the mode that holds there. A folder whose share does not
-// allow listing (a drop box) is found and listed empty.
-std::string MakeListingPage(const TStateSnapshot& state, const std::string& params,
-                            const std::string& pageFile, bool* found = nullptr,
-                            TShareMode* mode = nullptr);
+// The folder listing data (one line), written into the page file as it is made; returns the
+// page file open, to be served as it is. found, when given, tells whether the folder could be
+// opened inside the shares (an empty listing may be an empty folder or a missing one); mode,
+// when given and the folder was found, gets the mode that holds there. A folder whose share
+// does not allow listing (a drop box) is found and listed empty.
+TUniqueFd MakeListingPage(const TStateSnapshot& state, const std::string& params,
+                          const std::string& pageFile, bool* found = nullptr,
+                          TShareMode* mode = nullptr);
 
 // The start page that the tray's URL command opens: it sends the browser on to the base URL.
 std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFile);
@@ -40,9 +42,12 @@ std::string MakeGoHomePage(const std::string& baseUrl, const std::string& pageFi
 extern const char kViewportLine[];
 // The head line that links the installed style sheet.
 extern const char kStyleSheetLine[];
-// The head line that loads the installed page script on a page other than the index page, which
-// the script then serves by the page's kind ("login", "text").
-std::string PageScriptLine(const std::string& kind);
+// The same for the login page, by the name served also before a login.
+extern const char kLoginStyleSheetLine[];
+// The head line that loads the installed page script (by source: "vm-script" on the login page)
+// on a page other than the index page, which the script then serves by the page's kind ("login",
+// "text").
+std::string PageScriptLine(const std::string& kind, const std::string& source = "vcom.js");
 
 // Writes a plain page (the login form, the text and blank pages): the head with headExtra after
 // the content type and then the title, "<BODY>" and the title bar, then body, "</BODY>", the

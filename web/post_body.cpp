@@ -37,8 +37,8 @@ constexpr std::string_view kUtf8Charset = "UTF-8";
 constexpr char kPastDataName[] = "pastdata.txt";
 // Names tried for the link that becomes "pastdata.txt" before it is copied instead.
 constexpr int kMaxLinkTries = 8;
-// "pastdata.txt" is readable by all, as every file the system writes.
-constexpr unsigned kPastDataMode = 0644;
+// "pastdata.txt" holds what a client sent: the owner's alone, as the page files.
+constexpr unsigned kPastDataMode = 0600;
 
 const TPattern kNewTextPattern{kNewTextMarker};
 
@@ -47,6 +47,74 @@ const TPattern kNewTextPattern{kNewTextMarker};
 std::string TemporaryIn(const std::string& nativeFolder) {
   return nativeFolder + ".velmarind-XXXXXX";
 }
+
+// --- "pastdata.txt" ---------------------------------------------------------------------------
+
+// A fresh name for a temporary in the folder, of the same form mkstemp gives TemporaryIn's.
+std::string RandomTemporaryIn(const std::string& nativeFolder) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr size_t kPlaceholders = 6;  // the "XXXXXX" that ends the template
+  std::string name = TemporaryIn(nativeFolder);
+  std::random_device random;
+  for (size_t k = name.size() - kPlaceholders; k < name.size(); ++k) {
+    name[k] = kLetters[random() % (sizeof kLetters - 1)];
+  }
+  return name;
+}
+
+// Gives a body that lies in a nameless file on the program folder's file system a temporary
+// name there without copying it; "" when it cannot be linked (in memory, another file system).
+std::string LinkedCopy(TStream& stream, const std::string& nativeFolder) {
+  for (int attempt = 0; attempt < kMaxLinkTries; ++attempt) {
+    std::string temporary = RandomTemporaryIn(nativeFolder);
+    if (stream.LinkAs(temporary, kPastDataMode)) return temporary;
+    if (errno != EEXIST) break;
+  }
+  return "";
+}
+
+// Copies the body into a temporary file in the folder; its name, or "" when that failed.
+std::string WrittenCopy(TStream& stream, const std::string& nativeFolder) {
+  std::string temporary = TemporaryIn(nativeFolder);
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return "";
+  bool ok = stream.CopyRangeTo(fd, 0, stream.Size());
+  ok = fchmod(fd, kPastDataMode) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (ok) return temporary;
+  unlink(temporary.c_str());
+  return "";
+}
+
+// The body's copy in the program folder, made under a temporary name before anything is saved
+// (a body that cannot be kept saves nothing), and renamed over "pastdata.txt" only when
+// something was saved: a refused body leaves nothing. The rename replaces the old copy whole,
+// so that concurrent posts never leave a torn one.
+class TPendingPastData {
+ public:
+  TPendingPastData(const std::string& programFolder, TStream& stream) {
+    const std::string nativeFolder = SystemToNative(programFolder);
+    target_ = nativeFolder + kPastDataName;
+    temporary_ = LinkedCopy(stream, nativeFolder);
+    if (temporary_.empty()) temporary_ = WrittenCopy(stream, nativeFolder);
+  }
+  ~TPendingPastData() {
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+  }
+  TPendingPastData(const TPendingPastData&) = delete;
+  TPendingPastData& operator=(const TPendingPastData&) = delete;
+
+  bool Ready() const { return !temporary_.empty(); }
+  // Puts the copy in place of "pastdata.txt".
+  void Keep() {
+    if (!temporary_.empty() && rename(temporary_.c_str(), target_.c_str()) == 0) temporary_.clear();
+  }
+
+ private:
+  std::string target_;
+  std::string temporary_;  // "" once kept, or when no copy could be made
+};
 
 // --- New-text body ---------------------------------------------------------------------------
 
@@ -108,27 +176,22 @@ std::string Refused(TPostOutcome& outcome, TPostRefusal refusal) {
   return "";
 }
 
-// Why a folder that was to take a new file could not be had: there, but its share's mode does
-// not allow adding files; or not there at all.
-TPostRefusal RefusalForFolder(const TShareAccess& access, std::string_view folderName,
-                              std::string_view folderPath) {
-  return access.OpenFolderIn(folderName, folderPath) ? TPostRefusal::NotAllowed
-                                                     : TPostRefusal::NoFolder;
-}
-
-std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& folders,
-                          std::string_view body, TPostOutcome& outcome) {
+std::string HandleNewText(const TShareAccess& access, const TStateSnapshot& state,
+                          std::string_view body, TStream& stream, TPostOutcome& outcome) {
   const std::string folderName = HexDecode(FormField(body, "dirname").value_or(""));
-  if (SharedFolderPathByName(folders, folderName).empty()) {
+  if (SharedFolderPathByName(*state.SharedFolders, folderName).empty()) {
     return Refused(outcome, TPostRefusal::NoFolder);
   }
   // A form sent as UTF-8 says so in "_charset_": its name and text are then UTF-8.
   const bool utf8 = EqualTextIgnoreCase(FormField(body, "_charset_").value_or(""), kUtf8Charset);
   const std::string typedName = DecodedKeepingZeros(RawFormField(body, "fname").value_or(""));
   if (!IsUsableTextName(typedName)) return Refused(outcome, TPostRefusal::BadName);
-  const std::string folderPath = HexDecode(FormField(body, "dirpath").value_or(""));
-  const TUniqueFd folder = access.OpenFolderIn(folderName, folderPath, TShareOperation::NewText);
-  if (!folder) return Refused(outcome, RefusalForFolder(access, folderName, folderPath));
+  const TUploadTarget target{folderName, HexDecode(FormField(body, "dirpath").value_or(""))};
+  const TUniqueFd folder =
+      access.OpenFolderIn(target.ShareName, target.FolderPath, TShareOperation::NewText);
+  if (!folder) {
+    return Refused(outcome, TargetRefusal(access, target, TShareOperation::NewText));
+  }
   // The text goes to disk in binary: the browser's CR LF line ends are kept as they came.
   std::string text = FormField(body, "tbody").value_or("");
   std::string systemName = typedName;
@@ -141,15 +204,30 @@ std::string HandleNewText(const TShareAccess& access, const TSharedFolderList& f
     nativeName = typedName;
   }
   if (HasLayoutMarks(nativeName)) return Refused(outcome, TPostRefusal::BadName);
+  TPendingPastData past(state.ProgramFolder, stream);
+  if (!past.Ready()) return "";
+  // In a drop box the client learns nothing of the names there: a taken name gets a mark it
+  // cannot guess, and the answer names the text as typed.
+  const bool dropBox = access.ModeAt(folder.Get()) == TShareMode::UploadOnly;
+  std::string savedNative;
+  auto nameFor = [&](int n) {
+    savedNative = n <= 1    ? nativeName
+                  : dropBox ? WithUnguessableMark(nativeName)
+                            : WithCopyNumber(nativeName, n);
+    return savedNative;
+  };
   int attempt = 0;
   const TSaveOutcome saved = SaveNewFile(
-      folder.Get(), [&nativeName](int n) { return WithCopyNumber(nativeName, n); }, kMaxCopyNumber,
+      folder.Get(), nameFor, dropBox ? 1 + kMaxMarkTries : kMaxCopyNumber,
       [&text](int fd) { return WriteAllBytes(fd, text) && fchmod(fd, kPublicFileMode) == 0; },
       attempt);
   if (saved == TSaveOutcome::NameTooLong) return Refused(outcome, TPostRefusal::BadName);
   if (saved != TSaveOutcome::Saved) return Refused(outcome, TPostRefusal::CannotWrite);
-  outcome.Change = TShareChange{TShareChange::TKind::NewText, folderName,
-                                WithCopyNumber(systemName, attempt), 1, "", ""};
+  past.Keep();
+  const std::string savedName =
+      dropBox && attempt > 1 ? NativeToSystem(savedNative) : WithCopyNumber(systemName, attempt);
+  outcome.Change = TShareChange{TShareChange::TKind::NewText, folderName, savedName, 1, "", ""};
+  outcome.SavedNames.push_back(dropBox ? systemName : savedName);
   return PercentDecoded(body);
 }
 
@@ -186,8 +264,9 @@ std::string BrowserNameUtf8(std::string_view name, bool utf8) {
   return ShiftJisToUtf8Strict(name).value_or(std::string(name));
 }
 
-std::string HandleUpload(const TShareAccess& access, bool keepNames, std::string_view body,
-                         TStream& stream, const TBodyScanSizes& sizes, TPostOutcome& outcome) {
+std::string HandleUpload(const TShareAccess& access, const TStateSnapshot& state,
+                         std::string_view body, TStream& stream, const TBodyScanSizes& sizes,
+                         TPostOutcome& outcome) {
   const TMultipartScan scan(body, stream, sizes);
   std::string folderField, menuField, folderPathField, charsetField;
   std::string result =
@@ -195,39 +274,42 @@ std::string HandleUpload(const TShareAccess& access, bool keepNames, std::string
   const bool utf8Names = EqualTextIgnoreCase(charsetField, kUtf8Charset);
   if (menuField != kUploadMenu) return "";
   if (folderField.empty()) return Refused(outcome, TPostRefusal::NoFolder);
-  const std::string folderName = HexDecode(folderField);
   // The folder being viewed when the page says which, else the share's own.
-  const std::string folderPath = HexDecode(folderPathField);
-  const TUniqueFd folder = access.OpenFolderIn(folderName, folderPath, TShareOperation::Upload);
-  if (!folder) return Refused(outcome, RefusalForFolder(access, folderName, folderPath));
+  const TUploadTarget target{HexDecode(folderField), HexDecode(folderPathField)};
+  const TUniqueFd folder =
+      access.OpenFolderIn(target.ShareName, target.FolderPath, TShareOperation::Upload);
+  if (!folder) return Refused(outcome, TargetRefusal(access, target, TShareOperation::Upload));
+  TPendingPastData past(state.ProgramFolder, stream);
+  if (!past.Ready()) return "";
+  // In a drop box a taken name gets a mark the client cannot guess, and the answer gives the
+  // name as sent: nothing tells the client which names are there.
+  const bool dropBox = access.ModeAt(folder.Get()) == TShareMode::UploadOnly;
   int savedCount = 0;
   bool complete = true;
   scan.ForEachFilePart([&](const TFilePart& part) {
     // The browser's name made safe, or a fresh "__vupd_img_" + stamp + extension name; a taken
     // name gets the next copy number, or moves the stamp on by a millisecond.
-    const TUploadNamer namer(keepNames, BrowserNameUtf8(part.FileName, utf8Names),
+    const TUploadNamer namer(state.Settings.KeepUploadNames,
+                             BrowserNameUtf8(part.FileName, utf8Names),
                              utf8Names ? part.Extension : NewEntryNativeName(part.Extension),
-                             std::chrono::system_clock::now());
-    std::string savedName;
-    auto nameFor = [&](int attempt) {
-      const std::string native = namer.NativeName(attempt);
-      savedName = NativeToSystem(native);
-      return native;
-    };
+                             std::chrono::system_clock::now(), dropBox);
     // From a file-backed stream the kernel copies: the content never passes through here.
     auto copy = [&](int fd) {
       return stream.CopyRangeTo(fd, static_cast<int64_t>(part.DataStart),
                                 static_cast<int64_t>(part.DataLength));
     };
     int attempt = 0;
+    const auto nameFor = [&namer](int n) { return namer.NativeName(n); };
     switch (SaveNewFile(folder.Get(), nameFor, namer.MaxAttempts(), copy, attempt)) {
-      case TSaveOutcome::Saved:
+      case TSaveOutcome::Saved: {
         ++savedCount;
+        const std::string savedName = NativeToSystem(namer.AnsweredName(attempt));
         outcome.SavedNames.push_back(savedName);
         result += "&";
         result += part.FieldName;
         result += "=" + HexEncode(savedName);
         return true;
+      }
       case TSaveOutcome::NotWritten:
         outcome.Refusal = TPostRefusal::CannotWrite;
         return true;  // nothing is left of it; the other parts may still fit
@@ -236,66 +318,14 @@ std::string HandleUpload(const TShareAccess& access, bool keepNames, std::string
         return false;
     }
   });
-  // Files saved before a failure stay, so they count as received.
+  // Files saved before a failure stay, so they count as received, and the body is kept.
   if (savedCount > 0) {
-    outcome.Change = TShareChange{TShareChange::TKind::Upload, folderName, "", savedCount, "", ""};
+    past.Keep();
+    outcome.Change =
+        TShareChange{TShareChange::TKind::Upload, target.ShareName, "", savedCount, "", ""};
   }
   if (!complete) return Refused(outcome, TPostRefusal::CannotWrite);
   return result;
-}
-
-// A fresh name for a temporary in the folder, of the same form mkstemp gives TemporaryIn's.
-std::string RandomTemporaryIn(const std::string& nativeFolder) {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  constexpr size_t kPlaceholders = 6;  // the "XXXXXX" that ends the template
-  std::string name = TemporaryIn(nativeFolder);
-  std::random_device random;
-  for (size_t k = name.size() - kPlaceholders; k < name.size(); ++k) {
-    name[k] = kLetters[random() % (sizeof kLetters - 1)];
-  }
-  return name;
-}
-
-// Gives a body that lies in a nameless file on the program folder's file system the name
-// "pastdata.txt" without copying it: linked under a temporary name, then renamed over the old
-// copy. False when the body cannot be linked there (in memory, or on another file system).
-bool LinkPastData(TStream& stream, const std::string& nativeFolder, const std::string& target) {
-  for (int attempt = 0; attempt < kMaxLinkTries; ++attempt) {
-    const std::string temporary = RandomTemporaryIn(nativeFolder);
-    if (!stream.LinkAs(temporary, kPastDataMode)) {
-      if (errno == EEXIST) continue;
-      return false;
-    }
-    if (rename(temporary.c_str(), target.c_str()) == 0) return true;
-    unlink(temporary.c_str());
-    return false;
-  }
-  return false;
-}
-
-// Copies the body into a temporary file in the folder, then renames it over the old copy.
-bool CopyPastData(TStream& stream, const std::string& nativeFolder, const std::string& target) {
-  std::string temporary = TemporaryIn(nativeFolder);
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = stream.CopyRangeTo(fd, 0, stream.Size());
-  ok = fchmod(fd, kPastDataMode) == 0 && ok;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), target.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-// Keeps the body as "pastdata.txt" in the program folder. Either way the old copy is replaced
-// by a rename, so that concurrent posts never leave a torn copy.
-bool KeepPastData(const std::string& programFolder, TStream& stream) {
-  const std::string nativeFolder = SystemToNative(programFolder);
-  const std::string target = nativeFolder + kPastDataName;
-  return LinkPastData(stream, nativeFolder, target) ||
-         CopyPastData(stream, nativeFolder, target);
 }
 
 }  // namespace
@@ -305,6 +335,10 @@ std::unique_ptr<TStream> CreatePostStream() { return std::make_unique<TSpillStre
 std::unique_ptr<TStream> CreatePostStream(const std::string& programFolder) {
   // A large body kept on the program folder's file system becomes "pastdata.txt" by a link.
   return std::make_unique<TSpillStream>(kSpillMemoryLimit, SystemToNative(programFolder));
+}
+
+std::unique_ptr<TStream> CreatePostStream(const TMainState& state) {
+  return std::make_unique<TUploadGateStream>(state, SystemToNative(state.ProgramFolder()));
 }
 
 std::string ParsePostBody(const TStateSnapshot& state, TStream& stream) {
@@ -319,9 +353,12 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOut
 std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOutcome& outcome,
                           const TBodyScanSizes& sizes) {
   outcome = TPostOutcome{};
+  // A body whose first fields named a folder that refuses it was dropped as it came.
+  if (const auto* gate = dynamic_cast<const TUploadGateStream*>(&stream)) {
+    if (gate->Refusal() != TPostRefusal::None) return Refused(outcome, gate->Refusal());
+  }
   if (stream.Size() < 1) return "";
   const std::string_view body = stream.View();
-  if (!KeepPastData(state.ProgramFolder, stream)) return "";
   const size_t lineEnd = body.find("\r\n");
   const std::string_view boundary =
       lineEnd == std::string_view::npos ? std::string_view() : body.substr(0, lineEnd);
@@ -331,11 +368,11 @@ std::string ParsePostBody(const TStateSnapshot& state, TStream& stream, TPostOut
   TPatternFinder marker(kNewTextPattern, body);
   if (!multipart &&
       TBodySearch(body, stream, sizes).Find(marker, 0, body.size()) != std::string_view::npos) {
-    return HandleNewText(access, *state.SharedFolders, body, outcome);
+    return HandleNewText(access, state, body, stream, outcome);
   }
   if (boundary.empty()) return std::string(body);
   if (boundary.size() >= kBoundaryLimit) return "";
-  return HandleUpload(access, state.Settings.KeepUploadNames, body, stream, sizes, outcome);
+  return HandleUpload(access, state, body, stream, sizes, outcome);
 }
 
 }  // namespace vm

@@ -9,6 +9,7 @@
 #include "platform/stream.h"
 #include "state/main_state.h"
 #include "web/body_search.h"
+#include "web/upload_gate.h"
 
 namespace vm {
 
@@ -17,23 +18,20 @@ std::unique_ptr<TStream> CreatePostStream();
 // The same, keeping a large body on the program folder's file system when it can, so that it
 // becomes "pastdata.txt" without a copy.
 std::unique_ptr<TStream> CreatePostStream(const std::string& programFolder);
+// The same, dropping a large upload as soon as its first fields show that the state's shares
+// refuse it (TUploadGateStream).
+std::unique_ptr<TStream> CreatePostStream(const TMainState& state);
 
-// Keeps the body in "pastdata.txt", saves an upload or a new text into a shared folder, and
-// returns the parameter text the dispatcher goes on with (see the parser's sections).
+// Saves an upload or a new text into a shared folder, keeps the body of one that saved
+// something in "pastdata.txt", and returns the parameter text the dispatcher goes on with (see
+// the parser's sections).
 std::string ParsePostBody(const TStateSnapshot& state, TStream& body);
-// Why a body that asked to save something saved nothing.
-enum class TPostRefusal {
-  None,         // nothing was refused (or nothing was asked)
-  NoFolder,     // the named shared folder (or the folder inside it) is not there or not allowed
-  BadName,      // the file name is unusable (empty, a separator, a control character, a leading ".")
-  CannotWrite,  // the file system refused (full, read-only, no access)
-  NotAllowed,   // the share's mode does not take new files (a share for viewing only)
-};
-
 // What a body did, beyond the parameter text: for the answer and the desktop notice.
 struct TPostOutcome {
   std::optional<TShareChange> Change;  // what was saved; the caller fills in the client address
-  std::vector<std::string> SavedNames;  // the uploads saved, system text, in body order
+  // The uploads saved, or the new text, system text, in body order, as the answer names them:
+  // in a drop box the names the client gave, whatever they were saved under.
+  std::vector<std::string> SavedNames;
   TPostRefusal Refusal = TPostRefusal::None;
 };
 

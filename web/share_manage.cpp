@@ -115,7 +115,7 @@ std::optional<TRefusal> OpenManagedFolder(TDocumentCall& call, TShareOperation o
 std::optional<TRefusal> CheckEntry(const TManagedFolder& folder, const std::string& systemName,
                                    TShareOperation operation, std::string& nativeName) {
   if (!IsEntryName(systemName)) return kBadName;
-  if (!folder.Access.PublishDotFiles() && IsDotName(systemName)) return kNotFound;
+  if (folder.Access.HidesName(systemName)) return kNotFound;
   nativeName = NativeEntryName(folder.Selection.FolderPath, systemName);
   const TUniqueFd entry(
       openat(folder.Fd.Get(), nativeName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));

@@ -74,10 +74,14 @@ bool SegmentsStartWith(const std::vector<std::string>& path,
   return true;
 }
 
-// True when no segment from index first on is a dot name.
-bool NoDotNameFrom(const std::vector<std::string>& segments, size_t first) {
+// True when no segment from index first on is hidden: a dot name unless dot files are
+// published, a name of the program's own working files ever.
+bool NoHiddenNameFrom(const std::vector<std::string>& segments, size_t first,
+                      bool publishDotFiles) {
   for (size_t k = first; k < segments.size(); ++k) {
-    if (IsDotName(segments[k])) return false;
+    if ((!publishDotFiles && IsDotName(segments[k])) || IsProgramWorkName(segments[k])) {
+      return false;
+    }
   }
   return true;
 }
@@ -168,6 +172,14 @@ std::string SharedFolderPathByName(const TSharedFolderList& folders, std::string
 
 bool IsDotName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
+bool IsProgramWorkName(std::string_view name) {
+  return name.substr(0, kProgramWorkPrefix.size()) == kProgramWorkPrefix;
+}
+
+bool TShareAccess::HidesName(std::string_view name) const {
+  return (!publishDotFiles_ && IsDotName(name)) || IsProgramWorkName(name);
+}
+
 TShareAccess::TShareAccess(const TSharedFolderList& folders, bool publishDotFiles)
     : folders_(folders), publishDotFiles_(publishDotFiles) {}
 
@@ -208,7 +220,7 @@ unsigned TShareAccess::PermissionsAt(std::string_view realPath) const {
   unsigned permissions = 0;
   for (const TRoot& root : Roots()) {
     if (!SegmentsStartWith(*segments, root.Segments) ||
-        (!publishDotFiles_ && !NoDotNameFrom(*segments, root.Segments.size()))) {
+        !NoHiddenNameFrom(*segments, root.Segments.size(), publishDotFiles_)) {
       continue;
     }
     // The innermost share decides; of shares of the same folder, the first in the list.
@@ -362,7 +374,7 @@ bool TShareAccess::AdmitsText(std::string_view systemPath, std::string_view shar
   if (!pathSegments || !shareSegments || !SegmentsStartWith(*pathSegments, *shareSegments)) {
     return false;
   }
-  return publishDotFiles_ || NoDotNameFrom(*pathSegments, shareSegments->size());
+  return NoHiddenNameFrom(*pathSegments, shareSegments->size(), publishDotFiles_);
 }
 
 TSharedEntry TShareAccess::OpenChecked(std::string nativePath, TEntryKind kind) const {

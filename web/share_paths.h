@@ -69,6 +69,11 @@ bool IsDotName(std::string_view name);
 // Where the object an open descriptor refers to lies now; nullopt when the kernel cannot say.
 std::optional<std::string> DescriptorPath(int fd);
 
+// The start of the names of what the program itself keeps in a shared folder while it works
+// (unfinished uploads, files being written): never part of a share, whatever the dot-file rule.
+inline constexpr std::string_view kProgramWorkPrefix = ".velmarind-";
+bool IsProgramWorkName(std::string_view name);
+
 // What Open opens.
 enum class TEntryKind { File, Folder };
 
@@ -94,6 +99,9 @@ class TShareAccess {
   explicit TShareAccess(const TStateSnapshot& state);
 
   bool PublishDotFiles() const { return publishDotFiles_; }
+  // True for an entry name that listings, archives and file operations leave out: a dot name
+  // unless dot files are published, and the program's own working files always.
+  bool HidesName(std::string_view name) const;
 
   // Opens what systemPath names, a regular file or a folder as kind says, when it lies inside
   // a share by its text and by the real path of what was opened. Fd is invalid otherwise

@@ -11,6 +11,7 @@ namespace vm {
 namespace texts {
 // Each returns the Shift_JIS bytes of the named text (converted once, then cached).
 const std::string& WrongPassword();      // "パスワードが正しくありません"
+const std::string& NothingShared();      // "このPCはまだフォルダを公開していません。"
 const std::string& LoginDone();          // "ログイン完了"
 const std::string& CodeRefused();        // "このQRコードは使用済みか期限切れです。…"
 const std::string& Send();               // "送信"

@@ -13,6 +13,11 @@
 
 namespace vm {
 
+// What is asked of a file: a thumbnail (of an image, or of a video's frame), an image
+// converted to be looked at, or a video's facts ("name=value" lines of type, codecs, duration,
+// width and height).
+enum class TMediaWork { Thumbnail, VideoThumbnail, View, VideoFacts };
+
 struct TThumbnailRequest {
   int Fd = -1;             // the image, opened and checked; read, never taken over
   std::string NativePath;  // its real place (the desktop's cache names thumbnails by it)
@@ -20,12 +25,13 @@ struct TThumbnailRequest {
   // True once the browser has gone (the thumbnail scrolled out of view): a job not yet begun
   // is then dropped. Called from the waiting thread only.
   std::function<bool()> ClientGone;
+  TMediaWork Work = TMediaWork::Thumbnail;
 };
 
 struct TThumbnail {
   enum class TOutcome {
-    Image,        // Bytes or File holds it, of ContentType
-    Placeholder,  // not an image that can be shown small (broken, too large, slow)
+    Image,        // Bytes or File holds it (the image, or the facts), of ContentType
+    Placeholder,  // not a file that can be shown so (broken, too large, slow, unknown)
     Busy,         // too many waiting: ask again later
     Dropped,      // the browser went away before it was made
   };
@@ -38,7 +44,7 @@ struct TThumbnail {
 class TThumbnailSource {
  public:
   virtual ~TThumbnailSource() = default;
-  // Finds or makes the thumbnail of one image; may wait for a worker. Thread-safe.
+  // Finds or makes what the request asks of one file; may wait for a worker. Thread-safe.
   virtual TThumbnail Thumbnail(const TThumbnailRequest& request) = 0;
 };
 

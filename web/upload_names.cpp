@@ -1,5 +1,7 @@
 #include "web/upload_names.h"
 
+#include <random>
+
 #include "platform/fs_names.h"
 #include "platform/name_marks.h"
 #include "web/page_file.h"
@@ -10,6 +12,8 @@ namespace {
 
 // An extension longer than this is no extension: a long name is cut as a whole.
 constexpr size_t kMaxKeptExtension = 32;
+// The letters of an unguessable mark: about 52 bits, never guessed by a client's tries.
+constexpr size_t kMarkLetters = 10;
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -31,7 +35,27 @@ std::string Fitted(std::string_view stem, std::string_view middle, std::string_v
   return std::string(CutUtf8(stem, room)) + std::string(middle) + std::string(extension);
 }
 
+// The name split before its last ".": stem and extension (dot included; "" when none).
+std::pair<std::string_view, std::string_view> StemAndExtension(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return {name, ""};
+  return {name.substr(0, dot), name.substr(dot)};
+}
+
+std::string RandomMark() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::string mark = " (";
+  for (size_t k = 0; k < kMarkLetters; ++k) mark += kLetters[random() % (sizeof kLetters - 1)];
+  return mark + ")";
+}
+
 }  // namespace
+
+std::string WithUnguessableMark(std::string_view nativeName) {
+  const auto [stem, extension] = StemAndExtension(nativeName);
+  return Fitted(stem, RandomMark(), extension);
+}
 
 std::string WithCopyNumber(const std::string& name, int n) {
   if (n <= 1) return name;
@@ -69,13 +93,19 @@ std::string SafeUploadName(std::string_view utf8Name) {
 
 TUploadNamer::TUploadNamer(bool keepName, std::string_view utf8Name,
                            std::string_view nativeExtension,
-                           std::chrono::system_clock::time_point moment)
+                           std::chrono::system_clock::time_point moment, bool hideTaken)
     : safeName_(keepName ? SafeUploadName(utf8Name) : std::string()),
+      hideTaken_(hideTaken),
       extension_(nativeExtension),
       moment_(moment) {}
 
 int TUploadNamer::MaxAttempts() const {
-  return safeName_.empty() ? kMaxStampTries : kMaxCopyNumber;
+  if (safeName_.empty()) return kMaxStampTries;
+  return hideTaken_ ? 1 + kMaxMarkTries : kMaxCopyNumber;
+}
+
+std::string TUploadNamer::AnsweredName(int attempt) const {
+  return NativeName(safeName_.empty() || !hideTaken_ ? attempt : 1);
 }
 
 std::string TUploadNamer::NativeName(int attempt) const {
@@ -84,10 +114,8 @@ std::string TUploadNamer::NativeName(int attempt) const {
                              RequestStampAt(moment_ + std::chrono::milliseconds(attempt - 1));
     return Fitted(stem, "", extension_);
   }
-  const size_t dot = safeName_.rfind('.');
-  const std::string_view name = safeName_;
-  const std::string_view stem = dot == std::string::npos ? name : name.substr(0, dot);
-  const std::string_view extension = dot == std::string::npos ? "" : name.substr(dot);
+  const auto [stem, extension] = StemAndExtension(safeName_);
+  if (attempt > 1 && hideTaken_) return Fitted(stem, RandomMark(), extension);
   const std::string number = attempt <= 1 ? "" : " (" + std::to_string(attempt) + ")";
   return Fitted(stem, number, extension);
 }

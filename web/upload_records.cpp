@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -53,6 +54,10 @@ bool OlderThan(const struct stat& info, std::chrono::seconds maxAge) {
 
 }  // namespace
 
+bool TPartialUpload::RenewedBy(int64_t held) const {
+  return held - GrownHeld >= std::min(kRenewingGrowth, Size - GrownHeld);
+}
+
 bool TPartialUpload::SameUpload(const TPartialUpload& other) const {
   return ShareName == other.ShareName && FolderPath == other.FolderPath && Name == other.Name &&
          Size == other.Size && ModifiedMs == other.ModifiedMs;
@@ -76,6 +81,9 @@ std::optional<TPartialUpload> TUploadRecords::Read(const std::string& id) const 
   upload.PartialName = Field(text, "partial");
   upload.NativeFolder = HexDecode(Field(text, "place"));
   upload.SavedName = HexDecode(Field(text, "saved"));
+  upload.Client = Field(text, "client");
+  upload.GrownAt = std::max<int64_t>(Number(Field(text, "grown")), 0);
+  upload.GrownHeld = std::max<int64_t>(Number(Field(text, "grownheld")), 0);
   const bool partialNamed =
       upload.PartialName.size() > kPartialPrefix.size() &&
       upload.PartialName.compare(0, kPartialPrefix.size(), kPartialPrefix) == 0 &&
@@ -92,13 +100,15 @@ bool TUploadRecords::Write(const std::string& id, const TPartialUpload& upload) 
       "\n" + "name=" + HexEncode(upload.Name) + "\n" + "size=" + std::to_string(upload.Size) +
       "\n" + "mtime=" + std::to_string(upload.ModifiedMs) + "\n" + "partial=" + upload.PartialName +
       "\n" + "place=" + HexEncode(upload.NativeFolder) + "\n" +
-      "saved=" + HexEncode(upload.SavedName) + "\n";
+      "saved=" + HexEncode(upload.SavedName) + "\n" + "client=" + upload.Client + "\n" +
+      "grown=" + std::to_string(upload.GrownAt) + "\n" +
+      "grownheld=" + std::to_string(upload.GrownHeld) + "\n";
   return ReplaceFileAtomically(folder_ + id + ".XXXXXX", folder_ + id, text, kPrivateFileMode);
 }
 
 void TUploadRecords::Remove(const std::string& id) const { unlink((folder_ + id).c_str()); }
 
-void TUploadRecords::Sweep(std::chrono::seconds maxAge) const {
+std::vector<std::string> TUploadRecords::Ids() const {
   std::vector<std::string> ids;
   if (DIR* dir = opendir(folder_.c_str())) {
     while (const dirent* entry = readdir(dir)) {
@@ -108,7 +118,23 @@ void TUploadRecords::Sweep(std::chrono::seconds maxAge) const {
     }
     closedir(dir);
   }
-  for (const std::string& id : ids) {
+  return ids;
+}
+
+TUploadRecords::TUnfinished TUploadRecords::CountUnfinished(const std::string& client) const {
+  TUnfinished count;
+  for (const std::string& id : Ids()) {
+    const std::optional<TPartialUpload> upload = Read(id);
+    if (!upload || !upload->SavedName.empty()) continue;
+    ++count.All;
+    if (upload->Client == client) ++count.OfClient;
+  }
+  return count;
+}
+
+void TUploadRecords::Sweep(std::chrono::seconds maxAge) const {
+  const int64_t now = std::time(nullptr);
+  for (const std::string& id : Ids()) {
     struct stat record {};
     if (stat((folder_ + id).c_str(), &record) != 0) continue;
     const std::optional<TPartialUpload> upload = Read(id);
@@ -123,7 +149,10 @@ void TUploadRecords::Sweep(std::chrono::seconds maxAge) const {
         fstatat(folder.Get(), upload->PartialName.c_str(), &partial, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(partial.st_mode);
     if (present) {
-      if (!OlderThan(partial, maxAge)) continue;
+      // Its age counts from its last growth: a request that added next to nothing, or only
+      // touched the file, does not make it young again.
+      const int64_t grown = upload->GrownAt > 0 ? upload->GrownAt : partial.st_mtime;
+      if (now - grown <= maxAge.count()) continue;
       unlinkat(folder.Get(), upload->PartialName.c_str(), 0);
     } else if (!OlderThan(record, maxAge)) {
       continue;

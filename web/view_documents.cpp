@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <optional>
 
 #include "http/tcp_connection.h"
@@ -11,6 +13,7 @@
 #include "web/download.h"
 #include "web/share_paths.h"
 #include "web/thumbnail_source.h"
+#include "web/video_facts.h"
 #include "web/view_types.h"
 
 namespace vm {
@@ -30,6 +33,8 @@ constexpr size_t kCharsetSample = 64 * 1024;
 constexpr int kPlaceholderCode = 415;
 constexpr int kBusyCode = 503;
 constexpr char kRetrySoon[] = "Retry-After: 1";
+// A video's facts are a few short lines.
+constexpr size_t kMaxFactsBytes = 4096;
 
 struct TViewable {
   TUniqueFd File;
@@ -83,6 +88,14 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The whole of a small kept file (a video's facts).
+std::string ReadSmallFile(int fd) {
+  std::string bytes(kMaxFactsBytes, '\0');
+  const ssize_t n = pread(fd, bytes.data(), bytes.size(), 0);
+  bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return bytes;
+}
+
 // True when the browser has closed its side: it no longer wants the answer.
 bool PeerGone(TIdPeerThread* thread) {
   if (thread == nullptr || thread->Connection() == nullptr) return false;
@@ -95,7 +108,8 @@ bool PeerGone(TIdPeerThread* thread) {
 
 void AnswerViewDocument(TDocumentCall& call) {
   std::optional<TViewable> viewable = OpenViewable(call);
-  if (!viewable) {
+  // A picture is shown converted (vm-picture) and downloaded as it is.
+  if (!viewable || viewable->Type.Kind == TViewKind::Picture) {
     AnswerNotFound(call.Response);
     return;
   }
@@ -112,9 +126,14 @@ void AnswerViewDocument(TDocumentCall& call) {
                             viewable->RequestedPath);
 }
 
-void AnswerThumbnailDocument(TDocumentCall& call) {
+namespace {
+
+// Answers with what the thumbnail source makes of a file of one of the kinds: 415 when it
+// cannot, 503 when too many wait. convert turns bytes made or kept into the answer's body.
+void AnswerMade(TDocumentCall& call, std::initializer_list<TViewKind> kinds,
+                TMediaWork (*workOf)(TViewKind), std::string (*convert)(std::string) = nullptr) {
   std::optional<TViewable> viewable = OpenViewable(call);
-  if (!viewable || viewable->Type.Kind != TViewKind::Image) {
+  if (!viewable || std::find(kinds.begin(), kinds.end(), viewable->Type.Kind) == kinds.end()) {
     AnswerNotFound(call.Response);
     return;
   }
@@ -126,9 +145,10 @@ void AnswerThumbnailDocument(TDocumentCall& call) {
   }
   TIdPeerThread* thread = call.Thread;
   const int fd = viewable->File.Get();
-  TThumbnail thumbnail = source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath),
-                                            viewable->Info, [thread] { return PeerGone(thread); }});
-  switch (thumbnail.Outcome) {
+  TThumbnail made =
+      source->Thumbnail({fd, DescriptorPath(fd).value_or(viewable->NativePath), viewable->Info,
+                         [thread] { return PeerGone(thread); }, workOf(viewable->Type.Kind)});
+  switch (made.Outcome) {
     case TThumbnail::TOutcome::Image:
       break;
     case TThumbnail::TOutcome::Placeholder:
@@ -140,15 +160,38 @@ void AnswerThumbnailDocument(TDocumentCall& call) {
       response.CustomHeaders.Add(kRetrySoon);
       return;
   }
-  response.ContentType = thumbnail.ContentType;
   response.CustomHeaders.Add(kSandbox);
   AddCaching(call);
-  if (thumbnail.File) {
-    call.Server.ServeOpenFile(call.Thread, response, thumbnail.File.Release(),
-                              viewable->RequestedPath);
-  } else {
-    response.ContentText = std::move(thumbnail.Bytes);
+  if (convert != nullptr) {
+    if (made.File) made.Bytes = ReadSmallFile(made.File.Get());
+    response.ContentType = "application/json";
+    response.ContentText = convert(std::move(made.Bytes));
+    return;
   }
+  response.ContentType = made.ContentType;
+  if (made.File) {
+    call.Server.ServeOpenFile(call.Thread, response, made.File.Release(), viewable->RequestedPath);
+  } else {
+    response.ContentText = std::move(made.Bytes);
+  }
+}
+
+}  // namespace
+
+void AnswerThumbnailDocument(TDocumentCall& call) {
+  AnswerMade(call, {TViewKind::Image, TViewKind::Picture, TViewKind::Video}, [](TViewKind kind) {
+    return kind == TViewKind::Video ? TMediaWork::VideoThumbnail : TMediaWork::Thumbnail;
+  });
+}
+
+void AnswerPictureDocument(TDocumentCall& call) {
+  AnswerMade(call, {TViewKind::Picture}, [](TViewKind) { return TMediaWork::View; });
+}
+
+void AnswerVideoFactsDocument(TDocumentCall& call) {
+  AnswerMade(
+      call, {TViewKind::Video}, [](TViewKind) { return TMediaWork::VideoFacts; },
+      [](std::string lines) { return VideoFactsJson(lines); });
 }
 
 }  // namespace vm

@@ -20,7 +20,7 @@ struct TBuiltInType {
 };
 
 // What browsers show today. Video and audio need the browser to play the codec inside; the
-// viewer says so when it cannot.
+// viewer asks the video's facts first and says so when it cannot.
 // clang-format off
 constexpr TBuiltInType kBuiltIn[] = {
     {"jpg", TViewKind::Image, "image/jpeg"}, {"jpeg", TViewKind::Image, "image/jpeg"},
@@ -30,6 +30,11 @@ constexpr TBuiltInType kBuiltIn[] = {
     {"bmp", TViewKind::Image, "image/bmp"},
     {"mp4", TViewKind::Video, "video/mp4"}, {"m4v", TViewKind::Video, "video/mp4"},
     {"webm", TViewKind::Video, "video/webm"}, {"mov", TViewKind::Video, "video/quicktime"},
+    {"mkv", TViewKind::Video, "video/x-matroska"}, {"avi", TViewKind::Video, "video/x-msvideo"},
+    {"3gp", TViewKind::Video, "video/3gpp"}, {"mts", TViewKind::Video, "video/mp2t"},
+    {"m2ts", TViewKind::Video, "video/mp2t"}, {"wmv", TViewKind::Video, "video/x-ms-wmv"},
+    {"flv", TViewKind::Video, "video/x-flv"}, {"mpg", TViewKind::Video, "video/mpeg"},
+    {"mpeg", TViewKind::Video, "video/mpeg"}, {"ogv", TViewKind::Video, "video/ogg"},
     {"mp3", TViewKind::Audio, "audio/mpeg"}, {"m4a", TViewKind::Audio, "audio/mp4"},
     {"aac", TViewKind::Audio, "audio/aac"}, {"ogg", TViewKind::Audio, "audio/ogg"},
     {"oga", TViewKind::Audio, "audio/ogg"}, {"opus", TViewKind::Audio, "audio/ogg"},
@@ -57,6 +62,7 @@ bool IsMarkupType(std::string_view type) {
 std::string_view FamilyOf(TViewKind kind) {
   switch (kind) {
     case TViewKind::Image:
+    case TViewKind::Picture:
       return "image/";
     case TViewKind::Video:
       return "video/";
@@ -107,14 +113,23 @@ size_t SequenceLength(unsigned char lead) {
 
 }  // namespace
 
+#ifndef VELMARIND_CONVERTED_EXTENSIONS
+#define VELMARIND_CONVERTED_EXTENSIONS ""
+#endif
+const std::string_view TViewTypes::kConverted = VELMARIND_CONVERTED_EXTENSIONS;
+
 TViewTypes::TViewTypes() : TViewTypes(kSystemMimeTypesFile) {}
 
-TViewTypes::TViewTypes(const std::string& mimeTypesFile)
-    : system_(ReadRegistrations(mimeTypesFile)) {}
+TViewTypes::TViewTypes(const std::string& mimeTypesFile, std::string_view converted)
+    : system_(ReadRegistrations(mimeTypesFile)), converted_("," + std::string(converted) + ",") {}
 
 TViewType TViewTypes::Lookup(std::string_view fileName) const {
   const std::string extension = ExtensionOf(fileName);
   if (extension.empty()) return {};
+  // A picture is never served as it is: its type only says what it was converted from.
+  if (converted_.find("," + extension + ",") != std::string::npos) {
+    return {TViewKind::Picture, "image/" + extension};
+  }
   for (std::string_view text : kTextExtensions) {
     if (extension == text) return {TViewKind::Text, kTextType};
   }

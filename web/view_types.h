@@ -11,7 +11,9 @@
 
 namespace vm {
 
-enum class TViewKind { None, Image, Video, Audio, Text, Pdf };
+// Picture: an image browsers cannot show (HEIC, TIFF, ...), shown converted by the server; only
+// the formats this build converts are of this kind, every other one is only downloaded.
+enum class TViewKind { None, Image, Picture, Video, Audio, Text, Pdf };
 
 struct TViewType {
   TViewKind Kind = TViewKind::None;
@@ -23,15 +25,20 @@ class TViewTypes {
  public:
   // The system's registrations (/etc/mime.types) amend the built-in types.
   TViewTypes();
-  // For tests: registrations read from the given mime.types file ("" for none).
-  explicit TViewTypes(const std::string& mimeTypesFile);
+  // For tests: registrations read from the given mime.types file ("" for none), and the
+  // converted extensions (comma-separated) in place of the build's.
+  explicit TViewTypes(const std::string& mimeTypesFile, std::string_view converted = kConverted);
 
   // The kind and type of a file by its name's extension (ignoring case). The system's type wins
   // when it is of the kind's family and not a markup type; the built-in type otherwise.
   TViewType Lookup(std::string_view fileName) const;
 
  private:
+  // The extensions of the pictures this build converts, comma-separated.
+  static const std::string_view kConverted;
+
   std::unordered_map<std::string, std::string> system_;  // extension without dot -> type
+  std::string converted_;                                // ",heic,tif," (commas around each)
 };
 
 // The table of the running program, read once.

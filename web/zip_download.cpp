@@ -7,7 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -15,6 +19,9 @@
 #include "http/tcp_connection.h"
 #include "platform/crc32.h"
 #include "platform/fs_names.h"
+#include "platform/record_stream.h"
+#include "platform/spill_sorter.h"
+#include "platform/spill_stream.h"
 #include "platform/text_helpers.h"
 #include "platform/unique_fd.h"
 #include "web/download.h"
@@ -26,9 +33,16 @@ namespace vm {
 
 namespace {
 
-// The members of one archive are all held (the central directory needs each one's name, size
-// and CRC at the end): a bound on their number bounds the memory of one request to some ten MiB.
+// Members of one archive at most: beyond what any archive tool handles well, and a bound on
+// the time one request takes to plan.
 constexpr size_t kMaxMembers = 200'000;
+// The planned members, and the central directory made as they are sent, are held in memory up
+// to this size each; beyond it they go to a nameless temporary file. A member takes two copies
+// of its path (some 4.7 KB under nine folders of 250-character names): a folder of 100,000
+// such members would otherwise hold 470 MB until its client has read the archive.
+constexpr int64_t kRecordsInMemory = int64_t{2} << 20;
+// Archives made at once for one client address at most: each walks a tree and holds a thread.
+constexpr int kZipsPerClient = 2;
 // Folders deeper than this below the selection are left out: each level holds a descriptor.
 constexpr int kMaxDepth = 64;
 // A selection sent as a form body: well above a few thousand names, far below a memory worry.
@@ -39,11 +53,104 @@ constexpr size_t kChunkSize = 256 * 1024;
 constexpr char kZipType[] = "application/zip";
 constexpr char kZipExtension[] = ".zip";
 
-// The members of an archive, and where each one's bytes are found: the native path relative to
-// the archive's base folder (empty for the members that are folders).
-struct TArchivePlan {
-  std::vector<TZipMember> Members;
-  std::vector<std::string> NativePaths;
+// The members of an archive in the order they are sent, each with where its bytes are found:
+// the native path relative to the archive's base folder (empty for the members that are
+// folders). Kept as records in a stream, a few MiB in memory and the rest in a file.
+class TArchivePlan {
+ public:
+  // False when the archive already has as many members as it may.
+  bool Add(TZipMember member, const std::string& nativePath) {
+    if (layout_.Count() >= kMaxMembers) return false;
+    layout_.Add(member);
+    const TRecordFields fields{member.Size, member.UnixMode,
+                               static_cast<uint32_t>(member.Name.size()), member.DosTime,
+                               member.DosDate};
+    record_.assign(reinterpret_cast<const char*>(&fields), sizeof fields);
+    record_ += member.Name;
+    record_ += nativePath;
+    framed_.clear();
+    AppendFramedRecord(framed_, record_);
+    records_.Write(framed_.data(), framed_.size());
+    return true;
+  }
+
+  const TZipLayout& Layout() const { return layout_; }
+  uint64_t Count() const { return layout_.Count(); }
+
+  // Reads the members back in order, with the offsets the layout gave them.
+  class TReader {
+   public:
+    explicit TReader(TArchivePlan& plan) : records_(plan.records_, 0, plan.records_.Size()) {}
+    bool Next(TZipMember& member, std::string& nativePath) {
+      std::string_view record;
+      if (!records_.Next(record)) return false;
+      TRecordFields fields;
+      std::memcpy(&fields, record.data(), sizeof fields);
+      record.remove_prefix(sizeof fields);
+      member = TZipMember();
+      member.Name = record.substr(0, fields.NameLength);
+      nativePath = record.substr(fields.NameLength);
+      member.Size = fields.Size;
+      member.UnixMode = fields.UnixMode;
+      member.DosTime = fields.DosTime;
+      member.DosDate = fields.DosDate;
+      layout_.Add(member);
+      return true;
+    }
+
+   private:
+    TFramedRecordReader records_;
+    TZipLayout layout_;  // gives each member the offset it was planned with
+  };
+
+ private:
+  // A member's record: these fields as they are in memory (the records never leave the
+  // process), then its name, then its native path.
+  struct TRecordFields {
+    uint64_t Size;
+    uint32_t UnixMode;
+    uint32_t NameLength;
+    uint16_t DosTime;
+    uint16_t DosDate;
+  };
+
+  TZipLayout layout_;
+  TSpillStream records_{kRecordsInMemory};
+  std::string record_, framed_;  // reused for each member
+};
+
+// The claim of one archive on its client's share of the archives made at once.
+class TZipSlot {
+ public:
+  explicit TZipSlot(std::string address) : address_(std::move(address)) {
+    TSlots& slots = Slots();
+    const std::lock_guard<std::mutex> lock(slots.mutex);
+    int& held = slots.held[address_];
+    held_ = held < kZipsPerClient;
+    if (held_) ++held;
+  }
+  ~TZipSlot() {
+    if (!held_) return;
+    TSlots& slots = Slots();
+    const std::lock_guard<std::mutex> lock(slots.mutex);
+    if (--slots.held[address_] <= 0) slots.held.erase(address_);
+  }
+  TZipSlot(const TZipSlot&) = delete;
+  TZipSlot& operator=(const TZipSlot&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  // The archives being made, per client address, in the whole process.
+  struct TSlots {
+    std::mutex mutex;
+    std::unordered_map<std::string, int> held;  // guarded by mutex
+  };
+  static TSlots& Slots() {
+    static TSlots slots;
+    return slots;
+  }
+  std::string address_;
+  bool held_ = false;
 };
 
 struct TFolderIdentity {
@@ -68,7 +175,7 @@ class TArchivePlanner {
   bool AddEntry(int folderFd, const std::string& nativeName, const std::string& folderPath,
                 const std::string& zipPrefix, int depth) {
     if (nativeName == "." || nativeName == "..") return true;
-    if (!access_.PublishDotFiles() && IsDotName(nativeName)) return true;
+    if (access_.HidesName(nativeName)) return true;
     // Links are followed only into shares that allow downloading: what lies elsewhere is not there.
     struct stat info {};
     if (!access_.StatEntry(folderFd, nativeName, TShareOperation::Download, info)) return true;
@@ -97,11 +204,14 @@ class TArchivePlanner {
     const TFolderIdentity identity{info.st_dev, info.st_ino};
     if (std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end()) return true;
     if (!AddMember(zipName, "", info)) return false;
-    const std::vector<std::string> names = SortedNames(folder.Get());
+    // The names in byte order, so that the same folder gives the same archive. A folder of
+    // very many names is sorted through a temporary file rather than held.
+    TSpillSorter names(NameBefore);
+    AddNames(folder.Get(), names);
     ancestors_.push_back(identity);
     bool room = true;
-    for (const std::string& name : names) {
-      if (!(room = AddEntry(folder.Get(), name, folderPath, zipName, depth))) break;
+    for (std::string_view name; room && names.Next(name);) {
+      room = AddEntry(folder.Get(), std::string(name), folderPath, zipName, depth);
     }
     ancestors_.pop_back();
     return room;
@@ -117,33 +227,28 @@ class TArchivePlanner {
  private:
   bool AddMember(const std::string& zipName, const std::string& nativePath,
                  const struct stat& info) {
-    if (plan_.Members.size() >= kMaxMembers) return false;
     TZipMember member;
     member.Name = zipName;
     member.Size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
     member.UnixMode = info.st_mode;
     SetDosTime(member, info.st_mtime);
-    plan_.Members.push_back(std::move(member));
-    plan_.NativePaths.push_back(nativePath);
-    return true;
+    return plan_.Add(std::move(member), nativePath);
   }
 
-  // The names in the folder, in byte order: the same folder gives the same archive.
-  static std::vector<std::string> SortedNames(int folderFd) {
-    std::vector<std::string> names;
+  static bool NameBefore(std::string_view a, std::string_view b) { return a < b; }
+
+  static void AddNames(int folderFd, TSpillSorter& names) {
     const int own = dup(folderFd);
-    if (own < 0) return names;
+    if (own < 0) return;
     struct DirCloser {
       void operator()(DIR* dir) const { closedir(dir); }
     };
     std::unique_ptr<DIR, DirCloser> dir(fdopendir(own));
     if (!dir) {
       close(own);
-      return names;
+      return;
     }
-    while (const dirent* entry = readdir(dir.get())) names.emplace_back(entry->d_name);
-    std::sort(names.begin(), names.end());
-    return names;
+    while (const dirent* entry = readdir(dir.get())) names.Add(entry->d_name);
   }
 
   const TShareAccess& access_;
@@ -156,35 +261,49 @@ class TArchivePlanner {
 class TArchiveSender {
  public:
   TArchiveSender(TIdTCPConnection& connection, const TShareAccess& access, int baseFd)
-      : connection_(connection), access_(access), baseFd_(baseFd),
+      : connection_(connection),
+        access_(access),
+        baseFd_(baseFd),
         buffer_(std::make_unique<char[]>(kChunkSize)) {}
 
-  void Send(TArchivePlan& plan, uint64_t length) {
+  void Send(TArchivePlan& plan) {
+    // The central directory is made as the members pass (it needs their CRCs), and kept like
+    // the plan: in memory up to a few MiB, beyond that in a nameless file.
+    TSpillStream directory(kRecordsInMemory);
     std::string records;
-    for (size_t i = 0; i < plan.Members.size(); ++i) {
-      TZipMember& member = plan.Members[i];
+    TZipMember member;
+    std::string nativePath;
+    for (TArchivePlan::TReader members(plan); members.Next(member, nativePath);) {
       records.clear();
       AppendLocalHeader(records, member);
       Put(records);
-      if (member.Folder()) continue;
-      SendData(member, plan.NativePaths[i]);
-      records.clear();
-      AppendDataDescriptor(records, member);
-      Put(records);
-    }
-    const uint64_t directoryOffset = CentralDirectoryOffset(plan.Members);
-    uint64_t directorySize = 0;
-    for (const TZipMember& member : plan.Members) {
+      if (!member.Folder()) {
+        SendData(member, nativePath);
+        records.clear();
+        AppendDataDescriptor(records, member);
+        Put(records);
+      }
       records.clear();
       AppendCentralHeader(records, member);
-      directorySize += records.size();
-      Put(records);
+      directory.Write(records.data(), records.size());
+    }
+    const TZipLayout& layout = plan.Layout();
+    if (directory.Size() != static_cast<int64_t>(layout.DirectorySize()))
+      Break("the central directory differs from the planned one");
+    directory.SetPosition(0);
+    for (int64_t left = directory.Size(); left > 0;) {
+      if (used_ == kChunkSize) Flush();
+      const size_t room = static_cast<size_t>(std::min<int64_t>(left, kChunkSize - used_));
+      const size_t got = directory.Read(buffer_.get() + used_, room);
+      if (got == 0) Break("the central directory could not be read back");
+      used_ += got;
+      left -= static_cast<int64_t>(got);
     }
     records.clear();
-    AppendDirectoryEnd(records, plan.Members.size(), directoryOffset, directorySize);
+    AppendDirectoryEnd(records, layout.Count(), layout.DirectoryOffset(), layout.DirectorySize());
     Put(records);
     Flush();
-    if (sent_ != length) Break("the archive's length differs from the announced one");
+    if (sent_ != layout.Length()) Break("the archive's length differs from the announced one");
   }
 
  private:
@@ -212,8 +331,8 @@ class TArchiveSender {
   }
 
   void SendData(TZipMember& member, const std::string& nativePath) {
-    const TUniqueFd file(openat(baseFd_, nativePath.c_str(),
-                                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const TUniqueFd file(
+        openat(baseFd_, nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat info {};
     if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         !access_.Allows(file.Get(), TShareOperation::Download)) {
@@ -268,10 +387,15 @@ void ZipDocument(TDocumentCall& call) {
     AnswerRefusal(response, 403, "Foreign");
     return;
   }
+  const TZipSlot slot(call.Address);
+  if (!slot.Held()) {
+    AnswerRefusal(response, 429, "TooManyZips");
+    return;
+  }
   const TSelection selection = SelectionFromParams(SelectionParams(call));
   const TShareAccess access(call.Snapshot);
-  TSharedEntry folder = access.Open(selection.FolderPath, TEntryKind::Folder,
-                                    TShareOperation::Download);
+  TSharedEntry folder =
+      access.Open(selection.FolderPath, TEntryKind::Folder, TShareOperation::Download);
   if (!folder.Fd || !selection.NamesUsable) {
     AnswerRefusal(response, 404, "NotFound");
     return;
@@ -298,10 +422,10 @@ void ZipDocument(TDocumentCall& call) {
                       : FolderShownName(*call.Snapshot.SharedFolders, selection.FolderPath);
     planner.EnterBase(base.Get());
     for (const std::string& name : selection.Names) {
-      const size_t before = plan.Members.size();
+      const uint64_t before = plan.Count();
       room = planner.AddEntry(base.Get(), NativeEntryName(selection.FolderPath, name), "", "", 0);
       if (!room) break;
-      if (plan.Members.size() == before) {
+      if (plan.Count() == before) {
         // A selected entry that is not there (or not to be had) is not silently left out.
         AnswerRefusal(response, 404, "NotFound");
         return;
@@ -312,7 +436,7 @@ void ZipDocument(TDocumentCall& call) {
     AnswerRefusal(response, 413, "TooMany");
     return;
   }
-  const uint64_t length = PlanZipArchive(plan.Members);
+  const uint64_t length = plan.Layout().Length();
   if (archiveName.empty()) archiveName = "archive";
   const std::string systemName = archiveName + kZipExtension;
   response.ContentType = kZipType;
@@ -323,7 +447,7 @@ void ZipDocument(TDocumentCall& call) {
   TIdTCPConnection* connection = response.Connection();
   if (response.HeadOnly || connection == nullptr) return;
   TArchiveSender sender(*connection, access, base.Get());
-  sender.Send(plan, length);
+  sender.Send(plan);
 }
 
 }  // namespace vm

@@ -106,20 +106,25 @@ void SetDosTime(TZipMember& member, time_t moment) {
                                          (std::min(local.tm_sec, 59) / 2));
 }
 
+void TZipLayout::Add(TZipMember& member) {
+  member.Offset = membersEnd_;
+  membersEnd_ += LocalHeaderSize(member) + member.Size + DescriptorSize(member);
+  directorySize_ += CentralHeaderSize(member);
+  ++count_;
+}
+
+uint64_t TZipLayout::Length() const {
+  uint64_t length = membersEnd_ + directorySize_;
+  if (NeedsZip64End(count_, membersEnd_, directorySize_)) {
+    length += kZip64EndSize + kZip64LocatorSize;
+  }
+  return length + kEndSize;
+}
+
 uint64_t PlanZipArchive(std::vector<TZipMember>& members) {
-  uint64_t offset = 0;
-  for (TZipMember& member : members) {
-    member.Offset = offset;
-    offset += LocalHeaderSize(member) + member.Size + DescriptorSize(member);
-  }
-  const uint64_t directoryOffset = offset;
-  uint64_t directorySize = 0;
-  for (const TZipMember& member : members) directorySize += CentralHeaderSize(member);
-  offset += directorySize;
-  if (NeedsZip64End(members.size(), directoryOffset, directorySize)) {
-    offset += kZip64EndSize + kZip64LocatorSize;
-  }
-  return offset + kEndSize;
+  TZipLayout layout;
+  for (TZipMember& member : members) layout.Add(member);
+  return layout.Length();
 }
 
 void AppendLocalHeader(std::string& out, const TZipMember& member) {

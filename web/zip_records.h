@@ -29,6 +29,25 @@ struct TZipMember {
 // nearest end of that range.
 void SetDosTime(TZipMember& member, time_t moment);
 
+// The layout of an archive planned one member at a time, in the order they are sent: the
+// members need not all be held at once.
+class TZipLayout {
+ public:
+  // Sets the member's Offset, after the members added before it.
+  void Add(TZipMember& member);
+  uint64_t Count() const { return count_; }
+  // Where the central directory starts (the end of the members) and its length.
+  uint64_t DirectoryOffset() const { return membersEnd_; }
+  uint64_t DirectorySize() const { return directorySize_; }
+  // The whole archive's length.
+  uint64_t Length() const;
+
+ private:
+  uint64_t count_ = 0;
+  uint64_t membersEnd_ = 0;
+  uint64_t directorySize_ = 0;
+};
+
 // Sets every member's Offset for the order given; returns the archive's length.
 uint64_t PlanZipArchive(std::vector<TZipMember>& members);
 

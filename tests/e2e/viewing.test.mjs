@@ -248,6 +248,8 @@ describe('viewing in a browser', () => {
     for (const name of ['sound.wav', 'e-clip.webm']) {
       const p = await phonePage();
       await inViewer(p, name);
+      // A video's player comes once the server has told what the video is.
+      await p.waitForSelector('.vm-viewer-stage > :is(audio, video)');
       // What lies on top across the player's box is the player, everywhere.
       assert.ok(await p.$eval('.vm-viewer-stage > :is(audio, video)', (m) => { const r = m.getBoundingClientRect();
         return [0.02, 0.25, 0.5, 0.75, 0.98].every((f) => [0.1, 0.5, 0.9].every((g) => document.elementFromPoint(r.left + f * r.width, r.top + g * r.height) === m)); }), name);

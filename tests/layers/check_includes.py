@@ -15,10 +15,11 @@ ALLOWED = {
     "state": {"platform"},
     "thumbs": {"platform"},
     "web": {"http", "state", "platform"},
-    "server": {"web", "announce", "thumbs", "http", "state", "platform"},
+    "dav": {"web", "http", "state", "platform"},
+    "server": {"web", "dav", "announce", "thumbs", "http", "state", "platform"},
     "ui": {"state", "platform"},
     "desktop": {"server", "ui", "state", "platform"},
-    "app": {"desktop", "server", "ui", "web", "announce", "thumbs", "http", "state", "platform"},
+    "app": {"desktop", "server", "ui", "web", "dav", "announce", "thumbs", "http", "state", "platform"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 

@@ -23,8 +23,12 @@ std::vector<std::string> PlainPage(const std::vector<std::string>& rest, bool ph
   };
   if (phone) lines.push_back(kViewport);
   if (!scriptKind.empty()) {
-    lines.push_back(R"(<link rel="stylesheet" type="text/css" href="vcom.css">)");
-    lines.push_back(R"(<script type="text/javascript" src="vcom.js" data-page=")" + scriptKind +
+    // The login page loads them by the names that are served before a login.
+    const bool login = scriptKind == "login";
+    lines.push_back(std::string(R"(<link rel="stylesheet" type="text/css" href=")") +
+                    (login ? "vm-style" : "vcom.css") + R"(">)");
+    lines.push_back(std::string(R"(<script type="text/javascript" src=")") +
+                    (login ? "vm-script" : "vcom.js") + R"(" data-page=")" + scriptKind +
                     R"("></script>)");
   }
   if (!headEnd.empty()) lines.push_back(headEnd);
@@ -117,6 +121,7 @@ std::vector<std::string> ExpectedIndexPage(const std::vector<std::string>& links
       R"(<center><h1>Velmarind</h1></center><hr>)",
   };
   lines.insert(lines.end(), links.begin(), links.end());
+  if (links.empty()) lines.push_back(Sjis("<p>このPCはまだフォルダを公開していません。</p>"));
   const std::vector<std::string> rest = {
       R"(<hr>)",
       R"(<form name="mform" action="index.html" method="POST" enctype="multipart/form-data" style="display:none;">)",

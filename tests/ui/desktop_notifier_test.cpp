@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include "desktop/ta_tray_icon.h"
+
 namespace {
 
 // Stands in for the desktop's notification service: records each notice, numbers it.
@@ -79,6 +81,11 @@ class DesktopNotifierTest : public QObject {
     QTRY_COMPARE(invoked.count(), counted + 1);
     QTest::qWait(100);
     QCOMPARE(invoked.count(), counted + 1);
+    // Without a tray (the offscreen platform has none) the icon's notices went nowhere.
+    vm::TTaTrayIcon icon;
+    QVERIFY(!icon.HostPresent());
+    icon.ShowNotice("Velmarind", "no tray", "Open folder");
+    QTRY_COMPARE(fake.Calls, 2);
     QDBusConnection::disconnectFromBus("service");
   }
 

@@ -3,17 +3,22 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -29,12 +34,52 @@
 #include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set.h"
+#include "ui/qr_code.h"
 
 Q_DECLARE_METATYPE(vm::TLanguageChoice)
 
 namespace {
 
 using vm::uitest::TWindows;
+
+// The Japanese texts (kana, kanji, full-width forms) a person can read on any widget now:
+// captions, titles, tips, items, menu entries; the language's own name "日本語" aside.
+QStringList JapaneseTexts() {
+  QStringList found;
+  for (QWidget* widget : QApplication::allWidgets()) {
+    QStringList texts = {widget->windowTitle(), widget->toolTip()};
+    if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+    if (auto* box = qobject_cast<QComboBox*>(widget)) {
+      for (int i = 0; i < box->count(); ++i)
+        texts << box->itemText(i) << box->itemData(i, Qt::ToolTipRole).toString();
+    }
+    if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+      for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+    }
+    if (auto* tree = qobject_cast<QTreeWidget*>(widget)) {
+      for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        for (int c = 0; c < tree->columnCount(); ++c) texts << (*it)->text(c) << (*it)->toolTip(c);
+      }
+      for (int c = 0; c < tree->columnCount(); ++c) texts << tree->headerItem()->text(c);
+    }
+    if (auto* list = qobject_cast<QListWidget*>(widget)) {
+      for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text() << list->item(i)->toolTip();
+    }
+    for (QAction* action : widget->actions()) texts << action->text();
+    for (const QString& text : texts) {
+      const bool japanese = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return (c >= QChar(0x3000) && c <= QChar(0x30FF)) ||
+               (c >= QChar(0x4E00) && c <= QChar(0x9FFF)) ||
+               (c >= QChar(0xFF00) && c <= QChar(0xFFEF));
+      });
+      if (japanese && text != QStringLiteral("日本語")) found << text;
+    }
+  }
+  return found;
+}
+
 using vmtest::FreePort;
 using vmtest::TPortHolder;
 
@@ -66,12 +111,13 @@ class FormHideTest : public QObject {
   // The windows' captions under "自動" must not depend on the locale of whoever runs the test.
   void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-  void menuHoldsExitSettingsAndUrlInThatOrder() {
+  // 終了 was the first item, right under the pointer: it is the last, after a separator.
+  void menuHoldsSettingsUrlAndLastExit() {
     vm::TFormHide form;
     QStringList captions;
     for (QAction* action : form.PopupMenu1->actions()) captions << action->text();
-    QCOMPARE(captions, QStringList({QStringLiteral("終了(&F)"), QStringLiteral("設定(&S)"),
-                                    QStringLiteral("URL(&U)")}));
+    QCOMPARE(captions, QStringList({QStringLiteral("設定(&S)"), QStringLiteral("URL(&U)"),
+                                    QString(), QStringLiteral("終了(&F)")}));
     QCOMPARE(form.TaTrayIcon1->TipHelp(), QString("Velmarind"));
     QVERIFY(!form.isVisible());
   }
@@ -97,8 +143,8 @@ class FormHideTest : public QObject {
     TWindows windows(folder);
     windows.Create(FreePort());
     vm::TFormHide& form = windows.form;
-    QCOMPARE(form.PopupMenu1->actions().mid(0, 3),
-             QList<QAction*>({form.Exit1, form.S1, form.URLU1}));
+    QCOMPARE(form.PopupMenu1->actions().mid(0, 2), QList<QAction*>({form.S1, form.URLU1}));
+    QCOMPARE(form.PopupMenu1->actions().last(), form.Exit1);
     // A separator and a heading, then the base URL first.
     QVERIFY(form.UrlItems.size() >= 3);
     QAction* first = form.UrlItems[2];
@@ -164,7 +210,7 @@ class FormHideTest : public QObject {
     QTRY_COMPARE(form.Exit1->text(), QString("&Quit"));
     QVERIFY(windows.tray->TipHelp().startsWith("Velmarind: not sharing\nPort "));
     form.S1->trigger();
-    QCOMPARE(formSet.windowTitle(), QString("Settings"));
+    QCOMPARE(formSet.windowTitle(), QString("Velmarind Settings"));
     QCOMPARE(formSet.PageControl1->tabText(3), QString("Connections"));
     QCOMPARE(formSet.ClientsTab->RevokeButton->text(), QString("Revoke all logins"));
     QVERIFY(formSet.Label5->text().startsWith("Not sharing: Port "));
@@ -174,7 +220,7 @@ class FormHideTest : public QObject {
     change.ClientAddress = "10.0.0.7";
     form.ShowShareNotice(change);
     QCOMPARE(windows.tray->Notices.last(),
-             QString("Velmarind: 2 file(s) arrived in \"Share\" (from 10.0.0.7)"));
+             QString("Velmarind: 2 files arrived in \"Share\" (from 10.0.0.7)"));
     QCOMPARE(windows.tray->Actions.last(), QString("Open folder"));
 
     formSet.ComboLanguage->setCurrentIndex(1);  // 日本語
@@ -182,10 +228,80 @@ class FormHideTest : public QObject {
     QVERIFY(formSet.Button1Click());
     QTRY_COMPARE(form.Exit1->text(), QStringLiteral("終了(&F)"));
     QCOMPARE(form.S1->text(), QStringLiteral("設定(&S)"));
-    QCOMPARE(formSet.windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(formSet.windowTitle(), QStringLiteral("Velmarind 設定"));
     QCOMPARE(formSet.Button10->text(), QStringLiteral("閉じる"));
     QCOMPARE(windows.diag.windowTitle(), QStringLiteral("選択"));
     QVERIFY(folder.Read("velmarind.ini").contains("LANGUAGE=ja"));
+  }
+
+  // In English each share's permission choices stayed Japanese (translated under another
+  // context than the one they were marked with).
+  void everyTextOfEveryWindowIsEnglish() {
+    if (!vm::EnglishAvailable()) QSKIP("built without lrelease: Japanese only");
+    vm::uitest::TTestFolder folder;
+    folder.Write("velmarind.ini", "[COMMON]\r\nLANGUAGE=en\r\nPASS_FLG=1\r\nPASSWORD=61\r\n");
+    folder.Write("dirlst.ini", "Share;;" + QByteArray::fromStdString(folder.Folder("share")) +
+                                   "/\r\nGone;;/nonexistent/gone/\r\n");
+    TWindows windows(folder);
+    windows.Create(FreePort());
+    QTRY_COMPARE(windows.form.Exit1->text(), QString("&Quit"));
+    auto transfer = windows.form.State().Clients().BeginTransfer(
+        "10.0.0.7", vm::TTransferKind::Download, "a.bin", 100);
+    windows.form.S1->trigger();
+    windows.formSet.ClientsTab->Refresh();
+    windows.diag.show();
+    emit windows.form.PopupMenu1->aboutToShow();
+    QStringList found = JapaneseTexts();
+    // The question before edits are lost, as the window asks it by itself.
+    vm::TFormSet own(windows.form, windows.diag);
+    own.show();
+    own.Edit3->setText("edited.lan");
+    QTimer::singleShot(0, [&found] {
+      found << JapaneseTexts();
+      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+    own.close();
+    QVERIFY2(found.isEmpty(), qPrintable(found.join("\n")));
+  }
+
+  // A laptop that started before its network named 127.0.0.1 in the link, the tip, the QR code
+  // and gohome.html for good, and kept a vanished address first.
+  void addressesFollowTheNetwork() {
+    const struct {
+      std::vector<std::string> addresses;
+      const char* named;
+    } rows[] = {
+        {{}, "127.0.0.1"},  // no network yet
+        {{"10.0.0.5"}, "10.0.0.5"},
+        {{"10.0.0.6", "10.0.0.5"}, "10.0.0.5"},  // the address given out stays while it lasts
+        {{"10.0.0.6"}, "10.0.0.6"},
+    };
+    std::atomic<size_t> row{0};  // the address watch reads on its own thread
+    vm::uitest::TTestFolder folder;
+    TWindows windows(folder);
+    windows.form.Core().SetAddressSource([&] { return rows[row].addresses; });
+    const int port = FreePort();
+    windows.Create(port);
+    windows.form.S1->trigger();
+    for (; row < std::size(rows); ++row) {
+      emit windows.form.PopupMenu1->aboutToShow();  // opening the menu looks again
+      const QString url = QString("http://%1:%2/velmarind/").arg(rows[row].named).arg(port);
+      QCOMPARE(windows.tray->TipHelp(), "Velmarind\n" + url);
+      QCOMPARE(windows.formSet.Label5->text(), url);
+      QCOMPARE(windows.form.UrlItems.at(2)->text(), url);
+      QFile page(QString::fromStdString(windows.form.Core().WriteGoHomePage()));
+      QVERIFY(page.open(QIODevice::ReadOnly) && page.readAll().contains(url.toUtf8()));
+      // No code of this machine's own loopback for a phone: the window says why instead.
+      const bool none = rows[row].addresses.empty();
+      QCOMPARE(windows.formSet.QrCode->pixmap().isNull(), none || !vm::QrCodeAvailable());
+      const QList<QLabel*> labels = windows.formSet.findChildren<QLabel*>();
+      QCOMPARE(std::any_of(labels.begin(), labels.end(),
+                           [](QLabel* label) {
+                             return !label->isHidden() &&
+                                    label->text().contains(QStringLiteral("ネットワークに"));
+                           }),
+               none);
+    }
   }
 
   void exitRunsTheCloseHandlerAndEndsTheLoop() {

@@ -41,8 +41,10 @@ class TFakeHost : public vm::TFormSetHost {
   void StoreSettings(const vm::TStoredSettings& edited) override {
     if (failure == TFailure::Files) throw vm::EFCreateError("/app/dirlst.ini");
     if (failure == TFailure::Port) throw vm::Exception("port taken");
+    const int before = state.Settings().AutoRun;
     vm::WriteStoredSettings(state.ProgramFolder(), edited);
     vm::LoadSettings(state);
+    vm::FollowAutoRun(before, edited.AutoRun, vm::ExecutablePath());
   }
   std::string NotServingReason() const override { return notServing; }
   void URLU1Click() override { ++urlClicks; }
@@ -91,6 +93,8 @@ class FormSetTest : public QObject {
   std::unique_ptr<TFormDiag1> diag_;
   std::unique_ptr<TFormSet> form_;
   QStringList warnings_;
+  TFormSet::TCloseChoice closeChoice_ = TFormSet::TCloseChoice::Discard;
+  int closeAsks_ = 0;
 
   // Starts the program state from the files as they are, then shows the window.
   void Start() {
@@ -99,6 +103,10 @@ class FormSetTest : public QObject {
     vm::LoadSettings(host_->state);
     form_ = std::make_unique<TFormSet>(*host_, *diag_);
     form_->SetWarner([this](QWidget*, const QString& message) { warnings_ << message; });
+    form_->SetCloseAsker([this](QWidget*) {
+      ++closeAsks_;
+      return closeChoice_;
+    });
     form_->show();
   }
   void Select(int row) { form_->ListView1->setCurrentItem(form_->ListView1->topLevelItem(row)); }
@@ -110,6 +118,8 @@ class FormSetTest : public QObject {
     host_ = std::make_unique<TFakeHost>();
     diag_ = std::make_unique<TFormDiag1>();
     warnings_.clear();
+    closeChoice_ = TFormSet::TCloseChoice::Discard;
+    closeAsks_ = 0;
   }
   void cleanup() {
     form_.reset();
@@ -140,7 +150,7 @@ class FormSetTest : public QObject {
                                               form_->Edit1),
              int('*'));
     QCOMPARE(form_->Label5->text(), QString("http://192.168.0.12:8080/velmarind/"));
-    QCOMPARE(form_->windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Velmarind 設定"));
     QCOMPARE(form_->PageControl1->count(), 4);
     QCOMPARE(form_->PageControl1->tabText(3), QStringLiteral("接続"));
   }
@@ -203,7 +213,7 @@ class FormSetTest : public QObject {
     QVERIFY(folder_->Read("velmarind.ini").contains("SHARE_MODES=42:full,41:dropbox"));
   }
 
-  void addTakesTrimmedFoldersAndKeepsTheDialogText() {
+  void addTakesTrimmedFoldersAndOpensTheDialogEmpty() {
     Start();
     const QString docs = folder_->FolderText("docs");
     auto first = AnswerDialog(*diag_, "  Docs ", " " + docs + " ");
@@ -211,11 +221,12 @@ class FormSetTest : public QObject {
     QCOMPARE(first->shownName, QString());
     QCOMPARE(Rows(form_->ListView1), QStringList({"Docs|" + docs + "/"}));
 
-    // The next showing still holds what was typed; Cancel adds nothing.
+    // The next showing starts empty again (it showed the last values, even after Cancel);
+    // Cancel adds nothing.
     auto second = AnswerDialog(*diag_, "Cancelled", docs, false);
     form_->Button5Click();
-    QCOMPARE(second->shownName, QString("  Docs "));
-    QCOMPARE(second->shownPath, " " + docs + " ");
+    QCOMPARE(second->shownName, QString());
+    QCOMPARE(second->shownPath, QString());
     QCOMPARE(form_->ListView1->topLevelItemCount(), 1);
 
     const QString photos = folder_->FolderText("photos");
@@ -267,11 +278,11 @@ class FormSetTest : public QObject {
     QCOMPARE(shown->shownPath, QString("/b/"));
     QCOMPARE(Rows(form_->ListView1), QStringList({"A|/a/", "Bee|" + bee + "/"}));
 
-    // Adding after an edit shows the edited folder.
+    // Adding after an edit starts empty.
     auto add = AnswerDialog(*diag_, "", "", false);
     form_->Button5Click();
-    QCOMPARE(add->shownName, QString(" Bee "));
-    QCOMPARE(add->shownPath, bee);
+    QCOMPARE(add->shownName, QString());
+    QCOMPARE(add->shownPath, QString());
 
     // The row's own name is no duplicate; another row's is.
     Select(0);
@@ -462,9 +473,12 @@ class FormSetTest : public QObject {
     form_->Button3Click();
     QCOMPARE(host_->closes, 0);
     QVERIFY(form_->isVisible());
+    // Settings that cannot be saved still apply for the run: the window is done with them.
     host_->failure = TFakeHost::TFailure::Files;
-    QVERIFY(!form_->Button1Click());
-    QVERIFY(form_->isVisible());
+    QVERIFY(form_->Button1Click());
+    QVERIFY(!form_->isVisible());
+    form_->show();
+    form_->Edit2->setText("8082");
     form_->Button3Click();  // nothing could ever be saved: the program still ends
     QCOMPARE(host_->closes, 1);
     QCOMPARE(warnings_.size(), 4);
@@ -485,6 +499,41 @@ class FormSetTest : public QObject {
     QVERIFY(form_->HasUnsavedEdits());
     QVERIFY(form_->Button1Click());
     QVERIFY(!form_->HasUnsavedEdits());
+  }
+
+  // Escape, the close box or 閉じる threw deleted rows away without a word; Enter did nothing.
+  void closingWithUnsavedEditsAsksFirstAndEnterSaves() {
+    using TChoice = TFormSet::TCloseChoice;
+    const std::function<void(TFormSet&)> closers[] = {
+        [](TFormSet& f) { QTest::keyClick(f.Edit2, Qt::Key_Escape); },
+        [](TFormSet& f) { f.close(); },
+        [](TFormSet& f) { f.Button10->click(); },
+    };
+    for (TChoice choice : {TChoice::KeepEditing, TChoice::Discard, TChoice::Save}) {
+      for (const auto& closeWindow : closers) {
+        folder_->Write("dirlst.ini", "A;;/a/\r\n");
+        if (!form_) Start();
+        closeChoice_ = choice;
+        form_->hide();
+        form_->show();
+        const int asked = closeAsks_;
+        closeWindow(*form_);  // nothing changed: no question
+        form_->show();
+        Select(0);
+        form_->Button7Click();
+        closeWindow(*form_);
+        QCOMPARE(closeAsks_, asked + 1);
+        QCOMPARE(form_->isVisible(), choice == TChoice::KeepEditing);
+        QCOMPARE(folder_->Read("dirlst.ini").isEmpty(), choice == TChoice::Save);
+      }
+    }
+    form_->hide();
+    form_->show();
+    Select(0);
+    form_->Button7Click();
+    QTest::keyClick(form_->Edit3, Qt::Key_Return);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(folder_->Read("dirlst.ini").isEmpty());
   }
 
   void listKeysAndEscape() {

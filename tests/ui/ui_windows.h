@@ -23,6 +23,10 @@ struct TWindows {
     form.SetSettingsWindow(&formSet);
     form.SetMessenger([this](const QString& message) { messages << message; });
     formSet.SetWarner([this](QWidget*, const QString& message) { messages << message; });
+    formSet.SetCloseAsker([this](QWidget*) {
+      ++closeAsks;
+      return closeChoice;
+    });
   }
   // Starts serving on loopback, on the port of velmarind.ini.
   void Create(int port) {
@@ -37,6 +41,9 @@ struct TWindows {
   vm::TFormDiag1 diag;
   vm::TFormSet formSet;
   QStringList messages;
+  // How the settings window's question about unsaved edits is answered, and how often it came.
+  vm::TFormSet::TCloseChoice closeChoice = vm::TFormSet::TCloseChoice::Discard;
+  int closeAsks = 0;
 };
 
 }  // namespace vm::uitest

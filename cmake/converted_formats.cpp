@@ -1,0 +1,30 @@
+// Run once by the build: prints the file name extensions of the images that this machine's
+// image library decodes and browsers do not show, separated by ";". HEIC needs the HEVC
+// decoder beside the HEIF reader; TIFF and JPEG XL their readers; cameras' RAW files only the
+// JPEG reader, for their previews.
+#include <vips/vips.h>
+
+#include <cstdio>
+#include <string>
+#ifdef VELMARIND_PROBE_HEIF
+#include <libheif/heif.h>
+#endif
+
+int main(int, char** argv) {
+  if (VIPS_INIT(argv[0]) != 0) return 1;
+  auto has = [](const char* name) { return vips_type_find("VipsOperation", name) != 0; };
+  bool hevc = true;
+#ifdef VELMARIND_PROBE_HEIF
+  heif_init(nullptr);
+  hevc = heif_have_decoder_for_format(heif_compression_HEVC) != 0;
+#endif
+  std::string extensions;
+  if (has("heifload_source") && hevc) extensions += "heic;heif;hif;";
+  if (has("tiffload_source")) extensions += "tif;tiff;";
+  if (has("jxlload_source")) extensions += "jxl;";
+  // Cameras' RAW files are shown by the JPEG preview they hold.
+  if (has("jpegload_buffer")) extensions += "dng;cr2;nef;nrw;arw;rw2;raf;";
+  if (!extensions.empty()) extensions.pop_back();
+  std::fputs(extensions.c_str(), stdout);
+  return 0;
+}
