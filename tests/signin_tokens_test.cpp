@@ -9,36 +9,28 @@ using Clock = TSignInTokens::TClock;
 using std::chrono::minutes;
 using std::chrono::seconds;
 
-// A code shown at t0, after what the row does, sent back at t0 + at.
+// A code shown at t0, after what the row does to the store, sent back at t0 + at.
 TEST(SignInTokens, EachCodeAdmitsOnceWhileItLives) {
   const Clock::time_point t0 = Clock::now();
-  using TStep = void (*)(TSignInTokens&, const std::string& shown, Clock::time_point t0);
-  const TStep nothing = [](TSignInTokens&, const std::string&, Clock::time_point) {};
+  enum class TBefore { Nothing, Used, Renewed, WrongGuess };
   const struct {
     const char* label;
-    TStep before;
+    TBefore before;
     Clock::duration at;
     bool admits;
   } rows[] = {
-      {"a moment before it expires", nothing, minutes(10) - seconds(1), true},
-      {"expired", nothing, minutes(10), false},
-      {"spent",
-       [](TSignInTokens& t, const std::string& c, Clock::time_point t0) { t.Redeem(c, t0); },
-       seconds(1), false},
-      {"replaced", [](TSignInTokens& t, const std::string&, Clock::time_point t0) { t.Renew(t0); },
-       seconds(1), false},
-      {"revoked", [](TSignInTokens& t, const std::string&, Clock::time_point) { t.Revoke(); },
-       seconds(1), false},
-      {"after a wrong guess",
-       [](TSignInTokens& t, const std::string& c, Clock::time_point t0) {
-         t.Redeem(std::string(c.size(), '0'), t0);
-       },
-       seconds(1), true},
+      {"a moment before it expires", TBefore::Nothing, minutes(10) - seconds(1), true},
+      {"expired", TBefore::Nothing, minutes(10), false},
+      {"spent", TBefore::Used, seconds(1), false},
+      {"replaced by a new one", TBefore::Renewed, seconds(1), false},
+      {"after a wrong guess", TBefore::WrongGuess, seconds(1), true},
   };
   for (const auto& row : rows) {
     TSignInTokens tokens;
     const std::string code = tokens.Current(t0)->Token;
-    row.before(tokens, code, t0);
+    if (row.before == TBefore::Used) tokens.Redeem(code, t0);
+    if (row.before == TBefore::Renewed) tokens.Renew(t0);
+    if (row.before == TBefore::WrongGuess) tokens.Redeem(std::string(code.size(), '0'), t0);
     EXPECT_EQ(tokens.Redeem(code, t0 + row.at), row.admits) << row.label;
   }
 }
