@@ -1,5 +1,6 @@
 # Which images the server converts for viewing: the extensions whose decoders this machine's
-# image library has (cmake/converted_formats.cpp asks it). Sets VELMARIND_CONVERTED_EXTENSIONS
+# image library has, and the cameras' RAW files its RAW library reads (cmake/converted_formats.cpp
+# asks them). Sets VELMARIND_CONVERTED_EXTENSIONS
 # (a list) and says what it found; the thumbnail program, the type table and the page script
 # are built with that list.
 find_package(PkgConfig REQUIRED)
@@ -7,8 +8,10 @@ pkg_check_modules(VELMARIND_PROBE_VIPS REQUIRED IMPORTED_TARGET vips)
 pkg_check_modules(VELMARIND_PROBE_HEIF QUIET IMPORTED_TARGET libheif)
 pkg_check_modules(VELMARIND_AV REQUIRED IMPORTED_TARGET GLOBAL libavformat libavcodec libswscale
                   libavutil)
+# CR3 files are read from 0.20 on.
+pkg_check_modules(VELMARIND_RAW REQUIRED IMPORTED_TARGET GLOBAL libraw_r>=0.20)
 
-set(probe_libraries PkgConfig::VELMARIND_PROBE_VIPS)
+set(probe_libraries PkgConfig::VELMARIND_PROBE_VIPS PkgConfig::VELMARIND_RAW)
 set(probe_definitions "")
 if(VELMARIND_PROBE_HEIF_FOUND)
   list(APPEND probe_libraries PkgConfig::VELMARIND_PROBE_HEIF)
@@ -32,4 +35,5 @@ else()
   set(shown "none")
 endif()
 message(STATUS "Images converted on the server for viewing: ${shown}")
+message(STATUS "Cameras' RAW files shown by their previews: libraw ${VELMARIND_RAW_VERSION}")
 message(STATUS "Video thumbnails, durations and codecs: libavformat ${VELMARIND_AV_libavformat_VERSION}, libavcodec ${VELMARIND_AV_libavcodec_VERSION}")

@@ -128,7 +128,7 @@ if command -v ldd >/dev/null; then
   missing=$(ldd "$folder/velmarind" "$folder/velmarind-thumbnailer" 2>/dev/null | awk '/not found/ { printf " %s", $1 }')
   if [[ -n $missing ]]; then
     echo "Note: these libraries are missing:$missing"
-    echo "(on Debian: apt-get install libqt6widgets6 qt6-qpa-plugins libqrencode4 libisal2 libavahi-client3 libvips42 libavformat59 libavcodec59 libswscale6)"
+    echo "(on Debian: apt-get install libqt6widgets6 qt6-qpa-plugins libqrencode4 libisal2 libavahi-client3 libvips42 libraw20 libavformat59 libavcodec59 libswscale6)"
   fi
 fi
 echo "Velmarind is installed: start it from the application menu, or run $prefix/bin/velmarind."

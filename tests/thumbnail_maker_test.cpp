@@ -104,23 +104,6 @@ std::string MakeTurnedVideo(int width, int height) {
       "turned.mp4", plain, "in.mp4");
 }
 
-// A camera's RAW file as far as its preview goes (little-endian TIFF): a first directory of an
-// 8 x 8 grey picture held turned (orientation 6) and the place of the JPEG preview after it.
-std::string RawWithPreview(const std::string& jpeg, uint32_t previewAt = 0, uint32_t next = 0) {
-  auto u16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
-  auto u32 = [&](uint32_t v) { return u16(v) + u16(v >> 16); };
-  auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
-    return u16(tag) + u16(type) + u32(1) + (type == 3 ? u16(value) + u16(0) : u32(value));
-  };
-  const uint32_t pixels = 8 + 2 + 10 * 12 + 4;
-  const std::string directory = u16(10) + entry(0x100, 3, 8) + entry(0x101, 3, 8) +
-                                entry(0x102, 3, 8) + entry(0x103, 3, 1) + entry(0x106, 3, 1) +
-                                entry(0x111, 4, pixels) + entry(0x112, 3, 6) + entry(0x117, 4, 64) +
-                                entry(0x201, 4, previewAt != 0 ? previewAt : pixels + 64) +
-                                entry(0x202, 4, jpeg.size()) + u32(next);
-  return std::string("II*\0", 4) + u32(8) + directory + std::string(64, '\x80') + jpeg;
-}
-
 // The JPEG with an EXIF segment that says how the camera was held (6: turned right).
 std::string WithOrientation(const std::string& jpeg, char orientation) {
   const std::string exif = std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01", 16) +
@@ -186,6 +169,38 @@ TImageSize SizeOf(const std::string& jpeg) {
   return {};
 }
 
+// A camera's RAW file as a DNG holds it (little-endian TIFF), taken with the camera turned
+// (orientation 6): a first directory of the sensor's 32 x 32 samples under a colour filter, and
+// beneath it the preview: a JPEG, or RGB pixels of the given size.
+std::string DngWithPreview(const std::string& preview, TImageSize pixels = {}) {
+  auto u16 = [](uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+  auto u32 = [&](uint32_t v) { return u16(v) + u16(v >> 16); };
+  auto directory = [&](const std::vector<uint32_t>& entries) {  // tag, type, count, value each
+    std::string bytes = u16(uint32_t(entries.size() / 4));
+    for (size_t k = 0; k < entries.size(); k += 4) {
+      bytes += u16(entries[k]) + u16(entries[k + 1]) + u32(entries[k + 2]) + u32(entries[k + 3]);
+    }
+    return bytes + u32(0);
+  };
+  const bool jpeg = pixels.width == 0;
+  const TImageSize size = jpeg ? SizeOf(preview) : pixels;
+  const uint32_t below = 8 + 2 + 9 * 12 + 4, sensorAt = below + 2 + 9 * 12 + 4;
+  return std::string("II*\0", 4) + u32(8) +
+         directory({0x100, 4, 1, 32,    0x101, 4, 1, 32,       0x102,  3, 1, 16,
+                    0x106, 3, 1, 32803, 0x111, 4, 1, sensorAt, 0x112,  3, 1, 6,
+                    0x117, 4, 1, 2048,  0x14A, 4, 1, below,    0xC612, 1, 4, 0x401}) +
+         directory({0xFE,  4, 1, 1,
+                    0x100, 4, 1, uint32_t(size.width),
+                    0x101, 4, 1, uint32_t(size.height),
+                    0x102, 3, 1, 8,
+                    0x103, 3, 1, jpeg ? 7u : 1u,
+                    0x106, 3, 1, jpeg ? 6u : 2u,
+                    0x111, 4, 1, sensorAt + 2048,
+                    0x115, 3, 1, 3,
+                    0x117, 4, 1, uint32_t(preview.size())}) +
+         std::string(2048, '\0') + preview;
+}
+
 class ThumbnailMaker : public ::testing::Test {
  protected:
   // A file of the bytes in the test folder, opened for reading.
@@ -221,6 +236,7 @@ TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
   TThumbnailWorkers workers(VELMARIND_THUMBNAILER, TThumbnailLimits());
   const std::string heic = MakeHeic(320, 240);
   const std::string video = MakeTurnedVideo(320, 240);
+  const std::string dng = DngWithPreview(MakeImage(640, 480, "jpg"));
   struct Row {
     const char* label;
     const char* name;
@@ -239,16 +255,17 @@ TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
        {853, 2560}},
       {"broken heic", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::View, {}},
       {"broken heic thumbnail", "b.heic", heic.substr(0, heic.size() / 2), TJobKind::Thumbnail, {}},
-      {"camera's preview, turned as the camera was held",
-       "r.nef",
-       RawWithPreview(MakeImage(640, 480, "jpg")),
+      {"camera's preview, turned as the camera was held", "r.dng", dng, TJobKind::View, {480, 640}},
+      {"a camera's file cut within its preview, never its sensor's data",
+       "c.dng",
+       dng.substr(0, dng.size() - 1000),
        TJobKind::View,
-       {480, 640}},
-      {"a looping directory with a preview beyond the end: the picture itself",
-       "l.nef",
-       RawWithPreview(MakeImage(64, 48, "jpg"), 1u << 30, 8),
+       {}},
+      {"camera's preview of plain pixels, turned",
+       "p.dng",
+       DngWithPreview(std::string(64 * 48 * 3, '\x80'), {64, 48}),
        TJobKind::View,
-       {8, 8}},
+       {48, 64}},
       {"video frame, turned", "v.mp4", video, TJobKind::VideoThumbnail, {192, 256}},
       {"a photo is no video", "p.mp4", heic, TJobKind::VideoThumbnail, {}},
       {"nor has it a video's facts", "p.mp4", heic, TJobKind::VideoFacts, {}},
@@ -303,6 +320,13 @@ TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, limits.Time) << row.label;
     // The worker is still of use after each.
     EXPECT_EQ(MakeWith(workers, "fine.jpg", jpeg).Outcome, Outcome::Image) << row.label;
+  }
+  // The pixel cap holds for cameras' previews as for any picture.
+  limits.MaxPixels = 64 * 48 - 1;
+  TThumbnailWorkers capped(VELMARIND_THUMBNAILER, limits);
+  for (const std::string& dng : {DngWithPreview(MakeImage(64, 48, "jpg")),
+                                 DngWithPreview(std::string(64 * 48 * 3, 'x'), {64, 48})}) {
+    EXPECT_EQ(MakeWith(capped, "capped.dng", dng).Outcome, Outcome::Placeholder);
   }
 }
 

@@ -1,12 +1,14 @@
 #include "thumbs/camera_preview.h"
 
+#include <libraw/libraw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <set>
-#include <string>
 #include <vector>
 
 namespace vm::thumbs {
@@ -14,183 +16,148 @@ namespace vm::thumbs {
 namespace {
 
 // A preview is a photo of a few megabytes; a claim of more is not one.
-constexpr uint64_t kMaxPreviewBytes = uint64_t{64} << 20;
-// Directories walked at most, and entries of one: a file that claims more is not a camera's.
-constexpr size_t kMaxDirectories = 32;
-constexpr uint32_t kMaxEntries = 1024;
-constexpr uint32_t kMaxSubDirectories = 8;
-// The frame header of a preview lies within its first segments (after its EXIF block).
-constexpr size_t kJpegHeadBytes = 128 * 1024;
-constexpr char kRafSignature[] = "FUJIFILMCCD-RAW ";
-constexpr uint64_t kRafPreviewPlace = 84;  // offset and length of its JPEG, big-endian
+constexpr unsigned kMaxPreviewBytes = 64u << 20;
+// The library's parsers read a few bytes at a time: one system call brings this many.
+constexpr size_t kWindowBytes = 64 * 1024;
+// The longest number or word the library reads as text.
+constexpr size_t kMaxWordBytes = 32;
+// The library's quirks of reading turned into EXIF orientations: bit 0 mirrors the columns, bit 1
+// the rows, bit 2 swaps rows and columns first.
+constexpr char kExifOfFlip[] = "12435867";
 
-// TIFF tags and values read here.
-enum : uint16_t {
-  kSubfileType = 0xFE,
-  kWidth = 0x100,
-  kHeight = 0x101,
-  kCompression = 0x103,
-  kPhotometric = 0x106,
-  kStripOffsets = 0x111,
-  kOrientation = 0x112,
-  kStripBytes = 0x117,
-  kSubDirectories = 0x14A,
-  kJpegOffset = 0x201,
-  kJpegLength = 0x202,
-  kRw2Jpeg = 0x2E,  // the whole preview as one value, in RW2 files
-};
-enum : uint16_t { kShort = 3, kLong = 4, kDirectory = 13 };
-constexpr uint32_t kOldJpeg = 6, kJpeg = 7;
-// Compressions and colour models of pictures a TIFF decoder shows (not sensor data).
-constexpr uint32_t kShownCompressions[] = {1, 5, 7, 8, 32773, 32946};
-constexpr uint32_t kShownPhotometrics[] = {0, 1, 2, 6};
-
-class TFileBytes {
+// The file open on a descriptor as the RAW library reads it, with positioned reads through a
+// window of the file. A position the library asks for beyond either end is taken as that end.
+// Remembers whether a read stopped short of what was asked (the file ends, or it shrank).
+class TDescriptorStream final : public LibRaw_abstract_datastream {
  public:
-  explicit TFileBytes(int fd) : fd_(fd) {
-    struct stat info {};
-    size_ = fstat(fd, &info) == 0 && info.st_size > 0 ? uint64_t(info.st_size) : 0;
+  TDescriptorStream(int fd, int64_t size) : fd_(fd), size_(size), window_(kWindowBytes) {}
+
+  bool ReadShort() const { return short_; }
+  void ForgetShortReads() { short_ = false; }
+
+  int valid() override { return 1; }
+  int read(void* into, size_t itemBytes, size_t items) override {
+    if (itemBytes == 0 || items == 0) return 0;
+    const size_t wanted = items > SIZE_MAX / itemBytes ? SIZE_MAX : itemBytes * items;
+    const size_t got = Copy(static_cast<char*>(into), wanted);
+    if (got < wanted) short_ = true;
+    return static_cast<int>(std::min<size_t>(got / itemBytes, INT_MAX));
   }
-  uint64_t Size() const { return size_; }
-  bool Read(uint64_t at, void* into, size_t n) const {
-    return at <= size_ && n <= size_ - at &&
-           pread(fd_, into, n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
-  }
-
- private:
-  int fd_;
-  uint64_t size_ = 0;
-};
-
-uint32_t BigEndian(const unsigned char* p, int bytes) {
-  uint32_t value = 0;
-  for (int k = 0; k < bytes; ++k) value = (value << 8) | p[k];
-  return value;
-}
-
-// Pixels of the baseline or progressive JPEG at [offset, offset + length); 0 for anything else
-// (lossless JPEG is how sensor data is stored, and no browser's decoder reads it).
-uint64_t JpegPixels(const TFileBytes& file, uint64_t offset, uint64_t length) {
-  if (length < 4 || length > kMaxPreviewBytes || offset > file.Size() ||
-      length > file.Size() - offset) {
+  int seek(INT64 offset, int whence) override {
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return -1;
+    const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? at_ : size_;
+    int64_t to = 0;
+    if (__builtin_add_overflow(base, offset, &to)) to = offset < 0 ? 0 : size_;
+    at_ = std::clamp<int64_t>(to, 0, size_);
     return 0;
   }
-  std::vector<unsigned char> head(std::min<uint64_t>(length, kJpegHeadBytes));
-  if (!file.Read(offset, head.data(), head.size()) || head[0] != 0xFF || head[1] != 0xD8) return 0;
-  size_t at = 2;
-  while (at + 9 < head.size() && head[at] == 0xFF) {
-    const unsigned marker = head[at + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
+  INT64 tell() override { return at_; }
+  INT64 size() override { return size_; }
+  int get_char() override {
+    unsigned char c = 0;
+    return Copy(reinterpret_cast<char*>(&c), 1) == 1 ? c : -1;
+  }
+  char* gets(char* line, int capacity) override {
+    if (capacity < 1) return nullptr;
+    int n = 0;
+    for (int c; n + 1 < capacity && (c = get_char()) != -1;) {
+      line[n++] = static_cast<char>(c);
+      if (c == '\n') break;
     }
-    if (marker >= 0xC0 && marker <= 0xC2) {
-      return uint64_t{BigEndian(&head[at + 5], 2)} * BigEndian(&head[at + 7], 2);
+    line[n] = '\0';
+    return n > 0 ? line : nullptr;
+  }
+  // One number or word, after white space, read by the given conversion.
+  int scanf_one(const char* format, void* value) override {
+    char word[kMaxWordBytes + 1] = {};
+    size_t n = 0;
+    int c = get_char();
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\r') c = get_char();
+    for (; c != -1 && c != ' ' && c != '\t' && c != '\n' && c != '\r' && n < kMaxWordBytes;
+         c = get_char()) {
+      word[n++] = static_cast<char>(c);
     }
-    if ((marker >= 0xC3 && marker <= 0xCF) || marker == 0xD9 || marker == 0xDA) return 0;
-    at += 2 + BigEndian(&head[at + 2], 2);
+    return n == 0 ? EOF : std::sscanf(word, format, value);
   }
-  return 0;
-}
-
-// Directories of a file built like TIFF, in the byte order its header names.
-class TTiffReader {
- public:
-  TTiffReader(const TFileBytes& file, bool little) : file_(file), little_(little) {}
-
-  uint32_t Get(uint64_t at, int bytes) const {
-    unsigned char raw[4] = {};
-    if (!file_.Read(at, raw, size_t(bytes))) return 0;
-    if (little_) std::reverse(raw, raw + bytes);
-    return BigEndian(raw, bytes);
-  }
-  // The k-th value of the entry at entry (a SHORT or a LONG), wherever it is kept.
-  uint32_t Value(uint64_t entry, uint32_t k = 0) const {
-    const uint16_t type = uint16_t(Get(entry + 2, 2));
-    const int size = type == kShort ? 2 : type == kLong || type == kDirectory ? 4 : 0;
-    const uint64_t count = Get(entry + 4, 4);
-    if (size == 0 || k >= count) return 0;
-    const uint64_t base = count * size <= 4 ? entry + 8 : Get(entry + 8, 4);
-    return Get(base + uint64_t{k} * size, size);
-  }
+  int eof() override { return at_ >= size_; }
+  void* make_jas_stream() override { return nullptr; }
 
  private:
-  const TFileBytes& file_;
-  bool little_;
-};
-
-struct TBest {
-  uint64_t Offset = 0, Length = 0, Pixels = 0;
-  void Consider(const TFileBytes& file, uint64_t offset, uint64_t length) {
-    const uint64_t pixels = JpegPixels(file, offset, length);
-    if (pixels > Pixels) *this = {offset, length, pixels};
-  }
-};
-
-std::optional<TCameraPreview> FromTiff(const TFileBytes& file, bool little) {
-  const TTiffReader tiff(file, little);
-  std::vector<uint64_t> pending = {tiff.Get(4, 4)};
-  std::set<uint64_t> seen;
-  TBest best;
-  uint64_t firstPixels = 0;
-  bool firstShown = false;
-  int orientation = 1;
-  while (!pending.empty() && seen.size() < kMaxDirectories) {
-    const uint64_t directory = pending.back();
-    pending.pop_back();
-    if (directory == 0 || !seen.insert(directory).second) continue;
-    const uint32_t entries = tiff.Get(directory, 2);
-    if (entries == 0 || entries > kMaxEntries) continue;
-    uint32_t values[0x300] = {};  // the first value of each tag read here, by tag
-    for (uint32_t k = 0; k < entries; ++k) {
-      const uint64_t entry = directory + 2 + uint64_t{k} * 12;
-      const uint16_t tag = uint16_t(tiff.Get(entry, 2));
-      if (tag == kSubDirectories) {
-        const uint32_t count = std::min(tiff.Get(entry + 4, 4), kMaxSubDirectories);
-        for (uint32_t s = 0; s < count; ++s) pending.push_back(tiff.Value(entry, s));
-      } else if (tag == kRw2Jpeg) {
-        best.Consider(file, tiff.Get(entry + 8, 4), tiff.Get(entry + 4, 4));
-      } else if (tag < std::size(values)) {
-        values[tag] = tiff.Value(entry);
+  // Copies up to n bytes from the position on and moves past them; fewer where the file ends.
+  size_t Copy(char* into, size_t n) {
+    size_t done = 0;
+    while (done < n && at_ < size_) {
+      if (at_ >= windowAt_ && at_ - windowAt_ < windowBytes_) {
+        const int64_t from = at_ - windowAt_;
+        const size_t k = std::min(n - done, static_cast<size_t>(windowBytes_ - from));
+        std::memcpy(into + done, window_.data() + from, k);
+        done += k;
+        at_ += static_cast<int64_t>(k);
+        continue;
+      }
+      const bool direct = n - done >= window_.size();  // a large read skips the window
+      const size_t k = direct ? std::min<size_t>(n - done, SSIZE_MAX) : window_.size();
+      const ssize_t got = pread(fd_, direct ? into + done : window_.data(), k, at_);
+      if (got <= 0) break;
+      if (direct) {
+        done += static_cast<size_t>(got);
+        at_ += got;
+      } else {
+        windowAt_ = at_;
+        windowBytes_ = got;
       }
     }
-    if (values[kJpegOffset] != 0) best.Consider(file, values[kJpegOffset], values[kJpegLength]);
-    if (values[kCompression] == kOldJpeg || values[kCompression] == kJpeg) {
-      best.Consider(file, values[kStripOffsets], values[kStripBytes]);
-    }
-    if (seen.size() == 1) {
-      firstPixels = uint64_t{values[kWidth]} * values[kHeight];
-      firstShown = std::find(std::begin(kShownCompressions), std::end(kShownCompressions),
-                             values[kCompression]) != std::end(kShownCompressions) &&
-                   std::find(std::begin(kShownPhotometrics), std::end(kShownPhotometrics),
-                             values[kPhotometric]) != std::end(kShownPhotometrics);
-      if (values[kOrientation] >= 1 && values[kOrientation] <= 8)
-        orientation = values[kOrientation];
-    }
-    pending.push_back(tiff.Get(directory + 2 + uint64_t{entries} * 12, 4));  // the next one
+    return done;
   }
-  if (best.Pixels == 0 || (firstShown && best.Pixels <= firstPixels)) return std::nullopt;
-  return TCameraPreview{best.Offset, best.Length, orientation};
-}
+
+  int fd_;
+  int64_t size_;
+  int64_t at_ = 0;
+  std::vector<char> window_;
+  int64_t windowAt_ = 0;  // the file's bytes [windowAt_, windowAt_ + windowBytes_) are held
+  int64_t windowBytes_ = 0;
+  bool short_ = false;
+};
+
+class TFoundPreview final : public TCameraPreview {
+ public:
+  TFoundPreview(int fd, int64_t size)
+      : stream(fd, size),
+        raw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK) {}
+
+  TDescriptorStream stream;
+  LibRaw raw;  // reads through stream: declared after it, so destroyed before it
+};
 
 }  // namespace
 
-std::optional<TCameraPreview> FindCameraPreview(int fd) {
-  const TFileBytes file(fd);
-  unsigned char head[kRafPreviewPlace + 8] = {};
-  if (!file.Read(0, head, 8)) return std::nullopt;
-  // "II*\0", "MM\0*", and RW2's "IIU\0".
-  if (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "IIU\0", 4) == 0) {
-    return FromTiff(file, true);
+std::unique_ptr<TCameraPreview> ReadCameraPreview(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return nullptr;
+  auto found = std::make_unique<TFoundPreview>(fd, info.st_size);
+  LibRaw& raw = found->raw;
+  if (raw.open_datastream(&found->stream) != LIBRAW_SUCCESS) return nullptr;
+  found->Orientation = kExifOfFlip[raw.imgdata.sizes.flip & 7] - '0';
+  // A preview that runs past the file's end would be completed with whatever memory held.
+  found->stream.ForgetShortReads();
+  if (raw.unpack_thumb() != LIBRAW_SUCCESS || found->stream.ReadShort()) return found;
+  const libraw_thumbnail_t& thumb = raw.imgdata.thumbnail;
+  if (thumb.thumb == nullptr || thumb.tlength < 4 || thumb.tlength > kMaxPreviewBytes) return found;
+  const std::string_view bytes(thumb.thumb, thumb.tlength);
+  if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG && bytes.starts_with("\xFF\xD8")) {
+    found->Format = TCameraPreview::TFormat::Jpeg;
+  } else if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP &&
+             (thumb.tcolors == 1 || thumb.tcolors == 3) &&
+             thumb.tlength == size_t{thumb.twidth} * thumb.theight * thumb.tcolors) {
+    found->Format = TCameraPreview::TFormat::Pixels;
+    found->Width = thumb.twidth;
+    found->Height = thumb.theight;
+    found->Bands = thumb.tcolors;
+  } else {
+    return found;
   }
-  if (std::memcmp(head, "MM\0*", 4) == 0) return FromTiff(file, false);
-  if (file.Read(0, head, sizeof(head)) &&
-      std::memcmp(head, kRafSignature, sizeof(kRafSignature) - 1) == 0) {
-    const uint64_t offset = BigEndian(head + kRafPreviewPlace, 4);
-    const uint64_t length = BigEndian(head + kRafPreviewPlace + 4, 4);
-    if (JpegPixels(file, offset, length) > 0) return TCameraPreview{offset, length, 1};
-  }
-  return std::nullopt;
+  found->Bytes = bytes;
+  return found;
 }
 
 }  // namespace vm::thumbs

@@ -1,25 +1,36 @@
 // The preview a camera stores in its RAW file: a JPEG of (nearly) the full picture, made by the
-// camera beside the sensor data, which no decoder here can develop.
+// camera beside the sensor data, which no decoder here develops.
 //
-// Found in files built like TIFF (DNG, CR2, NEF, NRW, ARW, and RW2 with its own signature) by
-// walking their directories, and in RAF files at the place their header gives. Every offset,
-// length and count is the file's word and is checked against the file before it is believed.
+// The RAW library (libraw) tells the file's format and finds the preview, in every format it reads
+// (DNG, CR2, CR3, NEF, ARW, ORF, PEF, RW2, RAF and more); it reads the file through positioned
+// reads, leaving the descriptor's offset alone.
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <memory>
+#include <string_view>
 
 namespace vm::thumbs {
 
-struct TCameraPreview {
-  uint64_t Offset = 0;  // of the JPEG in the file
-  uint64_t Length = 0;
-  int Orientation = 1;  // how the camera was held (EXIF values 1 to 8), from the RAW's own tag
+// A camera's RAW file as the RAW library read it: its preview, when it holds one this program
+// shows. The bytes are the library's and live as long as the object.
+class TCameraPreview {
+ public:
+  enum class TFormat {
+    None,    // no preview, or one of a kind not shown here
+    Jpeg,    // a baseline or progressive JPEG, as the camera stored it
+    Pixels,  // Height rows of Width pixels of Bands bytes (1: grey, 3: RGB), top row first
+  };
+
+  virtual ~TCameraPreview() = default;
+
+  TFormat Format = TFormat::None;
+  std::string_view Bytes;
+  int Width = 0, Height = 0, Bands = 0;  // of Pixels
+  int Orientation = 1;  // how the camera was held (EXIF values 1 to 8), as the RAW file says
 };
 
-// The largest baseline or progressive JPEG the file open on fd holds, when it holds one with
-// more pixels than the image its first directory describes, or when that image is no picture a
-// TIFF decoder shows (sensor data, or JPEG of the old kind); nothing for every other file.
-std::optional<TCameraPreview> FindCameraPreview(int fd);
+// The camera's RAW file open on fd (a regular file) as the RAW library reads it; nothing for a
+// file it does not read as a camera's.
+std::unique_ptr<TCameraPreview> ReadCameraPreview(int fd);
 
 }  // namespace vm::thumbs

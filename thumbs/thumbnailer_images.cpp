@@ -1,11 +1,10 @@
 // Image jobs of the thumbnail program: thumbnails and converted views through the image library,
-// of a camera's RAW file from the preview it holds.
+// of a camera's RAW file from the preview it holds (found by the RAW library).
 #include <glib.h>
 #include <unistd.h>
 #include <vips/vips.h>
 
-#include <optional>
-#include <string>
+#include <memory>
 
 #include "thumbs/camera_preview.h"
 #include "thumbs/thumbnailer_jobs.h"
@@ -88,30 +87,13 @@ TJobResult FitFile(int fd, long long maxPixels, const TFit& fit) {
   return result;
 }
 
-// A camera's preview fitted into the square, turned as the camera was held unless the preview
-// says so itself.
-TJobResult FitPreview(int fd, const TCameraPreview& preview, long long maxPixels, const TFit& fit) {
-  std::string jpeg(preview.Length, '\0');
-  if (pread(fd, jpeg.data(), jpeg.size(), static_cast<off_t>(preview.Offset)) !=
-      static_cast<ssize_t>(jpeg.size())) {
-    return {};
-  }
-  VipsImage* header = vips_image_new_from_buffer(jpeg.data(), jpeg.size(), "", "access",
-                                                 VIPS_ACCESS_SEQUENTIAL, nullptr);
-  const bool turnsItself =
-      header != nullptr && vips_image_get_typeof(header, VIPS_META_ORIENTATION) != 0;
-  VipsImage* fitted = nullptr;
-  if (!WithinCap(header, maxPixels) ||
-      vips_thumbnail_buffer(jpeg.data(), jpeg.size(), &fitted, fit.Size, "height", fit.Size, "size",
-                            VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED,
-                            fit.ToSrgb ? "export_profile" : nullptr, "srgb", nullptr) != 0) {
-    return {};
-  }
-  if (!turnsItself && preview.Orientation != 1) {
+// The fitted image turned as orientation (an EXIF value) says, saved.
+TJobResult SaveUpright(VipsImage* fitted, int orientation, const TFit& fit) {
+  if (orientation != 1) {
     VipsImage* marked = nullptr;
     VipsImage* upright = nullptr;
     if (vips_copy(fitted, &marked, nullptr) == 0) {
-      vips_image_set_int(marked, VIPS_META_ORIENTATION, preview.Orientation);
+      vips_image_set_int(marked, VIPS_META_ORIENTATION, orientation);
       vips_autorot(marked, &upright, nullptr);
       g_object_unref(marked);
     }
@@ -122,15 +104,56 @@ TJobResult FitPreview(int fd, const TCameraPreview& preview, long long maxPixels
   return Save(fitted, fit);
 }
 
+// A camera's JPEG preview fitted into the square, turned as the camera was held unless the
+// preview says so itself.
+TJobResult FitJpegPreview(const TCameraPreview& preview, long long maxPixels, const TFit& fit) {
+  // The image library only reads the buffer it is given.
+  void* jpeg = const_cast<char*>(preview.Bytes.data());
+  const size_t length = preview.Bytes.size();
+  VipsImage* header =
+      vips_image_new_from_buffer(jpeg, length, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
+  const bool turnsItself =
+      header != nullptr && vips_image_get_typeof(header, VIPS_META_ORIENTATION) != 0;
+  VipsImage* fitted = nullptr;
+  if (!WithinCap(header, maxPixels) ||
+      vips_thumbnail_buffer(jpeg, length, &fitted, fit.Size, "height", fit.Size, "size",
+                            VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED,
+                            fit.ToSrgb ? "export_profile" : nullptr, "srgb", nullptr) != 0) {
+    return {};
+  }
+  return SaveUpright(fitted, turnsItself ? 1 : preview.Orientation, fit);
+}
+
+// A camera's preview of plain pixels fitted into the square, turned as the camera was held.
+TJobResult FitPixelPreview(const TCameraPreview& preview, long long maxPixels, const TFit& fit) {
+  if (static_cast<long long>(preview.Width) * preview.Height > maxPixels) return {};
+  VipsImage* pixels =
+      vips_image_new_from_memory(preview.Bytes.data(), preview.Bytes.size(), preview.Width,
+                                 preview.Height, preview.Bands, VIPS_FORMAT_UCHAR);
+  if (pixels == nullptr) return {};
+  VipsImage* fitted = nullptr;
+  const int failed = vips_thumbnail_image(pixels, &fitted, fit.Size, "height", fit.Size, "size",
+                                          VIPS_SIZE_DOWN, nullptr);
+  g_object_unref(pixels);
+  return failed != 0 ? TJobResult() : SaveUpright(fitted, preview.Orientation, fit);
+}
+
 // The image open on fd fitted into the square, upright, saved; of a camera's RAW file, its
-// preview. A placeholder when it is no readable image, larger than the pixel cap, damaged, or
-// its answer would be too large.
+// preview. A placeholder when it is no readable image, a camera's file without a preview shown
+// here, larger than the pixel cap, damaged, or its answer would be too large.
 TJobResult Fit(int fd, long long maxPixels, const TFit& fit) {
   vips_error_clear();
-  if (const std::optional<TCameraPreview> preview = FindCameraPreview(fd)) {
-    return FitPreview(fd, *preview, maxPixels, fit);
+  const std::unique_ptr<TCameraPreview> camera = ReadCameraPreview(fd);
+  if (camera == nullptr) return FitFile(fd, maxPixels, fit);
+  switch (camera->Format) {
+    case TCameraPreview::TFormat::Jpeg:
+      return FitJpegPreview(*camera, maxPixels, fit);
+    case TCameraPreview::TFormat::Pixels:
+      return FitPixelPreview(*camera, maxPixels, fit);
+    case TCameraPreview::TFormat::None:
+      break;  // never its sensor's data, which the image library would take for a grey picture
   }
-  return FitFile(fd, maxPixels, fit);
+  return {};
 }
 
 }  // namespace

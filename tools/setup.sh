@@ -7,7 +7,7 @@ set -euo pipefail
 build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev libgtest-dev libgmock-dev
                 libisal-dev zlib1g-dev libavahi-client-dev qt6-l10n-tools qt6-translations-l10n
                 libvips-dev libheif-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-                libexpat1-dev)
+                libraw-dev libexpat1-dev)
 test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils
                clang libclang-rt-14-dev unzip libarchive-tools avahi-daemon avahi-utils dbus iproute2
                litmus rclone gvfs-backends libglib2.0-bin libheif-examples ffmpeg zbar-tools)
