@@ -13,6 +13,7 @@
 #include "platform/text_helpers.h"
 #include "state/served_urls.h"
 #include "state/stored_settings.h"
+#include "ui/form_qr.h"
 #include "ui/form_set.h"
 #include "ui/handler_guard.h"
 #include "ui/qt_text.h"
@@ -185,6 +186,28 @@ void TFormHide::FollowAddresses() {
   if (core_.FollowAddresses()) UpdateTrayTip();
 }
 
+namespace {
+
+// The URL a phone scans: that of the first address, as the settings window lists them first;
+// empty when nothing is served or the machine has no address a phone can reach.
+QByteArray PhoneUrl(TFormHideCore& core, const std::vector<std::string>& addresses) {
+  if (!core.NotServingReason().empty()) return {};
+  const TServedUrls urls = MakeServedUrls(core.State(), addresses);
+  return urls.ByAddress.empty() || addresses.empty()
+             ? QByteArray()
+             : QByteArray::fromStdString(urls.ByAddress.front());
+}
+
+}  // namespace
+
+void TFormHide::QR1Click() {
+  if (!formQr_) formQr_ = new TFormQr(State());
+  formQr_->ShowUrl(PhoneUrl(core_, LocalAddresses()));
+  formQr_->show();
+  formQr_->raise();
+  formQr_->activateWindow();
+}
+
 void TFormHide::ShowUrls() {
   for (QAction* item : UrlItems) {
     PopupMenu1->removeAction(item);
@@ -213,6 +236,7 @@ void TFormHide::ShowUrls() {
     }
   }
   if (formSet_ && formSet_->isVisible()) formSet_->ShowAddress();
+  if (formQr_ && formQr_->isVisible()) formQr_->ShowUrl(PhoneUrl(core_, LocalAddresses()));
 }
 
 TFormHide::~TFormHide() {
@@ -223,6 +247,7 @@ TFormHide::~TFormHide() {
   // The translation goes while the menu still exists: its removal makes every window
   // retranslate itself. The settings window may be gone already.
   formSet_ = nullptr;
+  delete formQr_;
   closed_ = true;
   language_.Apply(TLanguageChoice::Japanese);
   // The menu has no parent widget (a popup of its own); the icon goes before it.
@@ -234,12 +259,14 @@ void TFormHide::CreateMenu() {
   PopupMenu1 = new QMenu;
   S1 = PopupMenu1->addAction(QString());
   URLU1 = PopupMenu1->addAction(QString());
+  QR1 = PopupMenu1->addAction(QString());
   exitSeparator_ = PopupMenu1->addSeparator();
   Exit1 = PopupMenu1->addAction(QString());
   RetranslateMenu();
   connect(Exit1, &QAction::triggered, this, &TFormHide::Exit1Click);
   connect(S1, &QAction::triggered, this, &TFormHide::S1Click);
   connect(URLU1, &QAction::triggered, this, [this] { RunHandler(nullptr, [this] { URLU1Click(); }); });
+  connect(QR1, &QAction::triggered, this, &TFormHide::QR1Click);
   // Addresses come and go with the networks (Wi-Fi, VPN): read again each time the menu opens.
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TFormHide::ShowUrls);
 }
@@ -248,6 +275,7 @@ void TFormHide::RetranslateMenu() {
   Exit1->setText(tr("終了(&F)"));
   S1->setText(tr("設定(&S)"));
   URLU1->setText(tr("URL(&U)"));
+  QR1->setText(tr("QRコード(&Q)"));
 }
 
 void TFormHide::changeEvent(QEvent* event) {

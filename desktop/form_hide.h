@@ -19,6 +19,7 @@ class QMenu;
 
 namespace vm {
 
+class TFormQr;
 class TFormSet;
 class TTaTrayIcon;
 
@@ -56,6 +57,7 @@ class TFormHide : public QWidget, public TFormSetHost {
   QMenu* PopupMenu1 = nullptr;
   QAction* S1 = nullptr;     // "設定(&S)", the first item
   QAction* URLU1 = nullptr;  // "URL(&U)"
+  QAction* QR1 = nullptr;    // "QRコード(&Q)": this PC's address as a QR code, in a window
   QAction* Exit1 = nullptr;  // "終了(&F)", the last item, after a separator: far from the pointer
   // Between URLU1 and Exit1: the URL of each address and the URL by name; a click copies one.
   QList<QAction*> UrlItems;
@@ -81,6 +83,8 @@ class TFormHide : public QWidget, public TFormSetHost {
   void TaTrayIcon1DblClick() { S1Click(); }
   // A single click opens the settings window too: a tray shows no menu on a left click.
   void TaTrayIcon1Click() { S1Click(); }
+  // Shows the QR code window with the URL of the first address (raised when it is open).
+  void QR1Click();
   // The URLs of the menu and of the settings window, as the addresses and the name are now.
   void ShowUrls();
   // Carries out what a start asked for (this one's, or a later start's): the settings window,
@@ -120,6 +124,7 @@ class TFormHide : public QWidget, public TFormSetHost {
   // The windows' language, from the settings (at start and after each OK).
   TLanguageSwitch language_;
   TFormSet* formSet_ = nullptr;
+  TFormQr* formQr_ = nullptr;  // made on first use; a window of its own, deleted with this one
   bool closed_ = false;
   TMessenger messenger_;
   TExitAsker exitAsker_;

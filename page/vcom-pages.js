@@ -15,6 +15,8 @@
   // [Japanese, English]: the Japanese of the pages' own texts is what finds them on the page.
   var TEXTS = {
     wrongPassword: ['パスワードが正しくありません', 'The password is not correct'],
+    codeRefused: ['このQRコードは使用済みか期限切れです。パスワードを入力するか、PCに表示されている新しいQRコードを読み取ってください。',
+      'This QR code was used already or has expired. Type the password, or scan the new QR code the PC shows.'],
     waiting: ['確認しています。あと %n 秒ほどお待ちください…', 'Checking: please wait about %n more second…',
       'Checking: please wait about %n more seconds…'],
     checking: ['確認しています…', 'Checking…'],
@@ -55,8 +57,11 @@
 
   function loginPage(form) {
     if (form.passwd) form.passwd.focus();
+    // The red line says the password was wrong, or that a sign-in code was used or has expired.
     var wrong = document.querySelector('font[color="red"] b');
-    if (wrong && english) wrong.textContent = T.wrongPassword;
+    if (wrong && english) {
+      wrong.textContent = wrong.textContent === TEXTS.codeRefused[0] ? T.codeRefused : T.wrongPassword;
+    }
     var meta = document.querySelector(WAIT_META);
     var wait = meta ? Math.ceil(Number(meta.content)) : 0;
     var note = el('p', 'vm-login-wait');

@@ -127,6 +127,8 @@ void ApplySettings(TMainState& state, TStoredSettings stored) {
   settings.KeepUploadNames = stored.KeepUploadNames;
   settings.Language = stored.Language;
   settings.WebDav = stored.WebDav;
+  settings.QrSignIn = stored.QrSignIn;
+  settings.SignInValidity = stored.SignInValidity;
   settings.BaseURL = MakeBaseURL(state.LocalAddress(), settings.Port);
   state.Replace(std::move(settings), std::move(stored.SharedFolders));
 }

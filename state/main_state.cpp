@@ -62,11 +62,13 @@ void TMainState::Replace(TSettings settings, TSharedFolderList folders) {
   bool revoked = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    revoked = settings.PassFlag &&
-              (settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password);
-    if (settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password) {
-      admitted_.clear();
-    }
+    const bool passwordChanged =
+        settings.PassFlag != settings_.PassFlag || settings.Password != settings_.Password;
+    revoked = settings.PassFlag && passwordChanged;
+    if (passwordChanged) admitted_.clear();
+    // A code shown under the old password admits nobody under the new one.
+    if (passwordChanged || !settings.QrSignIn) signInTokens_.Revoke();
+    signInTokens_.SetValidity(settings.SignInValidity);
     settings_ = std::move(settings);
     userHosts_ = settings_.ExtraHosts;
     ApplyHosts();
@@ -101,18 +103,28 @@ void TMainState::SetServedPort(int port, std::string baseUrl) {
 void TMainState::ReleaseSharedFolders() { ReplaceSharedFolders({}); }
 
 bool TMainState::IsAdmitted(const std::string& address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return std::find(admitted_.begin(), admitted_.end(), address) != admitted_.end();
+  return AdmissionOf(address).has_value();
 }
 
-void TMainState::Admit(const std::string& address) {
+std::optional<TAdmission> TMainState::AdmissionOf(const std::string& address) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  admitted_.push_back(address);
+  const auto found = std::find_if(admitted_.begin(), admitted_.end(),
+                                  [&](const TAdmitted& entry) { return entry.address == address; });
+  if (found == admitted_.end()) return std::nullopt;
+  return found->how;
+}
+
+void TMainState::Admit(const std::string& address, TAdmission how) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  admitted_.push_back({address, how});
 }
 
 std::vector<std::string> TMainState::AdmittedClients() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return admitted_;
+  std::vector<std::string> addresses;
+  addresses.reserve(admitted_.size());
+  for (const TAdmitted& entry : admitted_) addresses.push_back(entry.address);
+  return addresses;
 }
 
 void TMainState::RevokeAdmissions() {

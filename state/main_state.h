@@ -1,14 +1,17 @@
 // The state of the resident main window that the connection threads read.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "state/share_mode.h"
 #include "state/client_log.h"
+#include "state/signin_tokens.h"
 
 namespace vm {
 
@@ -40,6 +43,16 @@ struct TSettings {
   TLanguageChoice Language = TLanguageChoice::Auto;
   // The shares are also served to file managers (WebDAV) under their own path.
   bool WebDav = true;
+  // While a password is required, the desktop's QR code carries a one-time sign-in code, valid
+  // this long.
+  bool QrSignIn = true;
+  std::chrono::seconds SignInValidity = TSignInTokens::kDefaultValidity;
+};
+
+// How an address came to be admitted.
+enum class TAdmission {
+  Password,  // the right password
+  Scan,      // a sign-in code, scanned from the desktop's QR code
 };
 
 // Base URL from the local address and the port.
@@ -108,7 +121,7 @@ class TMainState {
 
   // Replaces the settings and the shared-folder list at once (LoadSettings). A change of the
   // password or of whether one is required ends every admission: whoever logged in under the
-  // old password must log in again.
+  // old password must log in again; such a change, or sign-in codes turned off, voids the code.
   void Replace(TSettings settings, TSharedFolderList folders);
   // Replaces only the shared-folder list (the settings window's OK, before LoadSettings).
   void ReplaceSharedFolders(TSharedFolderList folders);
@@ -123,8 +136,10 @@ class TMainState {
   // Admitted-client list: exact, case-sensitive address match; it grows with every login and is
   // emptied only when the password settings change (Replace).
   bool IsAdmitted(const std::string& address) const;
-  void Admit(const std::string& address);
+  void Admit(const std::string& address, TAdmission how = TAdmission::Password);
   std::vector<std::string> AdmittedClients() const;
+  // How address was admitted, when it is.
+  std::optional<TAdmission> AdmissionOf(const std::string& address) const;
   // Ends every admission: each client must log in again, and (while a password is required)
   // every running transfer ends. A change of the password does the same.
   void RevokeAdmissions();
@@ -132,6 +147,9 @@ class TMainState {
   // The clients seen lately and their transfers (its own lock).
   TClientLog& Clients() { return clients_; }
   const TClientLog& Clients() const { return clients_; }
+
+  // The one-time sign-in codes (their own lock).
+  TSignInTokens& SignInTokens() { return signInTokens_; }
 
   // The network name as the announcer reports it. While the name is known, requests that name
   // it are answered (it is among Settings().ExtraHosts). The listener, when set, is told of
@@ -156,12 +174,17 @@ class TMainState {
   // Guarded by mutex_; ExtraHosts holds userHosts_ and the network name (ApplyHosts).
   TSettings settings_;
   std::shared_ptr<const TSharedFolderList> folders_; // guarded by mutex_
-  std::vector<std::string> admitted_;                // guarded by mutex_
+  struct TAdmitted {
+    std::string address;
+    TAdmission how;
+  };
+  std::vector<TAdmitted> admitted_;                  // guarded by mutex_
   std::shared_ptr<const TShareListener> shareListener_;  // guarded by mutex_
   std::vector<std::string> userHosts_;                   // guarded by mutex_; the user's ExtraHosts
   TNetworkName networkName_;                             // guarded by mutex_
   std::shared_ptr<const TNetworkNameListener> networkNameListener_;  // guarded by mutex_
   TClientLog clients_;
+  TSignInTokens signInTokens_;
 };
 
 }  // namespace vm

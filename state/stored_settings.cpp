@@ -99,7 +99,8 @@ std::string WithFolderSeparator(const std::string& entry) {
 }
 
 // The keys of "velmarind.ini" whose values differ between stored and edited, in the order the
-// settings window has always written them.
+// settings window has always written them. Keys the window does not edit (kQrSignInKey,
+// kSignInSecondsKey) are never among them, so its OK leaves them as they were written.
 std::vector<TIniValue> ChangedValues(const TStoredSettings& stored, const TStoredSettings& edited) {
   std::vector<TIniValue> values;
   if (edited.Port != stored.Port || edited.AutoRun != stored.AutoRun) {
@@ -155,6 +156,12 @@ TStoredSettings ReadStoredSettings(const std::string& programFolder) {
   stored.KeepUploadNames = ReadFlag(ini, kKeepUploadNamesKey);
   stored.WebDav = StrToIntDef(ini.ReadString(kSettingsSection, kWebDavKey, "1"), 1) != 0;
   stored.Language = LanguageOf(TrimText(ini.ReadString(kSettingsSection, kLanguageKey, "")));
+  stored.QrSignIn = TrimText(ini.ReadString(kSettingsSection, kQrSignInKey, "1")) != "0";
+  // Longer than the default is not offered: a code on a screen is seen by whoever passes.
+  const int seconds = StrToIntDef(ini.ReadString(kSettingsSection, kSignInSecondsKey, ""), 0);
+  if (seconds > 0 && std::chrono::seconds(seconds) < stored.SignInValidity) {
+    stored.SignInValidity = std::chrono::seconds(seconds);
+  }
   return stored;
 }
 

@@ -3,6 +3,7 @@
 // window's OK.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ inline constexpr char kKeepUploadNamesKey[] = "UPLOAD_KEEP_NAMES";
 inline constexpr char kLanguageKey[] = "LANGUAGE";
 // Whether the shares are also served to file managers (WebDAV): on unless "0".
 inline constexpr char kWebDavKey[] = "WEBDAV";
+// Whether the desktop's QR code carries a one-time sign-in code while a password is required
+// (anything but "0" is on), and how long such a code is valid, in seconds (1 to the default).
+// The settings window edits neither: they are written by hand and kept by its OK.
+inline constexpr char kQrSignInKey[] = "QR_SIGNIN";
+inline constexpr char kSignInSecondsKey[] = "QR_SIGNIN_SECONDS";
 // The port when none is configured, or the configured text is not a whole number.
 inline constexpr int kDefaultPort = 80;
 // The port a first start writes: ports below 1024 need privileges an ordinary user lacks.
@@ -59,6 +65,8 @@ struct TStoredSettings {
   bool KeepUploadNames = false;
   TLanguageChoice Language = TLanguageChoice::Auto;
   bool WebDav = true;
+  bool QrSignIn = true;
+  std::chrono::seconds SignInValidity = TSignInTokens::kDefaultValidity;
   TSharedFolderList SharedFolders;  // "name;;path", each path with its final "/"
   TShareModes ShareModes;           // by share name; only shares that are listed count
 

@@ -33,6 +33,8 @@ TEST(BodyAdmission, DecidedFromTheHeadBeforeTheBody) {
       {"login form of a client that must log in", login, {}, 10, "127.0.0.3", true, kSmall},
       {"login form of an admitted client", login, {}, 10, "127.0.0.2", true, kSmall},
       {"login form without a password", login, {}, 10, "127.0.0.3", false, kSmall},
+      {"sign-in of an admitted client", "POST /velmarind/vm-signin?t=0 HTTP/1.1", {}, 10,
+       "127.0.0.2", true, kDiscard},
       {"login document behind a prefix",
        "POST /x/login.html/index.html HTTP/1.1",
        {},

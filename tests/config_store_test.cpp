@@ -262,6 +262,22 @@ TEST(ConfigStore, LanguageSetting) {
   }
 }
 
+TEST(ConfigStore, SignInSettings) {
+  const struct {
+    const char* ini;
+    bool on;
+    int seconds;
+  } rows[] = {{"", true, 600}, {"QR_SIGNIN=0\r\nQR_SIGNIN_SECONDS=30\r\n", false, 30},
+              {"QR_SIGNIN_SECONDS=3600\r\n", true, 600}};
+  for (const auto& row : rows) {
+    Fixture f;
+    f.WriteSettings(std::string("[COMMON]\r\n") + row.ini);
+    vm::LoadSettings(f.state);
+    EXPECT_EQ(f.state.Settings().QrSignIn, row.on) << row.ini;
+    EXPECT_EQ(f.state.Settings().SignInValidity.count(), row.seconds) << row.ini;
+  }
+}
+
 // A client that logged in used to stay admitted through every password change.
 TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   Fixture f;
@@ -270,9 +286,11 @@ TEST(ConfigStore, ChangingThePasswordSettingsEndsEveryAdmission) {
   f.state.Admit("127.0.0.2");
   vm::LoadSettings(f.state);  // nothing changed
   EXPECT_TRUE(f.state.IsAdmitted("127.0.0.2"));
+  const std::string code = f.state.SignInTokens().Current()->Token;
   f.WriteSettings("[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616264\r\n");
   vm::LoadSettings(f.state);
   EXPECT_FALSE(f.state.IsAdmitted("127.0.0.2"));
+  EXPECT_FALSE(f.state.SignInTokens().Redeem(code));  // shown under the old password
   f.state.Admit("127.0.0.2");
   f.WriteSettings("[COMMON]\r\nPASS_FLG=0\r\nPASSWORD=616264\r\n");
   vm::LoadSettings(f.state);
@@ -348,6 +366,10 @@ TEST(StoredSettings, OnlyChangedKeysAreWritten) {
       {"language back to the locale's", "[COMMON]\r\nLANGUAGE=en\r\n",
        [](vm::TStoredSettings& s) { s.Language = vm::TLanguageChoice::Auto; },
        "[COMMON]\r\nLANGUAGE=auto\r\n"},
+      // The window edits neither; its OK must not put them back to their defaults.
+      {"sign-in keys are kept", "[COMMON]\r\nQR_SIGNIN=0\r\nQR_SIGNIN_SECONDS=30\r\n",
+       [](vm::TStoredSettings& s) { s.QrSignIn = true; },
+       "[COMMON]\r\nQR_SIGNIN=0\r\nQR_SIGNIN_SECONDS=30\r\n"},
   };
   for (const Row& row : rows) {
     Fixture f;

@@ -42,6 +42,8 @@ struct TServed {
   std::string contentType;
   int calls = 0;
   std::vector<std::string> headers;  // the response's custom header lines
+  int code = 200;
+  std::string location;
   bool HasHeader(const std::string& line) const {
     return std::find(headers.begin(), headers.end(), line) != headers.end();
   }
@@ -124,9 +126,11 @@ class Dispatcher : public ::testing::Test {
                             response);
     TServed& served = TRecordingServer::LastOfThisThread();
     if (served.calls == calls) {
-      served = TServed{"", response.ContentText, response.ContentType, calls, {}};
+      served = TServed{"", response.ContentText, response.ContentType, calls, {}, 200, {}};
     }
     served.headers = response.CustomHeaders.Lines();
+    served.code = response.ResponseCode();
+    served.location = response.Location;
     return served;
   }
 
@@ -491,6 +495,84 @@ TEST_F(Dispatcher, AWaitingLoginHoldsUpNobodyElse) {
   waiting.join();
   EXPECT_NE(waitedAnswer.find(Sjis("パスワードが正しくありません")), std::string::npos);
   EXPECT_FALSE(state_.IsAdmitted("127.0.0.2"));
+}
+
+// The QR code's sign-in document, by the state of the code sent and by who started the request.
+TEST_F(Dispatcher, SignInCodeAdmitsOnceAndOnlyWhenThePersonOpensIt) {
+  enum class TCode { Live, UsedElsewhere, Expired, Unknown };
+  enum class TExpect { In, Refused, Plain };
+  const std::vector<std::string> link = {"Sec-Fetch-Site: cross-site", "Sec-Fetch-Mode: navigate",
+                                         "Sec-Fetch-Dest: document"};
+  const struct {
+    const char* label;
+    TCode code;
+    std::vector<std::string> headers;
+    const char* command;
+    bool password, on;
+    TExpect expect;
+  } rows[] = {
+      {"scanned", TCode::Live, {}, "GET", true, true, TExpect::In},
+      {"scanned, typed into the browser", TCode::Live, {"Sec-Fetch-Site: none"}, "GET", true, true,
+       TExpect::In},
+      {"used from another address", TCode::UsedElsewhere, {}, "GET", true, true, TExpect::Refused},
+      {"expired", TCode::Expired, {}, "GET", true, true, TExpect::Refused},
+      {"unknown", TCode::Unknown, {}, "GET", true, true, TExpect::Refused},
+      {"a link on another site", TCode::Live, link, "GET", true, true, TExpect::Plain},
+      {"HEAD", TCode::Live, {}, "HEAD", true, true, TExpect::Plain},
+      {"turned off", TCode::Live, {}, "GET", true, false, TExpect::Plain},
+      {"no password needed", TCode::Live, {}, "GET", false, true, TExpect::In},
+  };
+  TSignInTokens& tokens = state_.SignInTokens();
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    TSettings settings;
+    settings.PassFlag = row.password;
+    settings.Password = "abc";
+    settings.QrSignIn = row.on;
+    state_.Replace(settings, {});
+    std::string code = tokens.Current()->Token;
+    if (row.code == TCode::UsedElsewhere) Get("/velmarind/vm-signin", "t=" + code, "127.0.2.1");
+    if (row.code == TCode::Expired) {
+      tokens.SetValidity(std::chrono::seconds(0));
+      code = tokens.Renew()->Token;
+      tokens.SetValidity(TSignInTokens::kDefaultValidity);
+    }
+    if (row.code == TCode::Unknown) code = std::string(code.size(), 'a');
+    const std::string shown = tokens.Current()->Token;  // what the display shows meanwhile
+    const std::string address = "127.0.1." + std::to_string(++n);
+    TIdHTTPRequestInfo request = MakeRequest("/velmarind/vm-signin", "t=" + code, address);
+    request.Host = "127.0.0.1";
+    request.Command = row.command;
+    for (const std::string& line : row.headers) request.RawHeaders.Add(line);
+    const TServed served = Dispatch(request);
+    const bool admits = row.expect == TExpect::In && row.password;
+    EXPECT_EQ(state_.AdmissionOf(address), admits ? std::optional(TAdmission::Scan) : std::nullopt);
+    if (row.expect == TExpect::In) {
+      // On to the index page: the code leaves the address bar, and no cache keeps the answer.
+      EXPECT_EQ(served.code, 303);
+      EXPECT_EQ(served.location, "./");
+      EXPECT_TRUE(served.HasHeader("Cache-Control: no-store"));
+    } else {
+      ExpectPage(served, Page("login", address));
+      EXPECT_EQ(served.bytes.find(texts::CodeRefused()) != std::string::npos,
+                row.expect == TExpect::Refused);
+      if (row.expect == TExpect::Plain) {
+        EXPECT_EQ(served.bytes, LoginBytes(served, false));
+      }
+    }
+    // The code on the display is gone only when this request used it.
+    EXPECT_EQ(tokens.Redeem(shown), !(admits && shown == code));
+  }
+}
+
+TEST_F(Dispatcher, RefusedSignInCodesSlowThePasswordToo) {
+  Configure(true, "abc", {});
+  for (int i = 0; i < TLoginThrottle::kFreeAttempts; ++i) Get("/velmarind/vm-signin", "t=00");
+  const auto start = std::chrono::steady_clock::now();
+  Get("/velmarind/login.html", "pw=616263");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, kTestDelay);
+  EXPECT_EQ(state_.AdmissionOf("127.0.0.1"), TAdmission::Password);
 }
 
 // A page of another site could make an admitted browser send requests with its own parameters,

@@ -10,7 +10,7 @@ build_packages=(build-essential cmake pkg-config qt6-base-dev libqrencode-dev li
                 libraw-dev libexpat1-dev)
 test_packages=(curl xvfb xauth trayer xdotool x11-utils imagemagick fonts-noto-cjk chromium nodejs npm python3 desktop-file-utils
                clang libclang-rt-14-dev unzip libarchive-tools avahi-daemon avahi-utils dbus iproute2
-               litmus rclone gvfs-backends libglib2.0-bin libheif-examples ffmpeg)
+               litmus rclone gvfs-backends libglib2.0-bin libheif-examples ffmpeg zbar-tools)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-build}" == "test" ]]; then

@@ -62,6 +62,10 @@
         <source>アップロード</source>
         <translation>Upload</translation>
     </message>
+    <message>
+        <source>済み（QRコード）</source>
+        <translation>Logged in (QR code)</translation>
+    </message>
 </context>
 <context>
     <name>vm::TFormDiag1</name>
@@ -208,6 +212,25 @@
             <numerusform>%n file arrived in &quot;%1&quot; (from %2)</numerusform>
             <numerusform>%n files arrived in &quot;%1&quot; (from %2)</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>QRコード(&amp;Q)</source>
+        <translation>&amp;QR code</translation>
+    </message>
+</context>
+<context>
+    <name>vm::TFormQr</name>
+    <message>
+        <source>Velmarind QRコード</source>
+        <translation>Velmarind QR code</translation>
+    </message>
+    <message>
+        <source>スマートフォンのカメラで読み取ってください</source>
+        <translation>Scan this with your phone's camera</translation>
+    </message>
+    <message>
+        <source>公開していません。</source>
+        <translation>Nothing is being served.</translation>
     </message>
 </context>
 <context>
@@ -477,6 +500,25 @@
     <message>
         <source>ファイル %1 を作成できません</source>
         <translation>Cannot create file %1</translation>
+    </message>
+</context>
+<context>
+    <name>vm::TSignInQr</name>
+    <message>
+        <source>新しいコード</source>
+        <translation>New code</translation>
+    </message>
+    <message>
+        <source>表示中のコードを使えなくして、新しいコードを作ります。</source>
+        <translation>Makes the code shown unusable and shows a new one.</translation>
+    </message>
+    <message>
+        <source>パスワードなしで1回ログインできるコード</source>
+        <translation>Logs a phone in once, without the password</translation>
+    </message>
+    <message>
+        <source>有効期限: あと %1:%2</source>
+        <translation>Valid for %1:%2 more</translation>
     </message>
 </context>
 <context>

@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 
 #include "state/main_state.h"
 #include "ui/qt_text.h"
@@ -111,9 +112,11 @@ void TClientsTab::Refresh() {
                  QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("HH:mm:ss")));
     row->setText(kRequestColumn, SystemToQString(client.LastRequest));
     row->setToolTip(kRequestColumn, row->text(kRequestColumn));
+    const std::optional<TAdmission> admission = state_.AdmissionOf(client.Address);
     row->setText(kAdmittedColumn, !passwordRequired                   ? tr("不要")
-                                  : state_.IsAdmitted(client.Address) ? tr("済み")
-                                                                      : tr("未"));
+                                  : !admission                        ? tr("未")
+                                  : *admission == TAdmission::Scan    ? tr("済み（QRコード）")
+                                                                      : tr("済み"));
     qDeleteAll(row->takeChildren());
     for (const TTransferView& transfer : client.Transfers) {
       auto* child = new QTreeWidgetItem(row);

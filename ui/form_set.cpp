@@ -17,7 +17,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -35,6 +34,7 @@
 #include "ui/form_set_host.h"
 #include "ui/handler_guard.h"
 #include "ui/qr_code.h"
+#include "ui/signin_qr.h"
 #include "ui/qt_text.h"
 
 namespace vm {
@@ -420,15 +420,15 @@ QWidget* TFormSet::CreateSystemTab() {
   settings->addWidget(Edit3);
   settings->addStretch();
 
-  QrCode = new QLabel(tab);
-  QrCode->setAlignment(Qt::AlignCenter);
+  SignInQr = new TSignInQr(host_.State(), kQrModulePixels, tab);
+  QrCode = SignInQr->Code;
   QrCode->setVisible(QrCodeAvailable());
   qrCaption_ = new QLabel(tab);
   qrCaption_->setAlignment(Qt::AlignCenter);
   qrCaption_->setWordWrap(true);
   qrCaption_->setVisible(QrCodeAvailable());
   auto* qrColumn = new QVBoxLayout;
-  qrColumn->addWidget(QrCode, 1);
+  qrColumn->addWidget(SignInQr, 1);
   qrColumn->addWidget(qrCaption_);
 
   // The settings beside the code, the URLs below both: a URL is read best on one line.
@@ -699,13 +699,10 @@ void TFormSet::ShowDavAddresses() {
 void TFormSet::ShowQrCode() {
   const QListWidgetItem* row = AddressList->currentItem();
   const QByteArray url = row ? row->data(kUrlRole).toByteArray() : QByteArray();
-  if (!serving_ || !networked_ || url.isEmpty() || !QrCodeAvailable()) {
-    QrCode->clear();
-    QrCode->setToolTip(QString());
-    return;
-  }
-  QrCode->setPixmap(QPixmap::fromImage(MakeQrImage(url, kQrModulePixels)));
-  QrCode->setToolTip(SystemToQString(url.toStdString()));
+  const bool shown = serving_ && networked_ && !url.isEmpty() && QrCodeAvailable();
+  SignInQr->SetUrl(shown ? url : QByteArray());
+  // The address itself, also while the code carries a sign-in code.
+  QrCode->setToolTip(shown ? SystemToQString(url.toStdString()) : QString());
 }
 
 QStringList TFormSet::ControlSnapshot() const {
@@ -938,6 +935,18 @@ void TFormSet::ListView1SelectItem() {
   const int index = row ? ListView1->indexOfTopLevelItem(row) : -1;
   Button8->setEnabled(row && index >= 1);
   Button9->setEnabled(row && index < ListView1->topLevelItemCount() - 1);
+}
+
+bool TFormSet::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  // A wrapped line (the status line without a tray) needs more height at this width than the
+  // layout's minimum counts: the window grows to what its width needs, so that the system tab's
+  // QR code, its time and its button are not drawn over each other.
+  if (event->type() == QEvent::LayoutRequest && layout() && layout()->hasHeightForWidth()) {
+    const int needed = layout()->totalHeightForWidth(width());
+    if (needed > height()) resize(width(), needed);
+  }
+  return handled;
 }
 
 bool TFormSet::eventFilter(QObject* watched, QEvent* event) {

@@ -25,6 +25,7 @@ namespace vm {
 class TClientsTab;
 class TFormDiag1;
 class TFormSetHost;
+class TSignInQr;
 
 class TFormSet : public QWidget {
   Q_OBJECT
@@ -66,7 +67,10 @@ class TFormSet : public QWidget {
   QPushButton* DavCopy = nullptr;      // copies the one chosen
   TClientsTab* ClientsTab = nullptr;   // the browsers seen lately
   QLabel* Label5 = nullptr;          // base URL, a link; or that nothing is served
-  QLabel* QrCode = nullptr;          // the URL chosen in AddressList (an IP one) as a QR code
+  // The URL chosen in AddressList (an IP one) as a QR code (SignInQr's), with a one-time
+  // sign-in code while a password is required.
+  TSignInQr* SignInQr = nullptr;
+  QLabel* QrCode = nullptr;
   QPushButton* Button1 = nullptr;    // "OK", the default: Enter
   QPushButton* Button2 = nullptr;    // "Cancel"
   QPushButton* Button4 = nullptr;    // "URL"
@@ -134,6 +138,7 @@ class TFormSet : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   // Every caption and hint in the language installed now (also on a change of language).

@@ -4,6 +4,7 @@
 #include "web/document_table.h"
 #include "web/extra_documents.h"
 #include "web/request_guard.h"
+#include "web/signin_document.h"
 #include "web/upload_gate.h"
 
 namespace vm {
@@ -41,6 +42,8 @@ TBodyAdmission AdmitBody(const TMainState& state, const TIdHTTPRequestInfo& requ
   if (IsStartedByOtherSite(request.RawHeaders, target.Host, plainIndex))
     return TBodyAdmission::Discard;
   if (IsLoginDocument(target.Document)) return TBodyAdmission::SmallForm;
+  // A code comes in the address; a body has nothing to say to the sign-in.
+  if (IsSignInDocument(target.Document)) return TBodyAdmission::Discard;
   if (settings.PassFlag && !state.IsAdmitted(request.RemoteIP)) return TBodyAdmission::Discard;
   if (const TExtraDocument* extra = FindExtraDocument(target.Document)) return extra->Body;
   // An upload whose query names a folder that refuses it: the body is left on the connection,

@@ -16,6 +16,7 @@
 #include "web/pages.h"
 #include "web/post_body.h"
 #include "web/request_guard.h"
+#include "web/signin_document.h"
 
 namespace vm {
 
@@ -232,6 +233,16 @@ void IdHTTPServer1CommandGet(TMainState& state, TLoginThrottle& throttle,
     // The installed style sheet or script under the name the login page uses: nothing of the
     // user's, so also before a login; no parameters or body are looked at.
     answer = AnswerDocument(snapshot, address, std::string(asset), "", response);
+  } else if (IsSignInDocument(document)) {
+    const TSignInOutcome outcome = SignIn(state, throttle, snapshot, request);
+    if (outcome == TSignInOutcome::GoOn) {
+      AnswerGoOn(response);
+      return;
+    }
+    const std::string variant = outcome == TSignInOutcome::Refused ? kCodeRefusedVariant : "";
+    answer = {MakeLoginPage(snapshot, "", PageFilePath(snapshot.ProgramFolder, "login", address),
+                            variant),
+              "", true};
   } else if (snapshot.Settings.PassFlag && !state.IsAdmitted(address)) {
     // A client that must still log in gets no say over the shared folders: its body is
     // neither parsed nor saved.

@@ -79,6 +79,9 @@ std::string MakeLoginPage(const TStateSnapshot&, const std::string&, const std::
   if (variant == kWrongPasswordVariant) {
     body.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::WrongPassword() +
                    "</b></font><br>");
+  } else if (variant == kCodeRefusedVariant) {
+    body.push_back("<font color=\"red\" size=\"+1\"><b>" + texts::CodeRefused() +
+                   "</b></font><br>");
   }
   // Posted, so that the password lands in no address and no history; the submit handler (the
   // button and the Enter key alike) turns it into the hex field first.

@@ -9,10 +9,13 @@
 
 namespace vm {
 
-// Login form; variant "r" adds the wrong-password line. waitSeconds: how long the next attempt
-// from this client will wait for its check (the throttle's), told to the page script when not 0.
+// Login form; variant "r" adds the wrong-password line, "c" (an addition of ours: the answer to
+// a sign-in code) the line saying that the code was used or has expired. waitSeconds: how long
+// the next attempt from this client will wait for its check (the throttle's), told to the page
+// script when not 0.
 std::string MakeLoginPage(const TStateSnapshot& state, const std::string& params, const std::string& pageFile,
                    const std::string& variant, long long waitSeconds = 0);
+inline constexpr char kCodeRefusedVariant[] = "c";
 // Login-complete page that sends the browser on to the index page, relative to the address the
 // browser came by (the base URL is only shown).
 std::string MakeLoginDonePage(const TStateSnapshot& state, const std::string& params,

@@ -15,6 +15,9 @@ namespace texts {
 VM_SJIS_TEXT(WrongPassword, "パスワードが正しくありません")
 VM_SJIS_TEXT(NothingShared, "このPCはまだフォルダを公開していません。")
 VM_SJIS_TEXT(LoginDone, "ログイン完了")
+VM_SJIS_TEXT(CodeRefused,
+             "このQRコードは使用済みか期限切れです。パスワードを入力するか、PCに表示されている新しい"
+             "QRコードを読み取ってください。")
 VM_SJIS_TEXT(Send, "送信")
 VM_SJIS_TEXT(CreateText, "テキスト作成")
 VM_SJIS_TEXT(FileNameLabel, "ファイル名：")

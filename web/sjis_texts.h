@@ -13,6 +13,7 @@ namespace texts {
 const std::string& WrongPassword();      // "パスワードが正しくありません"
 const std::string& NothingShared();      // "このPCはまだフォルダを公開していません。"
 const std::string& LoginDone();          // "ログイン完了"
+const std::string& CodeRefused();        // "このQRコードは使用済みか期限切れです。…"
 const std::string& Send();               // "送信"
 const std::string& CreateText();         // "テキスト作成"
 const std::string& FileNameLabel();      // "ファイル名："

@@ -6,7 +6,8 @@
 # a second start hands its command (the menu entry's actions) to the running program, and that
 # the menu's exit ends the program and removes its page files. Then, in a network of its own, a
 # normal user's first start from a folder it cannot write (the first start's port, the address
-# following the network), and without a tray a login with a password Shift_JIS cannot hold.
+# following the network); the tray's QR code signing a phone-sized browser in once, and without a
+# tray a login with a password Shift_JIS cannot hold.
 # Every check waits for its condition with a generous deadline (a busy machine must pass).
 #   tests/desktop/run.sh BUILD_FOLDER     (screenshots go to BUILD_FOLDER/desktop-test/)
 set -uo pipefail
@@ -347,6 +348,60 @@ else
   echo "skipped: a normal user's first start in a network of its own (needs root and unshare -n)"
 fi
 
+# --- sign-in by a scan: the tray's QR code carries a one-time code ------------------------------
+# The phone is a phone-sized headless Chromium on loopback: the code's URL names this machine's
+# address, which the test does not use; its document and code are what a phone sends.
+e2e=$(cd "$(dirname "${BASH_SOURCE[0]}")/../e2e" && pwd)
+[[ -f $e2e/node_modules/playwright-core/package.json ]] ||
+  (cd "$e2e" && npm ci --no-audit --no-fund --loglevel=error) >/dev/null 2>&1
+mkdir -p "$work/scan/page"
+cp "$work/app/velmarind" "$work/app/dirlst.ini" "$work/scan/"
+cp "$work/app/page/vcom.css" "$work/app/page/vcom.js" "$work/scan/page/"
+start_scan() {  # SETTINGS: the program with a password and SETTINGS; true once its icon docks
+  printf '[COMMON]\r\nHTTP_PORT=%s\r\nLANGUAGE=ja\r\nPASS_FLG=1\r\nPASSWORD=736563726574\r\n%s' \
+    "$port" "$1" >"$work/scan/velmarind.ini"
+  (cd "$work/scan" && exec ./velmarind -j) >>"$work/scan.log" 2>&1 &
+  program_pid=$!
+  wait_for 15 icon_docked "$program_pid"
+}
+menu_key() {  # KEY: the tray menu's item of that key
+  xdotool mousemove --window "$(icon_window "$program_pid")" 8 8 click 3 && wait_for 5 popup_open "$program_pid" && xdotool key "$1"
+}
+qr_shown() { local w; for w in $(windows_of "$program_pid"); do named "$w" "Velmarind QRコード" && viewable "$w" && return 0; done; return 1; }
+scanned_code() {  # NAME: the sign-in code of the QR code on the screen (kept as NAME.png)
+  shot "$1"
+  [[ $(zbarimg --quiet --raw "$shots/$1.png" 2>/dev/null) =~ /velmarind/vm-signin\?t=([0-9a-f]{32})$ ]] &&
+    echo "${BASH_REMATCH[1]}"
+}
+signin_url() { echo "http://127.0.0.1:$port/velmarind/vm-signin?t=$1"; }
+# refused_from ADDRESS CODE: the login form saying that the code was used or has expired
+refused_from() { curl -s --max-time 30 --interface "$1" "$(signin_url "$2")" | iconv -f SHIFT_JIS -t UTF-8 | grep -q 使用済みか期限切れ; }
+quit_scan() { menu_key f && wait_for 15 program_ended && wait "$program_pid" && program_pid=; }
+
+check "a program that requires a password docks" start_scan ""
+check "the menu's QRコード shows the code in a window" eval 'menu_key q && wait_for 5 qr_shown'
+first=$(scanned_code 11-scan-code)
+check "the code carries a one-time sign-in code" test -n "$first"
+landed=$(node "$e2e/open_scanned.mjs" "$(signin_url "$first")" 2>>"$work/scan.log")
+check "a phone that opens it lands on the start page, without the code in its address" \
+  test "$(head -n1 <<<"$landed")" = "http://127.0.0.1:$port/velmarind/"
+check "and is let in: the shares are listed" grep -q Share <<<"$landed"
+next_code() { local now; now=$(scanned_code 12-next-code) && [[ $now != "$first" ]]; }
+check "a new code appears once the code is used" wait_for 10 next_code
+check "the used code is refused from another address" refused_from 127.0.0.2 "$first"
+check "which is not let in" eval '! curl -s --max-time 30 --interface 127.0.0.2 \
+  "http://127.0.0.1:$port/velmarind/" | grep -q Share'
+check "the code is in no page file and no log" eval '! grep -rqs "$first" "$work/scan/page" "$work/scan.log"'
+check "the menu's 終了 ends it" quit_scan
+
+check "with codes valid for a second it docks again" start_scan $'QR_SIGNIN_SECONDS=1\r\n'
+menu_key q && wait_for 5 qr_shown
+old=$(scanned_code 13-short-code)
+replaced() { local now; now=$(scanned_code 14-replaced-code) && [[ $now != "$old" ]]; }
+check "an expiring code is replaced" wait_for 10 replaced
+check "and refused" refused_from 127.0.0.3 "$old"
+check "the menu's 終了 ends it" quit_scan
+
 # --- without a tray host: the settings window, and a password Shift_JIS cannot hold -------------
 kill "$trayer_pid"
 wait "$trayer_pid" 2>/dev/null
@@ -372,7 +427,7 @@ check "and SIGTERM ends it" wait_for 10 second_ended
 second_pid=
 
 if ((failed > 0)); then
-  for log in program second later user third; do
+  for log in program second later user scan third; do
     [[ -s "$work/$log.log" ]] && { echo "--- $log output"; cat "$work/$log.log"; }
   done
 fi

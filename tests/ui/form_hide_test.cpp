@@ -117,7 +117,8 @@ class FormHideTest : public QObject {
     QStringList captions;
     for (QAction* action : form.PopupMenu1->actions()) captions << action->text();
     QCOMPARE(captions, QStringList({QStringLiteral("設定(&S)"), QStringLiteral("URL(&U)"),
-                                    QString(), QStringLiteral("終了(&F)")}));
+                                    QStringLiteral("QRコード(&Q)"), QString(),
+                                    QStringLiteral("終了(&F)")}));
     QCOMPARE(form.TaTrayIcon1->TipHelp(), QString("Velmarind"));
     QVERIFY(!form.isVisible());
   }

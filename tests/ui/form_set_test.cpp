@@ -21,6 +21,7 @@
 #include "ui/clients_tab.h"
 #include "ui/form_diag1.h"
 #include "ui/form_set_host.h"
+#include "ui/signin_qr.h"
 #include "ui/qr_code.h"
 
 using vm::TFormDiag1;
@@ -629,10 +630,43 @@ class FormSetTest : public QObject {
     QVERIFY(form_->NameLine->text().contains("avahi-daemon"));
   }
 
+  void qrCodeCarriesAOneTimeSignInCodeWhileAPasswordIsRequired() {
+    const QByteArray ini = "[COMMON]\r\nHTTP_PORT=8080\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n";
+    folder_->Write("velmarind.ini", ini);
+    Start();
+    form_->PageControl1->setCurrentIndex(2);  // a code is made only where it can be seen
+    vm::TSignInQr* qr = form_->SignInQr;
+    const QByteArray address = "http://192.168.0.12:8080/velmarind/";
+    const QByteArray prefix = address + "vm-signin?t=";
+    const auto code = [&](const QByteArray& url) { return url.mid(prefix.size()).toStdString(); };
+    const QByteArray first = qr->Shown();
+    QVERIFY2(first.startsWith(prefix), first.constData());
+    QVERIFY(qr->TimeLeft->isVisible() && qr->NewCode->isVisible());
+    // Used by a phone: the next look shows another code; so does the button, voiding the last.
+    QVERIFY(host_->state.SignInTokens().Redeem(code(first)));
+    qr->Refresh();
+    const QByteArray second = qr->Shown();
+    QVERIFY(second.startsWith(prefix) && second != first);
+    qr->NewCode->click();
+    QVERIFY(qr->Shown() != second);
+    QVERIFY(!host_->state.SignInTokens().Redeem(code(second)));
+    // Without a password, or with sign-in by code off, the code is the address.
+    for (const QByteArray& settings : {QByteArray("[COMMON]\r\nHTTP_PORT=8080\r\n"),
+                                       ini + "QR_SIGNIN=0\r\n"}) {
+      folder_->Write("velmarind.ini", settings);
+      vm::LoadSettings(host_->state);
+      qr->Refresh();
+      QCOMPARE(qr->Shown(), address);
+      QVERIFY(!qr->NewCode->isVisible());
+    }
+  }
+
   void connectionsTabShowsClientsAndTheirTransfersAndRevokesEveryLogin() {
     folder_->Write("velmarind.ini", "[COMMON]\r\nPASS_FLG=1\r\nPASSWORD=616263\r\n");
     Start();
     vm::TMainState& state = host_->state;
+    state.Clients().NoteRequest("10.0.0.9", "GET /velmarind/vm-signin");
+    state.Admit("10.0.0.9", vm::TAdmission::Scan);
     state.Clients().NoteRequest("10.0.0.7", "GET /velmarind/download.html (a.jpg)");
     auto download =
         state.Clients().BeginTransfer("10.0.0.7", vm::TTransferKind::Download, "a.jpg", 4 << 20);
@@ -642,7 +676,8 @@ class FormSetTest : public QObject {
     vm::TClientsTab* tab = form_->ClientsTab;
     tab->Refresh();
     QTreeWidget* list = tab->ClientList;
-    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QCOMPARE(list->topLevelItem(2)->text(3), QStringLiteral("済み（QRコード）"));
     QTreeWidgetItem* admitted = list->topLevelItem(1);
     QCOMPARE(admitted->text(0), QString("10.0.0.7"));
     QCOMPARE(admitted->text(2), QString("GET /velmarind/download.html (a.jpg)"));
@@ -658,6 +693,7 @@ class FormSetTest : public QObject {
     tab->RevokeButton->click();
     QVERIFY(state.AdmittedClients().empty());
     QCOMPARE(list->topLevelItem(1)->text(3), QStringLiteral("未"));
+    QCOMPARE(list->topLevelItem(2)->text(3), QStringLiteral("未"));
     QVERIFY(!tab->RevokeButton->isEnabled());
     download.reset();
     tab->Refresh();
