@@ -3,7 +3,8 @@
 //
 // Besides the sanitizers' findings, an input fails when the parser leaves anything outside the
 // shared folders and "pastdata.txt", leaves a temporary file behind, keeps anything but the
-// body in "pastdata.txt", or saves an upload under a name that is not an upload's.
+// body in "pastdata.txt" (or keeps it for a body that saved nothing), or saves an upload under
+// a name that is not an upload's.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -111,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "Other;;" + folders.other.substr(0, folders.other.size() - 1)});
 
   vm::TMemoryStream body(std::string(reinterpret_cast<const char*>(data), size));
-  const std::string result = vm::ParsePostBody(state, body);
+  vm::TPostOutcome outcome;
+  const std::string result = vm::ParsePostBody(state, body, outcome);
   // The dispatcher decodes the result once more and reads its fields.
   const std::string params = vm::PercentDecoded(result);
   vm::HexDecode(vm::GetParam(params, "ifile"));
@@ -122,7 +124,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& name : Entries(folders.program)) {
     if (name != "pastdata.txt") Fail("written into the program folder: " + name);
   }
-  if (size > 0 && FileBytes(folders.program + "pastdata.txt") != body.Data())
+  // Only a body that saved something is kept, and then as it came.
+  const bool pastData = !Entries(folders.program).empty();
+  if (pastData != !outcome.SavedNames.empty())
+    Fail(pastData ? "pastdata.txt kept for a body that saved nothing" : "pastdata.txt not kept");
+  if (pastData && FileBytes(folders.program + "pastdata.txt") != body.Data())
     Fail("pastdata.txt is not the body");
   // A new text is one file of the name the client chose; uploads are saved under the upload
   // prefix only. Anything else (a temporary file left behind, say) breaks the rule.
@@ -140,5 +146,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   EmptyShare(folders.share);
   EmptyShare(folders.other);
+  unlink((folders.program + "pastdata.txt").c_str());
   return 0;
 }
