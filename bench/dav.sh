@@ -150,6 +150,9 @@ for _ in $(seq "$BIG_RUNS"); do
 done
 GV=$(median < "$WORK/get-v"); GN=$(median < "$WORK/get-n")
 
+# Both sides end with the file on disk, made so the same way: dd writes the file and calls fsync
+# on it (conv=fsync); the PUT is timed until curl has the answer and `sync FILE` (an fsync of
+# that file, not of the whole file system) has returned.
 echo "PUT of $BIG_MIB MiB ($BIG_RUNS, each between two plain writes; both end with the data on disk)..."
 mbs() { python3 -c "print(f'{$BIG_MIB * 1048576 / $1 / 1e6:.0f}')"; }
 plain_mbs() {
@@ -165,7 +168,7 @@ for k in $(seq "$BIG_RUNS"); do
   plain_mbs >> "$WORK/plain"
   start=$(date +%s.%N)
   curl -s -o /dev/null -T "$WORK/v/big.bin" "$VDAV/put-$k.bin"
-  sync -f "$WORK/v/put-$k.bin"
+  sync "$WORK/v/put-$k.bin"
   mbs "$(seconds_since "$start")" >> "$WORK/put-v"
   cmp -s "$WORK/v/big.bin" "$WORK/v/put-$k.bin" || { echo "PUT $k: the file differs" >&2; exit 1; }
   rm -f "$WORK/v/put-$k.bin"

@@ -4,6 +4,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -26,6 +27,8 @@ constexpr char kPartialPrefix[] = ".velmarind-dav-";
 // A copied tree is bounded: one request must not run for ever.
 constexpr size_t kMaxCopyEntries = 100000;
 constexpr size_t kMaxCopyDepth = 64;
+// The disk writes of a received file start behind the receive in pieces of this size.
+constexpr int64_t kWriteBehindBytes = 8 << 20;
 
 std::string RandomSuffix() {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -192,6 +195,26 @@ bool TrashExisting(TDavExchange& exchange, const TDavResource& resource) {
   return false;
 }
 
+// Starts the disk writes of a file being received behind the receive, a piece at a time, without
+// waiting for them: a large file is on disk soon after its last byte arrives, instead of all of
+// it waiting in memory for the system's flush, which a client that syncs, or any writer held back
+// by that many dirty pages, would then wait for. Nothing is promised: a write error still shows
+// at the close.
+class TWriteBehind {
+ public:
+  explicit TWriteBehind(int fd) : fd_(fd) {}
+  // The file holds the received bytes up to end.
+  void Written(int64_t end) {
+    if (end - started_ < kWriteBehindBytes) return;
+    sync_file_range(fd_, started_, end - started_, SYNC_FILE_RANGE_WRITE);
+    started_ = end;
+  }
+
+ private:
+  const int fd_;
+  int64_t started_ = 0;  // writes of the bytes before this have been started
+};
+
 bool IsChunked(TDavExchange& exchange) {
   return LowerAscii(exchange.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
 }
@@ -214,11 +237,17 @@ int ReceiveChunkedBody(TIdTCPConnection& connection, TDavExchange& exchange, int
   if (EqualTextIgnoreCase(exchange.Header("Expect"), "100-continue"))
     connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
   TChunkedDecoder decoder;
+  TWriteBehind writeBehind(fd);
+  int64_t written = 0;
   int error = 0;
   for (;;) {
     if (connection.InputBufferSize() == 0 && !connection.ReceiveMore()) return EBADMSG;
     const TChunkedDecoder::TStep step = decoder.Next(connection.InputBuffer());
-    if (error == 0 && !step.Data.empty()) error = WriteAll(fd, step.Data);
+    if (error == 0 && !step.Data.empty()) {
+      error = WriteAll(fd, step.Data);
+      written += static_cast<int64_t>(step.Data.size());
+      writeBehind.Written(written);
+    }
     connection.Consume(step.Consumed);
     if (step.Status == TChunkedDecoder::TStatus::Done) {
       exchange.BodyConsumed = true;
@@ -241,7 +270,19 @@ int ReceiveBody(TDavExchange& exchange, int fd) {
   connection.SetTransferProgress(exchange.Call.State.Clients().BeginTransfer(
       request.RemoteIP, TTransferKind::Upload, exchange.Path.Leaf(), request.ContentLength));
   TIdBodyReader reader(connection, request);
-  const int error = reader.ReadIntoFile(fd, 0, request.ContentLength);
+  TWriteBehind writeBehind(fd);
+  int error = 0;
+  // The whole file is reserved first: a disk that cannot hold it refuses it before any byte is
+  // written, its blocks lie together, and the writes go into a file of its size (on some file
+  // systems a write past the end also writes the file's record).
+  if (fallocate(fd, 0, 0, request.ContentLength) != 0 && IsDiskFull(errno)) error = errno;
+  for (int64_t done = 0; error == 0 && done < request.ContentLength;) {
+    const int64_t piece = std::min(kWriteBehindBytes, request.ContentLength - done);
+    error = reader.ReadIntoFile(fd, done, piece);
+    done += piece;
+    writeBehind.Written(done);
+  }
+  reader.Skip(request.ContentLength);  // what a refused write leaves is read and dropped
   exchange.BodyConsumed = true;  // read to the end also when the disk refused it
   return error;
 }

@@ -201,6 +201,27 @@ std::string DngWithPreview(const std::string& preview, TImageSize pixels = {}) {
          std::string(2048, '\0') + preview;
 }
 
+// The JPEG tagged with an ICC profile that swaps sRGB's red and green primaries.
+std::string WithSwappedPrimaries(const std::string& jpeg) {
+  auto be32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  auto xyz = [&](double x, double y, double z) {
+    return "XYZ " + be32(0) + be32(x * 65536) + be32(y * 65536) + be32(z * 65536);
+  };
+  std::string tags = be32(6);  // the three primaries, one curve for all three
+  for (int k = 0; k < 6; ++k)
+    tags += std::string("rXYZgXYZbXYZrTRCgTRCbTRC", 4 * k, 4) + be32(204 + 20 * (k < 3 ? k : 3)) +
+            be32(k < 3 ? 20 : 14);
+  const std::string segment = "ICC_PROFILE" + std::string("\0\x01\x01", 3) + be32(278) + be32(0) +
+                              be32(0x02100000) + "mntrRGB XYZ " + std::string(12, '\0') + "acsp" +
+                              std::string(88, '\0') + tags + xyz(0.3851, 0.7169, 0.0971) +
+                              xyz(0.4361, 0.2225, 0.0139) + xyz(0.1431, 0.0606, 0.7141) + "curv" +
+                              be32(0) + be32(1) + std::string("\x01\0", 2);
+  return jpeg.substr(0, 2) + "\xff\xe2" + char((segment.size() + 2) >> 8) +
+         char((segment.size() + 2) & 0xFF) + segment + jpeg.substr(2);
+}
+
 class ThumbnailMaker : public ::testing::Test {
  protected:
   // A file of the bytes in the test folder, opened for reading.
@@ -289,6 +310,15 @@ TEST_F(ThumbnailMaker, ConvertsPicturesAndVideosUpright) {
   EXPECT_TRUE(facts.Bytes.starts_with("type=video/mp4\ncodecs=avc1.64")) << facts.Bytes;
   EXPECT_TRUE(facts.Bytes.ends_with("\nduration=1.000\nwidth=240\nheight=320\n")) << facts.Bytes;
   EXPECT_EQ(workers.Counters().ended, 0u) << "no decoder crashed or hung";
+}
+
+TEST_F(ThumbnailMaker, ViewsShowTaggedColoursInSrgb) {
+  TThumbnailWorkers workers(VELMARIND_THUMBNAILER, TThumbnailLimits());
+  const std::string red = WithSwappedPrimaries(MakeImage(64, 48, "jpg", {}, "xc:red"));
+  const std::string rgb =  // the view's mean red, green and blue
+      MadeBy({"convert", "IN", "-resize", "1x1!", "-depth", "8", "rgb:OUT"}, "c.rgb",
+             MakeWith(workers, "c.jpg", red, TJobKind::View).Bytes);
+  EXPECT_GT(uint8_t(rgb.at(1)), uint8_t(rgb.at(0)) + 64) << "the profile's red is green";
 }
 
 TEST_F(ThumbnailMaker, HostileOrHugeImagesGetPlaceholders) {

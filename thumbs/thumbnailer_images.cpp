@@ -20,7 +20,7 @@ constexpr int kViewQuality = 85;
 struct TFit {
   int Size;
   int Quality;
-  bool ToSrgb;  // colours of an embedded profile (a phone's wide gamut) turned into sRGB
+  bool ToSrgb;  // colours of their own (see THeader) turned into sRGB
   TJobKind Kind;
 };
 
@@ -57,14 +57,31 @@ TJobResult Save(VipsImage* fitted, const TFit& fit) {
   return result;
 }
 
-// Takes the header (read only to tell the size): true when the image has pixels within the
-// cap. An image over the cap is never decoded.
-bool WithinCap(VipsImage* header, long long maxPixels) {
-  if (header == nullptr) return false;
+// What a header (read only to tell size and colours) says of its image.
+struct THeader {
+  bool WithinCap = false;  // pixels within the cap: an image over it is never decoded
+  // Colours that are not plain sRGB: an embedded profile (a phone's wide gamut) or CMYK. Pixels
+  // without a profile are taken as sRGB as they are, as browsers take them; converting them
+  // would only cost time (a seventh of a 12-megapixel photo's view) and shift their values.
+  bool OwnColours = false;
+};
+
+// Reads the header and releases it.
+THeader ReadHeader(VipsImage* header, long long maxPixels) {
+  if (header == nullptr) return {};
   const long long pixels =
       static_cast<long long>(vips_image_get_width(header)) * vips_image_get_height(header);
+  const THeader read{pixels > 0 && pixels <= maxPixels,
+                     vips_image_get_typeof(header, VIPS_META_ICC_NAME) != 0 ||
+                         vips_image_get_interpretation(header) == VIPS_INTERPRETATION_CMYK};
   g_object_unref(header);
-  return pixels > 0 && pixels <= maxPixels;
+  return read;
+}
+
+// The option that turns the image's colours into sRGB when the fit asks for it and they need it;
+// nullptr ends the option list.
+const char* ExportOption(const TFit& fit, const THeader& header) {
+  return fit.ToSrgb && header.OwnColours ? "export_profile" : nullptr;
 }
 
 // The image open on fd fitted into the square, upright.
@@ -75,12 +92,12 @@ TJobResult FitFile(int fd, long long maxPixels, const TFit& fit) {
   if (source == nullptr) return {};
   VipsImage* fitted = nullptr;
   TJobResult result;
-  // Colours are turned into sRGB only when asked: the option's name ends the list otherwise.
-  if (WithinCap(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr),
-                maxPixels) &&
+  const THeader header = ReadHeader(
+      vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr), maxPixels);
+  if (header.WithinCap &&
       vips_thumbnail_source(source, &fitted, fit.Size, "height", fit.Size, "size", VIPS_SIZE_DOWN,
-                            "fail_on", VIPS_FAIL_ON_TRUNCATED,
-                            fit.ToSrgb ? "export_profile" : nullptr, "srgb", nullptr) == 0) {
+                            "fail_on", VIPS_FAIL_ON_TRUNCATED, ExportOption(fit, header), "srgb",
+                            nullptr) == 0) {
     result = Save(fitted, fit);
   }
   g_object_unref(source);
@@ -110,15 +127,16 @@ TJobResult FitJpegPreview(const TCameraPreview& preview, long long maxPixels, co
   // The image library only reads the buffer it is given.
   void* jpeg = const_cast<char*>(preview.Bytes.data());
   const size_t length = preview.Bytes.size();
-  VipsImage* header =
+  VipsImage* opened =
       vips_image_new_from_buffer(jpeg, length, "", "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
   const bool turnsItself =
-      header != nullptr && vips_image_get_typeof(header, VIPS_META_ORIENTATION) != 0;
+      opened != nullptr && vips_image_get_typeof(opened, VIPS_META_ORIENTATION) != 0;
+  const THeader header = ReadHeader(opened, maxPixels);
   VipsImage* fitted = nullptr;
-  if (!WithinCap(header, maxPixels) ||
+  if (!header.WithinCap ||
       vips_thumbnail_buffer(jpeg, length, &fitted, fit.Size, "height", fit.Size, "size",
                             VIPS_SIZE_DOWN, "fail_on", VIPS_FAIL_ON_TRUNCATED,
-                            fit.ToSrgb ? "export_profile" : nullptr, "srgb", nullptr) != 0) {
+                            ExportOption(fit, header), "srgb", nullptr) != 0) {
     return {};
   }
   return SaveUpright(fitted, turnsItself ? 1 : preview.Orientation, fit);

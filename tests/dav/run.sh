@@ -165,6 +165,8 @@ check "an interrupted PUT leaves nothing" bash -c "
   (printf 'PUT /velmarind-dav/full/cut.bin HTTP/1.1\r\nHost: $host\r\nContent-Length: 100000\r\n\r\nabc'; sleep 1) |
     timeout 20 python3 -c 'import socket,sys; s=socket.create_connection((\"127.0.0.1\",$PORT)); s.sendall(sys.stdin.buffer.read()); s.close()'
   ! ls -A '$work/one/data/full' | grep -q cut"
+check "a large PUT arrives whole (pieces of the receive, the last one short)" bash -c "head -c 20000000 /dev/urandom >'$work/large.bin' &&
+  curl -sf -T '$work/large.bin' '$BASE/full/large.bin' && cmp '$work/large.bin' '$work/one/data/full/large.bin'"
 stop_checked "$work/one"
 
 # --- Password on, and the door closed ---------------------------------------------------------
